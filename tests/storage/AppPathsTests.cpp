@@ -1,0 +1,95 @@
+#include "AppPaths.h"
+#include "Errors.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+
+using namespace veyra;
+using veyra::test::modeOf;
+using veyra::test::readBytes;
+using veyra::test::writeBytes;
+
+namespace {
+
+class AppPathsTest : public veyra::test::DataFolderTest { };
+
+struct Sample {
+    QString name;
+    static Sample fromJson(const json::Json &value) { return { json::requireString(value, "name") }; }
+};
+
+} // namespace
+
+TEST_F(AppPathsTest, LocationsHangBelowTheDataFolder)
+{
+    EXPECT_EQ(AppPaths::settings(), root() + "/settings.json");
+    EXPECT_EQ(AppPaths::proxyBackup(), root() + "/proxy-backup-v2.json");
+    EXPECT_EQ(AppPaths::core(), root() + "/Core/mihomo");
+    EXPECT_EQ(AppPaths::config(), root() + "/Core/config.yaml");
+    EXPECT_EQ(AppPaths::providersDirectory(), root() + "/Core/providers");
+    EXPECT_EQ(AppPaths::logs(), root() + "/Logs");
+}
+
+TEST_F(AppPathsTest, WriteTightensPermissionsOfExistingDirectoriesAndTheFile)
+{
+    ASSERT_TRUE(QDir().mkpath(AppPaths::providersDirectory()));
+    ASSERT_EQ(::chmod(QFile::encodeName(root()).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(AppPaths::coreDirectory()).constData(), 0777), 0);
+    writeBytes(AppPaths::settings(), "{}");
+    ASSERT_EQ(::chmod(QFile::encodeName(AppPaths::settings()).constData(), 0644), 0);
+
+    AppPaths::write(json::Json { { "b", 1 }, { "a", "x" } }, AppPaths::settings());
+
+    EXPECT_EQ(modeOf(AppPaths::settings()), 0600);
+    for (const QString &dir : { root(), AppPaths::coreDirectory(), AppPaths::providersDirectory(), AppPaths::logs() })
+        EXPECT_EQ(modeOf(dir), 0700) << dir.toStdString();
+    // Pretty printed with sorted keys, and no temporary file left behind.
+    EXPECT_EQ(readBytes(AppPaths::settings()), QByteArray("{\n  \"a\": \"x\",\n  \"b\": 1\n}\n"));
+    EXPECT_EQ(QDir(root()).entryList({ "*.tmp-*" }, QDir::Files).size(), 0);
+}
+
+TEST_F(AppPathsTest, ReadHonoursTheCapExactlyAtTheBoundary)
+{
+    AppPaths::prepare();
+    QByteArray exact = "{\"name\":\"\"}";
+    exact.insert(9, QByteArray(AppPaths::trafficUsageCap - exact.size(), 'x'));
+    ASSERT_EQ(exact.size(), 8192);
+    writeBytes(AppPaths::trafficUsage(), exact);
+    auto value = AppPaths::read<Sample>(AppPaths::trafficUsage(), AppPaths::trafficUsageCap);
+    ASSERT_TRUE(value.has_value());
+    EXPECT_EQ(value->name.size(), 8192 - 11);
+
+    writeBytes(AppPaths::trafficUsage(), exact + " ");
+    try {
+        AppPaths::read(AppPaths::trafficUsage(), AppPaths::trafficUsageCap);
+        FAIL() << "an oversized file was read";
+    } catch (const AppError &error) {
+        EXPECT_EQ(error.description(), QString::fromUtf8("本地数据文件超过安全大小限制。"));
+    }
+    // The refused file stays where it was.
+    EXPECT_EQ(readBytes(AppPaths::trafficUsage()).size(), 8193);
+}
+
+TEST_F(AppPathsTest, MissingEmptyAndMistypedFiles)
+{
+    EXPECT_FALSE(AppPaths::read(AppPaths::settings(), AppPaths::settingsCap).has_value());
+
+    AppPaths::prepare();
+    writeBytes(AppPaths::settings(), "");
+    EXPECT_THROW(AppPaths::read(AppPaths::settings(), AppPaths::settingsCap), SystemError);
+
+    writeBytes(AppPaths::settings(), "{\"name\": 5}");
+    EXPECT_THROW(AppPaths::read<Sample>(AppPaths::settings(), AppPaths::settingsCap), SystemError);
+
+    writeBytes(AppPaths::settings(), "{\"name\": \"ok\"} trailing");
+    EXPECT_THROW(AppPaths::read(AppPaths::settings(), AppPaths::settingsCap), SystemError);
+}
+
+TEST_F(AppPathsTest, RemoveIfExistsIgnoresMissingFiles)
+{
+    EXPECT_NO_THROW(AppPaths::removeIfExists(AppPaths::pendingOrder()));
+    AppPaths::write(json::Json::object(), AppPaths::pendingOrder());
+    AppPaths::removeIfExists(AppPaths::pendingOrder());
+    EXPECT_FALSE(QFile::exists(AppPaths::pendingOrder()));
+}

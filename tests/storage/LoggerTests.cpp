@@ -1,0 +1,129 @@
+#include "AppPaths.h"
+#include "Logger.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStringList>
+
+#include <thread>
+#include <utime.h>
+
+using namespace veyra;
+using veyra::test::modeOf;
+using veyra::test::readBytes;
+using veyra::test::writeBytes;
+
+namespace {
+
+class LoggerTest : public veyra::test::DataFolderTest {
+protected:
+    void SetUp() override
+    {
+        DataFolderTest::SetUp();
+        Logger::shared().setClock([] { return QDateTime(QDate(2026, 12, 5), QTime(9, 30), Qt::UTC).toLocalTime(); });
+    }
+    void TearDown() override
+    {
+        Logger::shared().setClock([] { return QDateTime::currentDateTime(); });
+        DataFolderTest::TearDown();
+    }
+    QString todayFile() const
+    {
+        const QDateTime now = QDateTime(QDate(2026, 12, 5), QTime(9, 30), Qt::UTC).toLocalTime();
+        return AppPaths::logs() + "/veyra-" + now.toString("yyyyMMdd") + ".log";
+    }
+};
+
+void setModified(const QString &path, time_t seconds)
+{
+    struct utimbuf times {
+        seconds, seconds
+    };
+    ASSERT_EQ(::utime(QFile::encodeName(path).constData(), &times), 0);
+}
+
+} // namespace
+
+TEST(LoggerRedaction, MasksEachKindOfSecretAndKeepsTheSeparators)
+{
+    EXPECT_EQ(Logger::redact("Authorization: Bearer abc.def-123, next"), "Authorization: Bearer ***, next");
+    EXPECT_EQ(Logger::redact("authorization=bearer   XYZ"), "authorization=bearer   ***");
+    EXPECT_EQ(Logger::redact("TOKEN=s3cr3t;rest"), "TOKEN=***;rest");
+    EXPECT_EQ(Logger::redact("access-token: abc def"), "access-token: *** def");
+    EXPECT_EQ(Logger::redact("Password = hunter2"), "Password = ***");
+    EXPECT_EQ(Logger::redact("subscriptionUrl=https://line.example/s?k=1 ok"), "subscriptionUrl=*** ok");
+    EXPECT_EQ(Logger::redact("Subscription: https://line.example/x"), "Subscription: ***");
+    EXPECT_EQ(Logger::redact("codeURL=weixin://wxpay/bizpayurl?pr=1,"), "codeURL=***,");
+    EXPECT_EQ(Logger::redact("nothing secret here"), "nothing secret here");
+}
+
+TEST_F(LoggerTest, FirstLineCreatesAPrivateFileAndLaterLinesAppend)
+{
+    Logger::shared().log("first token=abc");
+    ASSERT_TRUE(QFile::exists(todayFile()));
+    EXPECT_EQ(modeOf(todayFile()), 0600);
+    Logger::shared().log("second");
+    const QList<QByteArray> lines = readBytes(todayFile()).split('\n');
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(lines[0], "2026-12-05T09:30:00Z first token=***");
+    EXPECT_EQ(lines[1], "2026-12-05T09:30:00Z second");
+    EXPECT_TRUE(lines[2].isEmpty());
+}
+
+TEST_F(LoggerTest, RotationKeepsTheFourteenNewestAndLeavesOtherFilesAlone)
+{
+    AppPaths::prepare();
+    const time_t base = 1'700'000'000;
+    for (int i = 0; i < 20; ++i) {
+        const QString path = AppPaths::logs() + QString("/veyra-old-%1.log").arg(i, 2, 10, QChar('0'));
+        writeBytes(path, "x\n");
+        setModified(path, base + i * 60);
+    }
+    const QString kernelLog = AppPaths::logs() + "/mihomo-current.log";
+    writeBytes(kernelLog, "kernel\n");
+    setModified(kernelLog, base - 1000);
+
+    Logger::shared().log("rotate");
+
+    QStringList remaining = QDir(AppPaths::logs()).entryList({ "veyra-old-*" }, QDir::Files, QDir::Name);
+    ASSERT_EQ(remaining.size(), 14);
+    EXPECT_EQ(remaining.first(), "veyra-old-06.log");
+    EXPECT_EQ(remaining.last(), "veyra-old-19.log");
+    EXPECT_TRUE(QFile::exists(kernelLog));
+    EXPECT_TRUE(QFile::exists(todayFile()));
+}
+
+TEST_F(LoggerTest, ConcurrentWritersProduceWholeLines)
+{
+    const int perThread = 200;
+    const QString a(300, 'a'), b(300, 'b');
+    std::thread first([&] {
+        for (int i = 0; i < perThread; ++i)
+            Logger::shared().log(a);
+    });
+    std::thread second([&] {
+        for (int i = 0; i < perThread; ++i)
+            Logger::shared().log(b);
+    });
+    first.join();
+    second.join();
+
+    QList<QByteArray> lines = readBytes(todayFile()).split('\n');
+    lines.removeLast();
+    ASSERT_EQ(lines.size(), 2 * perThread);
+    for (const QByteArray &line : lines) {
+        const QByteArray text = line.mid(line.indexOf(' ') + 1);
+        EXPECT_TRUE(text == a.toUtf8() || text == b.toUtf8()) << line.left(40).toStdString();
+    }
+}
+
+TEST_F(LoggerTest, AnUnwritableFolderLosesTheLineWithoutThrowing)
+{
+    AppPaths::prepare();
+    // A plain file where the logs folder should be makes every write fail.
+    QDir(AppPaths::logs()).removeRecursively();
+    writeBytes(AppPaths::logs(), "not a folder");
+    EXPECT_NO_THROW(Logger::shared().log("lost"));
+    EXPECT_EQ(readBytes(AppPaths::logs()), "not a folder");
+}
