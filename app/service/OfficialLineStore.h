@@ -1,0 +1,42 @@
+#pragma once
+
+#include "KeychainStore.h"
+#include "SecurityPolicy.h"
+#include "SerialExecutor.h"
+
+#include <QCoroTask>
+#include <QString>
+#include <QUrl>
+
+#include <optional>
+
+namespace veyra {
+
+// Owns the official line: the subscription address the service hands to an active member.
+// It is validated before it is stored, lives only in the secret store and is validated again
+// before the kernel is pointed at it. Secret-store calls and name resolution run on the
+// store's own executor, one operation at a time.
+class OfficialLineStore {
+public:
+    static constexpr int updateInterval = 3600;
+
+    explicit OfficialLineStore(
+        KeychainStore keychain = KeychainStore(), SecurityPolicy::Resolver resolver = SecurityPolicy::systemResolver());
+
+    // Stores a validated line (true) or, for an empty or missing one, deletes it (false). A line
+    // that fails validation throws and leaves the stored line and `available` as they were.
+    QCoro::Task<bool> synchronize(std::optional<QString> url);
+
+    // The stored line, validated again; throws when there is none.
+    QCoro::Task<QUrl> activeLine();
+
+    bool available() const { return m_available; }
+
+private:
+    KeychainStore m_keychain;
+    SecurityPolicy::Resolver m_resolver;
+    bool m_available = false;
+    SerialExecutor m_executor;
+};
+
+} // namespace veyra
