@@ -74,12 +74,14 @@ struct DeleteLater {
     void operator()(QObject *object) const { object->deleteLater(); }
 };
 
-bool isTransportFailure(QNetworkReply::NetworkError error)
+bool isTransportFailure(QNetworkReply::NetworkError error, bool hasStatus)
 {
-    // Qt numbers connection and proxy failures below 200 and protocol failures from 300; the
-    // 200 and 400 ranges stand for HTTP statuses, which are judged by their code instead.
+    // Qt numbers connection failures below 100 and proxy failures below 200; those end the
+    // exchange even after a status line arrived (a connection cut mid-body). Its other codes
+    // stand for HTTP statuses (400 becomes a "protocol" code) and only count when no status
+    // came back at all.
     const int code = int(error);
-    return (code > 0 && code < 200) || (code >= 300 && code < 400);
+    return (code > 0 && code < 200) || (!hasStatus && error != QNetworkReply::NoError);
 }
 
 QString httpStatusText(int status)
@@ -174,10 +176,10 @@ QCoro::Task<QByteArray> APIClient::exchange(QString path, QByteArray method, std
         throw AppError(QString::fromUtf8("服务器响应超过安全大小限制。"));
     if (collector->timedOut)
         throw SystemError(QString::fromUtf8("The request timed out."));
-    if (isTransportFailure(reply->error()))
+    const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (isTransportFailure(reply->error(), statusAttribute.isValid()))
         throw SystemError(reply->errorString());
     // 2. An HTTP reply at all.
-    const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!statusAttribute.isValid())
         throw AppError(QString::fromUtf8("服务器响应无效。"));
     // 3. Origin: HTTPS on the service's own host.

@@ -19,10 +19,18 @@ OfficialLineStore::OfficialLineStore(KeychainStore keychain, SecurityPolicy::Res
 {
 }
 
+std::optional<QString> OfficialLineStore::lineOf(const AccountUser &user)
+{
+    return user.subscriptionUrl ? user.subscriptionUrl : user.subscriptionUrlToken;
+}
+
 QCoro::Task<bool> OfficialLineStore::synchronize(std::optional<QString> url)
 {
-    const QString trimmed = url.value_or(QString()).trimmed();
-    const bool stored = co_await m_executor.run([this, trimmed] {
+    // The job captures pointers only: GCC 12 destroys the executor's copy of a job twice when
+    // it owns something with a destructor. `trimmed` lives in this frame until the job is done.
+    const QString trimmed = url ? url->trimmed() : QString();
+    auto job = [this, line = &trimmed] {
+        const QString &trimmed = *line;
         const QString account = QString::fromLatin1(KeychainStore::officialLineAccount);
         if (trimmed.isEmpty()) {
             m_keychain.remove(account);
@@ -34,7 +42,9 @@ QCoro::Task<bool> OfficialLineStore::synchronize(std::optional<QString> url)
             throw AppError(QString::fromUtf8("不能保存空的安全信息。"));
         m_keychain.save(absolute, account);
         return true;
-    });
+    };
+    QCoro::Task<bool> task = m_executor.run(std::move(job));
+    const bool stored = co_await task;
     m_available = stored;
     co_return stored;
 }
@@ -43,7 +53,7 @@ QCoro::Task<QUrl> OfficialLineStore::activeLine()
 {
     if (!m_available)
         throw AppError(missingLineText());
-    co_return co_await m_executor.run([this] {
+    auto job = [this] {
         std::optional<QString> stored;
         try {
             stored = m_keychain.load(QString::fromLatin1(KeychainStore::officialLineAccount));
@@ -53,7 +63,9 @@ QCoro::Task<QUrl> OfficialLineStore::activeLine()
         if (!stored || stored->isEmpty())
             throw AppError(missingLineText());
         return SecurityPolicy::officialLineURL(*stored, m_resolver);
-    });
+    };
+    QCoro::Task<QUrl> task = m_executor.run(std::move(job));
+    co_return co_await task;
 }
 
 } // namespace veyra

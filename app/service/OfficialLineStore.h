@@ -1,6 +1,7 @@
 #pragma once
 
 #include "KeychainStore.h"
+#include "Models.h"
 #include "SecurityPolicy.h"
 #include "SerialExecutor.h"
 
@@ -31,6 +32,10 @@ public:
     QCoro::Task<QUrl> activeLine();
 
     bool available() const { return m_available; }
+
+    // The line an account carries: the full address when the service sends one, otherwise its
+    // token form (which may be absent too).
+    static std::optional<QString> lineOf(const AccountUser &user);
 
 private:
     KeychainStore m_keychain;
