@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 
 namespace veyra::test {
 
@@ -41,10 +42,11 @@ SecretCollection *defaultCollection(SecretService **service)
 }
 
 // GDBus keeps one session-bus connection per process, so the bus lives as long as the process
-// and only the keyring daemon comes and goes with each test.
+// and only the keyring daemon comes and goes with each test. The bus is our child and is killed
+// by the kernel when this process ends, however it ends.
 struct PrivateBus {
     QTemporaryDir dir;
-    qint64 pid = 0;
+    QProcess *process = nullptr; // deliberately never deleted: it must outlive every test
     QByteArray address;
 
     PrivateBus()
@@ -60,21 +62,17 @@ struct PrivateBus {
             + "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
               "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
         file.close();
-        QProcess bus;
-        bus.start("dbus-daemon", { "--config-file=" + config, "--print-address=1", "--print-pid=1", "--fork" });
-        if (!bus.waitForFinished(10'000) || bus.exitCode() != 0)
-            return;
-        const QList<QByteArray> lines = bus.readAllStandardOutput().trimmed().split('\n');
-        if (lines.size() < 2)
-            return;
-        address = lines[0].trimmed();
-        pid = lines[1].trimmed().toLongLong();
-        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
-    }
-    ~PrivateBus()
-    {
-        if (pid > 0)
-            ::kill(pid_t(pid), SIGTERM);
+        process = new QProcess;
+        process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        process->start("dbus-daemon", { "--config-file=" + config, "--print-address=1", "--nofork" });
+        QByteArray output;
+        for (int i = 0; i < 40 && !output.contains('\n'); ++i) {
+            process->waitForReadyRead(250);
+            output += process->readAllStandardOutput();
+        }
+        address = output.trimmed();
+        if (!address.isEmpty())
+            qputenv("DBUS_SESSION_BUS_ADDRESS", address);
     }
 };
 
@@ -115,6 +113,7 @@ bool KeyringSession::startDaemon()
     environment.remove("DISPLAY");
     m_daemon.setProcessEnvironment(environment);
     m_daemon.setProcessChannelMode(QProcess::MergedChannels);
+    m_daemon.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     m_daemon.start("gnome-keyring-daemon", { "--foreground", "--unlock", "--components=secrets" });
     if (!m_daemon.waitForStarted(10'000))
         return false;

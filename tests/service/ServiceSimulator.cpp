@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 namespace veyra::test {
 
 namespace {
@@ -54,6 +57,8 @@ ServiceSimulator::ServiceSimulator(const QStringList &extraArguments)
         QStringList { "--cert", certificate, "--key", key, "--listen", "127.0.0.1:0", "--listen", "127.0.0.2:0" }
         + extraArguments);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // Dies with the test process, even when a test is killed by its time-out.
+    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     m_process.start();
     QElapsedTimer clock;
     clock.start();
