@@ -25,8 +25,8 @@ public:
     static constexpr qsizetype maximumHeader = 16 * 1024;
     static constexpr int handshakeTimeoutMs = 30'000;
 
-    InboundSession(QTcpSocket *client, Accept accept, Router router, Relay::Counter counter, Observer observer,
-        QObject *parent);
+    InboundSession(
+        QTcpSocket *client, Accept accept, Router router, Relay::Counter counter, Observer observer, QObject *parent);
 
 private:
     enum class Stage { detect, socksGreeting, socksRequest, httpHeader, connecting };

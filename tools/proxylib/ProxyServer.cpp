@@ -38,7 +38,8 @@ void ProxyServer::onNewConnection()
                 m_uploaded += up;
                 m_downloaded += down;
             },
-            [this](const Endpoint &target, const Upstream &via, bool succeeded) { emit routed(target, via, succeeded); },
+            [this](
+                const Endpoint &target, const Upstream &via, bool succeeded) { emit routed(target, via, succeeded); },
             this);
     }
 }

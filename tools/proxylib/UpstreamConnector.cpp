@@ -97,8 +97,8 @@ void UpstreamConnector::onConnected()
     }
     case Upstream::Kind::http: {
         m_stage = Stage::httpReply;
-        QByteArray request = "CONNECT " + m_target.authority().toUtf8() + " HTTP/1.1\r\nHost: "
-            + m_target.authority().toUtf8() + "\r\n";
+        QByteArray request = "CONNECT " + m_target.authority().toUtf8()
+            + " HTTP/1.1\r\nHost: " + m_target.authority().toUtf8() + "\r\n";
         if (!m_upstream.username.isEmpty()) {
             const QByteArray credentials = (m_upstream.username + QLatin1Char(':') + m_upstream.password).toUtf8();
             request += "Proxy-Authorization: Basic " + credentials.toBase64() + "\r\n";

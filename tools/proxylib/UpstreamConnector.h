@@ -16,8 +16,8 @@ class UpstreamConnector : public QObject {
 public:
     static constexpr int defaultTimeoutMs = 10'000;
 
-    static UpstreamConnector *open(const Upstream &upstream, const Endpoint &target, QObject *parent = nullptr,
-        int timeoutMs = defaultTimeoutMs);
+    static UpstreamConnector *open(
+        const Upstream &upstream, const Endpoint &target, QObject *parent = nullptr, int timeoutMs = defaultTimeoutMs);
 
     // Aborts the attempt without emitting anything.
     void cancel();

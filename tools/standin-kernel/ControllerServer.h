@@ -14,7 +14,7 @@ namespace standin {
 // A parsed controller request.
 struct HttpRequest {
     QByteArray method;
-    QString path;  // percent-decoded, without the query
+    QString path; // percent-decoded, without the query
     QMap<QString, QString> query;
     QMap<QByteArray, QByteArray> headers; // names lower-cased
     QByteArray body;

@@ -83,12 +83,13 @@ bool Kernel::start()
     QHostAddress address = QHostAddress::LocalHost;
     if (m_config.allowLan)
         address = m_config.bindAddress == QLatin1String("*") ? QHostAddress(QHostAddress::Any)
-                                                              : QHostAddress(m_config.bindAddress);
+                                                             : QHostAddress(m_config.bindAddress);
     else if (m_config.bindAddress != QLatin1String("*") && QHostAddress(m_config.bindAddress).isLoopback())
         address = QHostAddress(m_config.bindAddress);
 
-    const QList<QPair<quint16, ProxyServer::Protocols>> inbounds { { m_config.mixedPort, ProxyServer::Protocols::mixed },
-        { m_config.socksPort, ProxyServer::Protocols::socks5 } };
+    const QList<QPair<quint16, ProxyServer::Protocols>> inbounds {
+        { m_config.mixedPort, ProxyServer::Protocols::mixed }, { m_config.socksPort, ProxyServer::Protocols::socks5 }
+    };
     for (const auto &[port, protocols] : inbounds) {
         if (port == 0)
             continue;
@@ -108,7 +109,7 @@ bool Kernel::start()
         }
         log(QStringLiteral("[info] %1 proxy listening at %2:%3")
                 .arg(protocols == ProxyServer::Protocols::mixed ? QStringLiteral("mixed (HTTP+SOCKS5)")
-                                                                 : QStringLiteral("SOCKS5"))
+                                                                : QStringLiteral("SOCKS5"))
                 .arg(address.toString())
                 .arg(port));
         m_listeners << server;
@@ -150,7 +151,9 @@ void Kernel::openController()
         emit fatal();
         return;
     }
-    log(QStringLiteral("[info] controller listening at %1:%2").arg(m_config.controllerHost).arg(m_config.controllerPort));
+    log(QStringLiteral("[info] controller listening at %1:%2")
+            .arg(m_config.controllerHost)
+            .arg(m_config.controllerPort));
     m_trafficTimer.start();
 }
 
@@ -176,7 +179,8 @@ HttpResponse Kernel::proxyInfo(const QString &name) const
         info.insert(QStringLiteral("now"), m_routing->now(name));
         info.insert(QStringLiteral("all"), QJsonArray::fromStringList(m_routing->members(name)));
     } else if (name == QLatin1String("DIRECT") || name == QLatin1String("REJECT")) {
-        info.insert(QStringLiteral("type"), name == QLatin1String("DIRECT") ? QStringLiteral("Direct") : QStringLiteral("Reject"));
+        info.insert(QStringLiteral("type"),
+            name == QLatin1String("DIRECT") ? QStringLiteral("Direct") : QStringLiteral("Reject"));
     } else if (const auto node = m_routing->node(name)) {
         info.insert(QStringLiteral("type"), typeName(node->type));
     } else {
@@ -201,13 +205,14 @@ HttpResponse Kernel::providersInfo(const QString &only) const
                     ? QJsonDocument::fromJson(proxyInfo(node.name).body).object()
                     : QJsonObject());
         QJsonObject entry { { QStringLiteral("name"), provider->config().name },
-            { QStringLiteral("type"), QStringLiteral("Proxy") }, { QStringLiteral("vehicleType"), QStringLiteral("HTTP") },
-            { QStringLiteral("proxies"), proxies },
+            { QStringLiteral("type"), QStringLiteral("Proxy") },
+            { QStringLiteral("vehicleType"), QStringLiteral("HTTP") }, { QStringLiteral("proxies"), proxies },
             { QStringLiteral("updatedAt"), provider->updatedAt().toUTC().toString(Qt::ISODate) } };
         if (const auto &info = provider->subscription()) {
             entry.insert(QStringLiteral("subscriptionInfo"),
-                QJsonObject { { QStringLiteral("upload"), info->upload }, { QStringLiteral("download"), info->download },
-                    { QStringLiteral("total"), info->total }, { QStringLiteral("expire"), info->expire } });
+                QJsonObject { { QStringLiteral("upload"), info->upload },
+                    { QStringLiteral("download"), info->download }, { QStringLiteral("total"), info->total },
+                    { QStringLiteral("expire"), info->expire } });
         }
         if (!only.isEmpty())
             return json(entry);
@@ -253,7 +258,8 @@ void Kernel::handle(const HttpRequest &request, std::function<void(HttpResponse)
             const QJsonObject body = QJsonDocument::fromJson(request.body).object();
             const QString member = body.value(QStringLiteral("name")).toString();
             if (!m_routing->select(name, member))
-                return respond(message(400, QStringLiteral("Selector update error: proxy not found or not selectable")));
+                return respond(
+                    message(400, QStringLiteral("Selector update error: proxy not found or not selectable")));
             return respond({ 204, {} });
         }
         if (parts.size() == 3 && parts[2] == QLatin1String("delay") && method == "GET") {

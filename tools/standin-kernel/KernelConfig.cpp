@@ -146,8 +146,8 @@ RuleConfig parseRule(const QString &line)
     }
     if (rule.type.startsWith(QLatin1String("IP-CIDR"))) {
         const auto subnet = QHostAddress::parseSubnet(rule.value);
-        const auto wanted = rule.type == QLatin1String("IP-CIDR") ? QAbstractSocket::IPv4Protocol
-                                                                   : QAbstractSocket::IPv6Protocol;
+        const auto wanted
+            = rule.type == QLatin1String("IP-CIDR") ? QAbstractSocket::IPv4Protocol : QAbstractSocket::IPv6Protocol;
         if (subnet.first.isNull() || subnet.first.protocol() != wanted)
             throw ConfigError(QStringLiteral("rule \"%1\": invalid network").arg(line));
     }
@@ -176,7 +176,8 @@ QList<NodeConfig> parseNodes(const YAML::Node &list, const QString &where)
         node.name = text(item["name"], QStringLiteral("name"));
         node.type = text(item["type"], QStringLiteral("type"));
         if (node.type != QLatin1String("socks5") && node.type != QLatin1String("http"))
-            throw ConfigError(QStringLiteral("%1: proxy %2 has unsupported type \"%3\"").arg(where, node.name, node.type));
+            throw ConfigError(
+                QStringLiteral("%1: proxy %2 has unsupported type \"%3\"").arg(where, node.name, node.type));
         node.server = text(item["server"], QStringLiteral("server"));
         node.port = static_cast<quint16>(integer(item["port"], QStringLiteral("port"), 1, 65535));
         if (item["username"])
@@ -209,9 +210,11 @@ KernelConfig KernelConfig::load(const QString &file, const QString &home)
     KernelConfig config;
     try {
         if (root["mixed-port"])
-            config.mixedPort = static_cast<quint16>(integer(root["mixed-port"], QStringLiteral("mixed-port"), 0, 65535));
+            config.mixedPort
+                = static_cast<quint16>(integer(root["mixed-port"], QStringLiteral("mixed-port"), 0, 65535));
         if (root["socks-port"])
-            config.socksPort = static_cast<quint16>(integer(root["socks-port"], QStringLiteral("socks-port"), 0, 65535));
+            config.socksPort
+                = static_cast<quint16>(integer(root["socks-port"], QStringLiteral("socks-port"), 0, 65535));
         if (root["allow-lan"])
             config.allowLan = boolean(root["allow-lan"], QStringLiteral("allow-lan"));
         if (root["bind-address"]) {
@@ -249,7 +252,8 @@ KernelConfig KernelConfig::load(const QString &file, const QString &home)
             config.tcpConcurrent = boolean(root["tcp-concurrent"], QStringLiteral("tcp-concurrent"));
         if (root["find-process-mode"]) {
             config.findProcessMode = text(root["find-process-mode"], QStringLiteral("find-process-mode"));
-            static const QStringList modes { QStringLiteral("always"), QStringLiteral("strict"), QStringLiteral("off") };
+            static const QStringList modes { QStringLiteral("always"), QStringLiteral("strict"),
+                QStringLiteral("off") };
             if (!modes.contains(config.findProcessMode))
                 throw ConfigError(QStringLiteral("unknown find-process-mode \"%1\"").arg(config.findProcessMode));
         }
@@ -267,7 +271,8 @@ KernelConfig KernelConfig::load(const QString &file, const QString &home)
             if (!providers.IsMap())
                 throw ConfigError(QStringLiteral("proxy-providers must be a mapping"));
             for (const auto &entry : providers)
-                config.providers << parseProvider(QString::fromStdString(entry.first.as<std::string>()), entry.second, home);
+                config.providers << parseProvider(
+                    QString::fromStdString(entry.first.as<std::string>()), entry.second, home);
         }
         if (const YAML::Node groups = root["proxy-groups"]) {
             if (!groups.IsSequence())
@@ -315,7 +320,8 @@ KernelConfig KernelConfig::load(const QString &file, const QString &home)
     }
     for (const RuleConfig &rule : config.rules)
         if (!names.contains(rule.target))
-            throw ConfigError(QStringLiteral("rule %1,%2: target %3 not found").arg(rule.type, rule.value, rule.target));
+            throw ConfigError(
+                QStringLiteral("rule %1,%2: target %3 not found").arg(rule.type, rule.value, rule.target));
     return config;
 }
 

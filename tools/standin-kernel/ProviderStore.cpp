@@ -83,8 +83,7 @@ bool Provider::loadCache(bool onlyIfFresh)
     if (!info.exists())
         return false;
     if (onlyIfFresh
-        && (m_config.interval <= 0
-            || info.lastModified().secsTo(QDateTime::currentDateTime()) >= m_config.interval))
+        && (m_config.interval <= 0 || info.lastModified().secsTo(QDateTime::currentDateTime()) >= m_config.interval))
         return false;
     QFile file(m_config.path);
     if (!file.open(QIODevice::ReadOnly) || file.size() > maximumDocument)
@@ -94,7 +93,8 @@ bool Provider::loadCache(bool onlyIfFresh)
         m_updatedAt = info.lastModified();
         return true;
     } catch (const std::exception &error) {
-        m_log(QStringLiteral("[warning] provider %1: cache unusable: %2").arg(m_config.name, QString::fromUtf8(error.what())));
+        m_log(QStringLiteral("[warning] provider %1: cache unusable: %2")
+                  .arg(m_config.name, QString::fromUtf8(error.what())));
         return false;
     }
 }

@@ -195,7 +195,8 @@ QString Routing::describe(const Endpoint &target, const QString &policy) const
     return QStringLiteral("[info] [TCP] %1 using %2 (mode %3)").arg(target.authority(), chain, m_mode);
 }
 
-void Routing::testProxy(const QString &name, const QString &url, int timeoutMs, std::function<void(std::optional<int>)> done)
+void Routing::testProxy(
+    const QString &name, const QString &url, int timeoutMs, std::function<void(std::optional<int>)> done)
 {
     probeDelay(upstreamFor(name), url, timeoutMs, this, [this, name, done = std::move(done)](std::optional<int> delay) {
         if (delay)
@@ -206,7 +207,8 @@ void Routing::testProxy(const QString &name, const QString &url, int timeoutMs, 
     });
 }
 
-void Routing::testGroup(const QString &groupName, const QString &url, int timeoutMs, std::function<void(QMap<QString, int>)> done)
+void Routing::testGroup(
+    const QString &groupName, const QString &url, int timeoutMs, std::function<void(QMap<QString, int>)> done)
 {
     const QStringList all = members(groupName);
     auto results = std::make_shared<QMap<QString, int>>();

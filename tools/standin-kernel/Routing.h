@@ -42,9 +42,11 @@ public:
     veyra::proxy::Upstream upstreamFor(const QString &name) const;
 
     // Measures one proxy or group (through its current choice).
-    void testProxy(const QString &name, const QString &url, int timeoutMs, std::function<void(std::optional<int>)> done);
+    void testProxy(
+        const QString &name, const QString &url, int timeoutMs, std::function<void(std::optional<int>)> done);
     // Measures every member of a group at once; failed members are left out of the result.
-    void testGroup(const QString &group, const QString &url, int timeoutMs, std::function<void(QMap<QString, int>)> done);
+    void testGroup(
+        const QString &group, const QString &url, int timeoutMs, std::function<void(QMap<QString, int>)> done);
 
     // Starts the periodic url-test measurements and restores stored choices; called once the
     // providers have delivered their nodes.
@@ -63,8 +65,8 @@ private:
     Log m_log;
     QString m_mode;
     QHash<QString, QString> m_selected; // select group → chosen member
-    QHash<QString, QString> m_fastest;  // url-test group → member in use
-    QHash<QString, int> m_delays;       // last measurement per proxy or group
+    QHash<QString, QString> m_fastest; // url-test group → member in use
+    QHash<QString, int> m_delays; // last measurement per proxy or group
     QString m_selectionFile;
     QList<QTimer *> m_timers;
 };

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QUrl>
+#include <QWebSocket>
+
+#include <deque>
+#include <optional>
+
+namespace veyra {
+
+// The open traffic WebSocket of the kernel's controller. Messages are queued as they arrive
+// (a bounded queue: a reader that falls behind loses the oldest samples, which are stale
+// anyway) until the manager takes them one at a time.
+class TrafficStream : public QObject {
+    Q_OBJECT
+public:
+    // Frames above this are refused by the socket itself; the manager applies the tighter
+    // per-sample limit, so a slightly oversized sample still gets the proper message.
+    static constexpr quint64 maximumFrame = 64 * 1024;
+    static constexpr size_t maximumQueued = 64;
+
+    TrafficStream(const QUrl &url, const QByteArray &bearerSecret, int timeoutMs, QObject *parent = nullptr);
+
+    bool hasMessage() const { return !m_messages.empty(); }
+    QByteArray takeMessage();
+    // Set once the stream can deliver nothing more; the text is the transport's own.
+    const std::optional<QString> &failure() const { return m_failure; }
+
+    // Closes with code 1001 (going away) and no reason.
+    void cancel();
+
+signals:
+    void changed();
+
+private:
+    void fail(const QString &reason);
+
+    QWebSocket m_socket;
+    std::deque<QByteArray> m_messages;
+    std::optional<QString> m_failure;
+};
+
+} // namespace veyra
