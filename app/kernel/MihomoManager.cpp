@@ -106,8 +106,10 @@ qint64 MihomoManager::processId() const
 
 QCoro::Task<> MihomoManager::ensureCore()
 {
-    const QStringList directories = m_resourceDirectories;
-    co_await m_executor.run([directories] { CoreInstaller::ensure(directories); });
+    // The job captures only a pointer: this compiler mishandles temporaries with non-trivial
+    // members inside a co_await expression (they get destroyed twice).
+    const QStringList *directories = &m_resourceDirectories;
+    co_await m_executor.run([directories] { CoreInstaller::ensure(*directories); });
 }
 
 QCoro::Task<> MihomoManager::start(ProviderSource source, AppSettings settings)

@@ -6,7 +6,6 @@
 
 #include <QCoroNetworkReply>
 #include <QCoroProcess>
-#include <QCoroSignal>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
@@ -162,8 +161,10 @@ QCoro::Task<TrafficRateSample> MihomoManager::nextTrafficSample(AppSettings sett
     }
     QPointer<TrafficStream> stream = m_trafficStream;
     while (stream && !stream->hasMessage() && !stream->failure()) {
-        const auto woke
-            = co_await qCoro(stream.data(), &TrafficStream::changed, std::chrono::milliseconds(resourceTimeoutMs));
+        // A named awaiter: temporaries with non-trivial members inside a co_await expression
+        // are mishandled by this compiler.
+        TrafficStream::ChangeAwaiter change = stream->waitForChange(resourceTimeoutMs);
+        const bool woke = co_await change;
         if (!woke && stream && !stream->hasMessage() && !stream->failure()) {
             // Nothing within the time-out counts as a failed receive.
             if (stream == m_trafficStream)

@@ -5,7 +5,9 @@
 #include <QUrl>
 #include <QWebSocket>
 
+#include <coroutine>
 #include <deque>
+#include <memory>
 #include <optional>
 
 namespace veyra {
@@ -30,6 +32,19 @@ public:
 
     // Closes with code 1001 (going away) and no reason.
     void cancel();
+
+    // Suspends until the stream changes (message, failure, cancellation, destruction) or
+    // `timeoutMs` passes; true when something changed. The coroutine is resumed from the
+    // event loop, never from inside the socket's signal.
+    struct ChangeAwaiter {
+        TrafficStream *stream;
+        int timeoutMs;
+        std::shared_ptr<bool> changed = std::make_shared<bool>(false);
+        bool await_ready() const noexcept { return false; }
+        void await_suspend(std::coroutine_handle<> waiting);
+        bool await_resume() const noexcept { return *changed; }
+    };
+    ChangeAwaiter waitForChange(int timeoutMs) { return { this, timeoutMs }; }
 
 signals:
     void changed();
