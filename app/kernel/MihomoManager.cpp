@@ -5,6 +5,7 @@
 #include "CoreInstaller.h"
 #include "Errors.h"
 #include "Logger.h"
+#include "ProcessStart.h"
 #include "TrafficStream.h"
 
 #include <QCoreApplication>
@@ -149,7 +150,7 @@ QCoro::Task<> MihomoManager::start(ProviderSource source, AppSettings settings)
     });
     process->start();
     m_process = std::move(process);
-    if (!co_await qCoro(m_process.get()).waitForStarted(10s)) {
+    if (!co_await processStarted(*m_process)) {
         const QString reason = m_process->errorString();
         co_await discardProcess();
         throw SystemError(reason);
@@ -206,9 +207,11 @@ QCoro::Task<> MihomoManager::validateConfiguration()
     connect(&check, &QProcess::readyReadStandardError, &check,
         [&] { appendCapped(standardError, check.readAllStandardError()); });
     check.start();
-    if (!co_await qCoro(check).waitForStarted(10s))
+    if (!co_await processStarted(check))
         throw SystemError(check.errorString());
-    const bool finished = co_await qCoro(check).waitForFinished(validationTimeout);
+    // A check that is already over counts as finished; waiting on it would report failure.
+    const bool finished
+        = check.state() == QProcess::NotRunning || co_await qCoro(check).waitForFinished(validationTimeout);
     if (!finished) {
         check.kill();
         co_await qCoro(check).waitForFinished(2s);

@@ -2,6 +2,7 @@
 
 #include "ConfigCompiler.h"
 #include "Errors.h"
+#include "ProcessStart.h"
 #include "TrafficStream.h"
 
 #include <QCoroNetworkReply>
@@ -202,9 +203,9 @@ QCoro::Task<bool> MihomoManager::verifyProxy(qint64 port)
         QStringLiteral("--write-out"), QStringLiteral("%{http_code}"), m_connectivityCheckURL });
     curl.setStandardInputFile(QProcess::nullDevice());
     curl.start();
-    if (!co_await qCoro(curl).waitForStarted(10s))
+    if (!co_await processStarted(curl))
         co_return false;
-    if (!co_await qCoro(curl).waitForFinished(curlGrace)) {
+    if (curl.state() != QProcess::NotRunning && !co_await qCoro(curl).waitForFinished(curlGrace)) {
         curl.kill();
         co_await qCoro(curl).waitForFinished(2s);
         co_return false;
