@@ -102,7 +102,7 @@ QCoro::Task<ProgramResult> runProgram(QString program, QStringList arguments)
         process.kill();
         co_await qCoro(process).waitForFinished(std::chrono::seconds(2));
     }
-    co_return ProgramResult { process.exitCode(), process.readAllStandardOutput() };
+    co_return ProgramResult { process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError() };
 }
 
 } // namespace veyra::test

@@ -38,6 +38,7 @@ namespace veyra::test {
 struct ProgramResult {
     int exitCode = -1;
     QByteArray standardOutput;
+    QByteArray standardError;
 };
 
 // Runs a program to its end without blocking the event loop (local servers keep answering).
