@@ -30,10 +30,7 @@ TrafficUsageRecord TrafficUsageRecord::fromJson(const json::Json &value)
     TrafficUsageRecord record;
     record.identity = TrafficUsageIdentity::fromJson(json::require(value, "identity"));
     record.usedBytes = json::requireInteger(value, "usedBytes");
-    auto updated = json::parseIsoDate(json::requireString(value, "updatedAt"));
-    if (!updated)
-        throw SystemError(QStringLiteral("数据字段“updatedAt”不是有效的时间。"));
-    record.updatedAt = *updated;
+    record.updatedAt = json::requireDate(value, "updatedAt");
     return record;
 }
 
