@@ -1,5 +1,6 @@
 #include "AppModel.h"
 #include "AppPaths.h"
+#include "Errors.h"
 #include "TestSupport.h"
 
 #include <QDir>
