@@ -107,10 +107,8 @@ qint64 MihomoManager::processId() const
 
 QCoro::Task<> MihomoManager::ensureCore()
 {
-    // The job captures only a pointer: this compiler mishandles temporaries with non-trivial
-    // members inside a co_await expression (they get destroyed twice).
-    const QStringList *directories = &m_resourceDirectories;
-    co_await m_executor.run([directories] { CoreInstaller::ensure(*directories); });
+    auto job = [directories = m_resourceDirectories] { CoreInstaller::ensure(directories); };
+    co_await m_executor.run(job);
 }
 
 QCoro::Task<> MihomoManager::start(ProviderSource source, AppSettings settings)

@@ -4,7 +4,7 @@
 
 namespace veyra {
 
-qint64 NodeItem::preferenceAdjustment(const QString &name)
+int NodeItem::preferenceAdjustment(const QString &name)
 {
     const QString key = name.trimmed().toLower();
     if (key == QLatin1String("veyra-aws-tokyo-01") || key == QStringLiteral("日本东京01"))
@@ -14,11 +14,11 @@ qint64 NodeItem::preferenceAdjustment(const QString &name)
     return 0;
 }
 
-std::optional<qint64> NodeItem::displayDelay() const
+std::optional<int> NodeItem::displayDelay() const
 {
     if (delay <= 0)
         return std::nullopt;
-    return std::max<qint64>(1, delay + preferenceAdjustment(name));
+    return std::max(1, delay + preferenceAdjustment(name));
 }
 
 } // namespace veyra

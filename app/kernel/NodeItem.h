@@ -10,14 +10,14 @@ struct NodeItem {
     QString name; // the kernel's proxy name, also the node's identity
     QString region;
     QString flag;
-    qint64 delay = -1; // milliseconds; 0 or below means not measured or failed
+    int delay = 0; // milliseconds; 0 or below means not measured or failed
     QString source;
 
     // The latency every view shows and ranks by: none without a measurement, otherwise the
     // delay with the node's preference adjustment, never below 1.
-    std::optional<qint64> displayDelay() const;
+    std::optional<int> displayDelay() const;
     // The adjustment applied to a node name (trimmed, lower-cased) when ranking.
-    static qint64 preferenceAdjustment(const QString &name);
+    static int preferenceAdjustment(const QString &name);
 
     bool operator==(const NodeItem &) const = default;
 };

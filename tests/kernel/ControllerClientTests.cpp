@@ -25,7 +25,7 @@ protected:
     template <typename T> QString failureOf(QCoro::Task<T> &&task)
     {
         try {
-            awaitOrThrow(std::move(task));
+            await(std::move(task));
         } catch (const Error &error) {
             return error.description();
         }
@@ -40,7 +40,7 @@ protected:
 TEST_F(ControllerClientIntegration, SendsTheBearerSecretAndReturnsTheBody)
 {
     server.route("/configs", { 200, {}, "{\"mode\":\"rule\"}" });
-    const QByteArray body = awaitOrThrow(manager.controller(QStringLiteral("configs"), "GET", std::nullopt, settings));
+    const QByteArray body = await(manager.controller(QStringLiteral("configs"), "GET", std::nullopt, settings));
     EXPECT_EQ(body, "{\"mode\":\"rule\"}");
     ASSERT_EQ(server.requests().size(), 1);
     EXPECT_EQ(server.requests()[0].headers.value("authorization"), "Bearer " + manager.controllerSecret().toUtf8());
@@ -52,8 +52,8 @@ TEST_F(ControllerClientIntegration, RefusesAnswersOverFourMebibytes)
     server.route("/exact", { 200, {}, QByteArray(4 * 1024 * 1024, 'x') });
     EXPECT_EQ(failureOf(manager.controller(QStringLiteral("big"), "GET", std::nullopt, settings)),
         QStringLiteral("本地控制响应过大。"));
-    EXPECT_EQ(awaitOrThrow(manager.controller(QStringLiteral("exact"), "GET", std::nullopt, settings)).size(),
-        4 * 1024 * 1024);
+    EXPECT_EQ(
+        await(manager.controller(QStringLiteral("exact"), "GET", std::nullopt, settings)).size(), 4 * 1024 * 1024);
 }
 
 TEST_F(ControllerClientIntegration, TreatsEveryNon2xxStatusAsAFailedRequest)
@@ -71,7 +71,7 @@ TEST_F(ControllerClientIntegration, PassesTransportErrorsThrough)
 {
     settings.controllerPort = freePort();
     try {
-        awaitOrThrow(manager.controller(QStringLiteral("configs"), "GET", std::nullopt, settings));
+        await(manager.controller(QStringLiteral("configs"), "GET", std::nullopt, settings));
         FAIL() << "nothing listens there";
     } catch (const SystemError &error) {
         EXPECT_FALSE(error.description().isEmpty());
@@ -82,7 +82,7 @@ TEST_F(ControllerClientIntegration, ListsGroupMembersWithoutTheReservedNames)
 {
     server.route("/proxies/%E7%BB%B4%E6%8B%89%E7%BD%91%E7%BB%9C",
         { 200, {}, R"({"all":["智能优选","DIRECT","香港 A","REJECT","PASS","B"],"now":"B"})" });
-    const QList<NodeItem> nodes = awaitOrThrow(manager.nodes(settings));
+    const QList<NodeItem> nodes = await(manager.nodes(settings));
     ASSERT_EQ(nodes.size(), 2);
     EXPECT_EQ(nodes[0],
         (NodeItem {
@@ -105,7 +105,7 @@ TEST_F(ControllerClientIntegration, LatencyTestsAskForTheGroupAndNeedIntegerDela
 {
     const QByteArray path = "/group/%E7%BB%B4%E6%8B%89%E7%BD%91%E7%BB%9C/delay";
     server.route(path, { 200, {}, R"({"A":12,"B":300})" });
-    const QMap<QString, qint64> delays = awaitOrThrow(manager.testLatencies(settings));
+    const QMap<QString, qint64> delays = await(manager.testLatencies(settings));
     EXPECT_EQ(delays, (QMap<QString, qint64> { { QStringLiteral("A"), 12 }, { QStringLiteral("B"), 300 } }));
     EXPECT_TRUE(server.requests().last().target.endsWith("/delay?timeout=8000&url=https://check.example/generate_204"))
         << server.requests().last().target.constData();
@@ -155,16 +155,16 @@ TEST_F(ControllerClientIntegration, TrafficStreamStaysOpenAndReconnectsAfterABad
         { "not json", R"({"up":3,"down":4})" }, { R"({"up":7,"down":8})" } });
     settings.controllerPort = endpoint.port();
 
-    EXPECT_EQ(awaitOrThrow(manager.nextTrafficSample(settings)), (TrafficRateSample { 1, 2 }));
+    EXPECT_EQ(await(manager.nextTrafficSample(settings)), (TrafficRateSample { 1, 2 }));
     EXPECT_EQ(failureOf(manager.nextTrafficSample(settings)), QStringLiteral("本地流量统计数据无效。"));
     // The stream was dropped with the bad message, so the next sample comes from a new one.
     EXPECT_EQ(failureOf(manager.nextTrafficSample(settings)), QStringLiteral("本地流量统计数据无效。"));
-    EXPECT_EQ(awaitOrThrow(manager.nextTrafficSample(settings)), (TrafficRateSample { 7, 8 }));
+    EXPECT_EQ(await(manager.nextTrafficSample(settings)), (TrafficRateSample { 7, 8 }));
     EXPECT_EQ(endpoint.connections, 3);
     EXPECT_EQ(endpoint.paths.value(0), QStringLiteral("/traffic"));
     EXPECT_EQ(endpoint.authorizations.value(0), "Bearer " + manager.controllerSecret().toUtf8());
     for (int i = 0; i < 50 && endpoint.closeCodes.size() < 2; ++i)
-        awaitOrThrow(QCoro::sleepFor(std::chrono::milliseconds(20)));
+        await(QCoro::sleepFor(std::chrono::milliseconds(20)));
     ASSERT_GE(endpoint.closeCodes.size(), 2);
     EXPECT_EQ(endpoint.closeCodes[0], 1001);
     EXPECT_EQ(endpoint.closeCodes[1], 1001);
@@ -176,7 +176,7 @@ TEST_F(ControllerClientIntegration, AMessageOfExactlyTheLimitIsStillRead)
     padded += QByteArray(4096 - padded.size(), ' ');
     TrafficEndpoint endpoint({ { padded } });
     settings.controllerPort = endpoint.port();
-    EXPECT_EQ(awaitOrThrow(manager.nextTrafficSample(settings)), (TrafficRateSample { 9, 10 }));
+    EXPECT_EQ(await(manager.nextTrafficSample(settings)), (TrafficRateSample { 9, 10 }));
 }
 
 } // namespace

@@ -38,7 +38,7 @@ protected:
     {
         MihomoManager manager({}, { resources });
         try {
-            awaitOrThrow(manager.ensureCore());
+            await(manager.ensureCore());
         } catch (const Error &error) {
             return error.description();
         }
@@ -48,7 +48,7 @@ protected:
     void install()
     {
         MihomoManager manager({}, { resources });
-        awaitOrThrow(manager.ensureCore());
+        await(manager.ensureCore());
     }
 
     QString resources;
@@ -150,7 +150,7 @@ TEST_F(CoreInstallation, LooksUpEachResourceInTheSecondDirectoryOnItsOwn)
     QDir().mkpath(second);
     QFile::rename(resources + QStringLiteral("/mihomo.sha256"), second + QStringLiteral("/mihomo.sha256"));
     MihomoManager manager({}, { resources, second });
-    awaitOrThrow(manager.ensureCore());
+    await(manager.ensureCore());
     EXPECT_EQ(readBytes(AppPaths::core()), kernelBytes);
 }
 

@@ -52,13 +52,13 @@ protected:
     void TearDown() override
     {
         if (manager.isRunning())
-            awaitOrThrow(manager.stop(true));
+            await(manager.stop(true));
         DataFolderTest::TearDown();
     }
 
     QJsonObject controllerObject(const QString &path)
     {
-        return QJsonDocument::fromJson(awaitOrThrow(manager.controller(path, "GET", std::nullopt, settings))).object();
+        return QJsonDocument::fromJson(await(manager.controller(path, "GET", std::nullopt, settings))).object();
     }
 
     QString selectableNow()
@@ -77,7 +77,7 @@ protected:
 
 TEST_F(KernelRunIntegration, ListsSelectsMeasuresAndSwitchesModes)
 {
-    awaitOrThrow(manager.start(source, settings));
+    await(manager.start(source, settings));
     ASSERT_TRUE(manager.isRunning());
     EXPECT_EQ(modeOf(AppPaths::config()), 0600);
     const auto download = std::find_if(origin.requests().cbegin(), origin.requests().cend(),
@@ -87,7 +87,7 @@ TEST_F(KernelRunIntegration, ListsSelectsMeasuresAndSwitchesModes)
     EXPECT_EQ(download->headers.value("x-device-id"), "device-42");
     EXPECT_TRUE(QFileInfo::exists(AppPaths::providersDirectory() + QStringLiteral("/veyra_official.yaml")));
 
-    const QList<NodeItem> nodes = awaitOrThrow(manager.nodes(settings));
+    const QList<NodeItem> nodes = await(manager.nodes(settings));
     ASSERT_EQ(nodes.size(), 2);
     EXPECT_EQ(nodes[0].name, QStringLiteral("香港 01"));
     EXPECT_EQ(nodes[0].region, QStringLiteral("香港"));
@@ -96,39 +96,39 @@ TEST_F(KernelRunIntegration, ListsSelectsMeasuresAndSwitchesModes)
     EXPECT_EQ(nodes[1].delay, -1);
     EXPECT_EQ(nodes[1].source, QStringLiteral("维拉官方"));
 
-    const QMap<QString, qint64> delays = awaitOrThrow(manager.testLatencies(settings));
+    const QMap<QString, qint64> delays = await(manager.testLatencies(settings));
     EXPECT_GT(delays.value(QStringLiteral("香港 01")), 0);
     EXPECT_GT(delays.value(QStringLiteral("Tokyo 02")), 0);
     const qint64 probesThroughHttpNode = httpNode.acceptedConnections();
     EXPECT_GE(probesThroughHttpNode, 1) << "the delay must be measured through the node itself";
 
-    awaitOrThrow(manager.selectNode(QStringLiteral("Tokyo 02"), settings));
+    await(manager.selectNode(QStringLiteral("Tokyo 02"), settings));
     EXPECT_EQ(selectableNow(), QStringLiteral("Tokyo 02"));
-    EXPECT_THROW(awaitOrThrow(manager.selectNode(QStringLiteral("no such node"), settings)), AppError);
+    EXPECT_THROW(await(manager.selectNode(QStringLiteral("no such node"), settings)), AppError);
 
     // Rule mode sends loopback traffic DIRECT; global mode sends it through the chosen node.
     const QString check = origin.url("/generate_204");
     const QStringList curl { QStringLiteral("-s"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
         QStringLiteral("-w"), QStringLiteral("%{http_code}"), QStringLiteral("--proxy"),
         QStringLiteral("http://127.0.0.1:%1").arg(settings.mixedPort), check };
-    EXPECT_EQ(awaitOrThrow(runProgram(QStringLiteral("/usr/bin/curl"), curl)).standardOutput, "204");
+    EXPECT_EQ(await(runProgram(QStringLiteral("/usr/bin/curl"), curl)).standardOutput, "204");
     EXPECT_EQ(httpNode.acceptedConnections(), probesThroughHttpNode);
 
-    awaitOrThrow(manager.controller(QStringLiteral("configs"), "PATCH", QByteArray(R"({"mode":"global"})"), settings));
+    await(manager.controller(QStringLiteral("configs"), "PATCH", QByteArray(R"({"mode":"global"})"), settings));
     EXPECT_EQ(controllerObject(QStringLiteral("configs"))[QStringLiteral("mode")].toString(), QStringLiteral("global"));
-    EXPECT_EQ(awaitOrThrow(runProgram(QStringLiteral("/usr/bin/curl"), curl)).standardOutput, "204");
+    EXPECT_EQ(await(runProgram(QStringLiteral("/usr/bin/curl"), curl)).standardOutput, "204");
     EXPECT_EQ(httpNode.acceptedConnections(), probesThroughHttpNode + 1);
 
-    EXPECT_THROW(awaitOrThrow(manager.controller(
-                     QStringLiteral("configs"), "PATCH", QByteArray(R"({"mode":"fast"})"), settings)),
+    EXPECT_THROW(
+        await(manager.controller(QStringLiteral("configs"), "PATCH", QByteArray(R"({"mode":"fast"})"), settings)),
         AppError);
 }
 
 TEST_F(KernelRunIntegration, ReportsProviderUsageAndLiveTraffic)
 {
-    awaitOrThrow(manager.start(source, settings));
+    await(manager.start(source, settings));
     const QByteArray providers
-        = awaitOrThrow(manager.controller(QStringLiteral("providers/proxies"), "GET", std::nullopt, settings));
+        = await(manager.controller(QStringLiteral("providers/proxies"), "GET", std::nullopt, settings));
     EXPECT_EQ(MihomoManager::parseProviderTrafficUsage(providers, source.providerID), 1200 + 3400);
 
     QNetworkAccessManager client;
@@ -140,7 +140,7 @@ TEST_F(KernelRunIntegration, ReportsProviderUsageAndLiveTraffic)
 
     bool sawDownload = false;
     for (int i = 0; i < 6 && !sawDownload; ++i) {
-        const TrafficRateSample sample = awaitOrThrow(manager.nextTrafficSample(settings));
+        const TrafficRateSample sample = await(manager.nextTrafficSample(settings));
         EXPECT_GE(sample.up, 0);
         sawDownload = sample.down > 0;
     }
@@ -152,24 +152,24 @@ TEST_F(KernelRunIntegration, ReportsProviderUsageAndLiveTraffic)
 
 TEST_F(KernelRunIntegration, VerifiesTheProxyWithCurl)
 {
-    awaitOrThrow(manager.start(source, settings));
-    EXPECT_TRUE(awaitOrThrow(manager.verifyProxy(settings.mixedPort)));
+    await(manager.start(source, settings));
+    EXPECT_TRUE(await(manager.verifyProxy(settings.mixedPort)));
 
     MihomoManager redirected(origin.url("/redirect"), { bundledKernelDirectory() });
-    EXPECT_FALSE(awaitOrThrow(redirected.verifyProxy(settings.mixedPort))) << "302";
+    EXPECT_FALSE(await(redirected.verifyProxy(settings.mixedPort))) << "302";
     // Nothing listens on this port: curl prints 000.
-    EXPECT_FALSE(awaitOrThrow(manager.verifyProxy(freePort()))) << "000";
+    EXPECT_FALSE(await(manager.verifyProxy(freePort()))) << "000";
     MihomoManager withoutCurl(
         origin.url("/generate_204"), { bundledKernelDirectory() }, QStringLiteral("/nonexistent/curl"));
-    EXPECT_FALSE(awaitOrThrow(withoutCurl.verifyProxy(settings.mixedPort)));
+    EXPECT_FALSE(await(withoutCurl.verifyProxy(settings.mixedPort)));
 }
 
 TEST_F(KernelRunIntegration, RefusesAForeignSecret)
 {
-    awaitOrThrow(manager.start(source, settings));
+    await(manager.start(source, settings));
     MihomoManager stranger(origin.url("/generate_204"), { bundledKernelDirectory() });
     try {
-        awaitOrThrow(stranger.nodes(settings));
+        await(stranger.nodes(settings));
         FAIL() << "a wrong secret was accepted";
     } catch (const AppError &error) {
         EXPECT_EQ(error.description(), QStringLiteral("Mihomo 本地控制请求失败。"));
@@ -178,21 +178,21 @@ TEST_F(KernelRunIntegration, RefusesAForeignSecret)
 
 TEST_F(KernelRunIntegration, RestartRestoresTheNodeAndStopRemovesTheConfiguration)
 {
-    awaitOrThrow(manager.start(source, settings));
+    await(manager.start(source, settings));
     const qint64 first = manager.processId();
     settings.selectedNode = QStringLiteral("Tokyo 02");
-    awaitOrThrow(manager.start(source, settings));
+    await(manager.start(source, settings));
     EXPECT_FALSE(processAlive(first)) << "the first kernel must be gone before the second runs";
     EXPECT_NE(manager.processId(), first);
     EXPECT_EQ(selectableNow(), QStringLiteral("Tokyo 02"));
 
     const qint64 second = manager.processId();
-    awaitOrThrow(manager.stop(true));
+    await(manager.stop(true));
     EXPECT_FALSE(manager.isRunning());
     EXPECT_FALSE(processAlive(second));
     EXPECT_FALSE(QFileInfo::exists(AppPaths::config()));
     EXPECT_TRUE(readBytes(AppPaths::logs() + QStringLiteral("/mihomo-current.log")).contains("controller listening"));
-    EXPECT_THROW(awaitOrThrow(manager.nodes(settings)), SystemError);
+    EXPECT_THROW(await(manager.nodes(settings)), SystemError);
 }
 
 } // namespace

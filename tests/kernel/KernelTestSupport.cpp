@@ -106,17 +106,3 @@ QCoro::Task<ProgramResult> runProgram(QString program, QStringList arguments)
 }
 
 } // namespace veyra::test
-
-namespace veyra::test::detail {
-
-QCoro::Task<bool> captureVoid(QCoro::Task<> task, std::exception_ptr *failure)
-{
-    try {
-        co_await std::move(task);
-    } catch (...) {
-        *failure = std::current_exception();
-    }
-    co_return true;
-}
-
-} // namespace veyra::test::detail

@@ -33,7 +33,7 @@ protected:
     QString startFailure(MihomoManager &manager)
     {
         try {
-            awaitOrThrow(manager.start(unusedSource(), settings));
+            await(manager.start(unusedSource(), settings));
         } catch (const Error &error) {
             return error.description();
         }
@@ -106,14 +106,14 @@ TEST_F(LifecycleIntegration, AKernelIgnoringSigtermIsKilledAfterAboutTwoAndAHalf
 {
     installResource(resources, stubbornKernel());
     MihomoManager manager({}, { resources });
-    awaitOrThrow(manager.start(unusedSource(), settings));
+    await(manager.start(unusedSource(), settings));
     ASSERT_TRUE(manager.isRunning());
     const qint64 pid = manager.processId();
     ASSERT_TRUE(processAlive(pid));
 
     QElapsedTimer clock;
     clock.start();
-    awaitOrThrow(manager.stop(false));
+    await(manager.stop(false));
     const qint64 elapsed = clock.elapsed();
     EXPECT_GE(elapsed, 2400);
     EXPECT_LT(elapsed, 4500);
@@ -122,21 +122,21 @@ TEST_F(LifecycleIntegration, AKernelIgnoringSigtermIsKilledAfterAboutTwoAndAHalf
     // stop(false) keeps the configuration for the next start.
     EXPECT_TRUE(QFileInfo::exists(AppPaths::config()));
     for (int i = 0; i < 50 && !diagnosticLog().contains(QStringLiteral("Mihomo 已退出，状态码 9。")); ++i)
-        awaitOrThrow(QCoro::sleepFor(std::chrono::milliseconds(20)));
+        await(QCoro::sleepFor(std::chrono::milliseconds(20)));
     EXPECT_TRUE(diagnosticLog().contains(QStringLiteral("Mihomo 已退出，状态码 9。")));
 }
 
 TEST_F(LifecycleIntegration, StoppingAnIdleManagerOnlyRemovesTheConfiguration)
 {
     MihomoManager manager({}, { bundledKernelDirectory() });
-    awaitOrThrow(manager.stop(false));
+    await(manager.stop(false));
     AppPaths::prepare();
     writeBytes(AppPaths::config(), "left over");
-    awaitOrThrow(manager.stop(false));
+    await(manager.stop(false));
     EXPECT_TRUE(QFileInfo::exists(AppPaths::config()));
-    awaitOrThrow(manager.stop(true));
+    await(manager.stop(true));
     EXPECT_FALSE(QFileInfo::exists(AppPaths::config()));
-    awaitOrThrow(manager.stop(true));
+    await(manager.stop(true));
 }
 
 } // namespace

@@ -25,7 +25,7 @@ protected:
 
     ProgramResult curl(const QStringList &arguments)
     {
-        return awaitOrThrow(runProgram(QStringLiteral("/usr/bin/curl"),
+        return await(runProgram(QStringLiteral("/usr/bin/curl"),
             QStringList { QStringLiteral("-s"), QStringLiteral("--max-time"), QStringLiteral("10") } + arguments));
     }
 

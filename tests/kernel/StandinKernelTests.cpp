@@ -26,7 +26,7 @@ protected:
     {
         const QString file = home.path() + QStringLiteral("/config.yaml");
         writeBytes(file, configuration);
-        return awaitOrThrow(runProgram(bundledKernelDirectory() + QStringLiteral("/mihomo"),
+        return await(runProgram(bundledKernelDirectory() + QStringLiteral("/mihomo"),
             { QStringLiteral("-t"), QStringLiteral("-d"), home.path(), QStringLiteral("-f"), file }));
     }
 
