@@ -27,6 +27,8 @@ struct Upstream {
     quint16 port = 0;
     QString username; // optional credentials for the node
     QString password;
+    // For direct connections: resolve and connect over IPv4 only.
+    bool ipv4Only = false;
 
     static Upstream direct() { return {}; }
     static Upstream reject()

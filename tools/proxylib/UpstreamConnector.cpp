@@ -78,7 +78,8 @@ void UpstreamConnector::start()
     }
     m_timer.start();
     if (m_upstream.kind == Upstream::Kind::direct)
-        m_socket->connectToHost(m_target.host, m_target.port);
+        m_socket->connectToHost(m_target.host, m_target.port, QIODevice::ReadWrite,
+            m_upstream.ipv4Only ? QAbstractSocket::IPv4Protocol : QAbstractSocket::AnyIPProtocol);
     else
         m_socket->connectToHost(m_upstream.host, m_upstream.port);
 }

@@ -117,8 +117,11 @@ Upstream Routing::upstreamFor(const QString &name) const
 
 Upstream Routing::upstreamFor(const QString &name, int depth) const
 {
-    if (name == QLatin1String("DIRECT"))
-        return Upstream::direct();
+    if (name == QLatin1String("DIRECT")) {
+        Upstream direct = Upstream::direct();
+        direct.ipv4Only = !m_config.ipv6;
+        return direct;
+    }
     if (name == QLatin1String("REJECT") || depth > maximumGroupDepth)
         return Upstream::reject();
     if (group(name))
@@ -252,6 +255,18 @@ void Routing::runUrlTest(const QString &groupName)
     });
 }
 
+void Routing::runHealthCheck(const Provider *provider)
+{
+    const ProviderConfig &config = provider->config();
+    for (const NodeConfig &node : provider->nodes()) {
+        testProxy(node.name, config.healthCheckUrl, 5'000,
+            [this, name = node.name, provider = config.name](std::optional<int> delay) {
+                if (!delay)
+                    m_log(QStringLiteral("[warning] provider %1: health check of %2 failed").arg(provider, name));
+            });
+    }
+}
+
 void Routing::activate(const QString &selectionFile)
 {
     m_selectionFile = selectionFile;
@@ -264,6 +279,20 @@ void Routing::activate(const QString &selectionFile)
                 if (config && config->type == QLatin1String("select") && members(it.key()).contains(it->toString()))
                     m_selected[it.key()] = it->toString();
             }
+        }
+    }
+    // Provider health checks measure every node of the provider, so that a fresh listing
+    // already carries delays.
+    for (const Provider *provider : m_providers) {
+        const ProviderConfig &config = provider->config();
+        if (!config.healthCheck || config.healthCheckUrl.isEmpty())
+            continue;
+        runHealthCheck(provider);
+        if (config.healthCheckInterval > 0) {
+            auto *timer = new QTimer(this);
+            connect(timer, &QTimer::timeout, this, [this, provider] { runHealthCheck(provider); });
+            timer->start(std::chrono::seconds(config.healthCheckInterval));
+            m_timers << timer;
         }
     }
     for (const GroupConfig &config : m_config.groups) {

@@ -58,6 +58,7 @@ private:
     QString globalPolicy() const;
     QString matchRules(const veyra::proxy::Endpoint &target) const;
     void runUrlTest(const QString &group);
+    void runHealthCheck(const Provider *provider);
     void storeSelections() const;
 
     KernelConfig m_config;
