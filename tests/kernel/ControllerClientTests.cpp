@@ -78,6 +78,17 @@ TEST_F(ControllerClientIntegration, PassesTransportErrorsThrough)
     }
 }
 
+TEST_F(ControllerClientIntegration, RefusesAddressesThatDoNotParse)
+{
+    EXPECT_EQ(failureOf(manager.controller(QStringLiteral("bad path"), "GET", std::nullopt, settings)),
+        QStringLiteral("本地控制地址无效。"));
+    settings.controllerPort = 70000;
+    EXPECT_EQ(failureOf(manager.controller(QStringLiteral("configs"), "GET", std::nullopt, settings)),
+        QStringLiteral("本地控制地址无效。"));
+    EXPECT_EQ(failureOf(manager.nextTrafficSample(settings)), QStringLiteral("本地流量统计地址无效。"));
+    EXPECT_TRUE(server.requests().isEmpty());
+}
+
 TEST_F(ControllerClientIntegration, ListsGroupMembersWithoutTheReservedNames)
 {
     server.route("/proxies/%E7%BB%B4%E6%8B%89%E7%BD%91%E7%BB%9C",
