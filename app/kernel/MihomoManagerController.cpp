@@ -57,8 +57,12 @@ QCoro::Task<QByteArray> MihomoManager::controller(
     QByteArray collected;
     bool oversized = false;
     QObject::connect(reply, &QNetworkReply::readyRead, reply, [&] {
-        if (oversized)
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (oversized || status < 200 || status > 299) {
+            // A failed request's body is never used: drop it as it comes.
+            reply->readAll();
             return;
+        }
         collected += reply->readAll();
         if (collected.size() > maximumControllerResponse) {
             oversized = true;
