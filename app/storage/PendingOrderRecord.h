@@ -1,6 +1,5 @@
 #pragma once
 
-#include "Errors.h"
 #include "Json.h"
 
 #include <QDateTime>
@@ -18,10 +17,7 @@ struct PendingOrderRecord {
         json::requireObject(value, "pending order");
         PendingOrderRecord record;
         record.orderNo = json::requireString(value, "orderNo");
-        auto created = json::parseIsoDate(json::requireString(value, "createdAt"));
-        if (!created)
-            throw SystemError(QStringLiteral("数据字段“createdAt”不是有效的时间。"));
-        record.createdAt = *created;
+        record.createdAt = json::requireDate(value, "createdAt");
         return record;
     }
 

@@ -3,10 +3,10 @@
 #include <QCoroTask>
 #include <QString>
 #include <QTemporaryDir>
-#include <exception>
 #include <gtest/gtest.h>
-#include <optional>
 
+#include <exception>
+#include <optional>
 #include <sys/stat.h>
 
 namespace veyra::test {
@@ -27,44 +27,44 @@ int modeOf(const QString &path);
 void writeBytes(const QString &path, const QByteArray &bytes);
 QByteArray readBytes(const QString &path);
 
-// Runs a coroutine to completion on the test's event loop and returns its result or rethrows
-// its exception. (QCoro::waitFor alone never returns when the task throws: its helper coroutine
-// swallows the exception before it quits the loop.)
-// (A bare exception_ptr cannot be a task's value: QCoro keeps its own in the same variant.)
-struct CapturedFailure {
-    std::exception_ptr failure;
-};
+namespace detail {
 
-template <typename T> QCoro::Task<CapturedFailure> captureFailure(QCoro::Task<T> task, std::optional<T> &result)
+// QCoro's waitFor never returns when the task throws, so the outcome is caught inside a
+// coroutine of our own and handed back after the loop ends.
+template <typename T> QCoro::Task<> capture(QCoro::Task<T> task, std::optional<T> &value, std::exception_ptr &failure)
 {
     try {
-        result.emplace(co_await std::move(task));
+        value.emplace(co_await std::move(task));
     } catch (...) {
-        co_return CapturedFailure { std::current_exception() };
+        failure = std::current_exception();
     }
-    co_return CapturedFailure {};
 }
 
-inline QCoro::Task<CapturedFailure> captureFailure(QCoro::Task<void> task)
+inline QCoro::Task<> capture(QCoro::Task<> task, std::exception_ptr &failure)
 {
     try {
         co_await std::move(task);
     } catch (...) {
-        co_return CapturedFailure { std::current_exception() };
+        failure = std::current_exception();
     }
-    co_return CapturedFailure {};
 }
 
+} // namespace detail
+
+// Runs a coroutine to completion on a nested event loop; its exception is rethrown here.
 template <typename T> T await(QCoro::Task<T> &&task)
 {
+    std::exception_ptr failure;
     if constexpr (std::is_void_v<T>) {
-        if (std::exception_ptr failure = QCoro::waitFor(captureFailure(std::move(task))).failure)
+        QCoro::waitFor(detail::capture(std::move(task), failure));
+        if (failure)
             std::rethrow_exception(failure);
     } else {
-        std::optional<T> result;
-        if (std::exception_ptr failure = QCoro::waitFor(captureFailure(std::move(task), result)).failure)
+        std::optional<T> value;
+        QCoro::waitFor(detail::capture(std::move(task), value, failure));
+        if (failure)
             std::rethrow_exception(failure);
-        return std::move(*result);
+        return std::move(*value);
     }
 }
 
