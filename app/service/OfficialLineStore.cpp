@@ -1,5 +1,6 @@
 #include "OfficialLineStore.h"
 
+#include "AppInfo.h"
 #include "Errors.h"
 
 namespace veyra {
@@ -13,9 +14,10 @@ QString missingLineText()
 
 } // namespace
 
-OfficialLineStore::OfficialLineStore(KeychainStore keychain, SecurityPolicy::Resolver resolver)
+OfficialLineStore::OfficialLineStore(KeychainStore keychain, SecurityPolicy::Resolver resolver, QString deviceID)
     : m_keychain(std::move(keychain))
     , m_resolver(std::move(resolver))
+    , m_deviceID(std::move(deviceID))
 {
 }
 
@@ -26,11 +28,8 @@ std::optional<QString> OfficialLineStore::lineOf(const AccountUser &user)
 
 QCoro::Task<bool> OfficialLineStore::synchronize(std::optional<QString> url)
 {
-    // The job captures pointers only: GCC 12 destroys the executor's copy of a job twice when
-    // it owns something with a destructor. `trimmed` lives in this frame until the job is done.
     const QString trimmed = url ? url->trimmed() : QString();
-    auto job = [this, line = &trimmed] {
-        const QString &trimmed = *line;
+    auto job = [this, trimmed] {
         const QString account = QString::fromLatin1(KeychainStore::officialLineAccount);
         if (trimmed.isEmpty()) {
             m_keychain.remove(account);
@@ -43,7 +42,7 @@ QCoro::Task<bool> OfficialLineStore::synchronize(std::optional<QString> url)
         m_keychain.save(absolute, account);
         return true;
     };
-    QCoro::Task<bool> task = m_executor.run(std::move(job));
+    QCoro::Task<bool> task = m_executor.run(job);
     const bool stored = co_await task;
     m_available = stored;
     co_return stored;
@@ -64,8 +63,31 @@ QCoro::Task<QUrl> OfficialLineStore::activeLine()
             throw AppError(missingLineText());
         return SecurityPolicy::officialLineURL(*stored, m_resolver);
     };
-    QCoro::Task<QUrl> task = m_executor.run(std::move(job));
+    QCoro::Task<QUrl> task = m_executor.run(job);
     co_return co_await task;
+}
+
+} // namespace veyra
+
+namespace veyra {
+
+ProviderSource OfficialLineStore::sourceFor(const QUrl &line) const
+{
+    ProviderSource source;
+    source.providerID = QString::fromLatin1(providerID);
+    source.url = line.toString(QUrl::FullyEncoded);
+    // The subscription server tells this client apart from other kernels by this agent.
+    source.userAgent = QStringLiteral("Clash.Meta/Veyra-") + QString::fromLatin1(AppInfo::version);
+    source.deviceID = m_deviceID;
+    source.updateInterval = updateInterval;
+    return source;
+}
+
+QCoro::Task<ProviderSource> OfficialLineStore::activeSource()
+{
+    QCoro::Task<QUrl> task = activeLine();
+    const QUrl line = co_await task;
+    co_return sourceFor(line);
 }
 
 } // namespace veyra

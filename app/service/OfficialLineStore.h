@@ -1,7 +1,9 @@
 #pragma once
 
+#include "DeviceIdentifier.h"
 #include "KeychainStore.h"
 #include "Models.h"
+#include "ProviderSource.h"
 #include "SecurityPolicy.h"
 #include "SerialExecutor.h"
 
@@ -20,9 +22,11 @@ namespace veyra {
 class OfficialLineStore {
 public:
     static constexpr int updateInterval = 3600;
+    static constexpr const char *providerID = "veyra_official";
 
-    explicit OfficialLineStore(
-        KeychainStore keychain = KeychainStore(), SecurityPolicy::Resolver resolver = SecurityPolicy::systemResolver());
+    explicit OfficialLineStore(KeychainStore keychain = KeychainStore(),
+        SecurityPolicy::Resolver resolver = SecurityPolicy::systemResolver(),
+        QString deviceID = DeviceIdentifier::current());
 
     // Stores a validated line (true) or, for an empty or missing one, deletes it (false). A line
     // that fails validation throws and leaves the stored line and `available` as they were.
@@ -30,6 +34,10 @@ public:
 
     // The stored line, validated again; throws when there is none.
     QCoro::Task<QUrl> activeLine();
+
+    // The kernel's provider description for the stored line.
+    QCoro::Task<ProviderSource> activeSource();
+    ProviderSource sourceFor(const QUrl &line) const;
 
     bool available() const { return m_available; }
 
@@ -40,6 +48,7 @@ public:
 private:
     KeychainStore m_keychain;
     SecurityPolicy::Resolver m_resolver;
+    QString m_deviceID;
     bool m_available = false;
     SerialExecutor m_executor;
 };

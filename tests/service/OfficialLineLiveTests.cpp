@@ -1,4 +1,5 @@
 // The official line store with a real keyring and a scripted resolver.
+#include "AppInfo.h"
 #include "ErrorExpectations.h"
 #include "KeyringSession.h"
 #include "OfficialLineStore.h"
@@ -34,7 +35,7 @@ protected:
     QTemporaryDir defaultsDir;
     KeychainStore keychain { UserDefaults(defaultsDir.filePath("defaults.ini")) };
     ScriptedResolver dns;
-    OfficialLineStore store { keychain, dns.resolver() };
+    OfficialLineStore store { keychain, dns.resolver(), "device-7" };
 };
 
 TEST_F(LiveOfficialLine, StoresAValidatedLineAndHandsItBack)
@@ -44,6 +45,13 @@ TEST_F(LiveOfficialLine, StoresAValidatedLineAndHandsItBack)
     EXPECT_TRUE(store.available());
     EXPECT_EQ(keychain.load(lineAccount), std::optional<QString>("https://sub.example.net/s/abc?x=1"));
     EXPECT_EQ(await(store.activeLine()), QUrl("https://sub.example.net/s/abc?x=1"));
+
+    const ProviderSource source = await(store.activeSource());
+    EXPECT_EQ(source.providerID, "veyra_official");
+    EXPECT_EQ(source.url, "https://sub.example.net/s/abc?x=1");
+    EXPECT_EQ(source.userAgent, QStringLiteral("Clash.Meta/Veyra-") + AppInfo::version);
+    EXPECT_EQ(source.deviceID, "device-7");
+    EXPECT_EQ(source.updateInterval, 3600);
 }
 
 TEST_F(LiveOfficialLine, ALocalLineIsRejectedAndTheEarlierLineKept)
@@ -74,6 +82,7 @@ TEST_F(LiveOfficialLine, AnEmptyLineDeletesTheStoredOne)
     EXPECT_FALSE(store.available());
     EXPECT_EQ(keychain.load(lineAccount), std::nullopt);
     EXPECT_EQ(failureOf<AppError>(store.activeLine()), "尚未取得官方线路。请登录有效会员账号并刷新权益。");
+    EXPECT_EQ(failureOf<AppError>(store.activeSource()), "尚未取得官方线路。请登录有效会员账号并刷新权益。");
 
     ASSERT_TRUE(await(store.synchronize(QString("https://sub.example.net/again"))));
     EXPECT_FALSE(await(store.synchronize(std::nullopt)));
