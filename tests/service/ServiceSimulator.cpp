@@ -122,6 +122,41 @@ void ServiceSimulator::fault(const QString &path, const json::Json &settings)
     admin(QStringLiteral("faults"), body);
 }
 
+QByteArray Fetched::header(const QByteArray &name) const
+{
+    for (const auto &[key, value] : headers)
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    return {};
+}
+
+namespace {
+
+QCoro::Task<Fetched> fetchTask(QUrl url, QList<QSslCertificate> certificates, QByteArray method, QNetworkProxy proxy)
+{
+    QNetworkAccessManager network;
+    network.setProxy(proxy);
+    QNetworkRequest request(url);
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.addCaCertificates(certificates);
+    request.setSslConfiguration(tls);
+    std::unique_ptr<QNetworkReply> reply(network.sendCustomRequest(request, method));
+    co_await qCoro(reply.get()).waitForFinished(std::chrono::seconds(10));
+    Fetched fetched;
+    fetched.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    fetched.body = reply->readAll();
+    fetched.headers = reply->rawHeaderPairs();
+    co_return fetched;
+}
+
+} // namespace
+
+Fetched fetch(
+    const QUrl &url, const QList<QSslCertificate> &certificates, const QByteArray &method, const QNetworkProxy &proxy)
+{
+    return await(fetchTask(url, certificates, method, proxy));
+}
+
 std::optional<std::string> recordedHeader(const json::Json &request, const std::string &name)
 {
     for (const json::Json &header : request.at("headers")) {

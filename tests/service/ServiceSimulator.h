@@ -3,6 +3,8 @@
 #include "APIClient.h"
 #include "Json.h"
 
+#include <QNetworkProxy>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QSslCertificate>
 #include <QStringList>
@@ -41,6 +43,16 @@ private:
     QStringList m_origins;
     QList<QSslCertificate> m_certificates;
 };
+
+// A plain HTTPS exchange with the simulator (trusting its certificate), optionally through a proxy.
+struct Fetched {
+    int status = 0;
+    QByteArray body;
+    QList<QNetworkReply::RawHeaderPair> headers;
+    QByteArray header(const QByteArray &name) const;
+};
+Fetched fetch(const QUrl &url, const QList<QSslCertificate> &certificates, const QByteArray &method = "GET",
+    const QNetworkProxy &proxy = QNetworkProxy(QNetworkProxy::NoProxy));
 
 // The value of a header in a recorded request, or nothing.
 std::optional<std::string> recordedHeader(const json::Json &request, const std::string &name);

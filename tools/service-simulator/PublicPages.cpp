@@ -42,8 +42,9 @@ HttpResponse handleSubscription(ServiceState &state, const QByteArray &token)
     qint64 total = 0;
     if (const Json *plan = state.findPlan(owner->planId))
         total = plan->value("trafficBytes", qint64(0));
-    QByteArray usage = "upload=" + QByteArray::number(owner->uploadBytes)
-        + "; download=" + QByteArray::number(owner->downloadBytes) + "; total=" + QByteArray::number(total);
+    const auto [upload, download] = state.usage(*owner);
+    QByteArray usage = "upload=" + QByteArray::number(upload) + "; download=" + QByteArray::number(download)
+        + "; total=" + QByteArray::number(total);
     if (owner->expiresAt)
         usage += "; expire=" + QByteArray::number(owner->expiresAt->toSecsSinceEpoch());
     HttpResponse response = HttpResponse::text(200, yaml, "text/yaml; charset=utf-8");

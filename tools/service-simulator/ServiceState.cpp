@@ -147,13 +147,25 @@ QString ServiceState::subscriptionUrl(const Account &account) const
     return publicBase + "/sub/" + QString::fromStdString(account.subscriptionToken);
 }
 
+std::pair<qint64, qint64> ServiceState::usage(const Account &account) const
+{
+    std::pair<qint64, qint64> total { account.uploadBytes, account.downloadBytes };
+    if (account.active && nodeTraffic) {
+        const auto [up, down] = nodeTraffic();
+        total.first += up;
+        total.second += down;
+    }
+    return total;
+}
+
 Json ServiceState::accountJson(const Account &account) const
 {
+    const auto [upload, download] = usage(account);
     Json user = { { "account", account.account } };
     if (!account.planId.empty() || account.active) {
         Json membership = { { "active", account.active }, { "deviceLimit", account.deviceLimit },
             // Traffic as upload and download parts, the way the service's accounting reports it.
-            { "uploadBytes", account.uploadBytes }, { "downloadBytes", account.downloadBytes } };
+            { "uploadBytes", upload }, { "downloadBytes", download } };
         if (!account.planId.empty())
             membership["planId"] = account.planId;
         if (account.lifetime)

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -66,6 +67,9 @@ struct ServiceState {
     std::vector<Order> orders;
     std::vector<Fault> faults;
     std::vector<Node> nodes;
+    // Bytes relayed by the simulator's own nodes (upload, download). The nodes take no
+    // credentials, so this traffic counts for every active account.
+    std::function<std::pair<qint64, qint64>()> nodeTraffic;
     std::deque<Json> requests; // the most recent requests, for tests to inspect
     int orderSequence = 0;
 
@@ -85,6 +89,8 @@ struct ServiceState {
     void settle(Order &order);
     void setStatus(Order &order, const std::string &status);
 
+    // Usage as the service reports it: what the admin set plus traffic through the nodes.
+    std::pair<qint64, qint64> usage(const Account &account) const;
     Json accountJson(const Account &account) const;
     Json orderJson(const Order &order) const;
     QString subscriptionUrl(const Account &account) const;

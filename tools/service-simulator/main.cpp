@@ -2,10 +2,12 @@
 //
 //   service-simulator --cert server.pem --key server.key --listen 127.0.0.1:0 [--listen ...]
 //                     [--public-url https://api.example:8443] [--auto-pay SECONDS]
-//                     [--account NUMBER:PASSWORD[:active]] [--node NAME=HOST:PORT]
+//                     [--account NUMBER:PASSWORD[:active]] [--nodes ADDRESS] [--node NAME=HOST:PORT]
 //
+// --nodes starts the official line's SOCKS5 nodes on ADDRESS; --node lists nodes run elsewhere.
 // Prints "listening https://ADDRESS:PORT" for every listener, then "ready".
 #include "HttpServer.h"
+#include "ProxyNodes.h"
 #include "ServiceState.h"
 
 #include <QCommandLineParser>
@@ -68,7 +70,8 @@ int main(int argc, char **argv)
         { "public-url", "Base of the addresses the service hands out.", "url" },
         { "auto-pay", "Pending orders become paid this many seconds after creation.", "seconds" },
         { "account", "Seed account (repeatable).", "number:password[:active]" },
-        { "node", "Proxy node listed in the official line (repeatable).", "name=host:port" },
+        { "nodes", "Run the official line's SOCKS5 nodes on this address.", "address" },
+        { "node", "Proxy node run elsewhere, listed in the official line (repeatable).", "name=host:port" },
     });
     parser.process(app);
     if (!parser.isSet("cert") || !parser.isSet("key") || parser.values("listen").isEmpty())
@@ -101,6 +104,19 @@ int main(int argc, char **argv)
             fail("bad --node value: " + node);
         state.nodes.push_back({ node.left(equals).toStdString(), node.mid(equals + 1, colon - equals - 1).toStdString(),
             node.mid(colon + 1).toInt() });
+    }
+
+    sim::ProxyNodes proxyNodes;
+    if (parser.isSet("nodes")) {
+        QHostAddress address;
+        QString error;
+        if (!address.setAddress(parser.value("nodes")) || !proxyNodes.start(address, &error))
+            fail("cannot start the proxy nodes on " + parser.value("nodes") + ": " + error);
+        for (const sim::Node &node : proxyNodes.nodes())
+            state.nodes.push_back(node);
+        state.nodeTraffic = [&proxyNodes] {
+            return std::pair { proxyNodes.uploadedBytes(), proxyNodes.downloadedBytes() };
+        };
     }
 
     std::vector<std::unique_ptr<sim::HttpServer>> servers;
