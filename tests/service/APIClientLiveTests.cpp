@@ -270,6 +270,16 @@ TEST_F(LiveAPIClient, SizeLimitsAreExactAndEnforcedWhileReading)
     simulator.fault("/api/v1/me", { { "status", 500 }, { "size", APIClient::jsonLimit + 1 }, { "times", 1 } });
     EXPECT_EQ(failureOf<AppError>(api->currentUser()), "服务器响应超过安全大小限制。");
 
+    // Without a declared length the cap still holds, counted as the bytes arrive.
+    for (const qint64 size : { APIClient::jsonLimit, APIClient::jsonLimit + 1 }) {
+        simulator.fault("/api/v1/me",
+            { { "status", 200 }, { "body", model }, { "size", size }, { "closeDelimited", true }, { "times", 1 } });
+        if (size == APIClient::jsonLimit)
+            EXPECT_EQ(await(api->currentUser()).account, "padded");
+        else
+            EXPECT_EQ(failureOf<AppError>(api->currentUser()), "服务器响应超过安全大小限制。");
+    }
+
     simulator.admin("orders", { { "account", member }, { "orderNo", "QR1" } });
     const QString qr = "/api/v1/orders/QR1/qrcode";
     simulator.fault(qr, { { "status", 200 }, { "size", APIClient::imageLimit }, { "times", 1 } });

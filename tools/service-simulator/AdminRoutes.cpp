@@ -106,6 +106,7 @@ HttpResponse route(ServiceState &state, const HttpRequest &request, const QByteA
         fault.location = body.value("location", std::string());
         fault.size = body.value("size", qint64(-1));
         fault.delayMs = body.value("delayMs", 0);
+        fault.closeDelimited = body.value("closeDelimited", false);
         fault.times = body.value("times", -1);
         state.faults.push_back(fault);
         return ok();

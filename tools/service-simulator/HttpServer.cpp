@@ -219,7 +219,10 @@ void HttpServer::respond(QSslSocket *socket, const HttpResponse &response, bool 
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status) + "\r\n";
     for (const auto &[name, value] : response.headers)
         head += name + ": " + value + "\r\n";
-    head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
+    if (response.closeDelimited)
+        keepAlive = false;
+    else
+        head += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
     head += keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
     socket->write(head);
     socket->write(response.body);

@@ -32,6 +32,9 @@ struct HttpResponse {
     QList<QPair<QByteArray, QByteArray>> headers;
     QByteArray body;
     int delayMs = 0;
+    // No Content-Length: the body ends when the connection closes, so a client only learns its
+    // size by reading it.
+    bool closeDelimited = false;
 
     void addHeader(const QByteArray &name, const QByteArray &value) { headers.append(qMakePair(name, value)); }
 

@@ -221,6 +221,7 @@ std::optional<HttpResponse> ServiceState::takeFault(const QByteArray &path)
             return response;
         }
         response.status = *fault.status;
+        response.closeDelimited = fault.closeDelimited;
         response.body = QByteArray::fromStdString(fault.body);
         if (fault.size >= 0 && response.body.size() < fault.size)
             response.body.append(QByteArray(fault.size - response.body.size(), ' '));

@@ -48,6 +48,7 @@ struct Fault {
     std::string location;
     qint64 size = -1; // pad the body with blanks up to exactly this many bytes
     int delayMs = 0;
+    bool closeDelimited = false;
     int times = -1;
 };
 
