@@ -171,7 +171,7 @@ QCoro::Task<QByteArray> APIClient::exchange(QString path, QByteArray method, std
         co_await qCoro(reply.get()).waitForFinished();
     collector->drain();
 
-    // 1. Size, judged before anything else.
+    // The size is judged before anything else, so an oversized reply is refused whatever it says.
     if (collector->oversize)
         throw AppError(QString::fromUtf8("服务器响应超过安全大小限制。"));
     if (collector->timedOut)
@@ -179,15 +179,13 @@ QCoro::Task<QByteArray> APIClient::exchange(QString path, QByteArray method, std
     const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (isTransportFailure(reply->error(), statusAttribute.isValid()))
         throw SystemError(reply->errorString());
-    // 2. An HTTP reply at all.
     if (!statusAttribute.isValid())
         throw AppError(QString::fromUtf8("服务器响应无效。"));
-    // 3. Origin: HTTPS on the service's own host.
+    // Only HTTPS from the service's own host is believed.
     const QUrl finalURL = reply->url();
     if (!finalURL.isValid() || finalURL.scheme() != QLatin1String("https")
         || finalURL.host().toLower() != m_options.baseURL.host().toLower())
         throw AppError(QString::fromUtf8("后台请求被重定向到未受信任的地址。"));
-    // 4.-6. Status.
     QByteArray data = collector->takeBody();
     const int status = statusAttribute.toInt();
     if (status >= 200 && status <= 299)
