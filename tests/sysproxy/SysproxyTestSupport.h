@@ -1,0 +1,87 @@
+#pragma once
+
+#include "PeerAuthorizer.h"
+#include "ProxyHelperServer.h"
+
+#include <QCoroTask>
+#include <QCoroTimer>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+namespace veyra::test {
+
+// Like test::await, but an exception thrown by the task reaches the test: QCoro's waitFor
+// only quits its loop when the task returns normally, so a failing task would hang it.
+template <typename T> T awaitTask(QCoro::Task<T> &&task)
+{
+    std::exception_ptr failure;
+    if constexpr (std::is_void_v<T>) {
+        auto guarded = [](QCoro::Task<T> inner, std::exception_ptr &error) -> QCoro::Task<void> {
+            try {
+                co_await std::move(inner);
+            } catch (...) {
+                error = std::current_exception();
+            }
+        };
+        QCoro::waitFor(guarded(std::move(task), failure));
+        if (failure)
+            std::rethrow_exception(failure);
+    } else {
+        std::optional<T> result;
+        auto guarded = [](QCoro::Task<T> inner, std::exception_ptr &error, std::optional<T> &out) -> QCoro::Task<void> {
+            try {
+                out.emplace(co_await std::move(inner));
+            } catch (...) {
+                error = std::current_exception();
+            }
+        };
+        QCoro::waitFor(guarded(std::move(task), failure, result));
+        if (failure)
+            std::rethrow_exception(failure);
+        return std::move(*result);
+    }
+}
+
+// The helper's own server, run on a thread of the test on a temporary socket, with the
+// stand-in networksetup as its tool. Peer checks are exercised by the helper's tests; here
+// every connection is let through and counted, one per request.
+class HelperHarness {
+public:
+    HelperHarness();
+    ~HelperHarness();
+
+    QString socketPath() const { return m_dir.path() + QStringLiteral("/helper.sock"); }
+    QString statePath() const { return m_dir.path() + QStringLiteral("/state.json"); }
+    int requests() const { return m_requests.load(); }
+
+    // The stand-in's state: services, failure rules and the history of changes.
+    nlohmann::json state() const;
+    void setState(const nlohmann::json &state) const;
+    void setServices(const std::vector<nlohmann::json> &services) const;
+    void failOn(const QString &verb, int status, const QString &standardError = {}, const QString &service = {}) const;
+    std::vector<std::vector<std::string>> history() const;
+    nlohmann::json service(const QString &name) const;
+
+    // Runs the stand-in directly, as the user would change a setting by hand.
+    void userRuns(const QStringList &arguments) const;
+
+    static nlohmann::json serviceRecord(const QString &name, const QString &address, bool enabled = true);
+
+private:
+    QTemporaryDir m_dir;
+    std::atomic<int> m_requests { 0 };
+    std::unique_ptr<helper::ProxyHelperServer> m_server;
+    std::thread m_thread;
+};
+
+} // namespace veyra::test
