@@ -133,6 +133,9 @@ void ProxyHelperServer::serve()
         if (ready > 0 && !m_stopping && (waits[0].revents & POLLIN))
             connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (connection < 0) {
+            // Out of descriptors or memory: back off instead of spinning on a ready listener.
+            if (ready > 0 && !m_stopping && errno != EINTR && errno != EAGAIN && errno != ECONNABORTED)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
             releaseSlot();
             continue;
         }
