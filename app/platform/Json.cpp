@@ -94,6 +94,14 @@ static bool present(const Json &object, const char *key)
     return it != object.end() && !it->is_null();
 }
 
+QDateTime requireDate(const Json &object, const char *key)
+{
+    auto date = parseIsoDate(requireString(object, key));
+    if (!date)
+        throw mistyped(key);
+    return *date;
+}
+
 std::optional<QString> optionalString(const Json &object, const char *key)
 {
     if (!present(object, key))

@@ -37,5 +37,7 @@ std::optional<QString> optionalString(const Json &object, const char *key);
 std::optional<qint64> optionalInteger(const Json &object, const char *key);
 std::optional<bool> optionalBool(const Json &object, const char *key);
 void requireObject(const Json &value, const char *what);
+// A required ISO 8601 date-time text.
+QDateTime requireDate(const Json &object, const char *key);
 
 } // namespace veyra::json

@@ -22,44 +22,52 @@ public:
     SerialExecutor(const SerialExecutor &) = delete;
     SerialExecutor &operator=(const SerialExecutor &) = delete;
 
-    template <typename F> auto run(F job) -> QCoro::Task<std::invoke_result_t<F>>
+    // Takes the job by lvalue reference (and moves from it) on purpose: g++ 12 destroys a
+    // capturing lambda that is created inside a co_await expression twice, corrupting what it
+    // captured. Name the job first, then await it:
+    //     auto job = [path] { return load(path); };
+    //     auto value = co_await executor.run(job);
+    // A temporary lambda does not compile here, so the trap cannot be stepped into.
+    template <typename F> auto run(F &job) -> QCoro::Task<std::invoke_result_t<F>>
     {
+        // Not a coroutine itself: the job is moved into the pool here and only the future is
+        // awaited.
         using R = std::invoke_result_t<F>;
-        if constexpr (std::is_void_v<R>) {
-            std::exception_ptr failure = co_await QtConcurrent::run(&m_pool, [job = std::move(job)]() mutable {
-                try {
+        return awaitOutcome<R>(QtConcurrent::run(&m_pool, [job = std::move(job)]() mutable {
+            Outcome<R> outcome;
+            try {
+                if constexpr (std::is_void_v<R>) {
                     job();
-                    return std::exception_ptr {};
-                } catch (...) {
-                    return std::current_exception();
+                    outcome.value.emplace();
+                } else {
+                    outcome.value.emplace(job());
                 }
-            });
-            if (failure)
-                std::rethrow_exception(failure);
-        } else {
-            struct Outcome {
-                std::optional<R> value;
-                std::exception_ptr failure;
-            };
-            Outcome outcome = co_await QtConcurrent::run(&m_pool, [job = std::move(job)]() mutable {
-                Outcome result;
-                try {
-                    result.value.emplace(job());
-                } catch (...) {
-                    result.failure = std::current_exception();
-                }
-                return result;
-            });
-            if (outcome.failure)
-                std::rethrow_exception(outcome.failure);
-            co_return std::move(*outcome.value);
-        }
+            } catch (...) {
+                outcome.failure = std::current_exception();
+            }
+            return outcome;
+        }));
     }
 
     // Blocks until queued jobs are done; for shutdown and tests, never on the event loop.
     void waitForDone();
 
 private:
+    struct Nothing { };
+    template <typename R> struct Outcome {
+        std::optional<std::conditional_t<std::is_void_v<R>, Nothing, R>> value;
+        std::exception_ptr failure;
+    };
+
+    template <typename R> static QCoro::Task<R> awaitOutcome(QFuture<Outcome<R>> future)
+    {
+        Outcome<R> outcome = co_await future;
+        if (outcome.failure)
+            std::rethrow_exception(outcome.failure);
+        if constexpr (!std::is_void_v<R>)
+            co_return std::move(*outcome.value);
+    }
+
     QThreadPool m_pool;
 };
 

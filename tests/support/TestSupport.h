@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <exception>
+#include <optional>
 #include <sys/stat.h>
 
 namespace veyra::test {
@@ -25,10 +27,45 @@ int modeOf(const QString &path);
 void writeBytes(const QString &path, const QByteArray &bytes);
 QByteArray readBytes(const QString &path);
 
-// Runs a coroutine to completion on the test's event loop.
+namespace detail {
+
+// QCoro's waitFor never returns when the task throws, so the outcome is caught inside a
+// coroutine of our own and handed back after the loop ends.
+template <typename T> QCoro::Task<> capture(QCoro::Task<T> task, std::optional<T> &value, std::exception_ptr &failure)
+{
+    try {
+        value.emplace(co_await std::move(task));
+    } catch (...) {
+        failure = std::current_exception();
+    }
+}
+
+inline QCoro::Task<> capture(QCoro::Task<> task, std::exception_ptr &failure)
+{
+    try {
+        co_await std::move(task);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+}
+
+} // namespace detail
+
+// Runs a coroutine to completion on a nested event loop; its exception is rethrown here.
 template <typename T> T await(QCoro::Task<T> &&task)
 {
-    return QCoro::waitFor(std::move(task));
+    std::exception_ptr failure;
+    if constexpr (std::is_void_v<T>) {
+        QCoro::waitFor(detail::capture(std::move(task), failure));
+        if (failure)
+            std::rethrow_exception(failure);
+    } else {
+        std::optional<T> value;
+        QCoro::waitFor(detail::capture(std::move(task), value, failure));
+        if (failure)
+            std::rethrow_exception(failure);
+        return std::move(*value);
+    }
 }
 
 } // namespace veyra::test

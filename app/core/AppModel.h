@@ -1,0 +1,201 @@
+#pragma once
+
+#include "AppSettings.h"
+#include "AuthenticationErrorMapper.h"
+#include "Models.h"
+#include "NodeItem.h"
+#include "SettingsStore.h"
+#include "TrafficUsageStore.h"
+
+#include <QImage>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace veyra {
+
+Q_NAMESPACE
+
+// Pages of the main window, in sidebar order.
+enum class AppPage { dashboard, nodes, membership, account, settings };
+Q_ENUM_NS(AppPage)
+
+enum class AppAccessState { signedOut, signedIn, member };
+Q_ENUM_NS(AppAccessState)
+
+// The single observable object of the application: everything the views show, the
+// collaborators that do the work, and the workflows that tie them together. Lives on the
+// main thread; every property change emits its own signal and then stateChanged().
+class AppModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(veyra::AppPage selectedPage READ selectedPage WRITE setSelectedPage NOTIFY selectedPageChanged)
+    Q_PROPERTY(veyra::AppSettings settings READ settings NOTIFY settingsChanged)
+    Q_PROPERTY(bool officialLineReady READ officialLineReady NOTIFY officialLineReadyChanged)
+    Q_PROPERTY(QList<veyra::NodeItem> nodes READ nodes NOTIFY nodesChanged)
+    Q_PROPERTY(QList<veyra::Plan> plans READ plans NOTIFY plansChanged)
+    Q_PROPERTY(std::optional<veyra::AccountUser> user READ user NOTIFY userChanged)
+    Q_PROPERTY(std::optional<veyra::PaymentOrder> currentOrder READ currentOrder NOTIFY currentOrderChanged)
+    Q_PROPERTY(QImage checkoutImage READ checkoutImage NOTIFY checkoutImageChanged)
+    Q_PROPERTY(bool isConnected READ isConnected NOTIFY isConnectedChanged)
+    Q_PROPERTY(bool isCoreRunning READ isCoreRunning NOTIFY isCoreRunningChanged)
+    Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)
+    Q_PROPERTY(bool isTesting READ isTesting NOTIFY isTestingChanged)
+    Q_PROPERTY(std::optional<QString> selectingNodeName READ selectingNodeName NOTIFY selectingNodeNameChanged)
+    Q_PROPERTY(QString statusMessage READ statusMessage NOTIFY statusMessageChanged)
+    Q_PROPERTY(std::optional<QString> alertMessage READ alertMessage WRITE setAlertMessage NOTIFY alertMessageChanged)
+    Q_PROPERTY(std::optional<QString> authenticationErrorMessage READ authenticationErrorMessage WRITE
+            setAuthenticationErrorMessage NOTIFY authenticationErrorMessageChanged)
+    Q_PROPERTY(
+        bool showAuthentication READ showAuthentication WRITE setShowAuthentication NOTIFY showAuthenticationChanged)
+    Q_PROPERTY(bool showCheckout READ showCheckout WRITE setShowCheckout NOTIFY showCheckoutChanged)
+    Q_PROPERTY(veyra::AuthenticationMode authenticationMode READ authenticationMode WRITE setAuthenticationMode NOTIFY
+            authenticationModeChanged)
+    Q_PROPERTY(std::optional<qint64> observedTrafficUsedBytes READ observedTrafficUsedBytes NOTIFY
+            observedTrafficUsedBytesChanged)
+
+public:
+    explicit AppModel(QObject *parent = nullptr);
+    ~AppModel() override;
+
+    // Published state.
+    AppPage selectedPage() const { return m_selectedPage; }
+    const AppSettings &settings() const { return m_settings; }
+    bool officialLineReady() const { return m_officialLineReady; }
+    const QList<NodeItem> &nodes() const { return m_nodes; }
+    const QList<Plan> &plans() const { return m_plans; }
+    const std::optional<AccountUser> &user() const { return m_user; }
+    const std::optional<PaymentOrder> &currentOrder() const { return m_currentOrder; }
+    const QImage &checkoutImage() const { return m_checkoutImage; }
+    bool isConnected() const { return m_isConnected; }
+    bool isCoreRunning() const { return m_isCoreRunning; }
+    bool isBusy() const { return m_isBusy; }
+    bool isTesting() const { return m_isTesting; }
+    const std::optional<QString> &selectingNodeName() const { return m_selectingNodeName; }
+    const QString &statusMessage() const { return m_statusMessage; }
+    const std::optional<QString> &alertMessage() const { return m_alertMessage; }
+    const std::optional<QString> &authenticationErrorMessage() const { return m_authenticationErrorMessage; }
+    bool showAuthentication() const { return m_showAuthentication; }
+    bool showCheckout() const { return m_showCheckout; }
+    AuthenticationMode authenticationMode() const { return m_authenticationMode; }
+    const std::optional<qint64> &observedTrafficUsedBytes() const { return m_observedTrafficUsedBytes; }
+
+    // What the views may set directly (selection, sheets, dismissing alerts).
+    void setSelectedPage(AppPage page);
+    void setAlertMessage(const std::optional<QString> &message);
+    void setAuthenticationErrorMessage(const std::optional<QString> &message);
+    void setShowAuthentication(bool show);
+    void setShowCheckout(bool show);
+    void setAuthenticationMode(AuthenticationMode mode);
+
+    // Derived values, computed on every read.
+    bool membershipActive() const;
+    AppAccessState accessState() const;
+    QString activeNodeName() const;
+    std::optional<int> currentDelay() const;
+    QString connectionQualityText() const;
+    QString menuBarSystemImage() const;
+    QString membershipStatusText() const;
+    QString officialLineStatusText() const;
+    std::optional<Plan> currentPlan() const;
+    QString membershipPlanText() const;
+    QString membershipExpiryText() const;
+    QString deviceLimitText() const;
+    TrafficUsageSummary trafficUsage() const;
+    std::optional<double> trafficProgress() const;
+
+    // A failed step: description, masking, a line in the diagnostic log, and the alert.
+    void present(const std::exception &error);
+    void present(const QString &description);
+
+    SettingsStore &settingsStore() { return *m_settingsStore; }
+
+signals:
+    void selectedPageChanged();
+    void settingsChanged();
+    void officialLineReadyChanged();
+    void nodesChanged();
+    void plansChanged();
+    void userChanged();
+    void currentOrderChanged();
+    void checkoutImageChanged();
+    void isConnectedChanged();
+    void isCoreRunningChanged();
+    void isBusyChanged();
+    void isTestingChanged();
+    void selectingNodeNameChanged();
+    void statusMessageChanged();
+    void alertMessageChanged();
+    void authenticationErrorMessageChanged();
+    void showAuthenticationChanged();
+    void showCheckoutChanged();
+    void authenticationModeChanged();
+    void observedTrafficUsedBytesChanged();
+    // Emitted after any of the above, for views that re-render from the whole state.
+    void stateChanged();
+
+protected:
+    // Setters for the workflows; each publishes only a real change.
+    void setSettings(const AppSettings &value);
+    void setOfficialLineReady(bool value);
+    void setNodes(const QList<NodeItem> &value);
+    void setPlans(const QList<Plan> &value);
+    void setUser(const std::optional<AccountUser> &value);
+    void setCurrentOrder(const std::optional<PaymentOrder> &value);
+    void setCheckoutImage(const QImage &value);
+    void setIsConnected(bool value);
+    void setIsCoreRunning(bool value);
+    void setIsBusy(bool value);
+    void setIsTesting(bool value);
+    void setSelectingNodeName(const std::optional<QString> &value);
+    void setStatusMessage(const QString &value);
+    void setObservedTrafficUsedBytes(const std::optional<qint64> &value);
+
+    template <typename T> void publish(T &field, const T &value, void (AppModel::*changed)())
+    {
+        if (field == value)
+            return;
+        field = value;
+        emit(this->*changed)();
+        emit stateChanged();
+    }
+
+private:
+    AppPage m_selectedPage = AppPage::dashboard;
+    AppSettings m_settings;
+    bool m_officialLineReady = false;
+    QList<NodeItem> m_nodes;
+    QList<Plan> m_plans;
+    std::optional<AccountUser> m_user;
+    std::optional<PaymentOrder> m_currentOrder;
+    QImage m_checkoutImage;
+    bool m_isConnected = false;
+    bool m_isCoreRunning = false;
+    bool m_isBusy = false;
+    bool m_isTesting = false;
+    std::optional<QString> m_selectingNodeName;
+    QString m_statusMessage = QStringLiteral("正在初始化…");
+    std::optional<QString> m_alertMessage;
+    std::optional<QString> m_authenticationErrorMessage;
+    bool m_showAuthentication = false;
+    bool m_showCheckout = false;
+    AuthenticationMode m_authenticationMode = AuthenticationMode::login;
+    std::optional<qint64> m_observedTrafficUsedBytes;
+
+    // Bookkeeping of the workflows.
+    std::optional<TrafficUsageIdentity> m_trafficIdentity;
+    int m_trafficSamplesSincePersist = 0;
+    bool m_bootstrapped = false;
+
+    std::unique_ptr<SettingsStore> m_settingsStore;
+};
+
+} // namespace veyra
+
+Q_DECLARE_METATYPE(veyra::AppSettings)
+Q_DECLARE_METATYPE(veyra::NodeItem)
+Q_DECLARE_METATYPE(veyra::Plan)
+Q_DECLARE_METATYPE(veyra::AccountUser)
+Q_DECLARE_METATYPE(veyra::PaymentOrder)
+Q_DECLARE_METATYPE(veyra::AuthenticationMode)

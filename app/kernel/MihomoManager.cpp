@@ -1,0 +1,272 @@
+#include "MihomoManager.h"
+
+#include "AppPaths.h"
+#include "ConfigCompiler.h"
+#include "CoreInstaller.h"
+#include "Errors.h"
+#include "Logger.h"
+#include "ProcessStart.h"
+#include "TrafficStream.h"
+
+#include <QCoreApplication>
+#include <QCoroAbstractSocket>
+#include <QCoroProcess>
+#include <QCoroTimer>
+#include <QFile>
+#include <QNetworkProxy>
+#include <QTcpSocket>
+#include <QUuid>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace veyra {
+
+namespace {
+
+// The kernel's own test run gets this long; a hung check must not hang the connection.
+constexpr auto validationTimeout = 60s;
+// Output kept from the test run for the error text; the rest is dropped as it arrives.
+constexpr qsizetype maximumValidationOutput = 64 * 1024;
+
+bool portIsFree(qint64 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound;
+}
+
+void appendCapped(QByteArray &collected, const QByteArray &more)
+{
+    if (collected.size() < maximumValidationOutput)
+        collected += more.left(maximumValidationOutput - collected.size());
+}
+
+QString mihomoLogPath()
+{
+    return AppPaths::logs() + QStringLiteral("/mihomo-current.log");
+}
+
+} // namespace
+
+QStringList MihomoManager::defaultResourceDirectories()
+{
+    return { QCoreApplication::applicationDirPath() + QStringLiteral("/../Resources"),
+        QStringLiteral("/usr/share/VeyraNetworkAssistant/Resources") };
+}
+
+MihomoManager::MihomoManager(
+    QString connectivityCheckURL, QStringList resourceDirectories, QString curlPath, QObject *parent)
+    : QObject(parent)
+    , m_connectivityCheckURL(connectivityCheckURL.isEmpty() ? ConfigCompiler::defaultConnectivityCheckURL()
+                                                            : std::move(connectivityCheckURL))
+    , m_resourceDirectories(
+          resourceDirectories.isEmpty() ? defaultResourceDirectories() : std::move(resourceDirectories))
+    , m_curlPath(std::move(curlPath))
+    , m_controllerSecret(QUuid::createUuid().toString(QUuid::Id128).toLower())
+{
+    // The controller lives on loopback: never through a proxy from the environment, no
+    // cookies, no redirects followed.
+    m_session.setProxy(QNetworkProxy::NoProxy);
+    m_session.setCookieJar(nullptr);
+    m_session.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+}
+
+MihomoManager::~MihomoManager()
+{
+    cancelTrafficStream();
+    // Quitting runs stop() first; this only makes sure no kernel outlives its owner.
+    if (m_process && m_process->state() != QProcess::NotRunning) {
+        m_process->kill();
+        m_process->waitForFinished(1000);
+    }
+}
+
+bool MihomoManager::isRunning() const
+{
+    return m_process && m_process->state() != QProcess::NotRunning;
+}
+
+qint64 MihomoManager::processId() const
+{
+    return m_process ? m_process->processId() : 0;
+}
+
+QCoro::Task<> MihomoManager::ensureCore()
+{
+    auto job = [directories = m_resourceDirectories] { CoreInstaller::ensure(directories); };
+    co_await m_executor.run(job);
+}
+
+QCoro::Task<> MihomoManager::start(ProviderSource source, AppSettings settings)
+{
+    co_await stop(false);
+    co_await ensureCore();
+
+    const std::pair<const char *, qint64> ports[] = {
+        { "混合代理端口 ", settings.mixedPort },
+        { "SOCKS5端口 ", settings.socksPort },
+        { "控制端口 ", settings.controllerPort },
+    };
+    for (const auto &[label, port] : ports) {
+        if (!portIsFree(port))
+            throw AppError(QString::fromUtf8(label) + QString::number(port) + QStringLiteral(" 已被其他程序占用。"));
+    }
+
+    const QString text = ConfigCompiler::compile(source, settings, m_controllerSecret, m_connectivityCheckURL);
+    // The file holds the controller secret and the subscription address: it is created
+    // owner-only from its first byte instead of being tightened after the write.
+    AppPaths::writeFileAtomically(AppPaths::config(), text.toUtf8());
+
+    co_await validateConfiguration();
+
+    const QString logPath = mihomoLogPath();
+    AppPaths::writeFileAtomically(logPath, QByteArray());
+
+    auto process = std::make_unique<QProcess>();
+    process->setProgram(AppPaths::core());
+    process->setArguments(
+        { QStringLiteral("-d"), AppPaths::coreDirectory(), QStringLiteral("-f"), AppPaths::config() });
+    process->setProcessChannelMode(QProcess::MergedChannels);
+    process->setStandardOutputFile(logPath, QIODevice::Append);
+    process->setStandardInputFile(QProcess::nullDevice());
+    connect(process.get(), &QProcess::finished, process.get(), [](int exitCode, QProcess::ExitStatus) {
+        Logger::shared().log(QStringLiteral("Mihomo 已退出，状态码 %1。").arg(exitCode));
+    });
+    process->start();
+    m_process = std::move(process);
+    if (!co_await processStarted(*m_process)) {
+        const QString reason = m_process->errorString();
+        co_await discardProcess();
+        throw SystemError(reason);
+    }
+
+    // Whatever goes wrong from here on, the child is ended before the error leaves.
+    std::exception_ptr failure;
+    try {
+        co_await waitForController(settings.controllerPort);
+        if (!isRunning())
+            throw AppError(QStringLiteral("Mihomo 启动后立即退出，请查看诊断日志。"));
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        co_await discardProcess();
+        std::rethrow_exception(failure);
+    }
+
+    if (!settings.selectedNode.isEmpty()) {
+        try {
+            co_await selectNode(settings.selectedNode, settings);
+        } catch (...) {
+            // A node that no longer exists leaves the automatic choice in place.
+        }
+    }
+}
+
+QCoro::Task<> MihomoManager::discardProcess()
+{
+    if (!m_process)
+        co_return;
+    if (m_process->state() != QProcess::NotRunning) {
+        m_process->kill();
+        // Reaps the child so that no process survives that the manager has forgotten.
+        co_await qCoro(m_process.get()).waitForFinished(2s);
+    }
+    m_process.reset();
+}
+
+QCoro::Task<> MihomoManager::validateConfiguration()
+{
+    QProcess check;
+    check.setProgram(AppPaths::core());
+    check.setArguments({ QStringLiteral("-t"), QStringLiteral("-d"), AppPaths::coreDirectory(), QStringLiteral("-f"),
+        AppPaths::config() });
+    check.setStandardInputFile(QProcess::nullDevice());
+    // Both pipes are drained as data arrives, so a chatty check can never block on a full
+    // pipe while we wait for it to exit.
+    QByteArray standardOutput;
+    QByteArray standardError;
+    connect(&check, &QProcess::readyReadStandardOutput, &check,
+        [&] { appendCapped(standardOutput, check.readAllStandardOutput()); });
+    connect(&check, &QProcess::readyReadStandardError, &check,
+        [&] { appendCapped(standardError, check.readAllStandardError()); });
+    check.start();
+    if (!co_await processStarted(check))
+        throw SystemError(check.errorString());
+    // A check that is already over counts as finished; waiting on it would report failure.
+    const bool finished
+        = check.state() == QProcess::NotRunning || co_await qCoro(check).waitForFinished(validationTimeout);
+    if (!finished) {
+        check.kill();
+        co_await qCoro(check).waitForFinished(2s);
+    }
+    appendCapped(standardOutput, check.readAllStandardOutput());
+    appendCapped(standardError, check.readAllStandardError());
+    if (finished && check.exitStatus() == QProcess::NormalExit && check.exitCode() == 0)
+        co_return;
+    const QString output = QString::fromUtf8(standardOutput + standardError);
+    throw AppError(QStringLiteral("线路配置未通过 Mihomo 检查：") + Logger::redact(output));
+}
+
+QCoro::Task<> MihomoManager::waitForController(qint64 port)
+{
+    for (int attempt = 1;; ++attempt) {
+        QTcpSocket probe;
+        probe.setProxy(QNetworkProxy::NoProxy);
+        const bool connected = co_await qCoro(probe).connectToHost(
+            QHostAddress(QHostAddress::LocalHost), static_cast<quint16>(port), QIODevice::ReadWrite, 1s);
+        if (connected) {
+            probe.abort();
+            co_return;
+        }
+        probe.abort();
+        if (!isRunning() || attempt >= 50)
+            throw AppError(QStringLiteral("Mihomo 控制端口启动超时。"));
+        co_await QCoro::sleepFor(200ms);
+    }
+}
+
+void MihomoManager::cancelTrafficStream()
+{
+    if (m_trafficStream) {
+        m_trafficStream->cancel();
+        m_trafficStream->deleteLater();
+    }
+    m_trafficStream = nullptr;
+}
+
+QCoro::Task<> MihomoManager::stop(bool deleteRuntimeConfiguration)
+{
+    cancelTrafficStream();
+    if (isRunning()) {
+        m_process->terminate();
+        for (int i = 0; i < 25 && isRunning(); ++i)
+            co_await QCoro::sleepFor(100ms);
+        if (isRunning()) {
+            m_process->kill();
+            for (int i = 0; i < 10 && isRunning(); ++i)
+                co_await QCoro::sleepFor(50ms);
+        }
+        if (isRunning())
+            throw AppError(QStringLiteral("Mihomo 核心无法停止。"));
+    }
+    m_process.reset();
+    if (deleteRuntimeConfiguration)
+        QFile::remove(AppPaths::config());
+}
+
+} // namespace veyra

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "AppSettings.h"
+#include "Json.h"
+#include "NodeItem.h"
+#include "ProviderSource.h"
+#include "SerialExecutor.h"
+#include "TrafficRateSample.h"
+
+#include <QByteArray>
+#include <QCoroTask>
+#include <QMap>
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QPointer>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <utility>
+
+namespace veyra {
+
+class TrafficStream;
+
+// Owns the proxy kernel: installs a verified copy, writes its configuration, proves it with
+// the kernel's test mode, runs it as a child process, talks to its local controller and stops
+// it. A main-thread object; its operations are coroutines, and blocking file work (hashing,
+// copying) runs on its own serial executor.
+class MihomoManager : public QObject {
+    Q_OBJECT
+public:
+    static constexpr qint64 maximumControllerResponse = 4'194'304;
+    static constexpr qsizetype maximumTrafficMessage = 4'096;
+    static constexpr int controllerTimeoutMs = 12'000;
+    static constexpr int resourceTimeoutMs = 15'000;
+
+    // The product's resource directories: the bundle's Contents/Resources, then a fixed one.
+    static QStringList defaultResourceDirectories();
+
+    // The three seams are for tests and the sandbox; the product uses the defaults.
+    explicit MihomoManager(QString connectivityCheckURL = QString(), QStringList resourceDirectories = {},
+        QString curlPath = QStringLiteral("/usr/bin/curl"), QObject *parent = nullptr);
+    ~MihomoManager() override;
+
+    // Per-run bearer secret: 32 lowercase hex characters from a fresh UUID.
+    const QString &controllerSecret() const { return m_controllerSecret; }
+    const QString &connectivityCheckURL() const { return m_connectivityCheckURL; }
+
+    QCoro::Task<> ensureCore();
+    QCoro::Task<> start(ProviderSource source, AppSettings settings);
+    QCoro::Task<> stop(bool deleteRuntimeConfiguration);
+    bool isRunning() const;
+    qint64 processId() const;
+
+    QCoro::Task<QByteArray> controller(
+        QString path, QByteArray method, std::optional<QByteArray> body, AppSettings settings);
+    QCoro::Task<QList<NodeItem>> nodes(AppSettings settings);
+    QCoro::Task<QMap<QString, qint64>> testLatencies(AppSettings settings);
+    QCoro::Task<> selectNode(QString name, AppSettings settings);
+    QCoro::Task<TrafficRateSample> nextTrafficSample(AppSettings settings);
+    QCoro::Task<bool> verifyProxy(qint64 port);
+
+    static std::optional<qint64> parseProviderTrafficUsage(const QByteArray &data, const QString &providerID);
+    static std::optional<TrafficRateSample> parseTrafficSample(const QByteArray &data);
+    static std::optional<qint64> integer(const json::Json *value);
+    static QString path(const QString &component);
+    static std::pair<QString, QString> region(const QString &name);
+
+private:
+    QCoro::Task<> validateConfiguration();
+    QCoro::Task<> waitForController(qint64 port);
+    QCoro::Task<> discardProcess();
+    void cancelTrafficStream();
+
+    QString m_connectivityCheckURL;
+    QStringList m_resourceDirectories;
+    QString m_curlPath;
+    std::unique_ptr<QProcess> m_process; // the kernel; its output goes to "mihomo-current.log"
+    QPointer<TrafficStream> m_trafficStream;
+    QNetworkAccessManager m_session;
+    QString m_controllerSecret;
+    SerialExecutor m_executor;
+};
+
+} // namespace veyra

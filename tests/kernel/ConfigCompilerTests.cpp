@@ -1,0 +1,149 @@
+#include "ConfigCompiler.h"
+#include "Errors.h"
+
+#include <gtest/gtest.h>
+
+namespace veyra {
+namespace {
+
+ProviderSource officialSource()
+{
+    return { QStringLiteral("veyra_official"), QStringLiteral("https://sub.example/s?token=1"),
+        QStringLiteral("Clash.Meta/Veyra-1.0.0"), QStringLiteral("device-1"), 3600 };
+}
+
+QStringList linesOf(const QString &text)
+{
+    return text.split(QLatin1Char('\n'));
+}
+
+TEST(ConfigCompiler, WritesTheWholeConfigurationLineByLine)
+{
+    AppSettings settings;
+    const QString text = ConfigCompiler::compile(
+        officialSource(), settings, QStringLiteral("0123abcd"), QStringLiteral("https://check.example/generate_204"));
+    const QString expected = QStringLiteral(R"(mixed-port: 7890
+socks-port: 7891
+allow-lan: false
+bind-address: 127.0.0.1
+mode: rule
+log-level: info
+ipv6: false
+external-controller: 127.0.0.1:9090
+secret: "0123abcd"
+unified-delay: true
+tcp-concurrent: true
+find-process-mode: strict
+profile:
+  store-selected: true
+  store-fake-ip: true
+proxy-providers:
+  veyra_official:
+    type: http
+    url: "https://sub.example/s?token=1"
+    path: ./providers/veyra_official.yaml
+    interval: 3600
+    header:
+      User-Agent:
+        - "Clash.Meta/Veyra-1.0.0"
+      X-Device-ID:
+        - "device-1"
+    health-check:
+      enable: true
+      url: https://check.example/generate_204
+      interval: 600
+proxy-groups:
+  - name: "智能优选"
+    type: url-test
+    use:
+    - veyra_official
+    url: https://check.example/generate_204
+    interval: 300
+    tolerance: 80
+  - name: "维拉网络"
+    type: select
+    proxies:
+      - "智能优选"
+    use:
+    - veyra_official
+rules:
+  - DOMAIN,localhost,DIRECT
+  - DOMAIN-SUFFIX,local,DIRECT
+  - DOMAIN-SUFFIX,lan,DIRECT
+  - DOMAIN-SUFFIX,home.arpa,DIRECT
+  - IP-CIDR,127.0.0.0/8,DIRECT,no-resolve
+  - IP-CIDR,10.0.0.0/8,DIRECT,no-resolve
+  - IP-CIDR,172.16.0.0/12,DIRECT,no-resolve
+  - IP-CIDR,192.168.0.0/16,DIRECT,no-resolve
+  - IP-CIDR,169.254.0.0/16,DIRECT,no-resolve
+  - IP-CIDR6,::1/128,DIRECT,no-resolve
+  - IP-CIDR6,fc00::/7,DIRECT,no-resolve
+  - IP-CIDR6,fe80::/10,DIRECT,no-resolve
+  - DOMAIN-SUFFIX,cn,DIRECT
+  - MATCH,维拉网络
+)");
+    EXPECT_EQ(text, expected);
+    EXPECT_EQ(linesOf(text).size(), 60);
+    EXPECT_TRUE(text.endsWith(QStringLiteral("  - MATCH,维拉网络\n")));
+    EXPECT_FALSE(text.endsWith(QStringLiteral("\n\n")));
+}
+
+TEST(ConfigCompiler, QuotesEveryUserValueOntoOneLine)
+{
+    ProviderSource source = officialSource();
+    source.url = QStringLiteral("https://a.example/\"x\"\\y");
+    source.userAgent = QStringLiteral("agent\nsecond\r\nthird");
+    source.deviceID = QStringLiteral("\\\"\r");
+    const QString text = ConfigCompiler::compile(source, AppSettings {}, QStringLiteral("se\"cr\\et\n"));
+    const QStringList lines = linesOf(text);
+    ASSERT_EQ(lines.size(), 60);
+    EXPECT_EQ(lines[8], QStringLiteral(R"(secret: "se\"cr\\et\n")"));
+    EXPECT_EQ(lines[18], QStringLiteral(R"(    url: "https://a.example/\"x\"\\y")"));
+    EXPECT_EQ(lines[23], QStringLiteral(R"(        - "agent\nsecond\nthird")"));
+    EXPECT_EQ(lines[25], QStringLiteral(R"(        - "\\\"")"));
+}
+
+TEST(ConfigCompiler, ProviderIntervalNeverGoesBelowTheFloor)
+{
+    for (const auto &[requested, written] : { std::pair { 60, 900 }, { 900, 900 }, { 3600, 3600 }, { -5, 900 } }) {
+        ProviderSource source = officialSource();
+        source.updateInterval = requested;
+        const QStringList lines = linesOf(ConfigCompiler::compile(source, AppSettings {}, QStringLiteral("s")));
+        EXPECT_EQ(lines[20], QStringLiteral("    interval: %1").arg(written)) << requested;
+    }
+}
+
+TEST(ConfigCompiler, ModeAndPortsComeFromTheSettings)
+{
+    AppSettings settings;
+    settings.mixedPort = 17890;
+    settings.socksPort = 17891;
+    settings.controllerPort = 19090;
+    settings.proxyMode = ConnectionMode::global;
+    QStringList lines = linesOf(ConfigCompiler::compile(officialSource(), settings, QStringLiteral("s")));
+    EXPECT_EQ(lines[0], QStringLiteral("mixed-port: 17890"));
+    EXPECT_EQ(lines[1], QStringLiteral("socks-port: 17891"));
+    EXPECT_EQ(lines[4], QStringLiteral("mode: global"));
+    EXPECT_EQ(lines[7], QStringLiteral("external-controller: 127.0.0.1:19090"));
+    settings.proxyMode = ConnectionMode::direct;
+    lines = linesOf(ConfigCompiler::compile(officialSource(), settings, QStringLiteral("s")));
+    EXPECT_EQ(lines[4], QStringLiteral("mode: direct"));
+}
+
+TEST(ConfigCompiler, InvalidSettingsFailWithTheirOwnTextAndNoOutput)
+{
+    AppSettings settings;
+    settings.socksPort = settings.mixedPort;
+    try {
+        ConfigCompiler::compile(officialSource(), settings, QStringLiteral("s"));
+        FAIL() << "equal ports were accepted";
+    } catch (const AppError &error) {
+        EXPECT_EQ(error.description(), QStringLiteral("三个网络端口不能重复。"));
+    }
+    settings = AppSettings {};
+    settings.controllerPort = 80;
+    EXPECT_THROW(ConfigCompiler::compile(officialSource(), settings, QStringLiteral("s")), AppError);
+}
+
+} // namespace
+} // namespace veyra

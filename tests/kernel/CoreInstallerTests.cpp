@@ -1,0 +1,175 @@
+#include "AppPaths.h"
+#include "CoreInstaller.h"
+#include "Errors.h"
+#include "FileDigest.h"
+#include "KernelTestSupport.h"
+#include "MihomoManager.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
+namespace veyra {
+namespace {
+
+using namespace veyra::test;
+
+const QString installedLine = QStringLiteral("内置 Mihomo 核心已通过 SHA\u2011256 校验并安装。");
+
+class CoreInstallation : public DataFolderTest {
+protected:
+    void SetUp() override
+    {
+        DataFolderTest::SetUp();
+        resources = m_dir.path() + QStringLiteral("/Resources");
+        QDir().mkpath(resources);
+        kernelBytes = QByteArray("#!/bin/sh\necho kernel\n") + QByteArray(3 * 1024 * 1024 + 17, 'k');
+        writeBytes(resources + QStringLiteral("/mihomo"), kernelBytes);
+        digest = sha256File(resources + QStringLiteral("/mihomo"));
+        writeChecksum(digest.toUtf8() + "  mihomo\n");
+    }
+
+    void writeChecksum(const QByteArray &content) { writeBytes(resources + QStringLiteral("/mihomo.sha256"), content); }
+
+    QString failureOf()
+    {
+        MihomoManager manager({}, { resources });
+        try {
+            await(manager.ensureCore());
+        } catch (const Error &error) {
+            return error.description();
+        }
+        return {};
+    }
+
+    void install()
+    {
+        MihomoManager manager({}, { resources });
+        await(manager.ensureCore());
+    }
+
+    QString resources;
+    QByteArray kernelBytes;
+    QString digest;
+};
+
+TEST_F(CoreInstallation, InstallsAVerifiedExecutableCopyAndLogsIt)
+{
+    install();
+    EXPECT_EQ(readBytes(AppPaths::core()), kernelBytes);
+    EXPECT_EQ(modeOf(AppPaths::core()), 0755);
+    EXPECT_FALSE(QFileInfo::exists(AppPaths::core() + QStringLiteral(".installing")));
+    EXPECT_EQ(diagnosticLog().count(installedLine), 1);
+}
+
+TEST_F(CoreInstallation, LeavesACorrectCopyUntouchedAndSilent)
+{
+    install();
+    ::chmod(QFile::encodeName(AppPaths::core()).constData(), 0700);
+    struct stat before { };
+    ::stat(QFile::encodeName(AppPaths::core()).constData(), &before);
+    const QString logBefore = diagnosticLog();
+
+    install();
+
+    struct stat after { };
+    ::stat(QFile::encodeName(AppPaths::core()).constData(), &after);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(modeOf(AppPaths::core()), 0700) << "a matching copy must not even be chmod-ed";
+    EXPECT_EQ(diagnosticLog(), logBefore);
+}
+
+TEST_F(CoreInstallation, ReplacesATruncatedOrTamperedCopy)
+{
+    install();
+    writeBytes(AppPaths::core(), kernelBytes.left(1000));
+    ::chmod(QFile::encodeName(AppPaths::core()).constData(), 0600);
+    install();
+    EXPECT_EQ(readBytes(AppPaths::core()), kernelBytes);
+    EXPECT_EQ(modeOf(AppPaths::core()), 0755);
+    EXPECT_EQ(diagnosticLog().count(installedLine), 2);
+
+    QByteArray tampered = kernelBytes;
+    tampered[10] = 'X';
+    writeBytes(AppPaths::core(), tampered);
+    install();
+    EXPECT_EQ(readBytes(AppPaths::core()), kernelBytes);
+}
+
+TEST_F(CoreInstallation, RemovesALeftoverStagingFile)
+{
+    AppPaths::prepare();
+    const QString staging = AppPaths::core() + QStringLiteral(".installing");
+    writeBytes(staging, "half a kernel from an interrupted run");
+    ::chmod(QFile::encodeName(staging).constData(), 0444);
+    install();
+    EXPECT_FALSE(QFileInfo::exists(staging));
+    EXPECT_EQ(readBytes(AppPaths::core()), kernelBytes);
+}
+
+TEST_F(CoreInstallation, AcceptsAnUppercaseDigestFollowedByAFileName)
+{
+    writeChecksum(digest.toUpper().toUtf8() + "  mihomo\n");
+    install();
+    EXPECT_EQ(readBytes(AppPaths::core()), kernelBytes);
+}
+
+TEST_F(CoreInstallation, RefusesMalformedChecksumFiles)
+{
+    const QString text = QStringLiteral("Mihomo 校验文件格式错误。");
+    for (const QByteArray &content : { digest.left(63).toUtf8(), digest.toUtf8() + "0", "g" + digest.mid(1).toUtf8(),
+             QByteArray(), QByteArray("  \n\t") }) {
+        writeChecksum(content);
+        EXPECT_EQ(failureOf(), text) << content.constData();
+    }
+    EXPECT_FALSE(QFileInfo::exists(AppPaths::core()));
+}
+
+TEST_F(CoreInstallation, RefusesAShippedKernelThatDoesNotMatchItsChecksum)
+{
+    install();
+    writeBytes(resources + QStringLiteral("/mihomo"), kernelBytes + "appended");
+    EXPECT_EQ(failureOf(), QStringLiteral("安装包中的 Mihomo 核心未通过 SHA\u2011256 校验，请重新下载。"));
+    // The verified older installation stays.
+    EXPECT_EQ(readBytes(AppPaths::core()), kernelBytes);
+}
+
+TEST_F(CoreInstallation, NeedsBothResources)
+{
+    QFile::remove(resources + QStringLiteral("/mihomo.sha256"));
+    EXPECT_EQ(failureOf(), QStringLiteral("应用资源中缺少 Mihomo 核心或校验文件。"));
+}
+
+TEST_F(CoreInstallation, LooksUpEachResourceInTheSecondDirectoryOnItsOwn)
+{
+    const QString second = m_dir.path() + QStringLiteral("/Second");
+    QDir().mkpath(second);
+    QFile::rename(resources + QStringLiteral("/mihomo.sha256"), second + QStringLiteral("/mihomo.sha256"));
+    MihomoManager manager({}, { resources, second });
+    await(manager.ensureCore());
+    EXPECT_EQ(readBytes(AppPaths::core()), kernelBytes);
+}
+
+TEST(ChecksumTokens, FirstTokenOnlyAnyCase)
+{
+    const QString digest(64, QLatin1Char('a'));
+    EXPECT_EQ(CoreInstaller::expectedDigest("\n  " + digest.toUpper().toUtf8() + "\tfile extra"), digest);
+    EXPECT_EQ(CoreInstaller::expectedDigest(digest.toUtf8()), digest);
+    EXPECT_EQ(CoreInstaller::expectedDigest(digest.toUtf8() + "z"), std::nullopt);
+}
+
+TEST(FileDigests, MatchTheKnownValue)
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/abc");
+    writeBytes(path, "abc");
+    EXPECT_EQ(sha256File(path), QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+    EXPECT_THROW(sha256File(dir.path() + QStringLiteral("/missing")), SystemError);
+}
+
+} // namespace
+} // namespace veyra

@@ -1,0 +1,202 @@
+#include "AppPaths.h"
+#include "Errors.h"
+#include "KernelTestSupport.h"
+#include "LocalHttpServer.h"
+#include "MihomoManager.h"
+#include "ProxyServer.h"
+#include "TestSupport.h"
+
+#include <QCoroTimer>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+
+namespace veyra {
+namespace {
+
+using namespace veyra::test;
+using veyra::proxy::ProxyServer;
+
+// The bundled stand-in kernel, started through the manager with a generated configuration,
+// a provider served from this process and two real proxy nodes on loopback.
+class KernelRunIntegration : public DataFolderTest {
+protected:
+    void SetUp() override
+    {
+        DataFolderTest::SetUp();
+        ASSERT_TRUE(socksNode.listen(QHostAddress::LocalHost, 0));
+        ASSERT_TRUE(httpNode.listen(QHostAddress::LocalHost, 0));
+        const QByteArray provider = "proxies:\n"
+                                    "  - name: \"香港 01\"\n    type: socks5\n    server: 127.0.0.1\n    port: "
+            + QByteArray::number(socksNode.port())
+            + "\n"
+              "  - name: \"PASS\"\n    type: socks5\n    server: 127.0.0.1\n    port: "
+            + QByteArray::number(socksNode.port())
+            + "\n"
+              "  - name: \"Tokyo 02\"\n    type: http\n    server: 127.0.0.1\n    port: "
+            + QByteArray::number(httpNode.port()) + "\n";
+        origin.route("/sub.yaml",
+            { 200, { { "subscription-userinfo", "upload=1200; download=3400; total=100000; expire=1900000000" } },
+                provider });
+        origin.route("/generate_204", { 204, {}, {} });
+        origin.route("/redirect", { 302, { { "Location", "http://127.0.0.1:1/" } }, {} });
+        // A slow download: 2 MiB in 40 pieces over about four seconds.
+        origin.route("/payload", { 200, {}, QByteArray(2 * 1024 * 1024, 'p'), 40, 100 });
+        source = { QStringLiteral("veyra_official"), origin.url("/sub.yaml"), QStringLiteral("Clash.Meta/Veyra-1.0.0"),
+            QStringLiteral("device-42"), 3600 };
+        settings = settingsWithFreePorts();
+    }
+
+    void TearDown() override
+    {
+        if (manager.isRunning())
+            await(manager.stop(true));
+        DataFolderTest::TearDown();
+    }
+
+    QJsonObject controllerObject(const QString &path)
+    {
+        return QJsonDocument::fromJson(await(manager.controller(path, "GET", std::nullopt, settings))).object();
+    }
+
+    QString selectableNow()
+    {
+        return controllerObject(QStringLiteral("proxies/%E7%BB%B4%E6%8B%89%E7%BD%91%E7%BB%9C"))[QStringLiteral("now")]
+            .toString();
+    }
+
+    LocalHttpServer origin;
+    ProxyServer socksNode { ProxyServer::Protocols::socks5 };
+    ProxyServer httpNode { ProxyServer::Protocols::http };
+    MihomoManager manager { origin.url("/generate_204"), { bundledKernelDirectory() } };
+    ProviderSource source;
+    AppSettings settings;
+};
+
+TEST_F(KernelRunIntegration, ListsSelectsMeasuresAndSwitchesModes)
+{
+    await(manager.start(source, settings));
+    ASSERT_TRUE(manager.isRunning());
+    EXPECT_EQ(modeOf(AppPaths::config()), 0600);
+    const auto download = std::find_if(origin.requests().cbegin(), origin.requests().cend(),
+        [](const LocalHttpServer::Request &request) { return request.target == "/sub.yaml"; });
+    ASSERT_NE(download, origin.requests().cend());
+    EXPECT_EQ(download->headers.value("user-agent"), "Clash.Meta/Veyra-1.0.0");
+    EXPECT_EQ(download->headers.value("x-device-id"), "device-42");
+    EXPECT_TRUE(QFileInfo::exists(AppPaths::providersDirectory() + QStringLiteral("/veyra_official.yaml")));
+
+    const QList<NodeItem> nodes = await(manager.nodes(settings));
+    ASSERT_EQ(nodes.size(), 2);
+    EXPECT_EQ(nodes[0].name, QStringLiteral("香港 01"));
+    EXPECT_EQ(nodes[0].region, QStringLiteral("香港"));
+    EXPECT_EQ(nodes[1].name, QStringLiteral("Tokyo 02"));
+    EXPECT_EQ(nodes[1].flag, QStringLiteral("🇯🇵"));
+    EXPECT_EQ(nodes[1].delay, -1);
+    EXPECT_EQ(nodes[1].source, QStringLiteral("维拉官方"));
+
+    const QMap<QString, qint64> delays = await(manager.testLatencies(settings));
+    EXPECT_GT(delays.value(QStringLiteral("香港 01")), 0);
+    EXPECT_GT(delays.value(QStringLiteral("Tokyo 02")), 0);
+    EXPECT_GE(httpNode.acceptedConnections(), 1) << "the delay must be measured through the node itself";
+    // Let the kernel's own start-up measurements finish before counting connections.
+    await(QCoro::sleepFor(std::chrono::milliseconds(300)));
+    const qint64 probesThroughHttpNode = httpNode.acceptedConnections();
+
+    await(manager.selectNode(QStringLiteral("Tokyo 02"), settings));
+    EXPECT_EQ(selectableNow(), QStringLiteral("Tokyo 02"));
+    EXPECT_THROW(await(manager.selectNode(QStringLiteral("no such node"), settings)), AppError);
+
+    // Rule mode sends loopback traffic DIRECT; global mode sends it through the chosen node.
+    const QString check = origin.url("/generate_204");
+    const QStringList curl { QStringLiteral("-s"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
+        QStringLiteral("-w"), QStringLiteral("%{http_code}"), QStringLiteral("--proxy"),
+        QStringLiteral("http://127.0.0.1:%1").arg(settings.mixedPort), check };
+    EXPECT_EQ(await(runProgram(QStringLiteral("/usr/bin/curl"), curl)).standardOutput, "204");
+    EXPECT_EQ(httpNode.acceptedConnections(), probesThroughHttpNode);
+
+    await(manager.controller(QStringLiteral("configs"), "PATCH", QByteArray(R"({"mode":"global"})"), settings));
+    EXPECT_EQ(controllerObject(QStringLiteral("configs"))[QStringLiteral("mode")].toString(), QStringLiteral("global"));
+    EXPECT_EQ(await(runProgram(QStringLiteral("/usr/bin/curl"), curl)).standardOutput, "204");
+    EXPECT_EQ(httpNode.acceptedConnections(), probesThroughHttpNode + 1);
+
+    EXPECT_THROW(
+        await(manager.controller(QStringLiteral("configs"), "PATCH", QByteArray(R"({"mode":"fast"})"), settings)),
+        AppError);
+}
+
+TEST_F(KernelRunIntegration, ReportsProviderUsageAndLiveTraffic)
+{
+    await(manager.start(source, settings));
+    const QByteArray providers
+        = await(manager.controller(QStringLiteral("providers/proxies"), "GET", std::nullopt, settings));
+    EXPECT_EQ(MihomoManager::parseProviderTrafficUsage(providers, source.providerID), 1200 + 3400);
+
+    QNetworkAccessManager client;
+    client.setProxy(
+        QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), static_cast<quint16>(settings.mixedPort)));
+    QNetworkReply *reply = client.get(QNetworkRequest(QUrl(origin.url("/payload"))));
+    qint64 received = 0;
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [&] { received += reply->readAll().size(); });
+
+    bool sawDownload = false;
+    for (int i = 0; i < 6 && !sawDownload; ++i) {
+        const TrafficRateSample sample = await(manager.nextTrafficSample(settings));
+        EXPECT_GE(sample.up, 0);
+        sawDownload = sample.down > 0;
+    }
+    EXPECT_TRUE(sawDownload) << "no sample showed the download passing through the kernel";
+    reply->abort();
+    reply->deleteLater();
+    EXPECT_GT(received, 0);
+}
+
+TEST_F(KernelRunIntegration, VerifiesTheProxyWithCurl)
+{
+    await(manager.start(source, settings));
+    EXPECT_TRUE(await(manager.verifyProxy(settings.mixedPort)));
+
+    MihomoManager redirected(origin.url("/redirect"), { bundledKernelDirectory() });
+    EXPECT_FALSE(await(redirected.verifyProxy(settings.mixedPort))) << "302";
+    // Nothing listens on this port: curl prints 000.
+    EXPECT_FALSE(await(manager.verifyProxy(freePort()))) << "000";
+    MihomoManager withoutCurl(
+        origin.url("/generate_204"), { bundledKernelDirectory() }, QStringLiteral("/nonexistent/curl"));
+    EXPECT_FALSE(await(withoutCurl.verifyProxy(settings.mixedPort)));
+}
+
+TEST_F(KernelRunIntegration, RefusesAForeignSecret)
+{
+    await(manager.start(source, settings));
+    MihomoManager stranger(origin.url("/generate_204"), { bundledKernelDirectory() });
+    try {
+        await(stranger.nodes(settings));
+        FAIL() << "a wrong secret was accepted";
+    } catch (const AppError &error) {
+        EXPECT_EQ(error.description(), QStringLiteral("Mihomo 本地控制请求失败。"));
+    }
+}
+
+TEST_F(KernelRunIntegration, RestartRestoresTheNodeAndStopRemovesTheConfiguration)
+{
+    await(manager.start(source, settings));
+    const qint64 first = manager.processId();
+    settings.selectedNode = QStringLiteral("Tokyo 02");
+    await(manager.start(source, settings));
+    EXPECT_FALSE(processAlive(first)) << "the first kernel must be gone before the second runs";
+    EXPECT_NE(manager.processId(), first);
+    EXPECT_EQ(selectableNow(), QStringLiteral("Tokyo 02"));
+
+    const qint64 second = manager.processId();
+    await(manager.stop(true));
+    EXPECT_FALSE(manager.isRunning());
+    EXPECT_FALSE(processAlive(second));
+    EXPECT_FALSE(QFileInfo::exists(AppPaths::config()));
+    EXPECT_TRUE(readBytes(AppPaths::logs() + QStringLiteral("/mihomo-current.log")).contains("controller listening"));
+    EXPECT_THROW(await(manager.nodes(settings)), SystemError);
+}
+
+} // namespace
+} // namespace veyra

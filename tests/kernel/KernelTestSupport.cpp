@@ -1,0 +1,108 @@
+#include "KernelTestSupport.h"
+
+#include "AppPaths.h"
+#include "FileDigest.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTcpServer>
+
+#include <csignal>
+#include <sys/stat.h>
+
+namespace veyra::test {
+
+quint16 freePort()
+{
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return server.serverPort();
+}
+
+AppSettings settingsWithFreePorts()
+{
+    AppSettings settings;
+    settings.mixedPort = freePort();
+    do
+        settings.socksPort = freePort();
+    while (settings.socksPort == settings.mixedPort);
+    do
+        settings.controllerPort = freePort();
+    while (settings.controllerPort == settings.mixedPort || settings.controllerPort == settings.socksPort);
+    return settings;
+}
+
+void installResource(const QString &directory, const QString &executable)
+{
+    QDir().mkpath(directory);
+    const QString target = directory + QStringLiteral("/mihomo");
+    QFile::remove(target);
+    QFile::copy(executable, target);
+    ::chmod(QFile::encodeName(target).constData(), 0755);
+    writeBytes(directory + QStringLiteral("/mihomo.sha256"), sha256File(target).toUtf8() + "  mihomo\n");
+}
+
+void installScriptResource(const QString &directory, const QByteArray &script)
+{
+    QDir().mkpath(directory);
+    const QString target = directory + QStringLiteral("/mihomo");
+    writeBytes(target, script);
+    ::chmod(QFile::encodeName(target).constData(), 0755);
+    writeBytes(directory + QStringLiteral("/mihomo.sha256"), sha256File(target).toUtf8() + "\n");
+}
+
+QString diagnosticLog()
+{
+    QString text;
+    const QDir logs(AppPaths::logs());
+    for (const QString &name : logs.entryList({ QStringLiteral("veyra-*") }, QDir::Files, QDir::Name))
+        text += QString::fromUtf8(readBytes(logs.filePath(name)));
+    return text;
+}
+
+bool processAlive(qint64 pid)
+{
+    if (pid <= 0 || ::kill(static_cast<pid_t>(pid), 0) != 0)
+        return false;
+    QFile status(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = status.readAll();
+    const qsizetype close = line.lastIndexOf(')');
+    return close < 0 || line.mid(close + 2, 1) != "Z";
+}
+
+QString bundledKernelDirectory()
+{
+    return QStringLiteral(VEYRA_TEST_BUNDLED_KERNEL_DIR);
+}
+
+QString stubbornKernel()
+{
+    return QStringLiteral(VEYRA_TEST_STUBBORN_KERNEL);
+}
+
+} // namespace veyra::test
+
+#include <QCoroProcess>
+#include <QProcess>
+
+namespace veyra::test {
+
+QCoro::Task<ProgramResult> runProgram(QString program, QStringList arguments)
+{
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(arguments);
+    process.start();
+    co_await qCoro(process).waitForStarted();
+    if (!co_await qCoro(process).waitForFinished(std::chrono::seconds(30))) {
+        process.kill();
+        co_await qCoro(process).waitForFinished(std::chrono::seconds(2));
+    }
+    co_return ProgramResult { process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError() };
+}
+
+} // namespace veyra::test

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "AppSettings.h"
+#include "ProviderSource.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace veyra::test {
+
+// A TCP port on 127.0.0.1 that was free a moment ago.
+quint16 freePort();
+
+// Settings with three free ports.
+AppSettings settingsWithFreePorts();
+
+// Puts `executable` into `directory` as "mihomo" with a matching "mihomo.sha256".
+void installResource(const QString &directory, const QString &executable);
+// Writes an executable shell script as the "mihomo" resource, with its checksum.
+void installScriptResource(const QString &directory, const QByteArray &script);
+
+// Everything the diagnostic log holds so far.
+QString diagnosticLog();
+
+// Whether a process with this id still exists (and is not a zombie).
+bool processAlive(qint64 pid);
+
+QString bundledKernelDirectory();
+QString stubbornKernel();
+
+} // namespace veyra::test
+
+#include <QCoroTask>
+#include <QStringList>
+
+namespace veyra::test {
+
+struct ProgramResult {
+    int exitCode = -1;
+    QByteArray standardOutput;
+    QByteArray standardError;
+};
+
+// Runs a program to its end without blocking the event loop (local servers keep answering).
+QCoro::Task<ProgramResult> runProgram(QString program, QStringList arguments);
+
+} // namespace veyra::test

@@ -1,0 +1,118 @@
+#include "MihomoManager.h"
+#include "NodeItem.h"
+
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+namespace veyra {
+namespace {
+
+using json::Json;
+
+std::optional<qint64> integerOf(const Json &value)
+{
+    return MihomoManager::integer(&value);
+}
+
+TEST(ControllerIntegers, ReadNumbersStringsAndBooleans)
+{
+    EXPECT_EQ(integerOf(Json(42)), 42);
+    EXPECT_EQ(integerOf(Json(4.9)), 4);
+    EXPECT_EQ(integerOf(Json(-4.9)), -4);
+    EXPECT_EQ(integerOf(Json(true)), 1);
+    EXPECT_EQ(integerOf(Json(false)), 0);
+    EXPECT_EQ(integerOf(Json(" +42 ")), 42);
+    EXPECT_EQ(integerOf(Json("\n-7\t")), -7);
+    EXPECT_EQ(integerOf(Json("-9223372036854775808")), std::numeric_limits<qint64>::min());
+    EXPECT_EQ(integerOf(Json("9223372036854775807")), std::numeric_limits<qint64>::max());
+}
+
+TEST(ControllerIntegers, RejectEverythingElse)
+{
+    EXPECT_EQ(MihomoManager::integer(nullptr), std::nullopt);
+    EXPECT_EQ(integerOf(Json("4.2")), std::nullopt);
+    EXPECT_EQ(integerOf(Json("")), std::nullopt);
+    EXPECT_EQ(integerOf(Json("+")), std::nullopt);
+    EXPECT_EQ(integerOf(Json("12a")), std::nullopt);
+    EXPECT_EQ(integerOf(Json("9223372036854775808")), std::nullopt);
+    EXPECT_EQ(integerOf(Json(1e30)), std::nullopt);
+    EXPECT_EQ(integerOf(Json(18446744073709551615ULL)), std::nullopt);
+    EXPECT_EQ(integerOf(Json::array()), std::nullopt);
+    EXPECT_EQ(integerOf(Json(nullptr)), std::nullopt);
+}
+
+TEST(TrafficSamples, NeedBothRatesAsIntegers)
+{
+    EXPECT_EQ(MihomoManager::parseTrafficSample(R"({"up":10,"down":"20"})"), (TrafficRateSample { 10, 20 }));
+    EXPECT_EQ(MihomoManager::parseTrafficSample(R"({"up":-3,"down":0})"), (TrafficRateSample { -3, 0 }));
+    EXPECT_EQ(MihomoManager::parseTrafficSample(R"({"up":10})"), std::nullopt);
+    EXPECT_EQ(MihomoManager::parseTrafficSample(R"({"up":10,"down":[1]})"), std::nullopt);
+    EXPECT_EQ(MihomoManager::parseTrafficSample(R"([10,20])"), std::nullopt);
+    EXPECT_EQ(MihomoManager::parseTrafficSample("not json"), std::nullopt);
+}
+
+QByteArray providersWith(const QByteArray &info, const QByteArray &key = "subscriptionInfo")
+{
+    return R"({"providers":{"veyra_official":{")" + key + R"(":)" + info + "}}}";
+}
+
+TEST(ProviderUsage, AddsUploadAndDownloadWhateverTheirCase)
+{
+    const auto usage = [](const QByteArray &data) {
+        return MihomoManager::parseProviderTrafficUsage(data, QStringLiteral("veyra_official"));
+    };
+    EXPECT_EQ(usage(providersWith(R"({"Upload":10,"DOWNLOAD":"20"})")), 30);
+    EXPECT_EQ(usage(providersWith(R"({"upload":-5})")), 0);
+    EXPECT_EQ(usage(providersWith(R"({"download":7,"total":100})", "subscription-info")), 7);
+    EXPECT_EQ(usage(providersWith(R"({})")), std::nullopt);
+    EXPECT_EQ(usage(providersWith(R"("text")")), std::nullopt);
+    EXPECT_EQ(usage(R"({"providers":{"other":{"subscriptionInfo":{"upload":1}}}})"), std::nullopt);
+    EXPECT_EQ(usage(R"({"providers":[]})"), std::nullopt);
+    EXPECT_EQ(usage("{"), std::nullopt);
+    // Absurd values saturate instead of wrapping into a negative total.
+    EXPECT_EQ(usage(providersWith(R"({"upload":9223372036854775807,"download":9223372036854775807})")),
+        std::numeric_limits<qint64>::max());
+}
+
+TEST(NodeRegions, FirstMatchingRegionWins)
+{
+    EXPECT_EQ(
+        MihomoManager::region(QStringLiteral("香港 01")), std::pair(QStringLiteral("香港"), QStringLiteral("🇭🇰")));
+    EXPECT_EQ(MihomoManager::region(QStringLiteral("Veyra TOKYO 3")).first, QStringLiteral("日本"));
+    EXPECT_EQ(
+        MihomoManager::region(QStringLiteral("node-jp")), std::pair(QStringLiteral("其他地区"), QStringLiteral("🌐")));
+    EXPECT_EQ(MihomoManager::region(QStringLiteral("Relay JP")).first, QStringLiteral("日本"));
+    // Japan comes before the United States in the table, so a name mentioning both is Japanese.
+    EXPECT_EQ(MihomoManager::region(QStringLiteral("Los Angeles via Osaka")).first, QStringLiteral("日本"));
+    EXPECT_EQ(MihomoManager::region(QStringLiteral("伦敦 2")), std::pair(QStringLiteral("英国"), QStringLiteral("🇬🇧")));
+}
+
+TEST(ControllerPaths, EncodeSlashesAndNonAsciiButKeepPathCharacters)
+{
+    EXPECT_EQ(MihomoManager::path(QStringLiteral("维拉网络")), QStringLiteral("%E7%BB%B4%E6%8B%89%E7%BD%91%E7%BB%9C"));
+    EXPECT_EQ(MihomoManager::path(QStringLiteral("a/b c")), QStringLiteral("a%2Fb%20c"));
+    EXPECT_EQ(MihomoManager::path(QStringLiteral("a:b@c")), QStringLiteral("a:b@c"));
+    EXPECT_EQ(MihomoManager::path(QStringLiteral("what?#")), QStringLiteral("what%3F%23"));
+}
+
+TEST(NodeDelays, DisplayDelayAppliesThePreferenceAndNeverDropsBelowOne)
+{
+    EXPECT_EQ((NodeItem { QStringLiteral("香港 01"), {}, {}, 120, {} }).displayDelay(), 120);
+    EXPECT_EQ((NodeItem { QStringLiteral(" Veyra-AWS-Tokyo-01 "), {}, {}, 120, {} }).displayDelay(), 70);
+    EXPECT_EQ((NodeItem { QStringLiteral("日本东京01"), {}, {}, 30, {} }).displayDelay(), 1);
+    EXPECT_EQ((NodeItem { QStringLiteral("美国俄勒冈01"), {}, {}, 150, {} }).displayDelay(), 50);
+    EXPECT_EQ((NodeItem { QStringLiteral("美国俄勒冈01"), {}, {}, 0, {} }).displayDelay(), std::nullopt);
+    EXPECT_EQ((NodeItem { QStringLiteral("x"), {}, {}, -1, {} }).displayDelay(), std::nullopt);
+}
+
+TEST(ControllerSecret, IsThirtyTwoLowercaseHexDigitsAndFreshPerManager)
+{
+    MihomoManager first;
+    MihomoManager second;
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9a-f]{32}$")).match(first.controllerSecret()).hasMatch())
+        << first.controllerSecret().toStdString();
+    EXPECT_NE(first.controllerSecret(), second.controllerSecret());
+}
+
+} // namespace
+} // namespace veyra

@@ -1,0 +1,124 @@
+#include "AppPaths.h"
+#include "Errors.h"
+#include "SettingsStore.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+
+using namespace veyra;
+using veyra::test::await;
+using veyra::test::readBytes;
+using veyra::test::writeBytes;
+
+namespace {
+
+class SettingsStoreTest : public veyra::test::DataFolderTest {
+protected:
+    SettingsStore store { [] { return QDateTime::fromSecsSinceEpoch(1765000000, Qt::UTC); } };
+    QString quarantined() const { return root() + "/settings.broken-1765000000.json"; }
+
+    QString lastLogLine() const
+    {
+        const QStringList files = QDir(AppPaths::logs()).entryList({ "veyra-*.log" }, QDir::Files, QDir::Time);
+        if (files.isEmpty())
+            return {};
+        QList<QByteArray> lines = readBytes(AppPaths::logs() + "/" + files.first()).trimmed().split('\n');
+        return QString::fromUtf8(lines.last());
+    }
+};
+
+} // namespace
+
+TEST_F(SettingsStoreTest, MissingFileGivesDefaultsAndWritesNothing)
+{
+    EXPECT_EQ(await(store.loadSettings()), AppSettings {});
+    EXPECT_FALSE(QFile::exists(AppPaths::settings()));
+}
+
+TEST_F(SettingsStoreTest, PartialFileKeepsDefaultsForMissingKeys)
+{
+    AppPaths::prepare();
+    writeBytes(AppPaths::settings(), R"({"mixedPort": 8000})");
+    const AppSettings settings = await(store.loadSettings());
+    AppSettings expected;
+    expected.mixedPort = 8000;
+    EXPECT_EQ(settings, expected);
+    EXPECT_TRUE(settings.smartSelection);
+    EXPECT_EQ(settings.uiScalePercent, 100);
+}
+
+TEST_F(SettingsStoreTest, DamagedFilesAreMovedAsideAndLogged)
+{
+    AppPaths::prepare();
+    for (const QByteArray &damaged : { QByteArray(R"({"proxyMode": "turbo"})"), QByteArray(R"({"autoConnect": 1})"),
+             QByteArray("not json"), QByteArray(R"([1,2])") }) {
+        writeBytes(AppPaths::settings(), damaged);
+        EXPECT_EQ(await(store.loadSettings()), AppSettings {}) << damaged.toStdString();
+        EXPECT_FALSE(QFile::exists(AppPaths::settings()));
+        EXPECT_EQ(readBytes(quarantined()), damaged);
+        EXPECT_TRUE(lastLogLine().contains(QString::fromUtf8("设置文件损坏，已恢复默认值：")));
+        QFile::remove(quarantined());
+    }
+
+    writeBytes(AppPaths::settings(), QByteArray(AppPaths::settingsCap + 1, ' '));
+    EXPECT_EQ(await(store.loadSettings()), AppSettings {});
+    EXPECT_EQ(readBytes(quarantined()).size(), AppPaths::settingsCap + 1);
+    EXPECT_TRUE(
+        lastLogLine().endsWith(QString::fromUtf8("设置文件损坏，已恢复默认值：本地数据文件超过安全大小限制。")));
+}
+
+TEST_F(SettingsStoreTest, ImportValidatesBeforeWriting)
+{
+    AppSettings mine;
+    mine.selectedNode = "keep me";
+    await(store.saveSettings(mine));
+    const QByteArray before = readBytes(AppPaths::settings());
+
+    const QString candidate = m_dir.path() + "/import.json";
+    writeBytes(candidate, R"({"mixedPort":7890,"socksPort":7890,"controllerPort":9090})");
+    try {
+        await(store.importSettings(candidate));
+        FAIL() << "duplicate ports were imported";
+    } catch (const AppError &error) {
+        EXPECT_EQ(error.description(), QString::fromUtf8("三个网络端口不能重复。"));
+    }
+    writeBytes(candidate, QByteArray(AppPaths::settingsCap + 1, ' '));
+    EXPECT_THROW(await(store.importSettings(candidate)), AppError);
+    writeBytes(candidate, R"({"proxyMode": 3})");
+    EXPECT_THROW(await(store.importSettings(candidate)), SystemError);
+    EXPECT_EQ(readBytes(AppPaths::settings()), before);
+
+    writeBytes(candidate, R"({"mixedPort":8000,"proxyMode":"global","selectedNode":"东京","smartSelection":false})");
+    const AppSettings imported = await(store.importSettings(candidate));
+    EXPECT_EQ(imported.proxyMode, ConnectionMode::global);
+    EXPECT_EQ(await(store.loadSettings()), imported);
+}
+
+TEST_F(SettingsStoreTest, ImportingAMissingFileAdoptsTheDefaults)
+{
+    AppSettings mine;
+    mine.mixedPort = 8123;
+    await(store.saveSettings(mine));
+    EXPECT_EQ(await(store.importSettings(m_dir.path() + "/nowhere.json")), AppSettings {});
+    EXPECT_EQ(await(store.loadSettings()), AppSettings {});
+}
+
+TEST_F(SettingsStoreTest, SavingInvalidSettingsIsRefused)
+{
+    AppSettings bad;
+    bad.uiScalePercent = 200;
+    EXPECT_THROW(await(store.saveSettings(bad)), AppError);
+    EXPECT_FALSE(QFile::exists(AppPaths::settings()));
+}
+
+TEST_F(SettingsStoreTest, PendingOrderIsWrittenAndRemoved)
+{
+    const PendingOrderRecord record { "20261205-1", QDateTime::fromSecsSinceEpoch(1765000000, Qt::UTC) };
+    await(store.savePendingOrder(record));
+    EXPECT_EQ(veyra::test::modeOf(AppPaths::pendingOrder()), 0600);
+    EXPECT_EQ(AppPaths::read<PendingOrderRecord>(AppPaths::pendingOrder(), AppPaths::pendingOrderCap), record);
+    await(store.savePendingOrder(std::nullopt));
+    EXPECT_FALSE(QFile::exists(AppPaths::pendingOrder()));
+    EXPECT_NO_THROW(await(store.savePendingOrder(std::nullopt)));
+}
