@@ -7,6 +7,7 @@
 
 #include "veyra/ipc/Framing.h"
 
+#include <QCoroTimer>
 #include <QElapsedTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -60,7 +61,7 @@ private:
 std::optional<QString> failureOf(PrivilegedProxyClient &client, ipc::CommandList commands)
 {
     try {
-        test::awaitTask(client.execute(std::move(commands)));
+        test::await(client.execute(std::move(commands)));
         return std::nullopt;
     } catch (const std::exception &error) {
         return describe(error);
@@ -69,7 +70,7 @@ std::optional<QString> failureOf(PrivilegedProxyClient &client, ipc::CommandList
 
 void spin(std::chrono::milliseconds duration)
 {
-    test::awaitTask([](std::chrono::milliseconds d) -> QCoro::Task<void> { co_await QCoro::sleepFor(d); }(duration));
+    test::await([](std::chrono::milliseconds d) -> QCoro::Task<void> { co_await QCoro::sleepFor(d); }(duration));
 }
 
 } // namespace
@@ -94,7 +95,7 @@ TEST(PrivilegedProxyClient, OneFramedRequestPerCallThenClose)
     helper.reply = R"({"success":false,"message":"后台服务返回数据失败。"})";
     EXPECT_EQ(failureOf(client, oneLine), QStringLiteral("后台服务返回数据失败。"));
     helper.reply = "not json";
-    EXPECT_THROW(test::awaitTask(client.execute(oneLine)), SystemError);
+    EXPECT_THROW(test::await(client.execute(oneLine)), SystemError);
     spin(50ms);
     EXPECT_EQ(helper.connections, 3);
     EXPECT_EQ(helper.disconnects, 3);
@@ -118,7 +119,7 @@ TEST(PrivilegedProxyClient, MissingHelperFailsAtOnceWithTheConnectionError)
     PrivilegedProxyClient client(dir.path() + QStringLiteral("/absent.sock"));
     QElapsedTimer clock;
     clock.start();
-    EXPECT_THROW(test::awaitTask(client.execute(oneLine)), SystemError);
+    EXPECT_THROW(test::await(client.execute(oneLine)), SystemError);
     EXPECT_LT(clock.elapsed(), 2000);
 }
 

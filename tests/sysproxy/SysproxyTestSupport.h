@@ -3,54 +3,17 @@
 #include "PeerAuthorizer.h"
 #include "ProxyHelperServer.h"
 
-#include <QCoroTask>
-#include <QCoroTimer>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <nlohmann/json.hpp>
 
 #include <atomic>
-#include <exception>
 #include <memory>
-#include <optional>
 #include <thread>
-#include <type_traits>
 #include <vector>
 
 namespace veyra::test {
-
-// Like test::await, but an exception thrown by the task reaches the test: QCoro's waitFor
-// only quits its loop when the task returns normally, so a failing task would hang it.
-template <typename T> T awaitTask(QCoro::Task<T> &&task)
-{
-    std::exception_ptr failure;
-    if constexpr (std::is_void_v<T>) {
-        auto guarded = [](QCoro::Task<T> inner, std::exception_ptr &error) -> QCoro::Task<void> {
-            try {
-                co_await std::move(inner);
-            } catch (...) {
-                error = std::current_exception();
-            }
-        };
-        QCoro::waitFor(guarded(std::move(task), failure));
-        if (failure)
-            std::rethrow_exception(failure);
-    } else {
-        std::optional<T> result;
-        auto guarded = [](QCoro::Task<T> inner, std::exception_ptr &error, std::optional<T> &out) -> QCoro::Task<void> {
-            try {
-                out.emplace(co_await std::move(inner));
-            } catch (...) {
-                error = std::current_exception();
-            }
-        };
-        QCoro::waitFor(guarded(std::move(task), failure, result));
-        if (failure)
-            std::rethrow_exception(failure);
-        return std::move(*result);
-    }
-}
 
 // The helper's own server, run on a thread of the test on a temporary socket, with the
 // stand-in networksetup as its tool. Peer checks are exercised by the helper's tests; here

@@ -26,7 +26,7 @@ protected:
     std::optional<QString> failureOf(QCoro::Task<void> &&task)
     {
         try {
-            test::awaitTask(std::move(task));
+            test::await(std::move(task));
             return std::nullopt;
         } catch (const std::exception &error) {
             return describe(error);
@@ -88,7 +88,7 @@ TEST_F(SystemProxyManagerTest, EnableSendsOneRequestInTableOrderAndRestorePutsEv
 {
     useCustomisedServices();
     const nlohmann::json before = settings();
-    test::awaitTask(manager->enable(7890));
+    test::await(manager->enable(7890));
     EXPECT_EQ(helper.requests(), 1);
     EXPECT_EQ(helper.history(), applyLines({ "Wi-Fi", "Ethernet" }));
     EXPECT_EQ(test::modeOf(AppPaths::proxyBackup()), 0600);
@@ -98,7 +98,7 @@ TEST_F(SystemProxyManagerTest, EnableSendsOneRequestInTableOrderAndRestorePutsEv
     EXPECT_EQ(snapshot->services.at(0).autoProxyURL, QStringLiteral("http://pac.lan/p.pac"));
     EXPECT_TRUE(snapshot->services.at(1).bypassDomains.isEmpty()) << "\"there aren't any\" is not a domain";
 
-    test::awaitTask(manager->restoreIfNeeded(false));
+    test::await(manager->restoreIfNeeded(false));
     EXPECT_EQ(settings(), before);
     EXPECT_FALSE(snapshotExists());
     const Lines history = helper.history();
@@ -113,18 +113,18 @@ TEST_F(SystemProxyManagerTest, DisabledAndAddresslessServicesAreNeverTouched)
         HelperHarness::serviceRecord(QStringLiteral("Bluetooth PAN"), QStringLiteral("10.9.0.2"), false),
         HelperHarness::serviceRecord(QStringLiteral("Ethernet"), QString()),
         HelperHarness::serviceRecord(QStringLiteral("Bridge"), QStringLiteral("0.0.0.0")) });
-    test::awaitTask(manager->enable(7890));
+    test::await(manager->enable(7890));
     EXPECT_EQ(helper.history(), applyLines({ "Wi-Fi" }));
 }
 
 TEST_F(SystemProxyManagerTest, UserChangedServiceIsLeftAloneAndTheSnapshotRemoved)
 {
-    test::awaitTask(manager->enable(7890));
+    test::await(manager->enable(7890));
     userRuns("-setwebproxy", "Wi-Fi", { QStringLiteral("corp.proxy"), QStringLiteral("8080") });
     userRuns("-setsecurewebproxystate", "Wi-Fi", { QStringLiteral("off") });
     userRuns("-setsocksfirewallproxystate", "Wi-Fi", { QStringLiteral("off") });
     const auto userWifi = helper.service(QStringLiteral("Wi-Fi"));
-    test::awaitTask(manager->restoreIfNeeded(false));
+    test::await(manager->restoreIfNeeded(false));
     EXPECT_EQ(helper.service(QStringLiteral("Wi-Fi")), userWifi);
     EXPECT_EQ(helper.service(QStringLiteral("Ethernet"))["web"]["enabled"], false) << "still ours, so restored";
     EXPECT_FALSE(snapshotExists());
@@ -152,11 +152,11 @@ TEST_F(SystemProxyManagerTest, UnconfirmedSettingsAreRolledBack)
 
 TEST_F(SystemProxyManagerTest, LeftoverSnapshotBlocksEnableUntilRestored)
 {
-    test::awaitTask(manager->enable(7890));
+    test::await(manager->enable(7890));
     const auto history = helper.history();
     EXPECT_EQ(failureOf(manager->enable(7891)), QStringLiteral("检测到尚未恢复的代理快照，请先执行“修复网络设置”。"));
     EXPECT_EQ(helper.history(), history);
-    test::awaitTask(manager->restoreIfNeeded(true));
+    test::await(manager->restoreIfNeeded(true));
     EXPECT_EQ(failureOf(manager->enable(7891)), std::nullopt);
 }
 
@@ -188,7 +188,7 @@ TEST_F(SystemProxyManagerTest, UnreachableHelperKeepsTheSnapshotForALaterRepair)
     ASSERT_TRUE(message);
     EXPECT_TRUE(message->startsWith(prefix) && message->size() > prefix.size()) << message->toStdString();
     EXPECT_TRUE(snapshotExists()) << "the roll-back failed too, so the journal must survive";
-    test::awaitTask(manager->restoreIfNeeded(true));
+    test::await(manager->restoreIfNeeded(true));
     EXPECT_FALSE(snapshotExists());
 }
 
@@ -196,8 +196,8 @@ TEST_F(SystemProxyManagerTest, BrokenOrOversizedSnapshotIsAnErrorAndStays)
 {
     AppPaths::prepare();
     test::writeBytes(AppPaths::proxyBackup(), R"({"appliedPort":7890})");
-    EXPECT_THROW(test::awaitTask(manager->enable(7890)), SystemError);
-    EXPECT_THROW(test::awaitTask(manager->recoverStaleProxy()), SystemError);
+    EXPECT_THROW(test::await(manager->enable(7890)), SystemError);
+    EXPECT_THROW(test::await(manager->recoverStaleProxy()), SystemError);
     test::writeBytes(AppPaths::proxyBackup(), QByteArray(1'048'577, ' '));
     EXPECT_EQ(failureOf(manager->restoreIfNeeded(true)), QString::fromUtf8(AppPaths::oversizeMessage));
     EXPECT_TRUE(snapshotExists());
@@ -208,25 +208,25 @@ TEST_F(SystemProxyManagerTest, RecoveryRestoresWhatIsStillOursAndLogsIt)
 {
     useCustomisedServices();
     const nlohmann::json before = settings();
-    test::awaitTask(manager->enable(7890));
+    test::await(manager->enable(7890));
     manager.reset(); // the application ended without restoring
     auto next = makeManager(helper.socketPath());
-    EXPECT_TRUE(test::awaitTask(next->recoverStaleProxy()));
+    EXPECT_TRUE(test::await(next->recoverStaleProxy()));
     EXPECT_EQ(settings(), before);
-    EXPECT_FALSE(test::awaitTask(next->recoverStaleProxy()));
+    EXPECT_FALSE(test::await(next->recoverStaleProxy()));
     EXPECT_TRUE(log().contains(QStringLiteral("检测到上次异常退出，已恢复仍由本应用管理的 macOS 系统代理。")));
 }
 
 TEST_F(SystemProxyManagerTest, RecoveryLeavesUserSettingsAndSaysSo)
 {
-    test::awaitTask(manager->enable(7890));
+    test::await(manager->enable(7890));
     for (const char *service : { "Wi-Fi", "Ethernet" }) {
         userRuns("-setwebproxy", service, { QStringLiteral("127.0.0.1"), QStringLiteral("9999") }); // ours was 7890
         userRuns("-setsecurewebproxystate", service, { QStringLiteral("off") });
         userRuns("-setsocksfirewallproxystate", service, { QStringLiteral("off") });
     }
     const int requests = helper.requests();
-    EXPECT_FALSE(test::awaitTask(manager->recoverStaleProxy()));
+    EXPECT_FALSE(test::await(manager->recoverStaleProxy()));
     EXPECT_EQ(helper.requests(), requests);
     EXPECT_FALSE(snapshotExists());
     EXPECT_TRUE(log().contains(QStringLiteral("发现旧代理快照，但当前设置已被用户修改，因此没有覆盖。")));
