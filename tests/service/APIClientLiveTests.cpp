@@ -5,6 +5,7 @@
 #include "QRCodeRenderer.h"
 #include "ServiceSimulator.h"
 
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <gtest/gtest.h>
@@ -328,6 +329,26 @@ TEST_F(LiveAPIClient, SlowReplyStillArrives)
     auto api = signedIn();
     simulator.fault("/api/v1/plans", { { "delayMs", 700 }, { "times", 1 } });
     EXPECT_EQ(await(api->plans()).size(), 5);
+}
+
+TEST_F(LiveAPIClient, AStalledReplyTimesOut)
+{
+    // The limit shortened through the seam; the product waits 25 seconds of silence.
+    APIClientOptions options = simulator.clientOptions();
+    options.requestTimeoutMs = 400;
+    APIClient api(simulator.signedInToken(QString::fromLatin1(member)), options);
+
+    simulator.fault("/api/v1/plans", { { "delayMs", 100 }, { "times", 1 } });
+    EXPECT_EQ(await(api.plans()).size(), 5);
+
+    simulator.fault("/api/v1/plans", { { "delayMs", 5'000 }, { "times", 1 } });
+    QElapsedTimer clock;
+    clock.start();
+    const QString text = failureOf<SystemError>(api.plans());
+    const qint64 elapsed = clock.elapsed();
+    EXPECT_EQ(text, "The request timed out.");
+    EXPECT_GE(elapsed, 350);
+    EXPECT_LT(elapsed, 3'000);
 }
 
 } // namespace
