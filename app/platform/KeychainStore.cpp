@@ -45,10 +45,11 @@ struct Outcome {
 Outcome failed(GError *error)
 {
     Outcome outcome { Status::failure, error && error->message ? QString::fromUtf8(error->message) : QString(), {} };
+    // Without a message the status number is all there is to tell the user.
+    if (outcome.message.isEmpty())
+        outcome.message = QStringLiteral("状态码 %1").arg(error ? error->code : -1);
     if (error)
         g_error_free(error);
-    if (outcome.message.isEmpty())
-        outcome.message = QStringLiteral("状态码 -1");
     return outcome;
 }
 

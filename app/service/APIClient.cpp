@@ -99,7 +99,7 @@ APIClient::APIClient(std::optional<QString> token, Options options, QObject *par
     m_network.setCookieJar(new NoCookieJar(&m_network));
     m_network.setCache(nullptr);
     m_network.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-    m_network.setTransferTimeout(requestTimeoutMs);
+    m_network.setTransferTimeout(m_options.requestTimeoutMs);
 }
 
 void APIClient::setToken(std::optional<QString> token)
@@ -116,7 +116,7 @@ QNetworkRequest APIClient::makeRequest(
         throw AppError(QString::fromUtf8("后台请求地址无效。"));
 
     QNetworkRequest request(url);
-    request.setTransferTimeout(requestTimeoutMs);
+    request.setTransferTimeout(m_options.requestTimeoutMs);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
@@ -174,7 +174,10 @@ QCoro::Task<QByteArray> APIClient::exchange(QString path, QByteArray method, std
     // The size is judged before anything else, so an oversized reply is refused whatever it says.
     if (collector->oversize)
         throw AppError(QString::fromUtf8("服务器响应超过安全大小限制。"));
-    if (collector->timedOut)
+    // Qt reports a reply that stayed silent past its transfer time-out as "canceled". Apart from
+    // the size cap above nothing here cancels a reply, so that is a time-out too, and the user
+    // is told so rather than that something was cancelled.
+    if (collector->timedOut || reply->error() == QNetworkReply::OperationCanceledError)
         throw SystemError(QString::fromUtf8("The request timed out."));
     const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (isTransportFailure(reply->error(), statusAttribute.isValid()))

@@ -20,10 +20,15 @@
 namespace veyra {
 
 struct APIClientOptions {
+    static constexpr int defaultRequestTimeoutMs = 25'000;
+
     QUrl baseURL = SecurityPolicy::apiBaseURL();
     // Trusted in addition to the system's CAs; only tests fill this in.
     QList<QSslCertificate> extraCACertificates;
     QString deviceID = DeviceIdentifier::current();
+    // The longest a request may wait without any data arriving. The product keeps the default;
+    // tests shorten it so that a stalled service fails in a moment instead of 25 seconds.
+    int requestTimeoutMs = defaultRequestTimeoutMs;
 };
 
 // The only component that talks to the service's REST interface. Every reply is checked
@@ -34,7 +39,7 @@ class APIClient : public QObject {
 public:
     static constexpr qint64 jsonLimit = 4'194'304;
     static constexpr qint64 imageLimit = 2'097'152;
-    static constexpr int requestTimeoutMs = 25'000;
+    static constexpr int requestTimeoutMs = APIClientOptions::defaultRequestTimeoutMs;
     static constexpr int resourceTimeoutMs = 30'000;
 
     using Options = APIClientOptions;

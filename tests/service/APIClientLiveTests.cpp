@@ -5,6 +5,7 @@
 #include "QRCodeRenderer.h"
 #include "ServiceSimulator.h"
 
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <gtest/gtest.h>
@@ -197,6 +198,12 @@ TEST_F(LiveAPIClient, FailureTable)
         { "404 message in array", { { "status", 404 }, { "body", R"(["message"])" } }, false, "服务器返回 HTTP 404。" },
         { "401 with message", { { "status", 401 }, { "body", R"({"message":"令牌已过期"})" } }, true, "令牌已过期" },
         { "401 empty", { { "status", 401 }, { "body", "" } }, true, "服务器返回 HTTP 401。" },
+        { "401 with a challenge",
+            { { "status", 401 }, { "authenticate", "Bearer realm=\"api\"" },
+                { "body", R"({"message":"令牌已过期"})" } },
+            true, "令牌已过期" },
+        { "401 with a Basic challenge", { { "status", 401 }, { "authenticate", "Basic realm=\"api\"" } }, true,
+            "服务器返回 HTTP 401。" },
         { "403 with code", { { "status", 403 }, { "body", R"({"code":"forbidden","detail":"  "})" } }, true,
             "forbidden" },
         { "302 redirect", { { "status", 302 }, { "body", "" } }, false, "服务器返回 HTTP 302。" },
@@ -328,6 +335,26 @@ TEST_F(LiveAPIClient, SlowReplyStillArrives)
     auto api = signedIn();
     simulator.fault("/api/v1/plans", { { "delayMs", 700 }, { "times", 1 } });
     EXPECT_EQ(await(api->plans()).size(), 5);
+}
+
+TEST_F(LiveAPIClient, AStalledReplyTimesOut)
+{
+    // The limit shortened through the seam; the product waits 25 seconds of silence.
+    APIClientOptions options = simulator.clientOptions();
+    options.requestTimeoutMs = 1'000;
+    APIClient api(simulator.signedInToken(QString::fromLatin1(member)), options);
+
+    simulator.fault("/api/v1/plans", { { "delayMs", 200 }, { "times", 1 } });
+    EXPECT_EQ(await(api.plans()).size(), 5);
+
+    simulator.fault("/api/v1/plans", { { "delayMs", 8'000 }, { "times", 1 } });
+    QElapsedTimer clock;
+    clock.start();
+    const QString text = failureOf<SystemError>(api.plans());
+    const qint64 elapsed = clock.elapsed();
+    EXPECT_EQ(text, "The request timed out.");
+    EXPECT_GE(elapsed, 900);
+    EXPECT_LT(elapsed, 5'000);
 }
 
 } // namespace

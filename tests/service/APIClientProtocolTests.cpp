@@ -47,6 +47,11 @@ TEST(APIClientProtocol, RequestCarriesTheFixedHeaders)
         get.attribute(QNetworkRequest::RedirectPolicyAttribute).toInt(), int(QNetworkRequest::ManualRedirectPolicy));
     EXPECT_EQ(get.rawHeaderList(), (QList<QByteArray> { "Accept", "User-Agent", "X-Device-ID", "Authorization" }));
 
+    // The escapes survive the URL: nothing is decoded back into a delimiter on the way out.
+    const QString escaped = APIClient::encodeOrderNumber("!*'();:@&=+$,[]/ %?#");
+    EXPECT_EQ(api.makeRequest("orders/" + escaped, std::nullopt, false).url().toEncoded(),
+        "https://api.example.test/api/v1/orders/%21%2A%27%28%29%3B%3A%40%26%3D%2B%24%2C%5B%5D%2F%20%25%3F%23");
+
     api.setToken(QString());
     const QNetworkRequest post = api.makeRequest("orders", QStringLiteral("mac-1"), true);
     EXPECT_EQ(post.rawHeaderList(),

@@ -104,6 +104,7 @@ HttpResponse route(ServiceState &state, const HttpRequest &request, const QByteA
         fault.body = body.value("body", std::string());
         fault.contentType = body.value("contentType", fault.contentType);
         fault.location = body.value("location", std::string());
+        fault.authenticate = body.value("authenticate", std::string());
         fault.size = body.value("size", qint64(-1));
         fault.delayMs = body.value("delayMs", 0);
         fault.closeDelimited = body.value("closeDelimited", false);

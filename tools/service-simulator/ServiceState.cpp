@@ -229,6 +229,8 @@ std::optional<HttpResponse> ServiceState::takeFault(const QByteArray &path)
             response.addHeader("Content-Type", QByteArray::fromStdString(fault.contentType));
         if (!fault.location.empty())
             response.addHeader("Location", QByteArray::fromStdString(fault.location));
+        if (!fault.authenticate.empty())
+            response.addHeader("WWW-Authenticate", QByteArray::fromStdString(fault.authenticate));
         return response;
     }
     return std::nullopt;

@@ -46,6 +46,7 @@ struct Fault {
     std::string body;
     std::string contentType = "application/json; charset=utf-8";
     std::string location;
+    std::string authenticate; // a WWW-Authenticate challenge, as services send with 401
     qint64 size = -1; // pad the body with blanks up to exactly this many bytes
     int delayMs = 0;
     bool closeDelimited = false;
