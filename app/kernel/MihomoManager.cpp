@@ -234,9 +234,12 @@ QCoro::Task<> MihomoManager::waitForController(qint64 port)
             co_return;
         }
         probe.abort();
-        if (!isRunning() || attempt >= 50)
+        if (!isRunning())
             throw AppError(QStringLiteral("Mihomo 控制端口启动超时。"));
+        // Every failed attempt is followed by its pause, the fiftieth too: about ten seconds in all.
         co_await QCoro::sleepFor(200ms);
+        if (attempt >= 50)
+            throw AppError(QStringLiteral("Mihomo 控制端口启动超时。"));
     }
 }
 
