@@ -9,9 +9,10 @@
 #include "TrafficStream.h"
 
 #include <QCoreApplication>
-#include <QCoroAbstractSocket>
 #include <QCoroProcess>
+#include <QCoroSignal>
 #include <QCoroTimer>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QNetworkProxy>
 #include <QTcpSocket>
@@ -53,6 +54,27 @@ void appendCapped(QByteArray &collected, const QByteArray &more)
 {
     if (collected.size() < maximumValidationOutput)
         collected += more.left(maximumValidationOutput - collected.size());
+}
+
+// Whether a TCP connection to the controller port on 127.0.0.1 comes up within a second.
+// Waits for the socket to settle either way: QCoro's connectToHost wakes only on success, so a
+// refused connection (the usual answer while the kernel is still starting) would cost the
+// whole second and stretch the controller wait to a minute.
+QCoro::Task<bool> controllerAcceptsConnections(qint64 port)
+{
+    QTcpSocket probe;
+    probe.setProxy(QNetworkProxy::NoProxy);
+    probe.connectToHost(QHostAddress(QHostAddress::LocalHost), static_cast<quint16>(port));
+    const QDeadlineTimer deadline(1s);
+    while (probe.state() != QAbstractSocket::ConnectedState && probe.state() != QAbstractSocket::UnconnectedState
+        && !deadline.hasExpired()) {
+        auto settled
+            = qCoro(&probe, &QAbstractSocket::stateChanged, std::chrono::milliseconds(deadline.remainingTime()));
+        co_await settled;
+    }
+    const bool connected = probe.state() == QAbstractSocket::ConnectedState;
+    probe.abort();
+    co_return connected;
 }
 
 QString mihomoLogPath()
@@ -225,15 +247,8 @@ QCoro::Task<> MihomoManager::validateConfiguration()
 QCoro::Task<> MihomoManager::waitForController(qint64 port)
 {
     for (int attempt = 1;; ++attempt) {
-        QTcpSocket probe;
-        probe.setProxy(QNetworkProxy::NoProxy);
-        const bool connected = co_await qCoro(probe).connectToHost(
-            QHostAddress(QHostAddress::LocalHost), static_cast<quint16>(port), QIODevice::ReadWrite, 1s);
-        if (connected) {
-            probe.abort();
+        if (co_await controllerAcceptsConnections(port))
             co_return;
-        }
-        probe.abort();
         if (!isRunning())
             throw AppError(QStringLiteral("Mihomo 控制端口启动超时。"));
         // Every failed attempt is followed by its pause, the fiftieth too: about ten seconds in all.
