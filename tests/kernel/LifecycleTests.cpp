@@ -103,6 +103,40 @@ TEST_F(LifecycleIntegration, AKernelThatExitsAtOnceTimesOutWithoutAStrayProcess)
     EXPECT_EQ(modeOf(AppPaths::logs() + QStringLiteral("/mihomo-current.log")), 0600);
 }
 
+TEST_F(LifecycleIntegration, AKernelWhoseControllerNeverOpensIsGivenTenSecondsAndThenAskedToEnd)
+{
+    // Fifty refused probes with a fifth of a second after each: about ten seconds, not the
+    // minute it would take if every refused probe sat out its own time-out.
+    installScriptResource(resources,
+        "#!/bin/sh\n"
+        "[ \"$1\" = \"-t\" ] && exit 0\n"
+        "trap 'echo asked to end; exit 0' TERM\n"
+        "while :; do sleep 0.05; done\n");
+    MihomoManager manager({}, { resources });
+    qint64 pid = 0;
+    QTimer watch;
+    watch.setInterval(5);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (pid == 0)
+            pid = manager.processId();
+    });
+    watch.start();
+    QElapsedTimer clock;
+    clock.start();
+    const QString failure = startFailure(manager);
+    const qint64 elapsed = clock.elapsed();
+    watch.stop();
+
+    EXPECT_EQ(failure, QStringLiteral("Mihomo 控制端口启动超时。"));
+    EXPECT_GE(elapsed, 9800);
+    EXPECT_LT(elapsed, 14000);
+    EXPECT_FALSE(manager.isRunning());
+    ASSERT_NE(pid, 0);
+    EXPECT_FALSE(processAlive(pid));
+    // Ended with SIGTERM first, the way a stop ends it, rather than killed outright.
+    EXPECT_TRUE(readBytes(AppPaths::logs() + QStringLiteral("/mihomo-current.log")).contains("asked to end"));
+}
+
 TEST_F(LifecycleIntegration, AKernelGoneRightAfterItsControllerAnsweredIsReported)
 {
     // The kernel lives a tenth of a second: the manager's first probe, made at once, finds it
