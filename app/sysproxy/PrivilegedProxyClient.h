@@ -1,0 +1,34 @@
+#pragma once
+
+#include "veyra/ipc/ProxyHelperRecords.h"
+
+#include <QCoroTask>
+#include <QString>
+
+#include <chrono>
+
+namespace veyra {
+
+// The application's side of the channel to the root helper: validates the command lines with
+// the helper's own grammar, sends them as one framed request on a fresh connection, and waits
+// at most `replyTimeout` for the one reply. Holds no state between calls.
+class PrivilegedProxyClient {
+public:
+    static constexpr std::chrono::milliseconds defaultReplyTimeout { 12'000 };
+
+    // The socket path and the time-out are seams for tests; the product uses the defaults.
+    explicit PrivilegedProxyClient(
+        QString socketPath = defaultSocketPath(), std::chrono::milliseconds replyTimeout = defaultReplyTimeout);
+
+    // Throws ProxyHelperValidationError (grammar), AppError (size, time-out, the helper's
+    // failure message) or SystemError (connection and decoding failures, text unchanged).
+    QCoro::Task<void> execute(ipc::CommandList commands);
+
+    static QString defaultSocketPath();
+
+private:
+    QString m_socketPath;
+    std::chrono::milliseconds m_replyTimeout;
+};
+
+} // namespace veyra

@@ -1,0 +1,308 @@
+#include "SystemProxyManager.h"
+
+#include "AppPaths.h"
+#include "Errors.h"
+#include "Logger.h"
+#include "NetworkSetupOutput.h"
+
+#include "veyra/ipc/ProxyHelperConstants.h"
+
+#include <QCoroProcess>
+#include <QProcess>
+
+namespace veyra {
+
+namespace {
+
+const std::string tool(ipc::ProxyHelperConstants::networkSetupPath);
+
+ipc::CommandLine line(std::initializer_list<QString> parts)
+{
+    ipc::CommandLine result { tool };
+    for (const QString &part : parts)
+        result.push_back(part.toStdString());
+    return result;
+}
+
+QString onOff(bool value)
+{
+    return value ? QStringLiteral("on") : QStringLiteral("off");
+}
+
+// Arguments for a read verb. Built outside co_await expressions: GCC 12 cannot compile
+// braced initializer lists inside coroutine suspension expressions.
+QStringList readArguments(const char *verb, const QString &service = QString())
+{
+    QStringList arguments { QString::fromLatin1(verb) };
+    if (!service.isNull())
+        arguments.append(service);
+    return arguments;
+}
+
+bool pointsAtUs(const ProxyEndpointState &endpoint, qint64 port)
+{
+    const QString server = endpoint.server.toLower();
+    return endpoint.enabled && (server == u"127.0.0.1" || server == u"localhost" || server == u"::1")
+        && endpoint.port == port;
+}
+
+bool confirmed(const NetworkServiceProxySnapshot &service, qint64 port)
+{
+    for (const ProxyEndpointState *endpoint : { &service.web, &service.secureWeb, &service.socks })
+        if (!endpoint->enabled || endpoint->server != u"127.0.0.1" || endpoint->port != port)
+            return false;
+    return true;
+}
+
+void appendEndpoint(
+    ipc::CommandList &commands, const ProxyEndpointState &saved, const QString &kind, const QString &service)
+{
+    if (!saved.server.isEmpty() && saved.port > 0)
+        commands.push_back(line({ QStringLiteral("-set") + kind, service, saved.server, QString::number(saved.port) }));
+    commands.push_back(
+        line({ QStringLiteral("-set") + kind + QStringLiteral("state"), service, onOff(saved.enabled) }));
+}
+
+} // namespace
+
+SystemProxyManager::SystemProxyManager(QString networkSetupPath, std::unique_ptr<PrivilegedProxyClient> client)
+    : m_networkSetup(std::move(networkSetupPath))
+    , m_client(client ? std::move(client) : std::make_unique<PrivilegedProxyClient>())
+{
+}
+
+SystemProxyManager::~SystemProxyManager() = default;
+
+QString SystemProxyManager::defaultNetworkSetupPath()
+{
+    return QString::fromUtf8(
+        ipc::ProxyHelperConstants::networkSetupPath.data(), ipc::ProxyHelperConstants::networkSetupPath.size());
+}
+
+std::optional<ProxySnapshot> SystemProxyManager::readSnapshot()
+{
+    return AppPaths::read<ProxySnapshot>(AppPaths::proxyBackup(), AppPaths::proxyBackupCap);
+}
+
+QCoro::Task<QString> SystemProxyManager::run(QString program, QStringList arguments)
+{
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(arguments);
+    process.setStandardInputFile(QProcess::nullDevice());
+    auto coro = qCoro(process);
+    if (!co_await coro.start())
+        throw SystemError(process.errorString());
+    if (process.state() != QProcess::NotRunning)
+        co_await coro.waitForFinished(-1);
+    const QString output = QString::fromUtf8(process.readAllStandardOutput());
+    const QString errors = QString::fromUtf8(process.readAllStandardError());
+    if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+        co_return output;
+    const QString detail = errors.trimmed().isEmpty() ? output.trimmed() : errors.trimmed();
+    throw AppError(QStringLiteral("系统网络设置失败：") + Logger::redact(detail));
+}
+
+QCoro::Task<ProxyEndpointState> SystemProxyManager::endpoint(QStringList arguments)
+{
+    co_return NetworkSetupOutput::endpoint(co_await run(m_networkSetup, arguments));
+}
+
+QCoro::Task<NetworkServiceProxySnapshot> SystemProxyManager::capture(QString service)
+{
+    NetworkServiceProxySnapshot snapshot;
+    snapshot.service = service;
+    snapshot.web = co_await endpoint(readArguments("-getwebproxy", service));
+    snapshot.secureWeb = co_await endpoint(readArguments("-getsecurewebproxy", service));
+    snapshot.socks = co_await endpoint(readArguments("-getsocksfirewallproxy", service));
+    snapshot.bypassDomains = NetworkSetupOutput::bypassDomains(
+        co_await run(m_networkSetup, readArguments("-getproxybypassdomains", service)));
+    const auto autoProxy
+        = NetworkSetupOutput::dictionary(co_await run(m_networkSetup, readArguments("-getautoproxyurl", service)));
+    snapshot.autoProxyURL = autoProxy.value(QStringLiteral("url"));
+    snapshot.autoProxyEnabled = NetworkSetupOutput::isEnabled(autoProxy);
+    snapshot.autoDiscoveryEnabled = NetworkSetupOutput::autoDiscoveryEnabled(
+        co_await run(m_networkSetup, readArguments("-getproxyautodiscovery", service)));
+    co_return snapshot;
+}
+
+QCoro::Task<QStringList> SystemProxyManager::activeNetworkServices()
+{
+    const QStringList listed
+        = NetworkSetupOutput::listedServices(co_await run(m_networkSetup, readArguments("-listallnetworkservices")));
+    QStringList active;
+    for (const QString &service : listed) {
+        QString info;
+        try {
+            info = co_await run(m_networkSetup, readArguments("-getinfo", service));
+        } catch (const std::exception &) {
+            continue; // a service that cannot describe itself is not one we can point anywhere
+        }
+        if (NetworkSetupOutput::hasAddress(info))
+            active.append(service);
+    }
+    co_return active;
+}
+
+ipc::CommandList SystemProxyManager::applyCommands(const QString &service, qint64 port)
+{
+    const QString p = QString::number(port);
+    const QString local = QStringLiteral("127.0.0.1");
+    return {
+        line({ QStringLiteral("-setautoproxystate"), service, QStringLiteral("off") }),
+        line({ QStringLiteral("-setproxyautodiscovery"), service, QStringLiteral("off") }),
+        line({ QStringLiteral("-setwebproxy"), service, local, p }),
+        line({ QStringLiteral("-setsecurewebproxy"), service, local, p }),
+        line({ QStringLiteral("-setsocksfirewallproxy"), service, local, p }),
+        line({ QStringLiteral("-setproxybypassdomains"), service, QStringLiteral("localhost"), local,
+            QStringLiteral("::1"), QStringLiteral("*.local"), QStringLiteral("169.254/16") }),
+        line({ QStringLiteral("-setwebproxystate"), service, QStringLiteral("on") }),
+        line({ QStringLiteral("-setsecurewebproxystate"), service, QStringLiteral("on") }),
+        line({ QStringLiteral("-setsocksfirewallproxystate"), service, QStringLiteral("on") }),
+    };
+}
+
+ipc::CommandList SystemProxyManager::restoreCommands(const NetworkServiceProxySnapshot &saved)
+{
+    ipc::CommandList commands;
+    appendEndpoint(commands, saved.web, QStringLiteral("webproxy"), saved.service);
+    appendEndpoint(commands, saved.secureWeb, QStringLiteral("securewebproxy"), saved.service);
+    appendEndpoint(commands, saved.socks, QStringLiteral("socksfirewallproxy"), saved.service);
+    ipc::CommandLine bypass = line({ QStringLiteral("-setproxybypassdomains"), saved.service });
+    if (saved.bypassDomains.isEmpty())
+        bypass.push_back("Empty");
+    for (const QString &domain : saved.bypassDomains)
+        bypass.push_back(domain.toStdString());
+    commands.push_back(std::move(bypass));
+    if (!saved.autoProxyURL.isEmpty())
+        commands.push_back(line({ QStringLiteral("-setautoproxyurl"), saved.service, saved.autoProxyURL }));
+    commands.push_back(line({ QStringLiteral("-setautoproxystate"), saved.service, onOff(saved.autoProxyEnabled) }));
+    commands.push_back(
+        line({ QStringLiteral("-setproxyautodiscovery"), saved.service, onOff(saved.autoDiscoveryEnabled) }));
+    return commands;
+}
+
+QCoro::Task<void> SystemProxyManager::runPrivileged(ipc::CommandList commands)
+{
+    try {
+        co_await m_client->execute(std::move(commands));
+    } catch (const std::exception &error) {
+        throw AppError(QString::fromUtf8(helperUnavailablePrefix) + u'\n' + describe(error));
+    }
+}
+
+QCoro::Task<void> SystemProxyManager::restore(ProxySnapshot snapshot, std::vector<NetworkServiceProxySnapshot> services)
+{
+    ipc::CommandList commands;
+    for (const NetworkServiceProxySnapshot &saved : services) {
+        ipc::CommandList lines = restoreCommands(saved);
+        commands.insert(commands.end(), lines.begin(), lines.end());
+    }
+    Q_UNUSED(snapshot);
+    co_await runPrivileged(std::move(commands));
+    AppPaths::removeIfExists(AppPaths::proxyBackup());
+}
+
+QCoro::Task<void> SystemProxyManager::rollBack(const ProxySnapshot &snapshot)
+{
+    try {
+        co_await restore(snapshot, snapshot.services);
+    } catch (const std::exception &) {
+        // The snapshot stays behind, so repair or the next start can still restore it; the
+        // caller reports the failure that made the roll-back necessary.
+    }
+}
+
+QCoro::Task<void> SystemProxyManager::enable(qint64 port)
+{
+    AppPaths::prepare();
+    if (readSnapshot())
+        throw AppError(QStringLiteral("检测到尚未恢复的代理快照，请先执行“修复网络设置”。"));
+    const QStringList services = co_await activeNetworkServices();
+    if (services.isEmpty())
+        throw AppError(QStringLiteral("没有检测到正在联网的 Wi‑Fi 或以太网服务。"));
+
+    ProxySnapshot snapshot;
+    snapshot.appliedPort = port;
+    for (const QString &service : services)
+        snapshot.services.push_back(co_await capture(service));
+    AppPaths::write(snapshot.toJson(), AppPaths::proxyBackup());
+
+    ipc::CommandList commands;
+    for (const QString &service : services) {
+        ipc::CommandList lines = applyCommands(service, port);
+        commands.insert(commands.end(), lines.begin(), lines.end());
+    }
+    std::exception_ptr failure;
+    try {
+        co_await runPrivileged(std::move(commands));
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!failure) {
+        try {
+            for (const QString &service : services) {
+                if (!confirmed(co_await capture(service), port))
+                    throw AppError(QStringLiteral("macOS 没有确认全部代理设置。"));
+            }
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }
+    if (failure) {
+        co_await rollBack(snapshot);
+        std::rethrow_exception(failure);
+    }
+}
+
+QCoro::Task<std::vector<NetworkServiceProxySnapshot>> SystemProxyManager::managedServices(ProxySnapshot snapshot)
+{
+    std::vector<NetworkServiceProxySnapshot> kept;
+    for (const NetworkServiceProxySnapshot &saved : snapshot.services) {
+        NetworkServiceProxySnapshot current;
+        try {
+            current = co_await capture(saved.service);
+        } catch (const std::exception &) {
+            continue;
+        }
+        if (pointsAtUs(current.web, snapshot.appliedPort) || pointsAtUs(current.secureWeb, snapshot.appliedPort)
+            || pointsAtUs(current.socks, snapshot.appliedPort))
+            kept.push_back(saved);
+    }
+    co_return kept;
+}
+
+QCoro::Task<void> SystemProxyManager::restoreIfNeeded(bool force)
+{
+    std::optional<ProxySnapshot> snapshot = readSnapshot();
+    if (!snapshot)
+        co_return;
+    // No co_await inside a conditional expression: GCC 12 destroys its temporaries twice.
+    std::vector<NetworkServiceProxySnapshot> services;
+    if (force)
+        services = snapshot->services;
+    else
+        services = co_await managedServices(*snapshot);
+    if (services.empty())
+        AppPaths::removeIfExists(AppPaths::proxyBackup());
+    else
+        co_await restore(*snapshot, std::move(services));
+}
+
+QCoro::Task<bool> SystemProxyManager::recoverStaleProxy()
+{
+    std::optional<ProxySnapshot> snapshot = readSnapshot();
+    if (!snapshot)
+        co_return false;
+    std::vector<NetworkServiceProxySnapshot> services = co_await managedServices(*snapshot);
+    if (services.empty()) {
+        AppPaths::removeIfExists(AppPaths::proxyBackup());
+        Logger::shared().log(QStringLiteral("发现旧代理快照，但当前设置已被用户修改，因此没有覆盖。"));
+        co_return false;
+    }
+    co_await restore(*snapshot, std::move(services));
+    Logger::shared().log(QStringLiteral("检测到上次异常退出，已恢复仍由本应用管理的 macOS 系统代理。"));
+    co_return true;
+}
+
+} // namespace veyra

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "PrivilegedProxyClient.h"
+#include "ProxySnapshot.h"
+
+#include <QCoroTask>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+namespace veyra {
+
+// Points every active network service at the local proxy and puts the settings back exactly
+// as they were. The snapshot file is written before the first change and removed only after
+// a successful restore, so it doubles as the journal that start-up recovery repairs from.
+// Reads run networksetup directly; every change goes through the privileged helper.
+class SystemProxyManager {
+public:
+    // `networkSetupPath` is the program used for reads (a seam for tests); the command lines
+    // sent to the helper always name the fixed tool path, which the helper insists on.
+    explicit SystemProxyManager(
+        QString networkSetupPath = defaultNetworkSetupPath(), std::unique_ptr<PrivilegedProxyClient> client = nullptr);
+    ~SystemProxyManager();
+
+    QCoro::Task<void> enable(qint64 port);
+    QCoro::Task<void> restoreIfNeeded(bool force);
+    QCoro::Task<bool> recoverStaleProxy();
+
+    // Building blocks, public so that callers and tests can use them on their own.
+    QCoro::Task<QStringList> activeNetworkServices();
+    QCoro::Task<NetworkServiceProxySnapshot> capture(QString service);
+    QCoro::Task<std::vector<NetworkServiceProxySnapshot>> managedServices(ProxySnapshot snapshot);
+    QCoro::Task<void> restore(ProxySnapshot snapshot, std::vector<NetworkServiceProxySnapshot> services);
+    QCoro::Task<void> runPrivileged(ipc::CommandList commands);
+    // Runs a program without privileges and returns its standard output.
+    QCoro::Task<QString> run(QString program, QStringList arguments);
+
+    // The command lines that point one service at 127.0.0.1:port, and those that put a saved
+    // service back.
+    static ipc::CommandList applyCommands(const QString &service, qint64 port);
+    static ipc::CommandList restoreCommands(const NetworkServiceProxySnapshot &saved);
+
+    static QString defaultNetworkSetupPath();
+    static std::optional<ProxySnapshot> readSnapshot();
+
+    static constexpr const char *helperUnavailablePrefix
+        = "后台网络服务不可用。请重新运行 v0.8.12 安装包完成一次管理员授权；安装后连接、断开和关机都不会再要求密码。";
+
+private:
+    QCoro::Task<ProxyEndpointState> endpoint(QStringList arguments);
+    QCoro::Task<void> rollBack(const ProxySnapshot &snapshot);
+
+    QString m_networkSetup;
+    std::unique_ptr<PrivilegedProxyClient> m_client;
+};
+
+} // namespace veyra

@@ -1,0 +1,100 @@
+#include "PeerAuthorizer.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+// Older headers do not know the pidfd socket option (Linux 6.5); the value is fixed ABI.
+#ifndef SO_PEERPIDFD
+#define SO_PEERPIDFD 77
+#endif
+
+namespace veyra::helper {
+
+namespace {
+
+// Field 22 of /proc/<pid>/stat, in clock ticks since boot; nothing when the process is gone.
+std::optional<unsigned long long> startTime(pid_t pid)
+{
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    if (!std::getline(file, text))
+        return std::nullopt;
+    // The command name (field 2) may contain spaces and parentheses; count from the last ')'.
+    std::size_t close = text.rfind(')');
+    if (close == std::string::npos)
+        return std::nullopt;
+    std::istringstream rest(text.substr(close + 2));
+    std::string field;
+    for (int index = 3; index <= 22; ++index) {
+        if (!(rest >> field))
+            return std::nullopt;
+    }
+    try {
+        return std::stoull(field);
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+bool pidfdStillAlive(int pidfd)
+{
+    return ::syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0) == 0;
+}
+
+} // namespace
+
+RequirementPeerAuthorizer::RequirementPeerAuthorizer(DesignatedRequirement requirement)
+    : m_requirement(std::move(requirement))
+{
+}
+
+bool RequirementPeerAuthorizer::executableMatches(pid_t pid) const
+{
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    int fd = ::open(link.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info { };
+    bool same = ::fstat(fd, &info) == 0 && info.st_dev == m_requirement.device && info.st_ino == m_requirement.inode;
+    if (same)
+        same = sha256OfDescriptor(fd) == m_requirement.sha256;
+    ::close(fd);
+    return same;
+}
+
+bool RequirementPeerAuthorizer::authorize(int connection)
+{
+    struct ucred credentials { };
+    socklen_t length = sizeof credentials;
+    if (::getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0 || credentials.pid <= 0)
+        return false;
+    if (credentials.uid == 0)
+        return false;
+
+    int pidfd = -1;
+    length = sizeof pidfd;
+    if (::getsockopt(connection, SOL_SOCKET, SO_PEERPIDFD, &pidfd, &length) == 0 && pidfd >= 0) {
+        const bool matches = executableMatches(credentials.pid) && pidfdStillAlive(pidfd);
+        ::close(pidfd);
+        return matches;
+    }
+    if (errno != ENOPROTOOPT && errno != EINVAL)
+        return false; // e.g. the peer is already gone
+
+    const std::optional<unsigned long long> before = startTime(credentials.pid);
+    if (!before)
+        return false;
+    const bool matches = executableMatches(credentials.pid);
+    return matches && startTime(credentials.pid) == before;
+}
+
+} // namespace veyra::helper

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "PeerAuthorizer.h"
+#include "ProxyHelperService.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+namespace veyra::helper {
+
+// Accepts connections on a listening Unix socket and serves each on its own thread: peer
+// check, one framed request, one framed reply, close. At most `maximumConnections` are
+// served at once; further clients wait in the listen backlog.
+class ProxyHelperServer {
+public:
+    struct Limits {
+        std::size_t maximumConnections = 16;
+        // A client gets this long to deliver its whole request, and the reply this long to
+        // leave, so a silent or stuck client cannot hold a thread for ever.
+        std::chrono::milliseconds ioTimeout { 5000 };
+    };
+
+    ProxyHelperServer(int listeningSocket, ProxyHelperService service, std::unique_ptr<PeerAuthorizer> authorizer);
+    ProxyHelperServer(
+        int listeningSocket, ProxyHelperService service, std::unique_ptr<PeerAuthorizer> authorizer, Limits limits);
+    ~ProxyHelperServer();
+    ProxyHelperServer(const ProxyHelperServer &) = delete;
+    ProxyHelperServer &operator=(const ProxyHelperServer &) = delete;
+
+    // Accepts until stop() is called; then waits for the connections in progress.
+    void serve();
+    // Callable from any thread.
+    void stop();
+
+private:
+    void serveConnection(int connection);
+    bool acquireSlot();
+    void releaseSlot();
+
+    int m_listener;
+    int m_wake[2] = { -1, -1 };
+    ProxyHelperService m_service;
+    std::unique_ptr<PeerAuthorizer> m_authorizer;
+    Limits m_limits;
+    std::atomic<bool> m_stopping { false };
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::size_t m_active = 0;
+};
+
+// Binds a stream socket at `path` (replacing a stale socket file, never another kind of
+// file), makes it connectable by every local user (0666) and listens. Throws
+// std::system_error on failure.
+int bindListeningSocket(const std::string &path);
+
+} // namespace veyra::helper

@@ -1,0 +1,182 @@
+#include "ToolRunner.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace veyra::helper {
+
+namespace {
+
+class Pipe {
+public:
+    Pipe()
+    {
+        if (::pipe2(m_fds, O_CLOEXEC) != 0)
+            throw ToolLaunchError(std::string("pipe: ") + std::strerror(errno));
+    }
+    ~Pipe()
+    {
+        closeRead();
+        closeWrite();
+    }
+    Pipe(const Pipe &) = delete;
+    Pipe &operator=(const Pipe &) = delete;
+
+    int readEnd() const { return m_fds[0]; }
+    int writeEnd() const { return m_fds[1]; }
+    void closeRead() { closeFd(m_fds[0]); }
+    void closeWrite() { closeFd(m_fds[1]); }
+
+private:
+    static void closeFd(int &fd)
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+    int m_fds[2] = { -1, -1 };
+};
+
+struct SpawnActions {
+    posix_spawn_file_actions_t actions;
+    SpawnActions() { posix_spawn_file_actions_init(&actions); }
+    ~SpawnActions() { posix_spawn_file_actions_destroy(&actions); }
+};
+
+void drain(Pipe &out, Pipe &err, ToolOutcome &outcome, std::size_t keptBytes)
+{
+    struct pollfd fds[2] = { { out.readEnd(), POLLIN, 0 }, { err.readEnd(), POLLIN, 0 } };
+    std::string *targets[2] = { &outcome.standardOutput, &outcome.standardError };
+    int open = 2;
+    char buffer[8192];
+    while (open > 0) {
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0)
+                continue;
+            ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN))
+                continue;
+            if (n <= 0) {
+                fds[i].fd = -1;
+                --open;
+                continue;
+            }
+            std::string &target = *targets[i];
+            if (target.size() < keptBytes)
+                target.append(buffer, std::min<std::size_t>(static_cast<std::size_t>(n), keptBytes - target.size()));
+        }
+    }
+}
+
+} // namespace
+
+ToolOutcome runTool(const std::string &program, const std::vector<std::string> &arguments, std::size_t keptBytes)
+{
+    Pipe out;
+    Pipe err;
+    SpawnActions spawn;
+    posix_spawn_file_actions_addopen(&spawn.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&spawn.actions, out.writeEnd(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&spawn.actions, err.writeEnd(), STDERR_FILENO);
+
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(program.c_str()));
+    for (const std::string &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    pid_t child = 0;
+    int result = ::posix_spawn(&child, program.c_str(), &spawn.actions, nullptr, argv.data(), environ);
+    if (result != 0)
+        throw ToolLaunchError(program + ": " + std::strerror(result));
+    out.closeWrite();
+    err.closeWrite();
+
+    ToolOutcome outcome;
+    drain(out, err, outcome, keptBytes);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            throw ToolLaunchError(program + ": " + std::strerror(errno));
+    }
+    outcome.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return outcome;
+}
+
+std::string repairUtf8(const std::string &bytes)
+{
+    static const std::string replacement = "\xEF\xBF\xBD";
+    std::string text;
+    text.reserve(bytes.size());
+    const auto *s = reinterpret_cast<const unsigned char *>(bytes.data());
+    const std::size_t n = bytes.size();
+    std::size_t i = 0;
+    while (i < n) {
+        unsigned char c = s[i];
+        std::size_t length = 0;
+        unsigned char low = 0x80, high = 0xBF;
+        if (c < 0x80) {
+            text += static_cast<char>(c);
+            ++i;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            if (c == 0xE0)
+                low = 0xA0;
+            if (c == 0xED)
+                high = 0x9F; // no surrogates
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            if (c == 0xF0)
+                low = 0x90;
+            if (c == 0xF4)
+                high = 0x8F;
+        }
+        std::size_t valid = 0;
+        if (length > 0) {
+            valid = 1;
+            while (valid < length && i + valid < n) {
+                unsigned char next = s[i + valid];
+                unsigned char lo = valid == 1 ? low : 0x80, hi = valid == 1 ? high : 0xBF;
+                if (next < lo || next > hi)
+                    break;
+                ++valid;
+            }
+        }
+        if (length > 0 && valid == length) {
+            text.append(bytes, i, length);
+            i += length;
+        } else {
+            // A maximal invalid prefix becomes one replacement character.
+            text += replacement;
+            i += valid > 0 ? valid : 1;
+        }
+    }
+    return text;
+}
+
+std::string trimmed(const std::string &text)
+{
+    const char *space = " \t\r\n\v\f";
+    std::size_t first = text.find_first_not_of(space);
+    if (first == std::string::npos)
+        return {};
+    std::size_t last = text.find_last_not_of(space);
+    return text.substr(first, last - first + 1);
+}
+
+} // namespace veyra::helper

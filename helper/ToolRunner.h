@@ -1,0 +1,34 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace veyra::helper {
+
+// The tool could not be started at all; what() is the system's reason.
+class ToolLaunchError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct ToolOutcome {
+    int exitStatus = -1; // the exit code, or 128 + signal number when killed
+    std::string standardOutput;
+    std::string standardError;
+};
+
+// Runs `program` with `arguments` (environment inherited, standard input from /dev/null) and
+// collects both output streams while it runs, so a child that writes more than a pipe holds
+// cannot block itself and the helper thread waiting for it. Each stream keeps at most
+// `keptBytes`; the rest is read and dropped.
+ToolOutcome runTool(
+    const std::string &program, const std::vector<std::string> &arguments, std::size_t keptBytes = 65'536);
+
+// Turns raw bytes into valid UTF-8, replacing every invalid sequence with U+FFFD.
+std::string repairUtf8(const std::string &bytes);
+
+// Strips spaces, tabs and line breaks from both ends.
+std::string trimmed(const std::string &text);
+
+} // namespace veyra::helper

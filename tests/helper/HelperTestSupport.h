@@ -1,0 +1,71 @@
+#pragma once
+
+#include "ToolRunner.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace veyra::helper::test {
+
+namespace fs = std::filesystem;
+
+inline const std::string tool = "/usr/sbin/networksetup";
+
+// A world-readable temporary directory, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const fs::path &path() const { return m_path; }
+
+private:
+    fs::path m_path;
+};
+
+bool runningAsRoot();
+void copyExecutable(const fs::path &from, const fs::path &to);
+void writeFile(const fs::path &path, const std::string &bytes);
+
+// The stand-in tool's state file for one test: set in the environment, so every tool run
+// (also those started by the helper) uses it.
+class StandInState {
+public:
+    // Starts with two active services, "Wi-Fi" and "Ethernet", all proxies off.
+    explicit StandInState(const fs::path &directory);
+    static nlohmann::json serviceRecord(const std::string &name, const std::string &address, bool enabled = true);
+    nlohmann::json read() const;
+    void write(const nlohmann::json &state) const;
+    // Adds a rule that makes the stand-in fail on `verb` (for `service`, if not empty).
+    void failOn(const std::string &verb, int status, const std::string &standardError = {},
+        const std::string &standardOutput = {}, const std::string &service = {}) const;
+    // The changing invocations so far, each as its arguments after the program name.
+    std::vector<std::vector<std::string>> history() const;
+    nlohmann::json service(const std::string &name) const;
+    const fs::path &path() const { return m_path; }
+
+private:
+    fs::path m_path;
+};
+
+// A bundle in a temporary directory, owned by root: the test client as its main executable
+// and a copy of the helper beside it.
+struct TestBundle {
+    explicit TestBundle(const fs::path &root);
+    fs::path bundle;
+    fs::path macos;
+    fs::path mainExecutable;
+    fs::path helper;
+};
+
+// Runs the test client (or any program) with setpriv as nobody when `unprivileged`.
+ToolOutcome runClient(const fs::path &client, const fs::path &socket, const fs::path &requestFile, bool unprivileged);
+
+std::string requestJson(const std::vector<std::vector<std::string>> &commands);
+
+} // namespace veyra::helper::test

@@ -1,0 +1,167 @@
+#include "DesignatedRequirement.h"
+#include "HelperTestSupport.h"
+#include "PeerAuthorizer.h"
+#include "ProxyHelperServer.h"
+
+#include "veyra/ipc/ProxyHelperRecords.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char **environ;
+
+using namespace veyra::helper;
+using namespace veyra::helper::test;
+using veyra::ipc::ProxyHelperResponse;
+
+namespace {
+
+const std::string refusalLine = "无法验证维拉网络助手代码签名，后台服务拒绝启动。\n";
+
+// A root-owned bundle whose main executable is the test client. Requests pass the helper's
+// real peer check, so only that client, run by an ordinary user, gets an answer.
+class PeerAccessTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!runningAsRoot())
+            GTEST_SKIP() << "needs root: the bundle must be root-owned and the client must switch users";
+        bundle = std::make_unique<TestBundle>(dir.path());
+        writeFile(requestFile, requestJson({ { tool, "-setwebproxy", "Wi-Fi", "127.0.0.1", "7890" } }));
+    }
+    void TearDown() override
+    {
+        if (server) {
+            server->stop();
+            thread.join();
+        }
+    }
+    void startInProcessHelper()
+    {
+        auto requirement = containingAppDesignatedRequirement(bundle->helper.string());
+        ASSERT_TRUE(requirement);
+        server = std::make_unique<ProxyHelperServer>(bindListeningSocket(socketPath),
+            ProxyHelperService(VEYRA_NETWORKSETUP_EXECUTABLE),
+            std::make_unique<RequirementPeerAuthorizer>(*requirement));
+        thread = std::thread([this] { server->serve(); });
+    }
+    ToolOutcome client(const fs::path &program, bool unprivileged)
+    {
+        return runClient(program, socketPath, requestFile, unprivileged);
+    }
+
+    TempDir dir;
+    StandInState state { dir.path() };
+    std::unique_ptr<TestBundle> bundle;
+    fs::path socketPath = dir.path() / "helper.sock";
+    fs::path requestFile = dir.path() / "request.json";
+    std::unique_ptr<ProxyHelperServer> server;
+    std::thread thread;
+};
+
+} // namespace
+
+TEST_F(PeerAccessTest, OnlyTheBundleClientRunByAnOrdinaryUserIsServed)
+{
+    startInProcessHelper();
+    ToolOutcome asRoot = client(bundle->mainExecutable, false);
+    EXPECT_EQ(asRoot.exitStatus, 2);
+    const fs::path copy = dir.path() / "other-client"; // same bytes, another file
+    copyExecutable(VEYRA_TEST_CLIENT, copy);
+    EXPECT_EQ(client(copy, true).exitStatus, 2);
+    EXPECT_TRUE(state.history().empty()) << "refused before anything ran";
+
+    ToolOutcome permitted = client(bundle->mainExecutable, true);
+    ASSERT_EQ(permitted.exitStatus, 0) << permitted.standardError;
+    EXPECT_EQ(ProxyHelperResponse::decode(permitted.standardOutput).message, "系统代理设置已更新。");
+    EXPECT_EQ(state.service("Wi-Fi")["web"]["server"], "127.0.0.1");
+}
+
+TEST_F(PeerAccessTest, InstalledExecutableServesThroughSocketActivation)
+{
+    // The daemon as installed: started from the bundle with the socket handed over by the
+    // service manager's protocol, and the stand-in mounted at the tool's fixed path in a
+    // private mount namespace so that nothing of the host changes.
+    const fs::path sbin = dir.path() / "sbin";
+    fs::create_directories(sbin);
+    fs::permissions(sbin, fs::perms(0755));
+    copyExecutable(VEYRA_NETWORKSETUP_EXECUTABLE, sbin / "networksetup");
+    int listener = ::fcntl(bindListeningSocket(socketPath), F_DUPFD_CLOEXEC, 20);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, listener, 3);
+    std::vector<std::string> args = { "/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
+        "mount --bind \"$1\" /usr/sbin && LISTEN_FDS=1 LISTEN_PID=$$ exec \"$0\"", bundle->helper.string(),
+        sbin.string() };
+    std::vector<char *> argv;
+    for (std::string &arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t daemon = 0;
+    ASSERT_EQ(::posix_spawn(&daemon, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(listener);
+
+    ToolOutcome permitted = client(bundle->mainExecutable, true);
+    ToolOutcome asRoot = client(bundle->mainExecutable, false);
+    ::kill(daemon, SIGTERM);
+    ::waitpid(daemon, nullptr, 0);
+
+    ASSERT_EQ(permitted.exitStatus, 0) << permitted.standardError;
+    EXPECT_TRUE(ProxyHelperResponse::decode(permitted.standardOutput).success);
+    EXPECT_EQ(asRoot.exitStatus, 2);
+    EXPECT_EQ(state.history().size(), 1u);
+}
+
+TEST_F(PeerAccessTest, RequirementNeedsARootOwnedProtectedBundle)
+{
+    auto requirement = containingAppDesignatedRequirement(bundle->helper.string());
+    ASSERT_TRUE(requirement);
+    EXPECT_EQ(requirement->executablePath, bundle->mainExecutable.string());
+
+    const auto refusedAfter = [&](auto change, auto undo) {
+        change();
+        const bool refused = !containingAppDesignatedRequirement(bundle->helper.string());
+        undo();
+        return refused;
+    };
+    EXPECT_TRUE(refusedAfter([&] { fs::permissions(bundle->macos, fs::perms(0777)); },
+        [&] { fs::permissions(bundle->macos, fs::perms(0755)); }));
+    EXPECT_TRUE(refusedAfter([&] { fs::permissions(bundle->mainExecutable, fs::perms(0775)); },
+        [&] { fs::permissions(bundle->mainExecutable, fs::perms(0755)); }));
+    EXPECT_TRUE(refusedAfter([&] { (void)::chown(bundle->bundle.c_str(), 65534, 65534); },
+        [&] { (void)::chown(bundle->bundle.c_str(), 0, 0); }));
+    const fs::path real = dir.path() / "real-client";
+    EXPECT_TRUE(refusedAfter(
+        [&] {
+            fs::rename(bundle->mainExecutable, real);
+            fs::create_symlink(real, bundle->mainExecutable);
+        },
+        [&] {
+            fs::remove(bundle->mainExecutable);
+            fs::rename(real, bundle->mainExecutable);
+        }));
+    EXPECT_TRUE(containingAppDesignatedRequirement(bundle->helper.string()));
+}
+
+TEST(HelperStartUp, RefusesOutsideAnAppBundleOrFromAWritableOne)
+{
+    TempDir dir;
+    const fs::path loose = dir.path() / "a" / "b" / "c" / "VeyraProxyHelper";
+    fs::create_directories(loose.parent_path());
+    copyExecutable(VEYRA_HELPER_EXECUTABLE, loose);
+    ToolOutcome outcome = runTool(loose.string(), {});
+    EXPECT_EQ(outcome.exitStatus, 1);
+    EXPECT_EQ(outcome.standardError, refusalLine);
+
+    TestBundle bundle(dir.path());
+    fs::permissions(bundle.bundle / "Contents", fs::perms(0775));
+    outcome = runTool(bundle.helper.string(), {});
+    EXPECT_EQ(outcome.exitStatus, 1);
+    EXPECT_EQ(outcome.standardError, refusalLine);
+}

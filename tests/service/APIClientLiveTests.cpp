@@ -1,0 +1,333 @@
+// The service client against the simulator over real TLS on loopback.
+#include "APIClient.h"
+#include "AppInfo.h"
+#include "ErrorExpectations.h"
+#include "QRCodeRenderer.h"
+#include "ServiceSimulator.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <gtest/gtest.h>
+
+using namespace veyra;
+using namespace veyra::test;
+using json::Json;
+
+namespace {
+
+constexpr const char *member = "13800138000";
+
+class LiveAPIClient : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(simulator.started()); }
+
+    std::unique_ptr<APIClient> client(std::optional<QString> token = std::nullopt)
+    {
+        return std::make_unique<APIClient>(std::move(token), simulator.clientOptions());
+    }
+    std::unique_ptr<APIClient> signedIn(bool active = false)
+    {
+        return client(simulator.signedInToken(QString::fromLatin1(member), active));
+    }
+    Json lastRequest(const std::string &pathPrefix)
+    {
+        Json found;
+        for (const Json &request : simulator.requests())
+            if (request.at("target").get<std::string>().rfind(pathPrefix, 0) == 0)
+                found = request;
+        return found;
+    }
+
+    ServiceSimulator simulator;
+};
+
+TEST_F(LiveAPIClient, SignsInAndReadsTheAccountPlansAndOrders)
+{
+    simulator.admin("accounts", { { "account", member }, { "password", "secret-pass" }, { "active", true } });
+    auto api = client();
+    const AuthResult result = await(api->login(member, "secret-pass", false));
+    EXPECT_FALSE(result.token.isEmpty());
+    ASSERT_TRUE(result.user.has_value());
+    EXPECT_EQ(result.user->account, member);
+
+    api->setToken(result.token);
+    const AccountUser user = await(api->currentUser());
+    ASSERT_TRUE(user.membership.has_value());
+    EXPECT_TRUE(user.membership->active);
+    ASSERT_TRUE(user.subscriptionUrl.has_value());
+    EXPECT_TRUE(user.subscriptionUrl->startsWith(simulator.origin() + "/sub/"));
+
+    const QList<Plan> plans = await(api->plans());
+    ASSERT_EQ(plans.size(), 5); // the client passes disabled plans on; filtering is the caller's
+    EXPECT_EQ(plans[4].enabled, std::optional<bool>(false));
+
+    const PaymentOrder order = await(api->createOrder("monthly", "wechat", "mac-key-1"));
+    EXPECT_EQ(order.status, "pending");
+    EXPECT_EQ(order.amountFen, std::optional<qint64>(2500));
+    simulator.admin("order-status", { { "orderNo", order.orderNo.toStdString() }, { "status", "paid" } });
+    EXPECT_EQ(await(api->order(order.orderNo)).status, "paid");
+}
+
+TEST_F(LiveAPIClient, EveryAcceptedEnvelopeShapeDecodes)
+{
+    auto api = signedIn(true);
+    for (const char *shape : { "bare", "data", "key", "mixed" }) {
+        simulator.admin("envelope", { { "shape", shape } });
+        EXPECT_EQ(await(api->currentUser()).account, member) << shape;
+        EXPECT_EQ(await(api->plans()).size(), 5) << shape;
+        const PaymentOrder order = await(api->createOrder("yearly", "alipay", QStringLiteral("key-") + shape));
+        EXPECT_EQ(await(api->order(order.orderNo)).orderNo, order.orderNo) << shape;
+    }
+}
+
+TEST_F(LiveAPIClient, HeadersFollowTheRules)
+{
+    auto api = signedIn();
+    await(api->currentUser());
+    const Json get = lastRequest("/api/v1/me");
+    ASSERT_FALSE(get.is_null());
+    EXPECT_EQ(get.at("bodySize"), 0);
+    EXPECT_FALSE(recordedHeader(get, "Content-Type"));
+    EXPECT_EQ(recordedHeader(get, "Accept"), "application/json");
+    EXPECT_EQ(recordedHeader(get, "User-Agent"), std::string("VeyraMac/") + AppInfo::version);
+    EXPECT_EQ(recordedHeader(get, "X-Device-ID"), "test-device-0001");
+    EXPECT_EQ(recordedHeader(get, "Authorization")->rfind("Bearer ", 0), 0u);
+    EXPECT_FALSE(recordedHeader(get, "Idempotency-Key"));
+    EXPECT_FALSE(recordedHeader(get, "Cookie"));
+
+    // Our headers go out in their fixed order.
+    std::vector<std::string> ours;
+    for (const Json &header : get.at("headers"))
+        for (const char *name : { "Accept", "User-Agent", "X-Device-ID", "Authorization" })
+            if (header.at(0) == name)
+                ours.push_back(name);
+    EXPECT_EQ(ours, (std::vector<std::string> { "Accept", "User-Agent", "X-Device-ID", "Authorization" }));
+
+    const PaymentOrder order = await(api->createOrder("monthly", "alipay", "mac-0f3e"));
+    const Json post = lastRequest("/api/v1/orders");
+    EXPECT_EQ(recordedHeader(post, "Content-Type"), "application/json");
+    EXPECT_EQ(recordedHeader(post, "Idempotency-Key"), "mac-0f3e");
+    EXPECT_EQ(
+        Json::parse(post.at("body").get<std::string>()), (Json { { "planId", "monthly" }, { "method", "alipay" } }));
+    (void)order;
+
+    // Sign-out carries no body, so no Content-Type either.
+    await(api->logout());
+    EXPECT_FALSE(recordedHeader(lastRequest("/api/v1/auth/logout"), "Content-Type"));
+}
+
+TEST_F(LiveAPIClient, NoAuthorizationWithoutAToken)
+{
+    for (std::optional<QString> token : { std::optional<QString>(), std::optional<QString>(QString()) }) {
+        simulator.admin("requests/clear", Json::object());
+        auto api = client(token);
+        await(api->plans());
+        EXPECT_FALSE(recordedHeader(lastRequest("/api/v1/plans"), "Authorization"));
+    }
+    // setToken takes effect for requests built afterwards.
+    auto api = signedIn();
+    api->setToken(std::nullopt);
+    EXPECT_EQ(failureOf<APIClientError>(api->currentUser()), "unauthorized 登录状态已失效，请重新登录");
+}
+
+TEST_F(LiveAPIClient, IdempotencyKeyReachesTheServiceAndRepeatsTheOrder)
+{
+    auto api = signedIn();
+    const PaymentOrder first = await(api->createOrder("monthly", "wechat", "mac-same"));
+    const PaymentOrder again = await(api->createOrder("monthly", "wechat", "mac-same"));
+    const PaymentOrder other = await(api->createOrder("monthly", "wechat", "mac-other"));
+    EXPECT_EQ(first.orderNo, again.orderNo);
+    EXPECT_NE(first.orderNo, other.orderNo);
+}
+
+TEST_F(LiveAPIClient, OrderNumberIsSentAsOneSegment)
+{
+    auto api = signedIn();
+    simulator.admin("orders", { { "account", member }, { "orderNo", "VN 7/8%" } });
+    EXPECT_EQ(await(api->order("VN 7/8%")).orderNo, "VN 7/8%");
+    EXPECT_FALSE(lastRequest("/api/v1/orders/VN%207%2F8%25").is_null());
+
+    const QByteArray png = await(api->orderQRCode("VN 7/8%"));
+    EXPECT_FALSE(lastRequest("/api/v1/orders/VN%207%2F8%25/qrcode").is_null());
+    const std::optional<QImage> image = QRCodeRenderer::image(png);
+    ASSERT_TRUE(image.has_value());
+    EXPECT_EQ(image->width(), 220);
+}
+
+TEST_F(LiveAPIClient, SignOutRevokesTheToken)
+{
+    auto api = signedIn();
+    await(api->currentUser());
+    await(api->logout());
+    EXPECT_EQ(failureOf<APIClientError>(api->currentUser()), "unauthorized 登录状态已失效，请重新登录");
+
+    auto revoked = signedIn();
+    simulator.admin("revoke", { { "account", member } });
+    EXPECT_EQ(failureOf<APIClientError>(revoked->currentUser()), "unauthorized 登录状态已失效，请重新登录");
+}
+
+TEST_F(LiveAPIClient, SignInFailuresCarryTheServiceTexts)
+{
+    simulator.admin("accounts", { { "account", member }, { "password", "secret-pass" } });
+    auto api = client();
+    EXPECT_EQ(failureOf<AppError>(api->login(member, "wrong-pass", false)), "invalid_credentials 账号或密码错误");
+    EXPECT_EQ(failureOf<AppError>(api->login("13900000000", "secret-pass", false)), "account_not_found 账号不存在");
+    EXPECT_EQ(failureOf<AppError>(api->login(member, "secret-pass", true)), "account_exists 该手机号已注册");
+    EXPECT_EQ(failureOf<AppError>(api->login("12345678901", "secret-pass", true)),
+        "invalid_account 账号错误：请输入正确的 11 位手机号");
+    EXPECT_EQ(await(api->login("13700000000", "new-secret", true)).user->account, "13700000000");
+}
+
+// One row per line of the failure table that the reply decides.
+struct FailureRow {
+    const char *name;
+    Json fault;
+    bool authentication; // APIClientError rather than AppError
+    const char *text;
+};
+
+TEST_F(LiveAPIClient, FailureTable)
+{
+    const FailureRow rows[] = {
+        { "500 with message", { { "status", 500 }, { "body", R"({"message":"数据库维护中"})" } }, false,
+            "数据库维护中" },
+        { "500 without message", { { "status", 500 }, { "body", "" } }, false, "服务器返回 HTTP 500。" },
+        { "502 not JSON", { { "status", 502 }, { "body", "<html>bad gateway</html>" } }, false,
+            "服务器返回 HTTP 502。" },
+        { "404 message in array", { { "status", 404 }, { "body", R"(["message"])" } }, false, "服务器返回 HTTP 404。" },
+        { "401 with message", { { "status", 401 }, { "body", R"({"message":"令牌已过期"})" } }, true, "令牌已过期" },
+        { "401 empty", { { "status", 401 }, { "body", "" } }, true, "服务器返回 HTTP 401。" },
+        { "403 with code", { { "status", 403 }, { "body", R"({"code":"forbidden","detail":"  "})" } }, true,
+            "forbidden" },
+        { "302 redirect", { { "status", 302 }, { "body", "" } }, false, "服务器返回 HTTP 302。" },
+        { "302 with message", { { "status", 302 }, { "body", R"({"error":"moved"})" } }, false, "moved" },
+        { "ok false, no message", { { "status", 200 }, { "body", R"({"ok":false})" } }, false, "请求失败。" },
+        { "ok false, joined once",
+            { { "status", 200 },
+                { "body",
+                    R"({"ok":false,"code":"E1","error":"账号或密码错误","message":" 账号或密码错误\n","detail":7})" } },
+            false, "E1 账号或密码错误" },
+        { "array at top level", { { "status", 200 }, { "body", "[1,2]" } }, false, "服务器数据格式错误。" },
+        { "string at top level", { { "status", 200 }, { "body", R"("13800138000")" } }, false, "服务器数据格式错误。" },
+        { "no payload key", { { "status", 200 }, { "body", R"({"ok":true,"account":7,"result":{}})" } }, false,
+            "服务器缺少必要的响应字段。" },
+        { "scalar under key", { { "status", 200 }, { "body", R"({"user":"13800138000","data":null})" } }, false,
+            "服务器缺少必要的响应字段。" },
+        { "model fails to decode", { { "status", 200 }, { "body", R"({"user":{"account":5}})" } }, false,
+            "服务器缺少必要的响应字段。" },
+    };
+    auto api = signedIn();
+    for (const FailureRow &row : rows) {
+        simulator.admin("faults/clear", Json::object());
+        Json fault = row.fault;
+        fault["location"] = (simulator.origin(1) + "/api/v1/me").toStdString();
+        simulator.fault("/api/v1/me", fault);
+        const QString text = row.authentication ? failureOf<APIClientError>(api->currentUser())
+                                                : failureOf<AppError>(api->currentUser());
+        EXPECT_EQ(text, QString::fromUtf8(row.text)) << row.name;
+    }
+    // The redirect target never saw a request.
+    for (const Json &request : simulator.requests())
+        EXPECT_NE(request.at("localAddress"), "127.0.0.2");
+}
+
+TEST_F(LiveAPIClient, EnvelopesThatDecode)
+{
+    auto api = signedIn();
+    const char *bodies[] = {
+        R"({"ok":true,"data":{"account":"from-data"}})",
+        R"({"ok":"no","user":{"account":"from-data"}})", // a non-boolean "ok" is ignored
+        R"({"user":"scalar first","data":{"account":"from-data"}})", // the scalar key is skipped
+        R"({"user":{"bad":1},"data":{"account":"from-data"}})",
+        R"({"account":"from-data","ok":false})", // the whole body decodes before "ok" is looked at
+    };
+    for (const char *body : bodies) {
+        simulator.admin("faults/clear", Json::object());
+        simulator.fault("/api/v1/me", { { "status", 200 }, { "body", body } });
+        EXPECT_EQ(await(api->currentUser()).account, "from-data") << body;
+    }
+}
+
+TEST_F(LiveAPIClient, InvalidJsonIsThePlatformError)
+{
+    auto api = signedIn();
+    simulator.fault("/api/v1/me", { { "status", 200 }, { "body", "{not json" } });
+    const QString text = failureOf<SystemError>(api->currentUser());
+    EXPECT_FALSE(text.startsWith("<")) << text.toStdString();
+}
+
+TEST_F(LiveAPIClient, SizeLimitsAreExactAndEnforcedWhileReading)
+{
+    auto api = signedIn();
+    const std::string model = R"({"user":{"account":"padded"}})";
+    simulator.fault(
+        "/api/v1/me", { { "status", 200 }, { "body", model }, { "size", APIClient::jsonLimit }, { "times", 1 } });
+    EXPECT_EQ(await(api->currentUser()).account, "padded");
+    simulator.fault(
+        "/api/v1/me", { { "status", 200 }, { "body", model }, { "size", APIClient::jsonLimit + 1 }, { "times", 1 } });
+    EXPECT_EQ(failureOf<AppError>(api->currentUser()), "服务器响应超过安全大小限制。");
+    // The cap comes before the status: an oversized error page is still "too large".
+    simulator.fault("/api/v1/me", { { "status", 500 }, { "size", APIClient::jsonLimit + 1 }, { "times", 1 } });
+    EXPECT_EQ(failureOf<AppError>(api->currentUser()), "服务器响应超过安全大小限制。");
+
+    // Without a declared length the cap still holds, counted as the bytes arrive.
+    for (const qint64 size : { APIClient::jsonLimit, APIClient::jsonLimit + 1 }) {
+        simulator.fault("/api/v1/me",
+            { { "status", 200 }, { "body", model }, { "size", size }, { "closeDelimited", true }, { "times", 1 } });
+        if (size == APIClient::jsonLimit)
+            EXPECT_EQ(await(api->currentUser()).account, "padded");
+        else
+            EXPECT_EQ(failureOf<AppError>(api->currentUser()), "服务器响应超过安全大小限制。");
+    }
+
+    simulator.admin("orders", { { "account", member }, { "orderNo", "QR1" } });
+    const QString qr = "/api/v1/orders/QR1/qrcode";
+    simulator.fault(qr, { { "status", 200 }, { "size", APIClient::imageLimit }, { "times", 1 } });
+    EXPECT_EQ(await(api->orderQRCode("QR1")).size(), APIClient::imageLimit);
+    simulator.fault(qr, { { "status", 200 }, { "size", APIClient::imageLimit + 1 }, { "times", 1 } });
+    EXPECT_EQ(failureOf<AppError>(api->orderQRCode("QR1")), "服务器响应超过安全大小限制。");
+}
+
+TEST_F(LiveAPIClient, TransportFailuresPassThrough)
+{
+    // Only the system's CAs are trusted without the test seam.
+    APIClientOptions untrusted = simulator.clientOptions();
+    untrusted.extraCACertificates.clear();
+    APIClient strict(std::nullopt, untrusted);
+    EXPECT_FALSE(failureOf<SystemError>(strict.plans()).startsWith("<"));
+
+    // Nothing listens on port 1.
+    APIClientOptions closed = simulator.clientOptions();
+    closed.baseURL = QUrl("https://127.0.0.1:1/api/v1/");
+    APIClient refused(std::nullopt, closed);
+    EXPECT_FALSE(failureOf<SystemError>(refused.plans()).startsWith("<"));
+}
+
+TEST_F(LiveAPIClient, PlainHttpReplyIsRefused)
+{
+    // A plain-HTTP server answering a well-formed model: the reply is HTTP but not HTTPS.
+    QTcpServer plain;
+    ASSERT_TRUE(plain.listen(QHostAddress::LocalHost));
+    QObject::connect(&plain, &QTcpServer::newConnection, [&plain] {
+        QTcpSocket *socket = plain.nextPendingConnection();
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+            socket->readAll();
+            socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 21\r\n"
+                          "Connection: close\r\n\r\n{\"account\":\"plain\"}  ");
+            socket->disconnectFromHost();
+        });
+    });
+    APIClientOptions options = simulator.clientOptions();
+    options.baseURL = QUrl(QStringLiteral("http://127.0.0.1:%1/api/v1/").arg(plain.serverPort()));
+    APIClient api(std::nullopt, options);
+    EXPECT_EQ(failureOf<AppError>(api.currentUser()), "后台请求被重定向到未受信任的地址。");
+}
+
+TEST_F(LiveAPIClient, SlowReplyStillArrives)
+{
+    auto api = signedIn();
+    simulator.fault("/api/v1/plans", { { "delayMs", 700 }, { "times", 1 } });
+    EXPECT_EQ(await(api->plans()).size(), 5);
+}
+
+} // namespace

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <optional>
+
+namespace veyra::test {
+
+// A private D-Bus session bus (no service activation, so nothing starts behind our back) and a
+// gnome-keyring daemon with an unlocked "login" collection in a temporary home. Only this test
+// process sees the bus, through DBUS_SESSION_BUS_ADDRESS; both daemons are stopped afterwards.
+class KeyringSession {
+public:
+    KeyringSession();
+    ~KeyringSession();
+
+    bool running() const { return m_daemon.state() == QProcess::Running && m_ready; }
+    void stopDaemon();
+
+    // Direct access to the keyring, bypassing the store under test.
+    bool lockDefaultCollection();
+    bool unlockDefaultCollection();
+    std::optional<QByteArray> lookup(const QString &service, const QString &account);
+    bool storeRaw(const QString &service, const QString &account, const QByteArray &secret);
+
+private:
+    bool startBus();
+    bool startDaemon();
+
+    QTemporaryDir m_home;
+    QByteArray m_busAddress;
+    QProcess m_daemon;
+    bool m_ready = false;
+};
+
+} // namespace veyra::test

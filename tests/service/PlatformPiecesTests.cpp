@@ -1,0 +1,72 @@
+#include "DeviceIdentifier.h"
+#include "QRCodeRenderer.h"
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <gtest/gtest.h>
+#include <qrencode.h>
+
+using namespace veyra;
+
+TEST(DeviceIdentifier, KeyedDigestOfTheMachineId)
+{
+    const QString value = DeviceIdentifier::derive("0123456789abcdef0123456789abcdef\n");
+    EXPECT_EQ(value.size(), 64);
+    EXPECT_EQ(value, DeviceIdentifier::derive("0123456789abcdef0123456789abcdef"));
+    EXPECT_NE(value, DeviceIdentifier::derive("0123456789abcdef0123456789abcdee"));
+    // Not the plain digest: another program hashing the same id gets a different value.
+    EXPECT_NE(value,
+        QString::fromLatin1(
+            QCryptographicHash::hash("0123456789abcdef0123456789abcdef", QCryptographicHash::Sha256).toHex()));
+    EXPECT_FALSE(value.contains("0123456789abcdef"));
+    EXPECT_EQ(DeviceIdentifier::current(), DeviceIdentifier::current());
+    EXPECT_EQ(DeviceIdentifier::current().size(), 64);
+}
+
+TEST(QRCodeRenderer, DecodesImageBytes)
+{
+    QImage source(12, 7, QImage::Format_RGB32);
+    source.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(source.save(&buffer, "PNG"));
+    const auto decoded = QRCodeRenderer::image(png);
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(decoded->size(), QSize(12, 7));
+    EXPECT_FALSE(QRCodeRenderer::image(QByteArray("not an image")).has_value());
+    EXPECT_FALSE(QRCodeRenderer::image(QByteArray()).has_value());
+}
+
+TEST(QRCodeRenderer, DrawsLevelMCodeCrisplyAtTheRequestedSize)
+{
+    const QString text = "https://pay.example.test/code/VN20261206000001?sign=abc";
+    const auto image = QRCodeRenderer::image(text, QRCodeRenderer::checkoutSize);
+    ASSERT_TRUE(image.has_value());
+    EXPECT_EQ(image->size(), QSize(220, 220));
+
+    QRcode *reference = QRcode_encodeString8bit(text.toUtf8().constData(), 0, QR_ECLEVEL_M);
+    ASSERT_NE(reference, nullptr);
+    const int width = reference->width;
+    const int modules = width + 2;
+    // Every pixel is pure black or white, and the centre of each module matches the reference.
+    for (int y = 0; y < 220; ++y)
+        for (int x = 0; x < 220; ++x) {
+            const QRgb pixel = image->pixel(x, y) & 0xFFFFFF;
+            ASSERT_TRUE(pixel == 0 || pixel == 0xFFFFFF) << x << "," << y;
+        }
+    for (int row = 0; row < width; ++row)
+        for (int column = 0; column < width; ++column) {
+            const int cx = ((column + 1) * 220 / modules + (column + 2) * 220 / modules) / 2;
+            const int cy = ((row + 1) * 220 / modules + (row + 2) * 220 / modules) / 2;
+            const bool dark = reference->data[row * width + column] & 1;
+            ASSERT_EQ((image->pixel(cx, cy) & 0xFFFFFF) == 0, dark) << row << "," << column;
+        }
+    QRcode_free(reference);
+    // The quiet zone stays white.
+    EXPECT_EQ(image->pixel(0, 0) & 0xFFFFFF, 0xFFFFFFu);
+    EXPECT_EQ(image->pixel(219, 219) & 0xFFFFFF, 0xFFFFFFu);
+
+    EXPECT_FALSE(QRCodeRenderer::image(QString(), 220).has_value());
+    EXPECT_FALSE(QRCodeRenderer::image(text, 0).has_value());
+}

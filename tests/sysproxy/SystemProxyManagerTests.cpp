@@ -1,0 +1,233 @@
+#include "SysproxyTestSupport.h"
+#include "SystemProxyManager.h"
+
+#include "AppPaths.h"
+#include "Errors.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+
+using namespace veyra;
+using test::HelperHarness;
+using Lines = std::vector<std::vector<std::string>>;
+
+namespace {
+
+const QString prefix = QString::fromUtf8(SystemProxyManager::helperUnavailablePrefix) + u'\n';
+
+class SystemProxyManagerTest : public test::DataFolderTest {
+protected:
+    std::unique_ptr<SystemProxyManager> makeManager(const QString &socket)
+    {
+        return std::make_unique<SystemProxyManager>(
+            QStringLiteral(VEYRA_NETWORKSETUP_EXECUTABLE), std::make_unique<PrivilegedProxyClient>(socket));
+    }
+    std::optional<QString> failureOf(QCoro::Task<void> &&task)
+    {
+        try {
+            test::await(std::move(task));
+            return std::nullopt;
+        } catch (const std::exception &error) {
+            return describe(error);
+        }
+    }
+    bool snapshotExists() const { return QFile::exists(AppPaths::proxyBackup()); }
+    QString log() const
+    {
+        QString text;
+        for (const QFileInfo &file : QDir(AppPaths::logs()).entryInfoList(QDir::Files))
+            text += QString::fromUtf8(test::readBytes(file.filePath()));
+        return text;
+    }
+    void userRuns(const char *verb, const char *service, QStringList values)
+    {
+        helper.userRuns(QStringList { QLatin1String(verb), QLatin1String(service) } + values);
+    }
+
+    // Wi-Fi with the user's own HTTP proxy, bypass list, configuration address and
+    // discovery; Ethernet with nothing set.
+    void useCustomisedServices()
+    {
+        nlohmann::json wifi = HelperHarness::serviceRecord(QStringLiteral("Wi-Fi"), QStringLiteral("192.168.1.20"));
+        wifi["web"] = { { "enabled", true }, { "server", "proxy.lan" }, { "port", 3128 } };
+        wifi["bypassDomains"] = { "*.corp", "10.0.0.0/8" };
+        wifi["autoProxyURL"] = "http://pac.lan/p.pac";
+        wifi["autoDiscoveryEnabled"] = true;
+        helper.setServices(
+            { wifi, HelperHarness::serviceRecord(QStringLiteral("Ethernet"), QStringLiteral("10.0.0.5")) });
+    }
+    // The settings as they take effect. networksetup cannot clear a switched-off proxy's
+    // address and a restore only switches it off, so that address is left out.
+    nlohmann::json settings() const
+    {
+        nlohmann::json all = helper.state()["services"];
+        for (auto &service : all)
+            for (const char *kind : { "web", "secureWeb", "socks" })
+                if (!service[kind]["enabled"].get<bool>())
+                    service[kind] = false;
+        return all;
+    }
+
+    HelperHarness helper;
+    std::unique_ptr<SystemProxyManager> manager = makeManager(helper.socketPath());
+};
+
+Lines applyLines(std::initializer_list<const char *> services)
+{
+    Lines lines;
+    for (const char *service : services)
+        for (const auto &line : SystemProxyManager::applyCommands(QLatin1String(service), 7890))
+            lines.emplace_back(line.begin() + 1, line.end());
+    return lines;
+}
+
+} // namespace
+
+TEST_F(SystemProxyManagerTest, EnableSendsOneRequestInTableOrderAndRestorePutsEverythingBack)
+{
+    useCustomisedServices();
+    const nlohmann::json before = settings();
+    test::await(manager->enable(7890));
+    EXPECT_EQ(helper.requests(), 1);
+    EXPECT_EQ(helper.history(), applyLines({ "Wi-Fi", "Ethernet" }));
+    EXPECT_EQ(test::modeOf(AppPaths::proxyBackup()), 0600);
+    auto snapshot = SystemProxyManager::readSnapshot();
+    ASSERT_TRUE(snapshot);
+    EXPECT_EQ(snapshot->appliedPort, 7890);
+    EXPECT_EQ(snapshot->services.at(0).autoProxyURL, QStringLiteral("http://pac.lan/p.pac"));
+    EXPECT_TRUE(snapshot->services.at(1).bypassDomains.isEmpty()) << "\"there aren't any\" is not a domain";
+
+    test::await(manager->restoreIfNeeded(false));
+    EXPECT_EQ(settings(), before);
+    EXPECT_FALSE(snapshotExists());
+    const Lines history = helper.history();
+    EXPECT_NE(std::find(history.begin() + 18, history.end(),
+                  std::vector<std::string> { "-setproxybypassdomains", "Ethernet", "Empty" }),
+        history.end());
+}
+
+TEST_F(SystemProxyManagerTest, DisabledAndAddresslessServicesAreNeverTouched)
+{
+    helper.setServices({ HelperHarness::serviceRecord(QStringLiteral("Wi-Fi"), QStringLiteral("192.168.1.20")),
+        HelperHarness::serviceRecord(QStringLiteral("Bluetooth PAN"), QStringLiteral("10.9.0.2"), false),
+        HelperHarness::serviceRecord(QStringLiteral("Ethernet"), QString()),
+        HelperHarness::serviceRecord(QStringLiteral("Bridge"), QStringLiteral("0.0.0.0")) });
+    test::await(manager->enable(7890));
+    EXPECT_EQ(helper.history(), applyLines({ "Wi-Fi" }));
+}
+
+TEST_F(SystemProxyManagerTest, UserChangedServiceIsLeftAloneAndTheSnapshotRemoved)
+{
+    test::await(manager->enable(7890));
+    userRuns("-setwebproxy", "Wi-Fi", { QStringLiteral("corp.proxy"), QStringLiteral("8080") });
+    userRuns("-setsecurewebproxystate", "Wi-Fi", { QStringLiteral("off") });
+    userRuns("-setsocksfirewallproxystate", "Wi-Fi", { QStringLiteral("off") });
+    const auto userWifi = helper.service(QStringLiteral("Wi-Fi"));
+    test::await(manager->restoreIfNeeded(false));
+    EXPECT_EQ(helper.service(QStringLiteral("Wi-Fi")), userWifi);
+    EXPECT_EQ(helper.service(QStringLiteral("Ethernet"))["web"]["enabled"], false) << "still ours, so restored";
+    EXPECT_FALSE(snapshotExists());
+}
+
+TEST_F(SystemProxyManagerTest, FailureOnTheFifthLineReappliesEverySavedService)
+{
+    useCustomisedServices();
+    const nlohmann::json before = settings();
+    helper.failOn(QStringLiteral("-setsocksfirewallproxy"), 1, QStringLiteral("SOCKS 被拒绝"), QStringLiteral("Wi-Fi"));
+    EXPECT_EQ(failureOf(manager->enable(7890)), prefix + QStringLiteral("SOCKS 被拒绝"));
+    EXPECT_EQ(settings(), before);
+    EXPECT_FALSE(snapshotExists());
+}
+
+TEST_F(SystemProxyManagerTest, UnconfirmedSettingsAreRolledBack)
+{
+    const nlohmann::json before = settings();
+    // The tool claims success for Ethernet's SOCKS address but changes nothing.
+    helper.failOn(QStringLiteral("-setsocksfirewallproxy"), 0, QString(), QStringLiteral("Ethernet"));
+    EXPECT_EQ(failureOf(manager->enable(7890)), QStringLiteral("macOS 没有确认全部代理设置。"));
+    EXPECT_EQ(settings(), before);
+    EXPECT_FALSE(snapshotExists());
+}
+
+TEST_F(SystemProxyManagerTest, LeftoverSnapshotBlocksEnableUntilRestored)
+{
+    test::await(manager->enable(7890));
+    const auto history = helper.history();
+    EXPECT_EQ(failureOf(manager->enable(7891)), QStringLiteral("检测到尚未恢复的代理快照，请先执行“修复网络设置”。"));
+    EXPECT_EQ(helper.history(), history);
+    test::await(manager->restoreIfNeeded(true));
+    EXPECT_EQ(failureOf(manager->enable(7891)), std::nullopt);
+}
+
+TEST_F(SystemProxyManagerTest, FifteenServicesAreRefusedBeforeAnythingChanges)
+{
+    std::vector<nlohmann::json> services;
+    for (int i = 0; i < 15; ++i)
+        services.push_back(
+            HelperHarness::serviceRecord(QStringLiteral("S%1").arg(i), QStringLiteral("10.1.0.%1").arg(i + 1)));
+    helper.setServices(services);
+    const nlohmann::json before = settings();
+    EXPECT_EQ(failureOf(manager->enable(7890)), prefix + QStringLiteral("代理命令数量无效。"));
+    EXPECT_EQ(settings(), before);
+    for (const auto &line : helper.history())
+        EXPECT_NE(line[0], "-setwebproxy");
+}
+
+TEST_F(SystemProxyManagerTest, FailedReadsAreReportedRedactedBeforeAnythingChanges)
+{
+    helper.failOn(QStringLiteral("-getsecurewebproxy"), 1, QStringLiteral("  denied password=hunter2 \n"));
+    EXPECT_EQ(failureOf(manager->enable(7890)), QStringLiteral("系统网络设置失败：denied password=***"));
+    EXPECT_EQ(helper.requests(), 0);
+    EXPECT_FALSE(snapshotExists());
+}
+
+TEST_F(SystemProxyManagerTest, UnreachableHelperKeepsTheSnapshotForALaterRepair)
+{
+    auto message = failureOf(makeManager(helper.socketPath() + QStringLiteral(".absent"))->enable(7890));
+    ASSERT_TRUE(message);
+    EXPECT_TRUE(message->startsWith(prefix) && message->size() > prefix.size()) << message->toStdString();
+    EXPECT_TRUE(snapshotExists()) << "the roll-back failed too, so the journal must survive";
+    test::await(manager->restoreIfNeeded(true));
+    EXPECT_FALSE(snapshotExists());
+}
+
+TEST_F(SystemProxyManagerTest, BrokenOrOversizedSnapshotIsAnErrorAndStays)
+{
+    AppPaths::prepare();
+    test::writeBytes(AppPaths::proxyBackup(), R"({"appliedPort":7890})");
+    EXPECT_THROW(test::await(manager->enable(7890)), SystemError);
+    EXPECT_THROW(test::await(manager->recoverStaleProxy()), SystemError);
+    test::writeBytes(AppPaths::proxyBackup(), QByteArray(1'048'577, ' '));
+    EXPECT_EQ(failureOf(manager->restoreIfNeeded(true)), QString::fromUtf8(AppPaths::oversizeMessage));
+    EXPECT_TRUE(snapshotExists());
+    EXPECT_TRUE(helper.history().empty());
+}
+
+TEST_F(SystemProxyManagerTest, RecoveryRestoresWhatIsStillOursAndLogsIt)
+{
+    useCustomisedServices();
+    const nlohmann::json before = settings();
+    test::await(manager->enable(7890));
+    manager.reset(); // the application ended without restoring
+    auto next = makeManager(helper.socketPath());
+    EXPECT_TRUE(test::await(next->recoverStaleProxy()));
+    EXPECT_EQ(settings(), before);
+    EXPECT_FALSE(test::await(next->recoverStaleProxy()));
+    EXPECT_TRUE(log().contains(QStringLiteral("检测到上次异常退出，已恢复仍由本应用管理的 macOS 系统代理。")));
+}
+
+TEST_F(SystemProxyManagerTest, RecoveryLeavesUserSettingsAndSaysSo)
+{
+    test::await(manager->enable(7890));
+    for (const char *service : { "Wi-Fi", "Ethernet" }) {
+        userRuns("-setwebproxy", service, { QStringLiteral("127.0.0.1"), QStringLiteral("9999") }); // ours was 7890
+        userRuns("-setsecurewebproxystate", service, { QStringLiteral("off") });
+        userRuns("-setsocksfirewallproxystate", service, { QStringLiteral("off") });
+    }
+    const int requests = helper.requests();
+    EXPECT_FALSE(test::await(manager->recoverStaleProxy()));
+    EXPECT_EQ(helper.requests(), requests);
+    EXPECT_FALSE(snapshotExists());
+    EXPECT_TRUE(log().contains(QStringLiteral("发现旧代理快照，但当前设置已被用户修改，因此没有覆盖。")));
+}
