@@ -16,15 +16,17 @@ namespace veyra {
 
 namespace {
 
-SystemError fileError(const QString &what, const QString &path, int code)
+// File-system failures carry the platform's own text, the way every other one does; no
+// sentence of ours is put in front of it.
+SystemError fileError(const QString &path, int code)
 {
-    return SystemError(QStringLiteral("%1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(code))));
+    return SystemError(QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(code))));
 }
 
 void makeExecutable(const QString &path)
 {
     if (::chmod(QFile::encodeName(path).constData(), 0755) != 0)
-        throw fileError(QStringLiteral("无法设置文件权限"), path, errno);
+        throw fileError(path, errno);
 }
 
 QByteArray readChecksumFile(const QString &path)
@@ -110,7 +112,7 @@ void CoreInstaller::ensure(const QStringList &resourceDirectories)
     }
     // rename(2) replaces an existing file in one step and simply moves when there is none.
     if (::rename(QFile::encodeName(staging).constData(), QFile::encodeName(installed).constData()) != 0)
-        throw fileError(QStringLiteral("无法替换文件"), installed, errno);
+        throw fileError(installed, errno);
     makeExecutable(installed);
     Logger::shared().log(QStringLiteral("内置 Mihomo 核心已通过 SHA\u2011256 校验并安装。"));
 }

@@ -16,10 +16,10 @@ namespace veyra {
 
 namespace {
 
-SystemError fileError(const char *what, const QString &path, int code)
+// The platform's own text, as for every file-system failure.
+SystemError fileError(const QString &path, int code)
 {
-    return SystemError(
-        QStringLiteral("%1 %2: %3").arg(QString::fromUtf8(what), path, QString::fromLocal8Bit(std::strerror(code))));
+    return SystemError(QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(code))));
 }
 
 struct FileCloser {
@@ -41,7 +41,7 @@ QString sha256File(const QString &path)
 {
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        throw fileError("无法打开文件", path, errno);
+        throw fileError(path, errno);
     FileCloser closer { fd };
 
     std::unique_ptr<EVP_MD_CTX, DigestContextDeleter> context(EVP_MD_CTX_new());
@@ -53,7 +53,7 @@ QString sha256File(const QString &path)
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            throw fileError("无法读取文件", path, errno);
+            throw fileError(path, errno);
         }
         if (got == 0)
             break;

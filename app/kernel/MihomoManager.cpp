@@ -9,9 +9,9 @@
 #include "TrafficStream.h"
 
 #include <QCoreApplication>
-#include <QCoroAbstractSocket>
 #include <QCoroProcess>
 #include <QCoroTimer>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QNetworkProxy>
 #include <QTcpSocket>
@@ -53,6 +53,25 @@ void appendCapped(QByteArray &collected, const QByteArray &more)
 {
     if (collected.size() < maximumValidationOutput)
         collected += more.left(maximumValidationOutput - collected.size());
+}
+
+// Whether a TCP connection to the controller port on 127.0.0.1 comes up within a second.
+// Waits for the socket to settle either way: QCoro's connectToHost wakes only on success, so a
+// refused connection (the usual answer while the kernel is still starting) would cost the
+// whole second and stretch the controller wait to a minute. The state is simply polled,
+// as for a starting process.
+QCoro::Task<bool> controllerAcceptsConnections(qint64 port)
+{
+    QTcpSocket probe;
+    probe.setProxy(QNetworkProxy::NoProxy);
+    probe.connectToHost(QHostAddress(QHostAddress::LocalHost), static_cast<quint16>(port));
+    const QDeadlineTimer deadline(1s);
+    while (probe.state() != QAbstractSocket::ConnectedState && probe.state() != QAbstractSocket::UnconnectedState
+        && !deadline.hasExpired())
+        co_await QCoro::sleepFor(2ms);
+    const bool connected = probe.state() == QAbstractSocket::ConnectedState;
+    probe.abort();
+    co_return connected;
 }
 
 QString mihomoLogPath()
@@ -182,9 +201,18 @@ QCoro::Task<> MihomoManager::discardProcess()
     if (!m_process)
         co_return;
     if (m_process->state() != QProcess::NotRunning) {
-        m_process->kill();
-        // Reaps the child so that no process survives that the manager has forgotten.
-        co_await qCoro(m_process.get()).waitForFinished(2s);
+        // Asked to end like any stopped kernel; one that ignores the request is killed and
+        // reaped, so that no kernel outlives a failed start unknown to the manager. The waits
+        // are polled in place, as in stop(): awaiting a nested waiting coroutine here, on the
+        // path of a caught failure, resumed an already finished coroutine (a crash, g++ 12).
+        m_process->terminate();
+        for (int i = 0; i < 25 && isRunning(); ++i)
+            co_await QCoro::sleepFor(100ms);
+        if (isRunning()) {
+            m_process->kill();
+            for (int i = 0; i < 40 && isRunning(); ++i)
+                co_await QCoro::sleepFor(50ms);
+        }
     }
     m_process.reset();
 }
@@ -225,18 +253,14 @@ QCoro::Task<> MihomoManager::validateConfiguration()
 QCoro::Task<> MihomoManager::waitForController(qint64 port)
 {
     for (int attempt = 1;; ++attempt) {
-        QTcpSocket probe;
-        probe.setProxy(QNetworkProxy::NoProxy);
-        const bool connected = co_await qCoro(probe).connectToHost(
-            QHostAddress(QHostAddress::LocalHost), static_cast<quint16>(port), QIODevice::ReadWrite, 1s);
-        if (connected) {
-            probe.abort();
+        if (co_await controllerAcceptsConnections(port))
             co_return;
-        }
-        probe.abort();
-        if (!isRunning() || attempt >= 50)
+        if (!isRunning())
             throw AppError(QStringLiteral("Mihomo 控制端口启动超时。"));
+        // Every failed attempt is followed by its pause, the fiftieth too: about ten seconds in all.
         co_await QCoro::sleepFor(200ms);
+        if (attempt >= 50)
+            throw AppError(QStringLiteral("Mihomo 控制端口启动超时。"));
     }
 }
 

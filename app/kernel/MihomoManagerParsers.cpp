@@ -131,8 +131,10 @@ std::optional<qint64> MihomoManager::parseProviderTrafficUsage(const QByteArray 
     const auto provider = providers->find(json::str(providerID));
     if (provider == providers->end() || !provider->is_object())
         return std::nullopt;
+    // A "subscriptionInfo" that is present but not an object (null, say) does not hide the
+    // older "subscription-info" spelling.
     auto info = provider->find("subscriptionInfo");
-    if (info == provider->end())
+    if (info == provider->end() || !info->is_object())
         info = provider->find("subscription-info");
     if (info == provider->end() || !info->is_object())
         return std::nullopt;
@@ -151,8 +153,9 @@ std::optional<qint64> MihomoManager::parseProviderTrafficUsage(const QByteArray 
 
 QString MihomoManager::path(const QString &component)
 {
-    // URL-path characters stay as they are, except "/" so that a group name cannot split the path.
-    const QByteArray encoded = QUrl::toPercentEncoding(component, "!$&'()*+,;=:@");
+    // URL-path characters stay as they are, except "/" so that a group name cannot split the
+    // path. ";" is not one of them: it would start path parameters.
+    const QByteArray encoded = QUrl::toPercentEncoding(component, "!$&'()*+,=:@");
     if (encoded.isEmpty() && !component.isEmpty())
         return component;
     return QString::fromLatin1(encoded);

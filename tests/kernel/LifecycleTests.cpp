@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTcpServer>
+#include <QTimer>
 
 namespace veyra {
 namespace {
@@ -100,6 +101,81 @@ TEST_F(LifecycleIntegration, AKernelThatExitsAtOnceTimesOutWithoutAStrayProcess)
     EXPECT_EQ(manager.processId(), 0);
     EXPECT_TRUE(readBytes(AppPaths::logs() + QStringLiteral("/mihomo-current.log")).contains("dying"));
     EXPECT_EQ(modeOf(AppPaths::logs() + QStringLiteral("/mihomo-current.log")), 0600);
+}
+
+TEST_F(LifecycleIntegration, AKernelWhoseControllerNeverOpensIsGivenTenSecondsAndThenAskedToEnd)
+{
+    // Fifty refused probes with a fifth of a second after each: about ten seconds, not the
+    // minute it would take if every refused probe sat out its own time-out.
+    installScriptResource(resources,
+        "#!/bin/sh\n"
+        "[ \"$1\" = \"-t\" ] && exit 0\n"
+        "trap 'echo asked to end; exit 0' TERM\n"
+        "while :; do sleep 0.05; done\n");
+    MihomoManager manager({}, { resources });
+    qint64 pid = 0;
+    QTimer watch;
+    watch.setInterval(5);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (pid == 0)
+            pid = manager.processId();
+    });
+    watch.start();
+    QElapsedTimer clock;
+    clock.start();
+    const QString failure = startFailure(manager);
+    const qint64 elapsed = clock.elapsed();
+    watch.stop();
+
+    EXPECT_EQ(failure, QStringLiteral("Mihomo 控制端口启动超时。"));
+    EXPECT_GE(elapsed, 9800);
+    EXPECT_LT(elapsed, 14000);
+    EXPECT_FALSE(manager.isRunning());
+    ASSERT_NE(pid, 0);
+    EXPECT_FALSE(processAlive(pid));
+    // Ended with SIGTERM first, the way a stop ends it, rather than killed outright.
+    EXPECT_TRUE(readBytes(AppPaths::logs() + QStringLiteral("/mihomo-current.log")).contains("asked to end"));
+}
+
+TEST_F(LifecycleIntegration, AKernelGoneRightAfterItsControllerAnsweredIsReported)
+{
+    // The kernel lives a tenth of a second: the manager's first probe, made at once, finds it
+    // alive with no controller yet. The controller that answers is this test's listener, opened
+    // the moment the kernel is gone; it stands in for a controller the dying kernel left behind
+    // (a child still holding the port, say). The manager's next probe, 0.2 s after the first,
+    // therefore connects to a controller whose kernel has already exited: the case that must
+    // not count as a successful start. The exit lies about 0.1 s from either probe, so ordinary
+    // scheduling delays do not change the outcome. A probe that sat out its whole second on a
+    // refused port would instead find the kernel gone and report a time-out.
+    installScriptResource(resources,
+        "#!/bin/sh\n"
+        "[ \"$1\" = \"-t\" ] && exit 0\n"
+        "echo 'starting, then gone'\n"
+        "exec sleep 0.1\n");
+    MihomoManager manager({}, { resources });
+    QTcpServer controller;
+    qint64 pid = 0;
+    QTimer watch;
+    watch.setInterval(1);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (pid == 0)
+            pid = manager.processId();
+        else if (!controller.isListening() && !processAlive(pid))
+            controller.listen(QHostAddress::LocalHost, static_cast<quint16>(settings.controllerPort));
+    });
+    watch.start();
+    const QString failure = startFailure(manager);
+    watch.stop();
+
+    EXPECT_EQ(failure, QStringLiteral("Mihomo 启动后立即退出，请查看诊断日志。"));
+    ASSERT_NE(pid, 0) << "the kernel was never seen running";
+    EXPECT_TRUE(controller.isListening());
+    EXPECT_TRUE(controller.hasPendingConnections()) << "the manager never reached the controller";
+    EXPECT_FALSE(manager.isRunning());
+    EXPECT_EQ(manager.processId(), 0);
+    EXPECT_FALSE(processAlive(pid));
+    EXPECT_TRUE(readBytes(AppPaths::logs() + QStringLiteral("/mihomo-current.log")).contains("starting, then gone"));
+    EXPECT_TRUE(diagnosticLog().contains(QStringLiteral("Mihomo 已退出，状态码 0。")));
 }
 
 TEST_F(LifecycleIntegration, AKernelIgnoringSigtermIsKilledAfterAboutTwoAndAHalfSeconds)

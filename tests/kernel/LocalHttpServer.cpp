@@ -1,5 +1,7 @@
 #include "LocalHttpServer.h"
 
+#include <QSslConfiguration>
+#include <QSslServer>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -8,13 +10,34 @@
 namespace veyra::test {
 
 LocalHttpServer::LocalHttpServer()
+    : m_server(std::make_unique<QTcpServer>())
+    , m_scheme(QStringLiteral("http"))
 {
-    m_server.listen(QHostAddress::LocalHost, 0);
-    connect(&m_server, &QTcpServer::newConnection, this, [this] {
-        while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+    listen();
+}
+
+LocalHttpServer::LocalHttpServer(const QSslConfiguration &tls)
+    : m_scheme(QStringLiteral("https"))
+{
+    auto server = std::make_unique<QSslServer>();
+    server->setSslConfiguration(tls);
+    m_server = std::move(server);
+    listen();
+}
+
+void LocalHttpServer::listen()
+{
+    m_server->listen(QHostAddress::LocalHost, 0);
+    // Connections become available once they are ready to carry requests: at once for plain
+    // TCP, after the handshake for TLS.
+    connect(m_server.get(), &QTcpServer::pendingConnectionAvailable, this, [this] {
+        while (QTcpSocket *socket = m_server->nextPendingConnection()) {
             socket->setParent(this);
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            // A request that came with the end of the TLS handshake is already waiting.
+            if (socket->bytesAvailable() > 0)
+                serve(socket);
         }
     });
 }
@@ -26,7 +49,7 @@ void LocalHttpServer::route(const QByteArray &path, Response response)
 
 QString LocalHttpServer::url(const QByteArray &path) const
 {
-    return QStringLiteral("http://127.0.0.1:%1").arg(port()) + QString::fromUtf8(path);
+    return QStringLiteral("%1://127.0.0.1:%2").arg(m_scheme).arg(port()) + QString::fromUtf8(path);
 }
 
 void LocalHttpServer::serve(QTcpSocket *socket)

@@ -8,11 +8,15 @@
 #include <QTcpServer>
 
 #include <functional>
+#include <memory>
+
+class QSslConfiguration;
 
 namespace veyra::test {
 
 // A small HTTP/1.1 origin server on 127.0.0.1 for the tests: provider documents, the 204
-// check endpoint, redirects and slow downloads. One request per connection.
+// check endpoint, redirects and slow downloads. One request per connection. Given a TLS
+// configuration (certificate and key) it serves https instead.
 class LocalHttpServer : public QObject {
     Q_OBJECT
 public:
@@ -30,15 +34,18 @@ public:
     };
 
     LocalHttpServer();
+    explicit LocalHttpServer(const QSslConfiguration &tls);
     void route(const QByteArray &path, Response response);
-    quint16 port() const { return m_server.serverPort(); }
+    quint16 port() const { return m_server->serverPort(); }
     QString url(const QByteArray &path) const;
     const QList<Request> &requests() const { return m_requests; }
 
 private:
+    void listen();
     void serve(QTcpSocket *socket);
 
-    QTcpServer m_server;
+    std::unique_ptr<QTcpServer> m_server;
+    QString m_scheme;
     QMap<QByteArray, Response> m_routes;
     QList<Request> m_requests;
 };

@@ -65,6 +65,9 @@ TEST(ProviderUsage, AddsUploadAndDownloadWhateverTheirCase)
     EXPECT_EQ(usage(providersWith(R"({"upload":-5})")), 0);
     EXPECT_EQ(usage(providersWith(R"({"download":7,"total":100})", "subscription-info")), 7);
     EXPECT_EQ(usage(providersWith(R"({})")), std::nullopt);
+    // A "subscriptionInfo" that holds no object falls back to the other spelling.
+    EXPECT_EQ(
+        usage(R"({"providers":{"veyra_official":{"subscriptionInfo":null,"subscription-info":{"upload":3}}}})"), 3);
     EXPECT_EQ(usage(providersWith(R"("text")")), std::nullopt);
     EXPECT_EQ(usage(R"({"providers":{"other":{"subscriptionInfo":{"upload":1}}}})"), std::nullopt);
     EXPECT_EQ(usage(R"({"providers":[]})"), std::nullopt);
@@ -93,6 +96,8 @@ TEST(ControllerPaths, EncodeSlashesAndNonAsciiButKeepPathCharacters)
     EXPECT_EQ(MihomoManager::path(QStringLiteral("a/b c")), QStringLiteral("a%2Fb%20c"));
     EXPECT_EQ(MihomoManager::path(QStringLiteral("a:b@c")), QStringLiteral("a:b@c"));
     EXPECT_EQ(MihomoManager::path(QStringLiteral("what?#")), QStringLiteral("what%3F%23"));
+    // ";" would open path parameters, so it is encoded like any other non-path character.
+    EXPECT_EQ(MihomoManager::path(QStringLiteral("a;b=c")), QStringLiteral("a%3Bb=c"));
 }
 
 TEST(NodeDelays, DisplayDelayAppliesThePreferenceAndNeverDropsBelowOne)
