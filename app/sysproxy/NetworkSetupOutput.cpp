@@ -39,13 +39,11 @@ Dictionary dictionary(const QString &text)
     Dictionary map;
     for (const QString &line : nonEmptyLines(text)) {
         const qsizetype colon = line.indexOf(u':');
-        if (colon < 0)
+        // Both sides must have something before trimming: "Enabled: " still names the key,
+        // with an empty value that hides any fallback key.
+        if (colon <= 0 || colon == line.size() - 1)
             continue;
-        const QString key = trimSpacesAndTabs(line.left(colon)).toLower();
-        const QString value = trimSpacesAndTabs(line.mid(colon + 1));
-        if (key.isEmpty() || value.isEmpty())
-            continue;
-        map.insert(key, value);
+        map.insert(trimSpacesAndTabs(line.left(colon)).toLower(), trimSpacesAndTabs(line.mid(colon + 1)));
     }
     return map;
 }

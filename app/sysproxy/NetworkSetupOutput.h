@@ -13,8 +13,8 @@ namespace veyra::NetworkSetupOutput {
 using Dictionary = QMap<QString, QString>;
 
 // "Key: value" lines: split at the first colon, key trimmed of spaces and tabs and
-// lower-cased, value trimmed of spaces and tabs; lines without a non-empty key and value are
-// ignored; a later key replaces an earlier one.
+// lower-cased, value trimmed of spaces and tabs; lines with nothing before or nothing after
+// the colon are ignored; a later key replaces an earlier one.
 Dictionary dictionary(const QString &text);
 
 // "enabled", else "auto proxy discovery", is one of yes/on/1/true (any case).

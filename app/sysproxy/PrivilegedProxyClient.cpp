@@ -63,13 +63,18 @@ QString PrivilegedProxyClient::defaultSocketPath()
     return QString::fromStdString(ipc::ProxyHelperConstants::socketPath());
 }
 
-QCoro::Task<void> PrivilegedProxyClient::execute(ipc::CommandList commands)
+std::string PrivilegedProxyClient::encodeRequest(const ipc::CommandList &commands)
 {
     ipc::ProxyCommandValidator::validate(commands);
-    const std::string request = ipc::ProxyHelperRequest { std::move(commands) }.encode();
+    std::string request = ipc::ProxyHelperRequest { commands }.encode();
     if (request.size() > ipc::ProxyHelperConstants::maximumRequestBytes)
         throw AppError(QStringLiteral("系统代理请求超过安全大小限制。"));
-    const QByteArray framed = QByteArray::fromStdString(ipc::Framing::frame(request));
+    return request;
+}
+
+QCoro::Task<void> PrivilegedProxyClient::execute(ipc::CommandList commands)
+{
+    const QByteArray framed = QByteArray::fromStdString(ipc::Framing::frame(encodeRequest(commands)));
 
     ReplyWaiter waiter;
     ProxyReplyGate gate([&waiter](ProxyReplyGate::Result result) { waiter.deliver(std::move(result)); });

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <chrono>
+#include <string>
 
 namespace veyra {
 
@@ -23,6 +24,11 @@ public:
     // Throws ProxyHelperValidationError (grammar), AppError (size, time-out, the helper's
     // failure message) or SystemError (connection and decoding failures, text unchanged).
     QCoro::Task<void> execute(ipc::CommandList commands);
+
+    // The encoded request for `commands`, after the same grammar and size checks `execute`
+    // makes before connecting; throws as `execute` would. Lets a caller learn that a request
+    // would be refused before it changes anything it would then have to undo.
+    static std::string encodeRequest(const ipc::CommandList &commands);
 
     static QString defaultSocketPath();
 

@@ -182,24 +182,34 @@ ipc::CommandList SystemProxyManager::restoreCommands(const NetworkServiceProxySn
     return commands;
 }
 
+AppError SystemProxyManager::helperUnavailable(const std::exception &cause)
+{
+    return AppError(QString::fromUtf8(helperUnavailablePrefix) + u'\n' + describe(cause));
+}
+
 QCoro::Task<void> SystemProxyManager::runPrivileged(ipc::CommandList commands)
 {
     try {
         co_await m_client->execute(std::move(commands));
     } catch (const std::exception &error) {
-        throw AppError(QString::fromUtf8(helperUnavailablePrefix) + u'\n' + describe(error));
+        throw helperUnavailable(error);
     }
 }
 
-QCoro::Task<void> SystemProxyManager::restore(ProxySnapshot snapshot, std::vector<NetworkServiceProxySnapshot> services)
+ipc::CommandList SystemProxyManager::restoreCommands(const std::vector<NetworkServiceProxySnapshot> &services)
 {
     ipc::CommandList commands;
     for (const NetworkServiceProxySnapshot &saved : services) {
         ipc::CommandList lines = restoreCommands(saved);
         commands.insert(commands.end(), lines.begin(), lines.end());
     }
+    return commands;
+}
+
+QCoro::Task<void> SystemProxyManager::restore(ProxySnapshot snapshot, std::vector<NetworkServiceProxySnapshot> services)
+{
     Q_UNUSED(snapshot);
-    co_await runPrivileged(std::move(commands));
+    co_await runPrivileged(restoreCommands(services));
     AppPaths::removeIfExists(AppPaths::proxyBackup());
 }
 
@@ -226,13 +236,24 @@ QCoro::Task<void> SystemProxyManager::enable(qint64 port)
     snapshot.appliedPort = port;
     for (const QString &service : services)
         snapshot.services.push_back(co_await capture(service));
-    AppPaths::write(snapshot.toJson(), AppPaths::proxyBackup());
 
     ipc::CommandList commands;
     for (const QString &service : services) {
         ipc::CommandList lines = applyCommands(service, port);
         commands.insert(commands.end(), lines.begin(), lines.end());
     }
+    // Both the change and its undo must get past the client's checks, or nothing is touched:
+    // a change the client refuses was never sent, so there is nothing to roll back and no
+    // journal to leave behind; and a saved state the client would refuse to send back (too
+    // many services, a bypass list too long for one command line) could never be restored.
+    try {
+        PrivilegedProxyClient::encodeRequest(commands);
+        PrivilegedProxyClient::encodeRequest(restoreCommands(snapshot.services));
+    } catch (const std::exception &error) {
+        throw helperUnavailable(error);
+    }
+    AppPaths::write(snapshot.toJson(), AppPaths::proxyBackup());
+
     std::exception_ptr failure;
     try {
         co_await runPrivileged(std::move(commands));

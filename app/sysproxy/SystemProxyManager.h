@@ -3,6 +3,8 @@
 #include "PrivilegedProxyClient.h"
 #include "ProxySnapshot.h"
 
+#include "Errors.h"
+
 #include <QCoroTask>
 #include <QString>
 #include <QStringList>
@@ -41,6 +43,8 @@ public:
     // service back.
     static ipc::CommandList applyCommands(const QString &service, qint64 port);
     static ipc::CommandList restoreCommands(const NetworkServiceProxySnapshot &saved);
+    // All saved services' lines, in order, as one request.
+    static ipc::CommandList restoreCommands(const std::vector<NetworkServiceProxySnapshot> &services);
 
     static QString defaultNetworkSetupPath();
     static std::optional<ProxySnapshot> readSnapshot();
@@ -49,6 +53,8 @@ public:
         = "后台网络服务不可用。请重新运行 v0.8.12 安装包完成一次管理员授权；安装后连接、断开和关机都不会再要求密码。";
 
 private:
+    // The failure of a helper call as the user sees it: the prefix, a line feed, the cause.
+    static AppError helperUnavailable(const std::exception &cause);
     QCoro::Task<ProxyEndpointState> endpoint(QStringList arguments);
     QCoro::Task<void> rollBack(const ProxySnapshot &snapshot);
 

@@ -32,6 +32,9 @@ TEST(NetworkSetupOutput, KeyValueLinesAndEnabledWords)
         EXPECT_TRUE(isEnabled(dictionary(QStringLiteral("Enabled: ") + QLatin1String(yes)))) << yes;
     EXPECT_TRUE(isEnabled(dictionary(QStringLiteral("Auto Proxy Discovery: On"))));
     EXPECT_FALSE(isEnabled(dictionary(QStringLiteral("Auto Proxy Discovery: On\nEnabled: No"))));
+    // Blanks after the colon still count as a value: the key is there, only empty.
+    EXPECT_EQ(dictionary(QStringLiteral("Enabled: \t\nE:")), (Dictionary { { QStringLiteral("enabled"), QString() } }));
+    EXPECT_FALSE(isEnabled(dictionary(QStringLiteral("Enabled:  \nAuto Proxy Discovery: On"))));
 }
 
 TEST(NetworkSetupOutput, EndpointBypassAndActiveServices)

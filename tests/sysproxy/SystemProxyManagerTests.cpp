@@ -167,11 +167,40 @@ TEST_F(SystemProxyManagerTest, FifteenServicesAreRefusedBeforeAnythingChanges)
         services.push_back(
             HelperHarness::serviceRecord(QStringLiteral("S%1").arg(i), QStringLiteral("10.1.0.%1").arg(i + 1)));
     helper.setServices(services);
-    const nlohmann::json before = settings();
     EXPECT_EQ(failureOf(manager->enable(7890)), prefix + QStringLiteral("代理命令数量无效。"));
-    EXPECT_EQ(settings(), before);
-    for (const auto &line : helper.history())
-        EXPECT_NE(line[0], "-setwebproxy");
+    // Nothing was sent, so there is nothing to undo and no journal to leave behind.
+    EXPECT_EQ(helper.requests(), 0);
+    EXPECT_FALSE(snapshotExists());
+    EXPECT_EQ(failureOf(manager->enable(7890)), prefix + QStringLiteral("代理命令数量无效。"))
+        << "a refused attempt must not block the next one with a leftover snapshot";
+}
+
+TEST_F(SystemProxyManagerTest, SettingsThatCouldNotBePutBackAreNeverChanged)
+{
+    // 13 services fit the apply request (117 lines), but with an address on all three
+    // proxies and a configuration address each needs 10 lines to restore: 130 in all.
+    std::vector<nlohmann::json> services;
+    for (int i = 0; i < 13; ++i) {
+        nlohmann::json service
+            = HelperHarness::serviceRecord(QStringLiteral("S%1").arg(i), QStringLiteral("10.1.0.%1").arg(i + 1));
+        for (const char *kind : { "web", "secureWeb", "socks" })
+            service[kind] = { { "enabled", false }, { "server", "old.proxy" }, { "port", 3128 } };
+        service["autoProxyURL"] = "http://pac.lan/p.pac";
+        services.push_back(service);
+    }
+    helper.setServices(services);
+    EXPECT_EQ(failureOf(manager->enable(7890)), prefix + QStringLiteral("代理命令数量无效。"));
+    EXPECT_EQ(helper.requests(), 0);
+    EXPECT_FALSE(snapshotExists());
+
+    // A bypass list longer than one command line may carry.
+    nlohmann::json wifi = HelperHarness::serviceRecord(QStringLiteral("Wi-Fi"), QStringLiteral("192.168.1.20"));
+    for (int i = 0; i < 130; ++i)
+        wifi["bypassDomains"].push_back("host" + std::to_string(i) + ".corp");
+    helper.setServices({ wifi });
+    EXPECT_EQ(failureOf(manager->enable(7890)), prefix + QStringLiteral("后台服务拒绝了未知的系统命令。"));
+    EXPECT_EQ(helper.requests(), 0);
+    EXPECT_FALSE(snapshotExists());
 }
 
 TEST_F(SystemProxyManagerTest, FailedReadsAreReportedRedactedBeforeAnythingChanges)
