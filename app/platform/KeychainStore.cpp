@@ -111,20 +111,37 @@ bool search(SecretService *service, const Attributes &attributes, ItemList &foun
     return true;
 }
 
+// The stored item to read or overwrite. Without one to use, returns nullptr and sets `outcome`:
+// the service or the search failed, there is no item, or it is locked (touching it would
+// prompt for the keyring password). `service` and `found` keep the item alive for the caller.
+SecretItem *findUnlockedItem(
+    const QString &serviceName, const QString &account, ServicePtr &service, ItemList &found, Outcome &outcome)
+{
+    service = openService(outcome);
+    if (!service)
+        return nullptr;
+    if (!search(service.get(), Attributes(serviceName, account), found, outcome))
+        return nullptr;
+    SecretItem *item = found.first();
+    if (!item) {
+        outcome = { Status::notFound, {}, {} };
+        return nullptr;
+    }
+    if (secret_item_get_locked(item)) {
+        outcome = locked();
+        return nullptr;
+    }
+    return item;
+}
+
 Outcome loadItem(const QString &serviceName, const QString &account)
 {
     Outcome outcome;
-    ServicePtr service = openService(outcome);
-    if (!service)
-        return outcome;
+    ServicePtr service;
     ItemList found;
-    if (!search(service.get(), Attributes(serviceName, account), found, outcome))
-        return outcome;
-    SecretItem *item = found.first();
+    SecretItem *item = findUnlockedItem(serviceName, account, service, found, outcome);
     if (!item)
-        return { Status::notFound, {}, {} };
-    if (secret_item_get_locked(item))
-        return locked();
+        return outcome;
     GError *error = nullptr;
     if (!secret_item_load_secret_sync(item, nullptr, &error))
         return failed(error);
@@ -145,17 +162,11 @@ Outcome loadItem(const QString &serviceName, const QString &account)
 Outcome updateItem(const QString &serviceName, const QString &account, const QByteArray &data)
 {
     Outcome outcome;
-    ServicePtr service = openService(outcome);
-    if (!service)
-        return outcome;
+    ServicePtr service;
     ItemList found;
-    if (!search(service.get(), Attributes(serviceName, account), found, outcome))
-        return outcome;
-    SecretItem *item = found.first();
+    SecretItem *item = findUnlockedItem(serviceName, account, service, found, outcome);
     if (!item)
-        return { Status::notFound, {}, {} };
-    if (secret_item_get_locked(item))
-        return locked();
+        return outcome;
     SecretValue *value = secret_value_new(data.constData(), data.size(), "text/plain");
     GError *error = nullptr;
     const bool stored = secret_item_set_secret_sync(item, value, nullptr, &error);
