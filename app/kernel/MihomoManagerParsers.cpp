@@ -66,6 +66,21 @@ const json::Json *findCaseInsensitive(const json::Json &object, const char *key)
     return nullptr;
 }
 
+// A controller body that is a JSON object; anything else (not JSON at all, or an array or a
+// scalar) has nothing to read from.
+std::optional<json::Json> parseObject(const QByteArray &data)
+{
+    json::Json document;
+    try {
+        document = json::Json::parse(data.constBegin(), data.constEnd());
+    } catch (const std::exception &) {
+        return std::nullopt;
+    }
+    if (!document.is_object())
+        return std::nullopt;
+    return document;
+}
+
 } // namespace
 
 std::optional<qint64> MihomoManager::integer(const json::Json *value)
@@ -96,17 +111,12 @@ std::optional<qint64> MihomoManager::integer(const json::Json *value)
 
 std::optional<TrafficRateSample> MihomoManager::parseTrafficSample(const QByteArray &data)
 {
-    json::Json document;
-    try {
-        document = json::Json::parse(data.constBegin(), data.constEnd());
-    } catch (const std::exception &) {
+    const std::optional<json::Json> document = parseObject(data);
+    if (!document)
         return std::nullopt;
-    }
-    if (!document.is_object())
-        return std::nullopt;
-    const auto up = document.find("up");
-    const auto down = document.find("down");
-    if (up == document.end() || down == document.end())
+    const auto up = document->find("up");
+    const auto down = document->find("down");
+    if (up == document->end() || down == document->end())
         return std::nullopt;
     const std::optional<qint64> upRate = integer(&*up);
     const std::optional<qint64> downRate = integer(&*down);
@@ -117,16 +127,11 @@ std::optional<TrafficRateSample> MihomoManager::parseTrafficSample(const QByteAr
 
 std::optional<qint64> MihomoManager::parseProviderTrafficUsage(const QByteArray &data, const QString &providerID)
 {
-    json::Json document;
-    try {
-        document = json::Json::parse(data.constBegin(), data.constEnd());
-    } catch (const std::exception &) {
+    const std::optional<json::Json> document = parseObject(data);
+    if (!document)
         return std::nullopt;
-    }
-    if (!document.is_object())
-        return std::nullopt;
-    const auto providers = document.find("providers");
-    if (providers == document.end() || !providers->is_object())
+    const auto providers = document->find("providers");
+    if (providers == document->end() || !providers->is_object())
         return std::nullopt;
     const auto provider = providers->find(json::str(providerID));
     if (provider == providers->end() || !provider->is_object())

@@ -111,24 +111,42 @@ bool search(SecretService *service, const Attributes &attributes, ItemList &foun
     return true;
 }
 
+// The stored item to read or overwrite, looked up on construction. Without one to use, `item`
+// is nullptr and `outcome` says why: the service or the search failed, there is no item, or it
+// is locked (touching it would prompt for the keyring password). The service connection and
+// the search result are held here for as long as the item is in use.
+struct UnlockedItem {
+    ServicePtr service;
+    ItemList found;
+    SecretItem *item = nullptr;
+    Outcome outcome;
+
+    UnlockedItem(const QString &serviceName, const QString &account)
+    {
+        service = openService(outcome);
+        if (!service || !search(service.get(), Attributes(serviceName, account), found, outcome))
+            return;
+        SecretItem *first = found.first();
+        if (!first)
+            outcome = { Status::notFound, {}, {} };
+        else if (secret_item_get_locked(first))
+            outcome = locked();
+        else
+            item = first;
+    }
+    UnlockedItem(const UnlockedItem &) = delete;
+    UnlockedItem &operator=(const UnlockedItem &) = delete;
+};
+
 Outcome loadItem(const QString &serviceName, const QString &account)
 {
-    Outcome outcome;
-    ServicePtr service = openService(outcome);
-    if (!service)
-        return outcome;
-    ItemList found;
-    if (!search(service.get(), Attributes(serviceName, account), found, outcome))
-        return outcome;
-    SecretItem *item = found.first();
-    if (!item)
-        return { Status::notFound, {}, {} };
-    if (secret_item_get_locked(item))
-        return locked();
+    const UnlockedItem lookup(serviceName, account);
+    if (!lookup.item)
+        return lookup.outcome;
     GError *error = nullptr;
-    if (!secret_item_load_secret_sync(item, nullptr, &error))
+    if (!secret_item_load_secret_sync(lookup.item, nullptr, &error))
         return failed(error);
-    SecretValue *value = secret_item_get_secret(item);
+    SecretValue *value = secret_item_get_secret(lookup.item);
     if (!value)
         return { Status::notFound, {}, {} };
     gsize length = 0;
@@ -144,21 +162,12 @@ Outcome loadItem(const QString &serviceName, const QString &account)
 
 Outcome updateItem(const QString &serviceName, const QString &account, const QByteArray &data)
 {
-    Outcome outcome;
-    ServicePtr service = openService(outcome);
-    if (!service)
-        return outcome;
-    ItemList found;
-    if (!search(service.get(), Attributes(serviceName, account), found, outcome))
-        return outcome;
-    SecretItem *item = found.first();
-    if (!item)
-        return { Status::notFound, {}, {} };
-    if (secret_item_get_locked(item))
-        return locked();
+    const UnlockedItem lookup(serviceName, account);
+    if (!lookup.item)
+        return lookup.outcome;
     SecretValue *value = secret_value_new(data.constData(), data.size(), "text/plain");
     GError *error = nullptr;
-    const bool stored = secret_item_set_secret_sync(item, value, nullptr, &error);
+    const bool stored = secret_item_set_secret_sync(lookup.item, value, nullptr, &error);
     secret_value_unref(value);
     return stored ? Outcome {} : failed(error);
 }

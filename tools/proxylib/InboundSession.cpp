@@ -1,5 +1,6 @@
 #include "InboundSession.h"
 
+#include "Socks5.h"
 #include "UpstreamConnector.h"
 
 #include <QHostAddress>
@@ -116,26 +117,16 @@ bool InboundSession::readSocksRequest()
     const QByteArray head = m_client->peek(5);
     if (head.size() < 5)
         return false;
-    qint64 length = 0;
-    switch (head[3]) {
-    case 0x01:
-        length = 4 + 4 + 2;
-        break;
-    case 0x04:
-        length = 4 + 16 + 2;
-        break;
-    case 0x03:
-        length = 4 + 1 + uchar(head[4]) + 2;
-        break;
-    default:
+    const std::optional<qint64> length = socks5MessageLength(head);
+    if (!length) {
         m_client->write(socksReply(socksAddressNotSupported));
         m_client->disconnectFromHost();
         m_stage = Stage::connecting;
         return false;
     }
-    if (m_client->bytesAvailable() < length)
+    if (m_client->bytesAvailable() < *length)
         return false;
-    const QByteArray request = m_client->read(length);
+    const QByteArray request = m_client->read(*length);
     if (request[0] != 0x05 || request[1] != 0x01) {
         m_client->write(socksReply(socksCommandNotSupported));
         m_client->disconnectFromHost();
@@ -153,7 +144,7 @@ bool InboundSession::readSocksRequest()
     } else {
         target.host = QString::fromUtf8(request.mid(5, uchar(request[4])));
     }
-    target.port = qFromBigEndian<quint16>(bytes + length - 2);
+    target.port = qFromBigEndian<quint16>(bytes + *length - 2);
     if (target.host.isEmpty() || target.port == 0) {
         m_client->write(socksReply(socksGeneralFailure));
         m_client->disconnectFromHost();

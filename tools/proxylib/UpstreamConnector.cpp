@@ -1,5 +1,7 @@
 #include "UpstreamConnector.h"
 
+#include "Socks5.h"
+
 #include <QHostAddress>
 #include <QNetworkProxy>
 
@@ -172,24 +174,14 @@ void UpstreamConnector::onReadyRead()
                 fail(QStringLiteral("node refused the connection (SOCKS5 reply %1)").arg(int(uchar(head[1]))));
                 return;
             }
-            qint64 length = 0;
-            switch (head[3]) {
-            case 0x01:
-                length = 4 + 4 + 2;
-                break;
-            case 0x04:
-                length = 4 + 16 + 2;
-                break;
-            case 0x03:
-                length = 4 + 1 + uchar(head[4]) + 2;
-                break;
-            default:
+            const std::optional<qint64> length = socks5MessageLength(head);
+            if (!length) {
                 fail(QStringLiteral("node sent a malformed SOCKS5 reply"));
                 return;
             }
-            if (m_socket->bytesAvailable() < length)
+            if (m_socket->bytesAvailable() < *length)
                 return;
-            m_socket->read(length);
+            m_socket->read(*length);
             succeed();
             return;
         }
