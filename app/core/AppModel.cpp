@@ -25,7 +25,11 @@ void AppModel::setSelectedPage(AppPage page)
 }
 void AppModel::setAlertMessage(const std::optional<QString> &message)
 {
-    publish(m_alertMessage, message, &AppModel::alertMessageChanged);
+    // Whoever sets the alert, no secret reaches the screen.
+    std::optional<QString> masked;
+    if (message)
+        masked = Logger::redact(*message);
+    publish(m_alertMessage, masked, &AppModel::alertMessageChanged);
 }
 void AppModel::setAuthenticationErrorMessage(const std::optional<QString> &message)
 {

@@ -10,7 +10,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace veyra {
 
@@ -40,6 +42,58 @@ QByteArray readChecksumFile(const QString &path)
     if (file.error() != QFile::NoError)
         throw SystemError(QStringLiteral("%1: %2").arg(path, file.errorString()));
     return bytes;
+}
+
+// Copies straight into the staging name: whatever a crash midway leaves is that file, which
+// the next installation removes first (a library copy would leave a temporary of its own).
+void copyInto(const QString &source, const QString &target)
+{
+    const int in = ::open(QFile::encodeName(source).constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        throw fileError(source, errno);
+    const int out = ::open(QFile::encodeName(target).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0700);
+    if (out < 0) {
+        const int code = errno;
+        ::close(in);
+        throw fileError(target, code);
+    }
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    int failure = 0;
+    QString failedPath;
+    for (;;) {
+        const ssize_t got = ::read(in, buffer.data(), static_cast<size_t>(buffer.size()));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            failure = errno;
+            failedPath = source;
+            break;
+        }
+        if (got == 0)
+            break;
+        for (ssize_t done = 0; done < got && !failure;) {
+            const ssize_t wrote = ::write(out, buffer.constData() + done, static_cast<size_t>(got - done));
+            if (wrote < 0 && errno == EINTR)
+                continue;
+            if (wrote < 0) {
+                failure = errno;
+                failedPath = target;
+            } else {
+                done += wrote;
+            }
+        }
+        if (failure)
+            break;
+    }
+    ::close(in);
+    if (::close(out) != 0 && !failure) {
+        failure = errno;
+        failedPath = target;
+    }
+    if (failure) {
+        QFile::remove(target);
+        throw fileError(failedPath, failure);
+    }
 }
 
 } // namespace
@@ -100,11 +154,7 @@ void CoreInstaller::ensure(const QStringList &resourceDirectories)
 
     const QString staging = installed + QStringLiteral(".installing");
     QFile::remove(staging);
-    {
-        QFile source(*shipped);
-        if (!source.copy(staging))
-            throw SystemError(QStringLiteral("%1: %2").arg(staging, source.errorString()));
-    }
+    copyInto(*shipped, staging);
     makeExecutable(staging);
     if (sha256File(staging) != *expected) {
         QFile::remove(staging);

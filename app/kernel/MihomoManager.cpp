@@ -1,15 +1,14 @@
 #include "MihomoManager.h"
 
 #include "AppPaths.h"
+#include "ChildProcess.h"
 #include "ConfigCompiler.h"
 #include "CoreInstaller.h"
 #include "Errors.h"
 #include "Logger.h"
-#include "ProcessStart.h"
 #include "TrafficStream.h"
 
 #include <QCoreApplication>
-#include <QCoroProcess>
 #include <QCoroTimer>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -33,6 +32,11 @@ constexpr auto validationTimeout = 60s;
 // Output kept from the test run for the error text; the rest is dropped as it arrives.
 constexpr qsizetype maximumValidationOutput = 64 * 1024;
 
+AppError startCancelled()
+{
+    return AppError(QStringLiteral("Mihomo 启动已被停止。"));
+}
+
 bool portIsFree(qint64 port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -47,12 +51,6 @@ bool portIsFree(qint64 port)
     const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
     ::close(fd);
     return bound;
-}
-
-void appendCapped(QByteArray &collected, const QByteArray &more)
-{
-    if (collected.size() < maximumValidationOutput)
-        collected += more.left(maximumValidationOutput - collected.size());
 }
 
 // Whether a TCP connection to the controller port on 127.0.0.1 comes up within a second.
@@ -133,7 +131,15 @@ QCoro::Task<> MihomoManager::ensureCore()
 QCoro::Task<> MihomoManager::start(ProviderSource source, AppSettings settings)
 {
     co_await stop(false);
+    // A stop() that arrives while this start is suspended wins: every resumption checks that
+    // no stop has happened since, and nothing is launched or kept after one.
+    const quint64 run = m_runGeneration;
+    const auto stillWanted = [this, run] {
+        if (run != m_runGeneration)
+            throw startCancelled();
+    };
     co_await ensureCore();
+    stillWanted();
 
     const std::pair<const char *, qint64> ports[] = {
         { "混合代理端口 ", settings.mixedPort },
@@ -151,6 +157,7 @@ QCoro::Task<> MihomoManager::start(ProviderSource source, AppSettings settings)
     AppPaths::writeFileAtomically(AppPaths::config(), text.toUtf8());
 
     co_await validateConfiguration();
+    stillWanted();
 
     const QString logPath = mihomoLogPath();
     AppPaths::writeFileAtomically(logPath, QByteArray());
@@ -167,22 +174,26 @@ QCoro::Task<> MihomoManager::start(ProviderSource source, AppSettings settings)
     });
     process->start();
     m_process = std::move(process);
-    if (!co_await processStarted(*m_process)) {
-        const QString reason = m_process->errorString();
-        co_await discardProcess();
-        throw SystemError(reason);
-    }
-
-    // Whatever goes wrong from here on, the child is ended before the error leaves.
+    // Whatever goes wrong from here on, the child is ended before the error leaves. The
+    // process is only ever reached through m_process: a stop() meanwhile may have ended it.
     std::exception_ptr failure;
     try {
+        const bool started = co_await processStarted(m_process.get());
+        stillWanted();
+        if (!started)
+            throw SystemError(m_process->errorString());
         co_await waitForController(settings.controllerPort);
+        stillWanted();
         if (!isRunning())
             throw AppError(QStringLiteral("Mihomo 启动后立即退出，请查看诊断日志。"));
     } catch (...) {
         failure = std::current_exception();
     }
     if (failure) {
+        // After a stop the process is already dealt with, and what failed here (the controller
+        // wait, say) only followed from it: the stop is what the caller hears about.
+        if (run != m_runGeneration)
+            throw startCancelled();
         co_await discardProcess();
         std::rethrow_exception(failure);
     }
@@ -193,6 +204,7 @@ QCoro::Task<> MihomoManager::start(ProviderSource source, AppSettings settings)
         } catch (...) {
             // A node that no longer exists leaves the automatic choice in place.
         }
+        stillWanted();
     }
 }
 
@@ -213,40 +225,25 @@ QCoro::Task<> MihomoManager::discardProcess()
             for (int i = 0; i < 40 && isRunning(); ++i)
                 co_await QCoro::sleepFor(50ms);
         }
+        // A child that survives SIGKILL stays recorded (the stuck state a later stop() retries):
+        // destroying its QProcess would block the main thread waiting for it.
+        if (isRunning())
+            co_return;
     }
     m_process.reset();
 }
 
 QCoro::Task<> MihomoManager::validateConfiguration()
 {
-    QProcess check;
-    check.setProgram(AppPaths::core());
-    check.setArguments({ QStringLiteral("-t"), QStringLiteral("-d"), AppPaths::coreDirectory(), QStringLiteral("-f"),
-        AppPaths::config() });
-    check.setStandardInputFile(QProcess::nullDevice());
-    // Both pipes are drained as data arrives, so a chatty check can never block on a full
-    // pipe while we wait for it to exit.
-    QByteArray standardOutput;
-    QByteArray standardError;
-    connect(&check, &QProcess::readyReadStandardOutput, &check,
-        [&] { appendCapped(standardOutput, check.readAllStandardOutput()); });
-    connect(&check, &QProcess::readyReadStandardError, &check,
-        [&] { appendCapped(standardError, check.readAllStandardError()); });
-    check.start();
-    if (!co_await processStarted(check))
-        throw SystemError(check.errorString());
-    // A check that is already over counts as finished; waiting on it would report failure.
-    const bool finished
-        = check.state() == QProcess::NotRunning || co_await qCoro(check).waitForFinished(validationTimeout);
-    if (!finished) {
-        check.kill();
-        co_await qCoro(check).waitForFinished(2s);
-    }
-    appendCapped(standardOutput, check.readAllStandardOutput());
-    appendCapped(standardError, check.readAllStandardError());
-    if (finished && check.exitStatus() == QProcess::NormalExit && check.exitCode() == 0)
+    QStringList arguments { QStringLiteral("-t"), QStringLiteral("-d"), AppPaths::coreDirectory(), QStringLiteral("-f"),
+        AppPaths::config() };
+    ChildProcessOptions options;
+    options.timeout = validationTimeout;
+    options.outputCap = maximumValidationOutput;
+    const ChildProcessResult check = co_await runChildProcess(AppPaths::core(), arguments, options);
+    if (check.succeeded())
         co_return;
-    const QString output = QString::fromUtf8(standardOutput + standardError);
+    const QString output = QString::fromUtf8(check.standardOutput + check.standardError);
     throw AppError(QStringLiteral("线路配置未通过 Mihomo 检查：") + Logger::redact(output));
 }
 
@@ -275,6 +272,7 @@ void MihomoManager::cancelTrafficStream()
 
 QCoro::Task<> MihomoManager::stop(bool deleteRuntimeConfiguration)
 {
+    ++m_runGeneration;
     cancelTrafficStream();
     if (isRunning()) {
         m_process->terminate();

@@ -82,6 +82,8 @@ private:
     QPointer<TrafficStream> m_trafficStream;
     QNetworkAccessManager m_session;
     QString m_controllerSecret;
+    // Counts stop() calls, so a start() suspended across one knows it has been overtaken.
+    quint64 m_runGeneration = 0;
     SerialExecutor m_executor;
 };
 

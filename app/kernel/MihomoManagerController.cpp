@@ -1,12 +1,11 @@
 #include "MihomoManager.h"
 
+#include "ChildProcess.h"
 #include "ConfigCompiler.h"
 #include "Errors.h"
-#include "ProcessStart.h"
 #include "TrafficStream.h"
 
 #include <QCoroNetworkReply>
-#include <QCoroProcess>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
@@ -181,8 +180,11 @@ QCoro::Task<TrafficRateSample> MihomoManager::nextTrafficSample(AppSettings sett
         throw SystemError(QStringLiteral("The traffic stream was closed."));
     if (!stream->hasMessage()) {
         const QString reason = *stream->failure();
+        const bool oversized = stream->refusedOversizedMessage();
         if (stream == m_trafficStream)
             cancelTrafficStream();
+        if (oversized)
+            throw AppError(QStringLiteral("本地流量统计数据无效。"));
         throw SystemError(reason);
     }
     const QByteArray message = stream->takeMessage();
@@ -199,24 +201,21 @@ QCoro::Task<TrafficRateSample> MihomoManager::nextTrafficSample(AppSettings sett
 
 QCoro::Task<bool> MihomoManager::verifyProxy(qint64 port)
 {
-    QProcess curl;
-    curl.setProgram(m_curlPath);
-    curl.setArguments({ QStringLiteral("--silent"), QStringLiteral("--show-error"), QStringLiteral("--proxy"),
+    QStringList arguments { QStringLiteral("--silent"), QStringLiteral("--show-error"), QStringLiteral("--proxy"),
         QStringLiteral("http://127.0.0.1:%1").arg(port), QStringLiteral("--connect-timeout"), QStringLiteral("8"),
         QStringLiteral("--max-time"), QStringLiteral("15"), QStringLiteral("--output"), QStringLiteral("/dev/null"),
-        QStringLiteral("--write-out"), QStringLiteral("%{http_code}"), m_connectivityCheckURL });
-    curl.setStandardInputFile(QProcess::nullDevice());
-    curl.start();
-    if (!co_await processStarted(curl))
-        co_return false;
-    if (curl.state() != QProcess::NotRunning && !co_await qCoro(curl).waitForFinished(curlGrace)) {
-        curl.kill();
-        co_await qCoro(curl).waitForFinished(2s);
-        co_return false;
+        QStringLiteral("--write-out"), QStringLiteral("%{http_code}"), m_connectivityCheckURL };
+    ChildProcessOptions options;
+    options.timeout = curlGrace;
+    options.outputCap = 64;
+    ChildProcessResult curl;
+    try {
+        curl = co_await runChildProcess(m_curlPath, arguments, options);
+    } catch (const std::exception &) {
+        co_return false; // no curl to run is a line we cannot prove
     }
-    const QString output = QString::fromUtf8(curl.readAllStandardOutput());
-    co_return curl.exitStatus() == QProcess::NormalExit &&curl.exitCode() == 0
-        && (output == QLatin1String("200") || output == QLatin1String("204"));
+    const QByteArray output = curl.standardOutput;
+    co_return curl.succeeded() && (output == "200" || output == "204");
 }
 
 } // namespace veyra

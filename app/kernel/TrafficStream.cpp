@@ -21,9 +21,14 @@ TrafficStream::TrafficStream(const QUrl &url, const QByteArray &bearerSecret, in
     connect(&m_socket, &QWebSocket::textMessageReceived, this,
         [enqueue](const QString &message) { enqueue(message.toUtf8()); });
     connect(&m_socket, &QWebSocket::binaryMessageReceived, this, enqueue);
-    connect(&m_socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
-        [this] { fail(m_socket.errorString()); });
+    connect(&m_socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this, [this] {
+        m_oversized = m_oversized || m_socket.closeCode() == QWebSocketProtocol::CloseCodeTooMuchData;
+        fail(m_socket.errorString());
+    });
     connect(&m_socket, &QWebSocket::disconnected, this, [this] {
+        // A frame above the socket's own limit ends the stream with "too much data"; that is
+        // bad data from the kernel, not a transport failure.
+        m_oversized = m_oversized || m_socket.closeCode() == QWebSocketProtocol::CloseCodeTooMuchData;
         const QString reason = m_socket.closeReason();
         fail(reason.isEmpty() ? QStringLiteral("The connection was closed.") : reason);
     });

@@ -29,6 +29,8 @@ public:
     QByteArray takeMessage();
     // Set once the stream can deliver nothing more; the text is the transport's own.
     const std::optional<QString> &failure() const { return m_failure; }
+    // Whether the stream ended because a message was larger than the socket accepts.
+    bool refusedOversizedMessage() const { return m_oversized; }
 
     // Closes with code 1001 (going away) and no reason.
     void cancel();
@@ -55,6 +57,7 @@ private:
     QWebSocket m_socket;
     std::deque<QByteArray> m_messages;
     std::optional<QString> m_failure;
+    bool m_oversized = false;
 };
 
 } // namespace veyra

@@ -116,14 +116,21 @@ void AppPaths::prepare()
         makePrivateDirectory(directory);
 }
 
-void AppPaths::writeFileAtomically(const QString &path, const QByteArray &bytes)
+std::pair<int, QByteArray> AppPaths::createTemporaryFile(const QString &path)
 {
-    // The temporary file is created 0600 by mkstemp, so the content is never readable by
-    // others, not even between the write and a later chmod.
+    // Created 0600 by mkostemp, so the content is never readable by others, not even between
+    // the write and a later chmod; and close-on-exec, so a child started by another thread at
+    // this moment never inherits a descriptor of a file that may hold secrets.
     QByteArray pattern = QFile::encodeName(path) + ".tmp-XXXXXX";
-    int fd = ::mkstemp(pattern.data());
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0)
         throw posixError(QStringLiteral("无法创建临时文件"), path);
+    return { fd, pattern };
+}
+
+void AppPaths::writeFileAtomically(const QString &path, const QByteArray &bytes)
+{
+    auto [fd, pattern] = createTemporaryFile(path);
     const QString temporary = QFile::decodeName(pattern);
     try {
         if (::fchmod(fd, 0600) != 0)

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <optional>
+#include <utility>
 
 namespace veyra {
 
@@ -56,6 +57,8 @@ public:
     // Writes bytes to `path` through a 0600 temporary file in the same directory and a rename.
     // Shared by `write`, the log and every other owner-only file.
     static void writeFileAtomically(const QString &path, const QByteArray &bytes);
+    // An owner-only, close-on-exec temporary file beside `path`: its descriptor and name.
+    static std::pair<int, QByteArray> createTemporaryFile(const QString &path);
 
     static const char *const oversizeMessage;
 };

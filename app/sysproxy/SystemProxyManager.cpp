@@ -1,14 +1,12 @@
 #include "SystemProxyManager.h"
 
 #include "AppPaths.h"
+#include "ChildProcess.h"
 #include "Errors.h"
 #include "Logger.h"
 #include "NetworkSetupOutput.h"
 
 #include "veyra/ipc/ProxyHelperConstants.h"
-
-#include <QCoroProcess>
-#include <QProcess>
 
 namespace veyra {
 
@@ -86,20 +84,18 @@ std::optional<ProxySnapshot> SystemProxyManager::readSnapshot()
 
 QCoro::Task<QString> SystemProxyManager::run(QString program, QStringList arguments)
 {
-    QProcess process;
-    process.setProgram(program);
-    process.setArguments(arguments);
-    process.setStandardInputFile(QProcess::nullDevice());
-    auto coro = qCoro(process);
-    if (!co_await coro.start())
-        throw SystemError(process.errorString());
-    if (process.state() != QProcess::NotRunning)
-        co_await coro.waitForFinished(-1);
-    const QString output = QString::fromUtf8(process.readAllStandardOutput());
-    const QString errors = QString::fromUtf8(process.readAllStandardError());
-    if (process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+    ChildProcessOptions options;
+    options.timeout = toolTimeout;
+    const ChildProcessResult result = co_await runChildProcess(program, arguments, options);
+    // A tool that hangs tells nothing about the settings: like a launch failure it is the
+    // platform's problem, never a statement that a service is gone.
+    if (result.timedOut)
+        throw SystemError(QStringLiteral("%1: Process operation timed out").arg(program));
+    const QString output = QString::fromUtf8(result.standardOutput);
+    if (result.succeeded())
         co_return output;
-    const QString detail = errors.trimmed().isEmpty() ? output.trimmed() : errors.trimmed();
+    const QString errors = QString::fromUtf8(result.standardError).trimmed();
+    const QString detail = errors.isEmpty() ? output.trimmed() : errors;
     throw AppError(QStringLiteral("系统网络设置失败：") + Logger::redact(detail));
 }
 
@@ -248,9 +244,15 @@ QCoro::Task<void> SystemProxyManager::enable(qint64 port)
     // many services, a bypass list too long for one command line) could never be restored.
     try {
         PrivilegedProxyClient::encodeRequest(commands);
-        PrivilegedProxyClient::encodeRequest(restoreCommands(snapshot.services));
     } catch (const std::exception &error) {
         throw helperUnavailable(error);
+    }
+    // An undo that cannot be sent is no fault of the helper's installation: the user sees
+    // which rule it broke, not advice to reinstall.
+    try {
+        PrivilegedProxyClient::encodeRequest(restoreCommands(snapshot.services));
+    } catch (const std::exception &error) {
+        throw AppError(describe(error));
     }
     AppPaths::write(snapshot.toJson(), AppPaths::proxyBackup());
 
@@ -283,7 +285,10 @@ QCoro::Task<std::vector<NetworkServiceProxySnapshot>> SystemProxyManager::manage
         NetworkServiceProxySnapshot current;
         try {
             current = co_await capture(saved.service);
-        } catch (const std::exception &) {
+        } catch (const AppError &) {
+            // The tool answered but could not describe the service (it is gone, say): not ours.
+            // A tool that could not be run at all propagates, and the snapshot is kept for a
+            // later attempt instead of being dropped as if nothing were ours.
             continue;
         }
         if (pointsAtUs(current.web, snapshot.appliedPort) || pointsAtUs(current.secureWeb, snapshot.appliedPort)

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -48,6 +49,9 @@ public:
 
     static QString defaultNetworkSetupPath();
     static std::optional<ProxySnapshot> readSnapshot();
+
+    // A read of the settings that takes longer than this is given up (the tool is killed).
+    static constexpr std::chrono::milliseconds toolTimeout { 30'000 };
 
     static constexpr const char *helperUnavailablePrefix
         = "后台网络服务不可用。请重新运行 v0.8.12 安装包完成一次管理员授权；安装后连接、断开和关机都不会再要求密码。";

@@ -250,4 +250,10 @@ TEST_F(AppModelPresent, MasksLogsAndAlerts)
     EXPECT_TRUE(content.contains("Bearer ***"));
     EXPECT_FALSE(content.contains("abc123"));
     EXPECT_FALSE(content.contains("xyz"));
+
+    // Set from anywhere else, the alert is masked just the same; clearing it stays possible.
+    model.setAlertMessage(QStringLiteral("失败：password=hunter2"));
+    EXPECT_EQ(model.alertMessage(), std::optional<QString>(QStringLiteral("失败：password=***")));
+    model.setAlertMessage(std::nullopt);
+    EXPECT_FALSE(model.alertMessage());
 }

@@ -181,13 +181,17 @@ TEST_F(ControllerClientIntegration, TrafficStreamStaysOpenAndReconnectsAfterABad
     EXPECT_EQ(endpoint.closeCodes[1], 1001);
 }
 
-TEST_F(ControllerClientIntegration, AMessageOfExactlyTheLimitIsStillRead)
+TEST_F(ControllerClientIntegration, MessagesUpToTheLimitAreReadAndAnythingLargerIsInvalid)
 {
     QByteArray padded = R"({"up":9,"down":10})";
     padded += QByteArray(4096 - padded.size(), ' ');
-    TrafficEndpoint endpoint({ { padded } });
+    // 70 KiB is beyond what the socket itself accepts: that refusal is bad data as well, not a
+    // transport failure.
+    TrafficEndpoint endpoint({ { padded, QByteArray(70 * 1024, ' ') }, { R"({"up":1,"down":1})" } });
     settings.controllerPort = endpoint.port();
     EXPECT_EQ(await(manager.nextTrafficSample(settings)), (TrafficRateSample { 9, 10 }));
+    EXPECT_EQ(failureOf(manager.nextTrafficSample(settings)), QStringLiteral("本地流量统计数据无效。"));
+    EXPECT_EQ(await(manager.nextTrafficSample(settings)), (TrafficRateSample { 1, 1 }));
 }
 
 } // namespace

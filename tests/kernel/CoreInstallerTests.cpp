@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstring>
@@ -110,6 +112,31 @@ TEST_F(CoreInstallation, RemovesALeftoverStagingFile)
     ::chmod(QFile::encodeName(staging).constData(), 0444);
     install();
     EXPECT_FALSE(QFileInfo::exists(staging));
+    EXPECT_EQ(readBytes(AppPaths::core()), kernelBytes);
+}
+
+TEST_F(CoreInstallation, CopiesUnderTheStagingNameOnly)
+{
+    // Big enough for the copy to be watched while it happens. Any other name would survive a
+    // crash midway, kernel-sized, where no clean-up looks for it.
+    kernelBytes = QByteArray("#!/bin/sh\necho kernel\n") + QByteArray(48 * 1024 * 1024, 'k');
+    writeBytes(resources + QStringLiteral("/mihomo"), kernelBytes);
+    writeChecksum(sha256File(resources + QStringLiteral("/mihomo")).toUtf8() + "  mihomo\n");
+    AppPaths::prepare();
+    QSet<QString> seen;
+    QTimer watch;
+    watch.setInterval(0);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const QStringList names = QDir(AppPaths::coreDirectory()).entryList(QDir::Files | QDir::Hidden);
+        seen.unite(QSet<QString>(names.begin(), names.end()));
+    });
+    watch.start();
+    install();
+    watch.stop();
+    EXPECT_TRUE(seen.contains(QStringLiteral("mihomo.installing"))) << "the copy was never seen";
+    seen.remove(QStringLiteral("mihomo.installing"));
+    seen.remove(QStringLiteral("mihomo"));
+    EXPECT_TRUE(seen.isEmpty()) << QStringList(seen.begin(), seen.end()).join(u' ').toStdString();
     EXPECT_EQ(readBytes(AppPaths::core()), kernelBytes);
 }
 

@@ -7,6 +7,7 @@
 #include "TestSupport.h"
 
 #include <QCoroTimer>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -88,8 +89,9 @@ TEST_F(KernelRunIntegration, ListsSelectsMeasuresAndSwitchesModes)
     EXPECT_EQ(download->headers.value("x-device-id"), "device-42");
     EXPECT_TRUE(QFileInfo::exists(AppPaths::providersDirectory() + QStringLiteral("/veyra_official.yaml")));
 
-    const QList<NodeItem> nodes = await(manager.nodes(settings));
-    ASSERT_EQ(nodes.size(), 2);
+    // The provider loads behind the controller; its nodes follow within moments.
+    QList<NodeItem> nodes;
+    ASSERT_TRUE(eventually([&] { return (nodes = await(manager.nodes(settings))).size() == 2; }));
     EXPECT_EQ(nodes[0].name, QStringLiteral("香港 01"));
     EXPECT_EQ(nodes[0].region, QStringLiteral("香港"));
     EXPECT_EQ(nodes[1].name, QStringLiteral("Tokyo 02"));
@@ -130,6 +132,7 @@ TEST_F(KernelRunIntegration, ListsSelectsMeasuresAndSwitchesModes)
 TEST_F(KernelRunIntegration, ReportsProviderUsageAndLiveTraffic)
 {
     await(manager.start(source, settings));
+    ASSERT_TRUE(eventually([&] { return await(manager.nodes(settings)).size() == 2; }));
     const QByteArray providers
         = await(manager.controller(QStringLiteral("providers/proxies"), "GET", std::nullopt, settings));
     EXPECT_EQ(MihomoManager::parseProviderTrafficUsage(providers, source.providerID), 1200 + 3400);
@@ -151,6 +154,23 @@ TEST_F(KernelRunIntegration, ReportsProviderUsageAndLiveTraffic)
     reply->abort();
     reply->deleteLater();
     EXPECT_GT(received, 0);
+}
+
+TEST_F(KernelRunIntegration, ASlowSubscriptionServerDelaysTheNodesNotTheStart)
+{
+    // The provider document trickles in over about three seconds.
+    const QByteArray document = "proxies:\n  - name: \"Slow 01\"\n    type: socks5\n    server: 127.0.0.1\n    port: "
+        + QByteArray::number(socksNode.port()) + "\n";
+    origin.route("/slow.yaml", { 200, {}, document, 10, 300 });
+    source.url = origin.url("/slow.yaml");
+    QElapsedTimer clock;
+    clock.start();
+    await(manager.start(source, settings));
+    EXPECT_LT(clock.elapsed(), 2500) << "the controller waited for the provider";
+    EXPECT_TRUE(await(manager.nodes(settings)).isEmpty());
+    QList<NodeItem> nodes;
+    ASSERT_TRUE(eventually([&] { return !(nodes = await(manager.nodes(settings))).isEmpty(); }, 8000));
+    EXPECT_EQ(nodes.value(0).name, QStringLiteral("Slow 01"));
 }
 
 TEST_F(KernelRunIntegration, VerifiesTheProxyWithCurl)

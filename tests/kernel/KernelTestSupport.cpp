@@ -4,7 +4,9 @@
 #include "FileDigest.h"
 #include "TestSupport.h"
 
+#include <QCoroTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTcpServer>
 
@@ -103,6 +105,15 @@ QCoro::Task<ProgramResult> runProgram(QString program, QStringList arguments)
         co_await qCoro(process).waitForFinished(std::chrono::seconds(2));
     }
     co_return ProgramResult { process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError() };
+}
+
+bool eventually(const std::function<bool()> &condition, int limitMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition() && clock.elapsed() < limitMs)
+        await(QCoro::sleepFor(std::chrono::milliseconds(10)));
+    return condition();
 }
 
 } // namespace veyra::test

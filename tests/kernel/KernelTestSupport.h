@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 namespace veyra::test {
 
 // A TCP port on 127.0.0.1 that was free a moment ago.
@@ -24,6 +26,9 @@ QString diagnosticLog();
 
 // Whether a process with this id still exists (and is not a zombie).
 bool processAlive(qint64 pid);
+
+// Keeps the event loop turning until `condition` holds or `limitMs` passes; the final verdict.
+bool eventually(const std::function<bool()> &condition, int limitMs = 5000);
 
 QString bundledKernelDirectory();
 QString stubbornKernel();

@@ -5,6 +5,9 @@
 #include <QDir>
 #include <QFile>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace veyra;
 using veyra::test::modeOf;
 using veyra::test::readBytes;
@@ -47,6 +50,17 @@ TEST_F(AppPathsTest, WriteTightensPermissionsOfExistingDirectoriesAndTheFile)
     // Pretty printed with sorted keys, and no temporary file left behind.
     EXPECT_EQ(readBytes(AppPaths::settings()), QByteArray("{\n  \"a\": \"x\",\n  \"b\": 1\n}\n"));
     EXPECT_EQ(QDir(root()).entryList({ "*.tmp-*" }, QDir::Files).size(), 0);
+}
+
+TEST_F(AppPathsTest, TemporaryFilesAreOwnerOnlyAndNeverInheritedByChildren)
+{
+    AppPaths::prepare();
+    auto [fd, name] = AppPaths::createTemporaryFile(AppPaths::settings());
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC) << "a child started now would inherit the descriptor";
+    EXPECT_EQ(modeOf(QFile::decodeName(name)), 0600);
+    ::close(fd);
+    ::unlink(name.constData());
 }
 
 TEST_F(AppPathsTest, ReadHonoursTheCapExactlyAtTheBoundary)

@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 
 using namespace veyra;
@@ -189,7 +190,8 @@ TEST_F(SystemProxyManagerTest, SettingsThatCouldNotBePutBackAreNeverChanged)
         services.push_back(service);
     }
     helper.setServices(services);
-    EXPECT_EQ(failureOf(manager->enable(7890)), prefix + QStringLiteral("代理命令数量无效。"));
+    // The undo is what fails: the user is told which rule it broke, not to reinstall.
+    EXPECT_EQ(failureOf(manager->enable(7890)), QStringLiteral("代理命令数量无效。"));
     EXPECT_EQ(helper.requests(), 0);
     EXPECT_FALSE(snapshotExists());
 
@@ -198,7 +200,7 @@ TEST_F(SystemProxyManagerTest, SettingsThatCouldNotBePutBackAreNeverChanged)
     for (int i = 0; i < 130; ++i)
         wifi["bypassDomains"].push_back("host" + std::to_string(i) + ".corp");
     helper.setServices({ wifi });
-    EXPECT_EQ(failureOf(manager->enable(7890)), prefix + QStringLiteral("后台服务拒绝了未知的系统命令。"));
+    EXPECT_EQ(failureOf(manager->enable(7890)), QStringLiteral("后台服务拒绝了未知的系统命令。"));
     EXPECT_EQ(helper.requests(), 0);
     EXPECT_FALSE(snapshotExists());
 }
@@ -208,6 +210,28 @@ TEST_F(SystemProxyManagerTest, FailedReadsAreReportedRedactedBeforeAnythingChang
     helper.failOn(QStringLiteral("-getsecurewebproxy"), 1, QStringLiteral("  denied password=hunter2 \n"));
     EXPECT_EQ(failureOf(manager->enable(7890)), QStringLiteral("系统网络设置失败：denied password=***"));
     EXPECT_EQ(helper.requests(), 0);
+    EXPECT_FALSE(snapshotExists());
+}
+
+TEST_F(SystemProxyManagerTest, AToolThatCannotRunFailsAtOnceAndRecoveryKeepsTheSnapshot)
+{
+    SystemProxyManager broken(helper.socketPath() + QStringLiteral(".tool-absent"),
+        std::make_unique<PrivilegedProxyClient>(helper.socketPath()));
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_THROW(test::await(broken.enable(7890)), SystemError);
+    EXPECT_LT(clock.elapsed(), 1000) << "a launch failure must not wait out any time-out";
+    EXPECT_FALSE(snapshotExists());
+
+    // With a journal left by a crash, a start-up whose reads cannot run must neither restore
+    // blindly nor throw the journal away.
+    test::await(manager->enable(7890));
+    clock.restart();
+    EXPECT_THROW(test::await(broken.recoverStaleProxy()), SystemError);
+    EXPECT_THROW(test::await(broken.restoreIfNeeded(false)), SystemError);
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_TRUE(snapshotExists());
+    EXPECT_TRUE(test::await(manager->recoverStaleProxy()));
     EXPECT_FALSE(snapshotExists());
 }
 

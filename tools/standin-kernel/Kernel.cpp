@@ -115,25 +115,33 @@ bool Kernel::start()
         m_listeners << server;
     }
 
+    // As in a real kernel, the controller answers at once and providers load behind it: a
+    // slow subscription server delays the nodes, never the kernel's start. Groups pick up a
+    // provider's nodes as soon as it has loaded them.
+    QMetaObject::invokeMethod(this, &Kernel::openController, Qt::QueuedConnection);
     auto remaining = std::make_shared<qsizetype>(m_providers.size());
     if (m_providers.isEmpty()) {
-        QMetaObject::invokeMethod(this, &Kernel::openController, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &Kernel::activateRouting, Qt::QueuedConnection);
         return true;
     }
     for (Provider *provider : m_providers) {
         provider->load([this, remaining] {
             if (--*remaining == 0)
-                openController();
+                activateRouting();
         });
     }
     return true;
 }
 
-void Kernel::openController()
+void Kernel::activateRouting()
 {
     const QString selectionFile
         = m_config.storeSelected ? m_home + QStringLiteral("/selected-proxies.json") : QString();
     m_routing->activate(selectionFile);
+}
+
+void Kernel::openController()
+{
     if (m_config.controllerPort == 0)
         return;
     m_controller = new ControllerServer(

@@ -31,6 +31,7 @@ signals:
 
 private:
     void openController();
+    void activateRouting();
     void handle(const HttpRequest &request, std::function<void(HttpResponse)> respond);
     HttpResponse proxyInfo(const QString &name) const;
     HttpResponse providersInfo(const QString &only) const;
