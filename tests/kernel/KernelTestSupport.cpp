@@ -1,6 +1,7 @@
 #include "KernelTestSupport.h"
 
 #include "AppPaths.h"
+#include "ChildProcess.h"
 #include "FileDigest.h"
 #include "TestSupport.h"
 
@@ -86,25 +87,20 @@ QString stubbornKernel()
     return QStringLiteral(VEYRA_TEST_STUBBORN_KERNEL);
 }
 
-} // namespace veyra::test
-
-#include <QCoroProcess>
-#include <QProcess>
-
-namespace veyra::test {
-
 QCoro::Task<ProgramResult> runProgram(QString program, QStringList arguments)
 {
-    QProcess process;
-    process.setProgram(program);
-    process.setArguments(arguments);
-    process.start();
-    co_await qCoro(process).waitForStarted();
-    if (!co_await qCoro(process).waitForFinished(std::chrono::seconds(30))) {
-        process.kill();
-        co_await qCoro(process).waitForFinished(std::chrono::seconds(2));
+    // The product's own runner: a program that cannot start fails at once instead of after
+    // a start time-out, and one that hangs is killed.
+    ChildProcessOptions options;
+    options.timeout = std::chrono::seconds(30);
+    options.outputCap = 64 * 1024 * 1024; // tests read whole downloads through it
+    ChildProcessResult result;
+    try {
+        result = co_await runChildProcess(program, arguments, options);
+    } catch (const std::exception &error) {
+        co_return ProgramResult { -1, {}, QByteArray(error.what()) };
     }
-    co_return ProgramResult { process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError() };
+    co_return ProgramResult { result.timedOut ? -1 : result.exitCode, result.standardOutput, result.standardError };
 }
 
 bool eventually(const std::function<bool()> &condition, int limitMs)
