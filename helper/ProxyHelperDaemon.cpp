@@ -8,7 +8,8 @@
 
 namespace veyra::helper {
 
-int runProxyHelper(const ProxyHelperLocations &locations, std::ostream &errors)
+int runProxyHelper(
+    const ProxyHelperLocations &locations, std::ostream &errors, std::chrono::milliseconds activatedIdleExit)
 {
     std::optional<DesignatedRequirement> requirement = containingAppDesignatedRequirement(locations.ownPath);
     if (!requirement) {
@@ -20,14 +21,19 @@ int runProxyHelper(const ProxyHelperLocations &locations, std::ostream &errors)
     std::signal(SIGPIPE, SIG_IGN);
     int listener = -1;
     try {
+        ProxyHelperServer::Limits limits;
         const int passed = sd_listen_fds(1);
-        if (passed == 1 && sd_is_socket_unix(SD_LISTEN_FDS_START, SOCK_STREAM, 1, nullptr, 0) > 0)
+        if (passed == 1 && sd_is_socket_unix(SD_LISTEN_FDS_START, SOCK_STREAM, 1, nullptr, 0) > 0) {
             listener = SD_LISTEN_FDS_START;
-        else
+            limits.idleExit = activatedIdleExit;
+        } else {
             listener = bindListeningSocket(locations.socketPath);
+        }
         ProxyHelperServer server(listener, ProxyHelperService(locations.toolPath),
-            std::make_unique<RequirementPeerAuthorizer>(std::move(*requirement)));
+            std::make_unique<RequirementPeerAuthorizer>(std::move(*requirement)), limits);
+        sd_notify(0, "READY=1");
         server.serve();
+        return 0;
     } catch (const std::exception &error) {
         errors << "VeyraProxyHelper: " << error.what() << "\n";
     }

@@ -81,6 +81,7 @@ ProxyHelperServer::ProxyHelperServer(
     , m_service(std::move(service))
     , m_authorizer(std::move(authorizer))
     , m_limits(limits)
+    , m_slots(limits.maximumConnections, limits.maximumConnectionsPerUser)
 {
     if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
         throw std::system_error(errno, std::generic_category(), "pipe");
@@ -89,68 +90,79 @@ ProxyHelperServer::ProxyHelperServer(
 ProxyHelperServer::~ProxyHelperServer()
 {
     stop();
-    std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_active == 0; });
-    lock.unlock();
+    m_slots.waitUntilEmpty();
     ::close(m_wake[0]);
     ::close(m_wake[1]);
 }
 
 void ProxyHelperServer::stop()
 {
-    if (!m_stopping.exchange(true)) {
+    if (!m_slots.stopping()) {
+        m_slots.stop();
         char byte = 0;
         [[maybe_unused]] ssize_t ignored = ::write(m_wake[1], &byte, 1);
     }
-    m_changed.notify_all();
 }
 
-bool ProxyHelperServer::acquireSlot()
+int ProxyHelperServer::pollTimeout()
 {
-    std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_stopping || m_active < m_limits.maximumConnections; });
-    if (m_stopping)
-        return false;
-    ++m_active;
-    return true;
+    if (!m_limits.idleExit)
+        return -1;
+    // While a connection is in flight the idle time cannot run out before it ends; look again
+    // after a whole idle time, which bounds the exit to twice the idle time after the last one.
+    const auto idle = m_slots.idleFor();
+    if (!idle)
+        return static_cast<int>(m_limits.idleExit->count());
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*m_limits.idleExit - *idle).count();
+    return left > 0 ? static_cast<int>(left) : 0;
 }
 
-void ProxyHelperServer::releaseSlot()
+bool ProxyHelperServer::idleTimeReached()
 {
-    // Notify under the lock: once the count reaches zero the owner may destroy the server,
-    // and the condition variable with it, as soon as the lock is released.
-    std::lock_guard lock(m_mutex);
-    --m_active;
-    m_changed.notify_all();
+    const auto idle = m_slots.idleFor();
+    return m_limits.idleExit && idle && *idle >= *m_limits.idleExit;
 }
 
 void ProxyHelperServer::serve()
 {
-    while (acquireSlot()) {
+    while (m_slots.waitForFreeSlot()) {
         struct pollfd waits[2] = { { m_listener, POLLIN, 0 }, { m_wake[0], POLLIN, 0 } };
-        int ready = ::poll(waits, 2, -1);
-        int connection = -1;
-        if (ready > 0 && !m_stopping && (waits[0].revents & POLLIN))
-            connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+        int ready = ::poll(waits, 2, pollTimeout());
+        if (ready == 0 && idleTimeReached())
+            break;
+        if (ready <= 0 || m_slots.stopping() || !(waits[0].revents & POLLIN))
+            continue;
+        int connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
         if (connection < 0) {
             // Out of descriptors or memory: back off instead of spinning on a ready listener.
-            if (ready > 0 && !m_stopping && errno != EINTR && errno != EAGAIN && errno != ECONNABORTED)
+            if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED)
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            releaseSlot();
             continue;
         }
-        try {
-            std::thread([this, connection] {
-                serveConnection(connection);
-                releaseSlot();
-            }).detach();
-        } catch (const std::system_error &) {
-            ::close(connection);
-            releaseSlot();
-        }
+        dispatch(connection);
     }
-    std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_active == 0; });
+    m_slots.waitUntilEmpty();
+}
+
+void ProxyHelperServer::dispatch(int connection)
+{
+    struct ucred credentials { };
+    socklen_t length = sizeof credentials;
+    if (::getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0
+        || !m_slots.admit(credentials.uid)) {
+        ::close(connection);
+        return;
+    }
+    const uid_t uid = credentials.uid;
+    try {
+        std::thread([this, connection, uid] {
+            serveConnection(connection);
+            m_slots.release(uid);
+        }).detach();
+    } catch (const std::system_error &) {
+        ::close(connection);
+        m_slots.release(uid);
+    }
 }
 
 void ProxyHelperServer::serveConnection(int connection)

@@ -1,14 +1,26 @@
 #include "ProxyHelperService.h"
 
-#include "ToolRunner.h"
-
 #include "veyra/ipc/ProxyCommandValidator.h"
 #include "veyra/ipc/ProxyHelperConstants.h"
 #include "veyra/ipc/ProxyHelperErrors.h"
 
+#include <mutex>
+
 namespace veyra::helper {
 
 using ipc::ProxyHelperResponse;
+
+namespace {
+
+// The settings the tool changes exist once per system, whatever the number of services or
+// connections, so the lock that keeps one request's lines together is one per process.
+std::mutex &systemSettingsLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+} // namespace
 
 std::string encodeReply(const ProxyHelperResponse &response)
 {
@@ -19,8 +31,9 @@ std::string encodeReply(const ProxyHelperResponse &response)
     }
 }
 
-ProxyHelperService::ProxyHelperService(std::string toolPath)
+ProxyHelperService::ProxyHelperService(std::string toolPath, std::vector<std::string> toolEnvironment)
     : m_toolPath(std::move(toolPath))
+    , m_toolEnvironment(std::move(toolEnvironment))
 {
 }
 
@@ -45,6 +58,7 @@ ProxyHelperResponse ProxyHelperService::outcome(std::string_view bytes) const
     } catch (const std::exception &error) {
         return { false, error.what() };
     }
+    std::lock_guard serialized(systemSettingsLock());
     try {
         for (const ipc::CommandLine &line : request.commands)
             runNetworkSetup(std::vector<std::string>(line.begin() + 1, line.end()));
@@ -56,7 +70,7 @@ ProxyHelperResponse ProxyHelperService::outcome(std::string_view bytes) const
 
 void ProxyHelperService::runNetworkSetup(const std::vector<std::string> &arguments) const
 {
-    ToolOutcome result = runTool(m_toolPath, arguments);
+    ToolOutcome result = runTool(m_toolPath, arguments, m_toolEnvironment);
     if (result.exitStatus == 0)
         return;
     std::string text = trimmed(repairUtf8(result.standardError));

@@ -1,18 +1,24 @@
 #pragma once
 
+#include "ToolRunner.h"
+
 #include "veyra/ipc/ProxyHelperRecords.h"
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace veyra::helper {
 
 // What the helper does with one request: size check, decode, validate every line, then run
-// the lines in order with the networksetup tool, stopping at the first failure. Holds only
-// the tool's location, so one instance serves all connections at once.
+// the lines in order with the networksetup tool, stopping at the first failure. Decoding and
+// validation run concurrently for all connections; running the lines is one request at a
+// time, so two requests never interleave their changes of the one set of system settings.
 class ProxyHelperService {
 public:
-    explicit ProxyHelperService(std::string toolPath);
+    // The tool runs with `toolEnvironment` only; the product always passes the minimal one.
+    explicit ProxyHelperService(
+        std::string toolPath, std::vector<std::string> toolEnvironment = minimalToolEnvironment());
 
     // The reply bytes for the request bytes; never throws.
     std::string execute(std::string_view request) const;
@@ -33,6 +39,7 @@ private:
     ipc::ProxyHelperResponse outcome(std::string_view request) const;
 
     std::string m_toolPath;
+    std::vector<std::string> m_toolEnvironment;
 };
 
 // The encoded response, or the fixed fallback bytes when it cannot be encoded.

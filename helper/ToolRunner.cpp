@@ -8,8 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char **environ;
-
 namespace veyra::helper {
 
 namespace {
@@ -80,9 +78,24 @@ void drain(Pipe &out, Pipe &err, ToolOutcome &outcome, std::size_t keptBytes)
     }
 }
 
+std::vector<char *> pointersTo(const std::vector<std::string> &strings)
+{
+    std::vector<char *> pointers;
+    for (const std::string &text : strings)
+        pointers.push_back(const_cast<char *>(text.c_str()));
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
 } // namespace
 
-ToolOutcome runTool(const std::string &program, const std::vector<std::string> &arguments, std::size_t keptBytes)
+std::vector<std::string> minimalToolEnvironment()
+{
+    return { "PATH=/usr/sbin:/usr/bin:/sbin:/bin", "LANG=C.UTF-8" };
+}
+
+ToolOutcome runTool(const std::string &program, const std::vector<std::string> &arguments,
+    const std::vector<std::string> &environment, std::size_t keptBytes)
 {
     Pipe out;
     Pipe err;
@@ -91,14 +104,13 @@ ToolOutcome runTool(const std::string &program, const std::vector<std::string> &
     posix_spawn_file_actions_adddup2(&spawn.actions, out.writeEnd(), STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&spawn.actions, err.writeEnd(), STDERR_FILENO);
 
-    std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(program.c_str()));
-    for (const std::string &argument : arguments)
-        argv.push_back(const_cast<char *>(argument.c_str()));
-    argv.push_back(nullptr);
+    std::vector<std::string> commandLine = { program };
+    commandLine.insert(commandLine.end(), arguments.begin(), arguments.end());
+    std::vector<char *> argv = pointersTo(commandLine);
+    std::vector<char *> envp = pointersTo(environment);
 
     pid_t child = 0;
-    int result = ::posix_spawn(&child, program.c_str(), &spawn.actions, nullptr, argv.data(), environ);
+    int result = ::posix_spawn(&child, program.c_str(), &spawn.actions, nullptr, argv.data(), envp.data());
     if (result != 0)
         throw ToolLaunchError(program + ": " + std::strerror(result));
     out.closeWrite();

@@ -18,12 +18,18 @@ struct ToolOutcome {
     std::string standardError;
 };
 
-// Runs `program` with `arguments` (environment inherited, standard input from /dev/null) and
-// collects both output streams while it runs, so a child that writes more than a pipe holds
-// cannot block itself and the helper thread waiting for it. Each stream keeps at most
-// `keptBytes`; the rest is read and dropped.
-ToolOutcome runTool(
-    const std::string &program, const std::vector<std::string> &arguments, std::size_t keptBytes = 65'536);
+// What a tool run as root gets instead of the daemon's own environment, so nothing a service
+// manager, a debugging session or an installer left in it (loader variables, locale paths, a
+// PATH with writable directories) reaches the tool: PATH=/usr/sbin:/usr/bin:/sbin:/bin and
+// LANG=C.UTF-8, nothing else.
+std::vector<std::string> minimalToolEnvironment();
+
+// Runs `program` with `arguments` and exactly `environment` ("NAME=value" entries; standard
+// input from /dev/null) and collects both output streams while it runs, so a child that writes
+// more than a pipe holds cannot block itself and the helper thread waiting for it. Each stream
+// keeps at most `keptBytes`; the rest is read and dropped.
+ToolOutcome runTool(const std::string &program, const std::vector<std::string> &arguments,
+    const std::vector<std::string> &environment = minimalToolEnvironment(), std::size_t keptBytes = 65'536);
 
 // Turns raw bytes into valid UTF-8, replacing every invalid sequence with U+FFFD.
 std::string repairUtf8(const std::string &bytes);

@@ -13,12 +13,7 @@ using nlohmann::ordered_json;
 
 json parseObject(std::string_view bytes)
 {
-    json value;
-    try {
-        value = json::parse(bytes.begin(), bytes.end());
-    } catch (const json::parse_error &error) {
-        throw ProxyHelperDecodingError(std::string("The data isn't valid JSON: ") + error.what());
-    }
+    const json value = json::parse(bytes.begin(), bytes.end());
     if (!value.is_object())
         throw ProxyHelperDecodingError("The data isn't in the correct format: expected a JSON object.");
     return value;
@@ -38,16 +33,21 @@ const json &requireKey(const json &object, const char *key)
         std::string("Expected to decode ") + expected + " for key \"" + key + "\" but found something else.");
 }
 
-} // namespace
-
-std::string ProxyHelperRequest::encode() const
+// Every failure of the JSON library while decoding (bad syntax, invalid UTF-8, a number out of
+// range such as 1e999, a value of an unexpected type) leaves as the protocol's decoding error:
+// both sides catch only that, so nothing of the library's own types may escape.
+template <typename Decode> auto decodingErrorsOnly(Decode decode)
 {
-    ordered_json value = ordered_json::object();
-    value["commands"] = commands;
-    return value.dump();
+    try {
+        return decode();
+    } catch (const ProxyHelperDecodingError &) {
+        throw;
+    } catch (const json::exception &error) {
+        throw ProxyHelperDecodingError(std::string("The data isn't valid JSON: ") + error.what());
+    }
 }
 
-ProxyHelperRequest ProxyHelperRequest::decode(std::string_view bytes)
+ProxyHelperRequest decodeRequest(std::string_view bytes)
 {
     const json value = parseObject(bytes);
     const json &list = requireKey(value, "commands");
@@ -70,6 +70,32 @@ ProxyHelperRequest ProxyHelperRequest::decode(std::string_view bytes)
     return request;
 }
 
+ProxyHelperResponse decodeResponse(std::string_view bytes)
+{
+    const json value = parseObject(bytes);
+    const json &success = requireKey(value, "success");
+    const json &message = requireKey(value, "message");
+    if (!success.is_boolean())
+        wrongType("success", "a boolean");
+    if (!message.is_string())
+        wrongType("message", "a string");
+    return ProxyHelperResponse { success.get<bool>(), message.get<std::string>() };
+}
+
+} // namespace
+
+std::string ProxyHelperRequest::encode() const
+{
+    ordered_json value = ordered_json::object();
+    value["commands"] = commands;
+    return value.dump();
+}
+
+ProxyHelperRequest ProxyHelperRequest::decode(std::string_view bytes)
+{
+    return decodingErrorsOnly([bytes] { return decodeRequest(bytes); });
+}
+
 std::string ProxyHelperResponse::encode() const
 {
     ordered_json value = ordered_json::object();
@@ -80,14 +106,7 @@ std::string ProxyHelperResponse::encode() const
 
 ProxyHelperResponse ProxyHelperResponse::decode(std::string_view bytes)
 {
-    const json value = parseObject(bytes);
-    const json &success = requireKey(value, "success");
-    const json &message = requireKey(value, "message");
-    if (!success.is_boolean())
-        wrongType("success", "a boolean");
-    if (!message.is_string())
-        wrongType("message", "a string");
-    return ProxyHelperResponse { success.get<bool>(), message.get<std::string>() };
+    return decodingErrorsOnly([bytes] { return decodeResponse(bytes); });
 }
 
 } // namespace veyra::ipc

@@ -46,7 +46,6 @@ void writeFile(const fs::path &path, const std::string &bytes)
 StandInState::StandInState(const fs::path &directory)
     : m_path(directory / "state.json")
 {
-    ::setenv("VEYRA_NETWORKSETUP_STATE", m_path.c_str(), 1);
     write({ { "services", { serviceRecord("Wi-Fi", "192.168.1.20"), serviceRecord("Ethernet", "10.0.0.5") } },
         { "failures", nlohmann::json::array() }, { "history", nlohmann::json::array() } });
 }
@@ -100,6 +99,25 @@ nlohmann::json StandInState::service(const std::string &name) const
     return nullptr;
 }
 
+std::vector<std::string> StandInState::toolEnvironment() const
+{
+    std::vector<std::string> environment = minimalToolEnvironment();
+    environment.push_back("VEYRA_NETWORKSETUP_STATE=" + m_path.string());
+    return environment;
+}
+
+void StandInState::writeLauncher(const fs::path &launcher) const
+{
+    writeScript(launcher,
+        "VEYRA_NETWORKSETUP_STATE='" + m_path.string() + "' exec '" VEYRA_NETWORKSETUP_EXECUTABLE "' \"$@\"\n");
+}
+
+void writeScript(const fs::path &path, const std::string &body)
+{
+    writeFile(path, "#!/bin/sh\n" + body);
+    fs::permissions(path, fs::perms(0755));
+}
+
 TestBundle::TestBundle(const fs::path &root)
     : bundle(root / "Test.app")
     , macos(bundle / "Contents" / "MacOS")
@@ -116,10 +134,15 @@ TestBundle::TestBundle(const fs::path &root)
 ToolOutcome runClient(const fs::path &client, const fs::path &socket, const fs::path &requestFile, bool unprivileged)
 {
     if (unprivileged)
-        return runTool("/usr/bin/setpriv",
-            { "--reuid=65534", "--regid=65534", "--clear-groups", client.string(), socket.string(),
-                requestFile.string() });
+        return runClientAs(nobody, client, socket, requestFile);
     return runTool(client.string(), { socket.string(), requestFile.string() });
+}
+
+ToolOutcome runClientAs(uid_t uid, const fs::path &client, const fs::path &socket, const fs::path &requestFile)
+{
+    const std::string id = std::to_string(uid);
+    return runTool("/usr/bin/setpriv",
+        { "--reuid=" + id, "--regid=" + id, "--clear-groups", client.string(), socket.string(), requestFile.string() });
 }
 
 std::string requestJson(const std::vector<std::vector<std::string>> &commands)

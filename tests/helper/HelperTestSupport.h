@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace veyra::helper::test {
@@ -32,8 +33,9 @@ bool runningAsRoot();
 void copyExecutable(const fs::path &from, const fs::path &to);
 void writeFile(const fs::path &path, const std::string &bytes);
 
-// The stand-in tool's state file for one test: set in the environment, so every tool run
-// (also those started by the helper) uses it.
+// The stand-in tool's state file for one test. The helper runs its tool with a fixed minimal
+// environment, so the file's location reaches the stand-in through toolEnvironment() (for the
+// helper's code in process) or a launcher script (for the installed executable).
 class StandInState {
 public:
     // Starts with two active services, "Wi-Fi" and "Ethernet", all proxies off.
@@ -48,6 +50,10 @@ public:
     std::vector<std::vector<std::string>> history() const;
     nlohmann::json service(const std::string &name) const;
     const fs::path &path() const { return m_path; }
+    // The helper's minimal environment plus this state file's location.
+    std::vector<std::string> toolEnvironment() const;
+    // Writes an executable script at `launcher` that runs the stand-in on this state file.
+    void writeLauncher(const fs::path &launcher) const;
 
 private:
     fs::path m_path;
@@ -63,8 +69,15 @@ struct TestBundle {
     fs::path helper;
 };
 
+inline constexpr uid_t nobody = 65534;
+
+// Writes `body` as an executable /bin/sh script.
+void writeScript(const fs::path &path, const std::string &body);
+
 // Runs the test client (or any program) with setpriv as nobody when `unprivileged`.
 ToolOutcome runClient(const fs::path &client, const fs::path &socket, const fs::path &requestFile, bool unprivileged);
+// Runs the test client with setpriv as `uid` (also as group and without supplementary groups).
+ToolOutcome runClientAs(uid_t uid, const fs::path &client, const fs::path &socket, const fs::path &requestFile);
 
 std::string requestJson(const std::vector<std::vector<std::string>> &commands);
 

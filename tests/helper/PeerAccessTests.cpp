@@ -1,18 +1,13 @@
 #include "DesignatedRequirement.h"
+#include "HelperProcesses.h"
 #include "HelperTestSupport.h"
 #include "PeerAuthorizer.h"
 #include "ProxyHelperServer.h"
 
 #include "veyra/ipc/ProxyHelperRecords.h"
 
-#include <csignal>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char **environ;
 
 using namespace veyra::helper;
 using namespace veyra::helper::test;
@@ -45,7 +40,7 @@ protected:
         auto requirement = containingAppDesignatedRequirement(bundle->helper.string());
         ASSERT_TRUE(requirement);
         server = std::make_unique<ProxyHelperServer>(bindListeningSocket(socketPath),
-            ProxyHelperService(VEYRA_NETWORKSETUP_EXECUTABLE),
+            ProxyHelperService(VEYRA_NETWORKSETUP_EXECUTABLE, state.toolEnvironment()),
             std::make_unique<RequirementPeerAuthorizer>(*requirement));
         thread = std::thread([this] { server->serve(); });
     }
@@ -89,29 +84,18 @@ TEST_F(PeerAccessTest, InstalledExecutableServesThroughSocketActivation)
     const fs::path sbin = dir.path() / "sbin";
     fs::create_directories(sbin);
     fs::permissions(sbin, fs::perms(0755));
-    copyExecutable(VEYRA_NETWORKSETUP_EXECUTABLE, sbin / "networksetup");
-    int listener = ::fcntl(bindListeningSocket(socketPath), F_DUPFD_CLOEXEC, 20);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, listener, 3);
-    std::vector<std::string> args = { "/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
-        "mount --bind \"$1\" /usr/sbin && LISTEN_FDS=1 LISTEN_PID=$$ exec \"$0\"", bundle->helper.string(),
-        sbin.string() };
-    std::vector<char *> argv;
-    for (std::string &arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t daemon = 0;
-    ASSERT_EQ(::posix_spawn(&daemon, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    state.writeLauncher(sbin / "networksetup");
+    const int listener = bindListeningSocket(socketPath);
+    DaemonProcess daemon(dir.path(),
+        { "/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
+            "mount --bind \"$1\" /usr/sbin && LISTEN_PID=$$ exec \"$0\"", bundle->helper.string(), sbin.string() },
+        listener);
     ::close(listener);
+    const std::string notStarted = daemon.waitUntilReady();
+    ASSERT_EQ(notStarted, "");
 
     ToolOutcome permitted = client(bundle->mainExecutable, true);
     ToolOutcome asRoot = client(bundle->mainExecutable, false);
-    ::kill(daemon, SIGTERM);
-    ::waitpid(daemon, nullptr, 0);
-
     ASSERT_EQ(permitted.exitStatus, 0) << permitted.standardError;
     EXPECT_TRUE(ProxyHelperResponse::decode(permitted.standardOutput).success);
     EXPECT_EQ(asRoot.exitStatus, 2);

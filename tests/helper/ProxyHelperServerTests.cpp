@@ -1,3 +1,4 @@
+#include "HelperProcesses.h"
 #include "HelperTestSupport.h"
 #include "ProxyHelperServer.h"
 
@@ -6,6 +7,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <fstream>
 #include <optional>
 #include <poll.h>
 #include <sys/socket.h>
@@ -41,6 +43,9 @@ struct Client {
         struct sockaddr_un address { };
         address.sun_family = AF_UNIX;
         std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        // connect() waits while the listen backlog is full; not longer than a reply would.
+        struct timeval limit = { 5, 0 };
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
         EXPECT_EQ(::connect(fd, reinterpret_cast<struct sockaddr *>(&address), sizeof address), 0);
     }
     ~Client() { ::close(fd); }
@@ -64,10 +69,11 @@ struct Client {
 
 class ProxyHelperServerTest : public ::testing::Test {
 protected:
-    void start(bool allow, ProxyHelperServer::Limits limits = {})
+    void start(
+        bool allow, ProxyHelperServer::Limits limits = {}, const std::string &toolPath = VEYRA_NETWORKSETUP_EXECUTABLE)
     {
         server = std::make_unique<ProxyHelperServer>(bindListeningSocket(socketPath),
-            ProxyHelperService(VEYRA_NETWORKSETUP_EXECUTABLE), std::make_unique<FixedAuthorizer>(allow), limits);
+            ProxyHelperService(toolPath, state.toolEnvironment()), std::make_unique<FixedAuthorizer>(allow), limits);
         thread = std::thread([this] { server->serve(); });
     }
     void TearDown() override
@@ -121,7 +127,10 @@ TEST_F(ProxyHelperServerTest, OversizedHeaderIsAnsweredWithoutTheBody)
 
 TEST_F(ProxyHelperServerTest, SilentClientIsDroppedAndDoesNotStallOthers)
 {
-    start(true, { 2, 400ms });
+    ProxyHelperServer::Limits limits;
+    limits.maximumConnections = 2;
+    limits.ioTimeout = 400ms;
+    start(true, limits);
     Client silent(socketPath);
     silent.send(Framing::encodeHeader(10) + "abc"); // a partial request, then nothing
     Client busy(socketPath);
@@ -130,6 +139,55 @@ TEST_F(ProxyHelperServerTest, SilentClientIsDroppedAndDoesNotStallOthers)
     auto started = std::chrono::steady_clock::now();
     EXPECT_FALSE(silent.reply(3s));
     EXPECT_LT(std::chrono::steady_clock::now() - started, 2s) << "dropped after the time-out, not kept for ever";
+}
+
+TEST_F(ProxyHelperServerTest, ConcurrentRequestsRunTheirLinesOneRequestAtATime)
+{
+    // A tool that logs each run's service and takes a while, so overlapping requests would
+    // interleave their lines in the log.
+    const fs::path log = dir.path() / "runs.log";
+    const fs::path slowTool = dir.path() / "slow-networksetup";
+    writeScript(slowTool, "echo \"$2\" >> '" + log.string() + "'\n/bin/sleep 0.1\n");
+    start(true, {}, slowTool.string());
+    const auto linesFor = [](const std::string &service) {
+        return Framing::frame(requestJson(
+            { { tool, "-setwebproxystate", service, "on" }, { tool, "-setsecurewebproxystate", service, "on" },
+                { tool, "-setsocksfirewallproxystate", service, "on" } }));
+    };
+    Client first(socketPath);
+    Client second(socketPath);
+    first.send(linesFor("A"));
+    second.send(linesFor("B"));
+    ASSERT_TRUE(first.reply());
+    ASSERT_TRUE(second.reply());
+
+    std::ifstream in(log);
+    std::string runs;
+    for (std::string line; std::getline(in, line);)
+        runs += line;
+    EXPECT_TRUE(runs == "AAABBB" || runs == "BBBAAA") << runs;
+}
+
+TEST_F(ProxyHelperServerTest, OneUserStallingConnectionsLeavesRoomForAnother)
+{
+    if (!runningAsRoot())
+        GTEST_SKIP() << "needs root: the two peers must run as two other users";
+    // Stalled connections would be held far longer than the application waits for its reply.
+    ProxyHelperServer::Limits limits;
+    limits.ioTimeout = 30s;
+    start(true, limits);
+    StalledPeers stalled(socketPath, nobody, 24);
+    ASSERT_TRUE(stalled.connected());
+
+    const fs::path client = dir.path() / "client";
+    copyExecutable(VEYRA_TEST_CLIENT, client);
+    const fs::path requestFile = dir.path() / "request.json";
+    writeFile(requestFile, requestJson({ { tool, "-setwebproxystate", "Wi-Fi", "on" } }));
+    const auto started = std::chrono::steady_clock::now();
+    ToolOutcome other = runClientAs(nobody - 1, client, socketPath, requestFile);
+    ASSERT_EQ(other.exitStatus, 0) << other.standardError;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+    EXPECT_TRUE(veyra::ipc::ProxyHelperResponse::decode(other.standardOutput).success);
 }
 
 TEST(BindListeningSocket, NeverReplacesAFileThatIsNotASocket)

@@ -23,7 +23,7 @@ protected:
 
     TempDir dir;
     StandInState state { dir.path() };
-    ProxyHelperService service { VEYRA_NETWORKSETUP_EXECUTABLE };
+    ProxyHelperService service { VEYRA_NETWORKSETUP_EXECUTABLE, state.toolEnvironment() };
 };
 
 const std::vector<std::string> webOn = { tool, "-setwebproxystate", "Wi-Fi", "on" };
@@ -73,7 +73,8 @@ TEST_F(ProxyHelperServiceTest, FailureTextIsTrimmedErrorOutputElseOutputElseGene
         TempDir other;
         StandInState failing(other.path());
         failing.failOn("-setwebproxystate", 1, standardError, standardOutput);
-        EXPECT_EQ(execute(Lines { webOn }).message, expected);
+        const ProxyHelperService failingService(VEYRA_NETWORKSETUP_EXECUTABLE, failing.toolEnvironment());
+        EXPECT_EQ(ProxyHelperResponse::decode(failingService.execute(requestJson(Lines { webOn }))).message, expected);
     }
     EXPECT_EQ(repairUtf8("ok \xC3 网"), "ok \xEF\xBF\xBD 网");
 }
@@ -108,8 +109,9 @@ TEST(StandInNetworksetup, ConcurrentRunsNeverLoseAWrite)
     state.write(json);
     std::vector<std::thread> writers;
     for (int i = 0; i < 16; ++i)
-        writers.emplace_back([i] {
-            runTool(VEYRA_NETWORKSETUP_EXECUTABLE, { "-setwebproxy", "svc" + std::to_string(i), "h", "1000" });
+        writers.emplace_back([i, &state] {
+            runTool(VEYRA_NETWORKSETUP_EXECUTABLE, { "-setwebproxy", "svc" + std::to_string(i), "h", "1000" },
+                state.toolEnvironment());
         });
     for (auto &writer : writers)
         writer.join();

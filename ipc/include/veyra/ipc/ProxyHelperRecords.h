@@ -14,8 +14,9 @@ struct ProxyHelperRequest {
     CommandList commands;
 
     std::string encode() const;
-    // Throws ProxyHelperDecodingError when "commands" is missing or not an array of arrays
-    // of strings.
+    // Throws ProxyHelperDecodingError, and nothing else, when the bytes are not JSON (numbers
+    // out of range and invalid UTF-8 included) or "commands" is missing or not an array of
+    // arrays of strings.
     static ProxyHelperRequest decode(std::string_view bytes);
 };
 
@@ -27,6 +28,7 @@ struct ProxyHelperResponse {
     // Keys in the order "success", "message". Throws nlohmann's type_error when the message
     // is not valid UTF-8; the helper then answers with fallbackBytes instead.
     std::string encode() const;
+    // Throws ProxyHelperDecodingError, and nothing else, for bytes that are not a response.
     static ProxyHelperResponse decode(std::string_view bytes);
 
     // Sent when a response cannot be encoded.

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace veyra::helper::test {
+
+namespace fs = std::filesystem;
+
+// A daemon run by a test in a child process, told about like the service manager would: a
+// listening socket passed as descriptor 3 with LISTEN_FDS, and a NOTIFY_SOCKET on which it
+// says READY=1. Its standard error goes to a file, so a daemon that never starts (a tool
+// missing, a namespace refused, a socket it cannot bind) is reported at once with its reason
+// instead of leaving a client to wait. Killed and reaped on destruction.
+class DaemonProcess {
+public:
+    // Forks; the child runs `body` and exits with its result. The test process must have no
+    // other threads then, so the child may use everything.
+    DaemonProcess(const fs::path &directory, std::function<int()> body, int passedSocket = -1);
+    // Forks and executes `argv` (argv[0] is the program path).
+    DaemonProcess(const fs::path &directory, std::vector<std::string> argv, int passedSocket = -1);
+    ~DaemonProcess();
+    DaemonProcess(const DaemonProcess &) = delete;
+    DaemonProcess &operator=(const DaemonProcess &) = delete;
+
+    // Empty once the daemon said READY=1 within `limit`; otherwise why it did not.
+    std::string waitUntilReady(std::chrono::milliseconds limit = std::chrono::seconds(5));
+    // The exit status (or 128 + signal) when it ends within `limit`.
+    std::optional<int> waitForExit(std::chrono::milliseconds limit);
+    std::string standardError() const;
+
+private:
+    void start(const std::function<int()> &body, int passedSocket);
+    std::string describeExit(int status) const;
+
+    fs::path m_errorFile;
+    fs::path m_notifyPath;
+    int m_notifySocket = -1;
+    pid_t m_pid = -1;
+    std::optional<int> m_status;
+};
+
+// `count` connections to `socket` opened by a child process running as `uid`, which then sends
+// nothing and holds them until destruction.
+class StalledPeers {
+public:
+    StalledPeers(const fs::path &socket, uid_t uid, int count);
+    ~StalledPeers();
+    StalledPeers(const StalledPeers &) = delete;
+    StalledPeers &operator=(const StalledPeers &) = delete;
+    // False when the child could not connect them all within a few seconds.
+    bool connected() const { return m_connected; }
+
+private:
+    pid_t m_pid = -1;
+    int m_release = -1;
+    bool m_connected = false;
+};
+
+// Number of threads of the test process; forking is only safe at 1.
+int threadCount();
+
+} // namespace veyra::helper::test
