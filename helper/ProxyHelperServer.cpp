@@ -130,6 +130,8 @@ void ProxyHelperServer::serve()
         int ready = ::poll(waits, 2, pollTimeout());
         if (ready == 0 && idleTimeReached())
             break;
+        if (ready < 0 && errno != EINTR)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100)); // never spin on a failing poll
         if (ready <= 0 || m_slots.stopping() || !(waits[0].revents & POLLIN))
             continue;
         int connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);

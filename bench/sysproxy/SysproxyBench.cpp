@@ -87,8 +87,11 @@ int main(int argc, char **argv)
     ::setenv("VEYRA_NETWORKSETUP_STATE", statePath.toLocal8Bit().constData(), 1);
     AppPaths::setRootOverride(dir.path() + QStringLiteral("/data"));
 
+    // The helper gives its tool a fixed environment, so the state file is named there as well.
+    std::vector<std::string> toolEnvironment = helper::minimalToolEnvironment();
+    toolEnvironment.push_back("VEYRA_NETWORKSETUP_STATE=" + statePath.toStdString());
     helper::ProxyHelperServer server(helper::bindListeningSocket(socketPath.toStdString()),
-        helper::ProxyHelperService(VEYRA_NETWORKSETUP_EXECUTABLE), std::make_unique<LetEveryoneIn>());
+        helper::ProxyHelperService(VEYRA_NETWORKSETUP_EXECUTABLE, toolEnvironment), std::make_unique<LetEveryoneIn>());
     std::thread serving([&] { server.serve(); });
 
     constexpr int rounds = 7;

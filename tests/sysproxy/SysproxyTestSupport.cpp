@@ -34,8 +34,12 @@ HelperHarness::HelperHarness()
     ::setenv("VEYRA_NETWORKSETUP_STATE", statePath().toLocal8Bit().constData(), 1);
     setServices({ serviceRecord(QStringLiteral("Wi-Fi"), QStringLiteral("192.168.1.20")),
         serviceRecord(QStringLiteral("Ethernet"), QStringLiteral("10.0.0.5")) });
+    // The helper gives its tool a fixed environment, so the state file is named there as well.
+    std::vector<std::string> toolEnvironment = helper::minimalToolEnvironment();
+    toolEnvironment.push_back("VEYRA_NETWORKSETUP_STATE=" + statePath().toStdString());
     m_server = std::make_unique<helper::ProxyHelperServer>(helper::bindListeningSocket(socketPath().toStdString()),
-        helper::ProxyHelperService(VEYRA_NETWORKSETUP_EXECUTABLE), std::make_unique<CountingAuthorizer>(m_requests));
+        helper::ProxyHelperService(VEYRA_NETWORKSETUP_EXECUTABLE, toolEnvironment),
+        std::make_unique<CountingAuthorizer>(m_requests));
     m_thread = std::thread([this] { m_server->serve(); });
 }
 
