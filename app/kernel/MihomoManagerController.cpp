@@ -139,9 +139,10 @@ QCoro::Task<QMap<QString, qint64>> MihomoManager::testLatencies(AppSettings sett
         throw AppError(QStringLiteral("测速接口没有返回有效结果。"));
     QMap<QString, qint64> delays;
     for (auto it = document.begin(); it != document.end(); ++it) {
-        if (!it->is_number_integer())
+        const std::optional<qint64> delay = json::integerValue(*it);
+        if (!delay)
             throw AppError(QStringLiteral("测速接口没有返回有效结果。"));
-        delays.insert(json::qstr(it.key()), it->get<qint64>());
+        delays.insert(json::qstr(it.key()), *delay);
     }
     co_return delays;
 }

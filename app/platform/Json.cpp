@@ -3,6 +3,7 @@
 #include "Errors.h"
 
 #include <QRegularExpression>
+#include <cmath>
 #include <limits>
 
 namespace veyra::json {
@@ -73,17 +74,32 @@ QString requireString(const Json &object, const char *key)
     return qstr(value.get<std::string>());
 }
 
-qint64 requireInteger(const Json &object, const char *key)
+std::optional<qint64> integerValue(const Json &value)
 {
-    const Json &value = require(object, key);
     if (value.is_number_unsigned()) {
         if (value.get<std::uint64_t>() > static_cast<std::uint64_t>(std::numeric_limits<qint64>::max()))
-            throw mistyped(key);
+            return std::nullopt;
         return static_cast<qint64>(value.get<std::uint64_t>());
     }
-    if (!value.is_number_integer())
+    if (value.is_number_integer())
+        return value.get<std::int64_t>();
+    if (value.is_number_float()) {
+        // Some writers print every number as a double; a whole one in range is still that integer.
+        const double number = value.get<double>();
+        if (!std::isfinite(number) || std::trunc(number) != number || number < -9223372036854775808.0
+            || number >= 9223372036854775808.0)
+            return std::nullopt;
+        return static_cast<qint64>(number);
+    }
+    return std::nullopt;
+}
+
+qint64 requireInteger(const Json &object, const char *key)
+{
+    const std::optional<qint64> number = integerValue(require(object, key));
+    if (!number)
         throw mistyped(key);
-    return value.get<std::int64_t>();
+    return *number;
 }
 
 static bool present(const Json &object, const char *key)

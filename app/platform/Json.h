@@ -33,6 +33,9 @@ Json parse(const QByteArray &bytes);
 const Json &require(const Json &object, const char *key);
 QString requireString(const Json &object, const char *key);
 qint64 requireInteger(const Json &object, const char *key);
+// A JSON number that is an exact 64-bit integer, written with or without a fraction part
+// ("1024" and "1024.0" alike); fractions, values out of range and other types have none.
+std::optional<qint64> integerValue(const Json &value);
 std::optional<QString> optionalString(const Json &object, const char *key);
 std::optional<qint64> optionalInteger(const Json &object, const char *key);
 std::optional<bool> optionalBool(const Json &object, const char *key);

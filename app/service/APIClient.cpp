@@ -158,8 +158,12 @@ QCoro::Task<QByteArray> APIClient::exchange(QString path, QByteArray method, std
         sent = m_network.sendCustomRequest(request, method, payload);
     else if (method == "GET")
         sent = m_network.get(request);
-    else
+    else {
+        // A bodiless POST still states its empty length: strict front ends answer 411 without
+        // it, and a sign-out would then never revoke the token.
+        request.setHeader(QNetworkRequest::ContentLengthHeader, 0);
         sent = m_network.sendCustomRequest(request, method);
+    }
     std::unique_ptr<QNetworkReply, DeleteLater> reply(sent);
     auto *collector = new BodyCollector(reply.get(), limit);
     // The whole exchange, not just each silence, is bounded too.

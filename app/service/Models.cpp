@@ -15,13 +15,8 @@ std::optional<qint64> lenientInteger(const json::Json &object, const char *key)
     auto it = object.find(key);
     if (it == object.end())
         return std::nullopt;
-    if (it->is_number_integer() && !it->is_number_unsigned())
-        return it->get<std::int64_t>();
-    if (it->is_number_unsigned()) {
-        if (it->get<std::uint64_t>() > static_cast<std::uint64_t>(std::numeric_limits<qint64>::max()))
-            return std::nullopt;
-        return static_cast<qint64>(it->get<std::uint64_t>());
-    }
+    if (it->is_number())
+        return json::integerValue(*it);
     if (it->is_string()) {
         const QString text = json::qstr(it->get<std::string>()).trimmed();
         // Only an optional sign and digits: no blanks inside, no hexadecimal, no fractions.

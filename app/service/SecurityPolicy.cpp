@@ -127,6 +127,15 @@ void SecurityPolicy::ensurePublicHost(const QString &host, const Resolver &resol
     QString name = host;
     if (name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1Char(']')))
         name = name.mid(1, name.size() - 2);
+    // The resolver only knows the ASCII (punycode) form of an internationalised name; a name
+    // with no such form cannot be resolved at all.
+    else if (!name.contains(QLatin1Char(':'))) {
+        name = QString::fromLatin1(QUrl::toAce(name));
+        if (name.isEmpty())
+            throw AppError(QStringLiteral("无法解析服务器地址。"));
+        if (isLocalHostname(name))
+            throw AppError(localTarget);
+    }
     const auto addresses = resolver(name);
     if (!addresses || addresses->isEmpty())
         throw AppError(QStringLiteral("无法解析服务器地址。"));

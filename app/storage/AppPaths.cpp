@@ -172,7 +172,9 @@ void AppPaths::write(const json::Json &value, const QString &path)
 std::optional<json::Json> AppPaths::read(const QString &path, qint64 maximumBytes)
 {
     const QByteArray native = QFile::encodeName(path);
-    int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that opening a FIFO or a device chosen by mistake returns at once
+    // instead of stalling the store's thread; only a regular file is read.
+    int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (errno == ENOENT)
             return std::nullopt;
@@ -183,6 +185,8 @@ std::optional<json::Json> AppPaths::read(const QString &path, qint64 maximumByte
         struct stat info { };
         if (::fstat(fd, &info) != 0)
             throw posixError(QStringLiteral("无法读取文件属性"), path);
+        if (!S_ISREG(info.st_mode))
+            throw SystemError(QStringLiteral("无法读取文件 %1: 不是普通文件").arg(path));
         if (info.st_size > maximumBytes)
             throw AppError(QString::fromUtf8(oversizeMessage));
         // Read at most one byte past the cap: a file that grew since the size check is

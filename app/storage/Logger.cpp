@@ -9,7 +9,11 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <syslog.h>
+#include <system_error>
+#include <unistd.h>
 #include <vector>
 
 namespace veyra {
@@ -28,7 +32,9 @@ const std::vector<QRegularExpression> &redactionRules()
         };
         std::vector<QRegularExpression> compiled;
         for (const char *pattern : patterns) {
-            QRegularExpression expression(QString::fromLatin1(pattern));
+            // Unicode properties, so that \s also matches a no-break or an ideographic space
+            // between a key and its secret.
+            QRegularExpression expression(QString::fromLatin1(pattern), QRegularExpression::UseUnicodePropertiesOption);
             // A rule that does not compile is skipped; the others still apply.
             if (expression.isValid())
                 compiled.push_back(std::move(expression));
@@ -38,7 +44,7 @@ const std::vector<QRegularExpression> &redactionRules()
     return rules;
 }
 
-void mirrorToSyslog(int priority, const QString &text)
+void writeToSyslog(int priority, const QString &text)
 {
     static const bool opened = [] {
         ::openlog(AppInfo::identifier, LOG_PID, LOG_USER);
@@ -67,6 +73,20 @@ void Logger::setClock(std::function<QDateTime()> clock)
     m_clock = std::move(clock);
 }
 
+void Logger::setSystemLogSink(SystemLogSink sink)
+{
+    QMutexLocker lock(&m_gate);
+    m_sink = std::move(sink);
+}
+
+void Logger::mirror(int priority, const QString &text)
+{
+    if (m_sink)
+        m_sink(priority, text);
+    else
+        writeToSyslog(priority, text);
+}
+
 QString Logger::redact(const QString &text)
 {
     QString result = text;
@@ -79,12 +99,12 @@ void Logger::log(const QString &message) noexcept
 {
     try {
         const QString redacted = redact(message);
-        mirrorToSyslog(LOG_NOTICE, redacted);
         QMutexLocker lock(&m_gate);
+        mirror(LOG_NOTICE, redacted);
         try {
             writeLine(redacted);
         } catch (...) {
-            mirrorToSyslog(LOG_ERR, QStringLiteral("log write failed"));
+            mirror(LOG_ERR, QStringLiteral("log write failed"));
         }
     } catch (...) {
         // Logging must never interrupt the caller, not even when memory runs out.
@@ -93,8 +113,8 @@ void Logger::log(const QString &message) noexcept
 
 void Logger::rotate(const QString &directory)
 {
-    QFileInfoList entries
-        = QDir(directory).entryInfoList({ QStringLiteral("veyra-*") }, QDir::Files | QDir::NoDotAndDotDot);
+    QFileInfoList entries = QDir(directory).entryInfoList(
+        { QStringLiteral("veyra-*") }, QDir::Files | QDir::NoDotAndDotDot | QDir::CaseSensitive);
     if (entries.size() <= keptFiles)
         return;
     std::stable_sort(entries.begin(), entries.end(),
@@ -115,15 +135,28 @@ void Logger::writeLine(const QString &redacted)
     const QString path
         = directory + QStringLiteral("/veyra-") + now.toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".log");
 
-    QFile file(path);
-    if (!file.exists()) {
+    if (!QFileInfo::exists(path)) {
         AppPaths::writeFileAtomically(path, line);
         return;
     }
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        throw std::runtime_error(file.errorString().toStdString());
-    if (file.write(line) != line.size())
-        throw std::runtime_error(file.errorString().toStdString());
+    // Unbuffered, so that a full disk is seen at this write and reported, not lost at close.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0)
+        throw std::system_error(errno, std::generic_category());
+    qsizetype written = 0;
+    while (written < line.size()) {
+        const ssize_t n = ::write(fd, line.constData() + written, static_cast<size_t>(line.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int code = n < 0 ? errno : ENOSPC;
+            ::close(fd);
+            throw std::system_error(code, std::generic_category());
+        }
+        written += n;
+    }
+    if (::close(fd) != 0 && errno != EINTR)
+        throw std::system_error(errno, std::generic_category());
 }
 
 } // namespace veyra

@@ -24,14 +24,19 @@ public:
 
     // Test seam: the clock that dates lines and names the day's file.
     void setClock(std::function<QDateTime()> clock);
+    // Test seam: where the system-log mirror goes (priority, text); empty restores syslog.
+    using SystemLogSink = std::function<void(int priority, const QString &text)>;
+    void setSystemLogSink(SystemLogSink sink);
 
 private:
     Logger();
     void writeLine(const QString &redacted);
     void rotate(const QString &directory);
+    void mirror(int priority, const QString &text);
 
     QMutex m_gate;
     std::function<QDateTime()> m_clock;
+    SystemLogSink m_sink;
 };
 
 } // namespace veyra

@@ -112,9 +112,11 @@ TEST_F(LiveAPIClient, HeadersFollowTheRules)
         Json::parse(post.at("body").get<std::string>()), (Json { { "planId", "monthly" }, { "method", "alipay" } }));
     (void)order;
 
-    // Sign-out carries no body, so no Content-Type either.
+    // Sign-out carries no body, so no Content-Type either, but it states its empty length.
     await(api->logout());
-    EXPECT_FALSE(recordedHeader(lastRequest("/api/v1/auth/logout"), "Content-Type"));
+    const Json logout = lastRequest("/api/v1/auth/logout");
+    EXPECT_FALSE(recordedHeader(logout, "Content-Type"));
+    EXPECT_EQ(recordedHeader(logout, "Content-Length"), "0");
 }
 
 TEST_F(LiveAPIClient, NoAuthorizationWithoutAToken)

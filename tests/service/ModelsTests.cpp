@@ -57,6 +57,29 @@ TEST(Models, PlansAndOrdersFailOnMissingRequiredFields)
     EXPECT_FALSE(order.amountFen);
 }
 
+TEST(Models, WholeNumbersWrittenAsFloatsAreIntegersFractionsAreNot)
+{
+    auto price = [](const char *value) {
+        return Plan::fromJson(Json::parse(std::string(R"({"id":"m","name":"x","priceFen":)") + value + "}")).priceFen;
+    };
+    EXPECT_EQ(price("1024.0"), 1024);
+    EXPECT_EQ(price("1.5e3"), 1500);
+    EXPECT_EQ(price("-0.0"), 0);
+    EXPECT_THROW(price("1024.5"), SystemError);
+    EXPECT_THROW(price("9.3e18"), SystemError);
+    EXPECT_THROW(price("\"1024\""), SystemError);
+
+    // One such value no longer fails a whole plan list.
+    const auto plans = Plan::listFromJson(
+        Json::parse(R"([{"id":"a","name":"A","priceFen":100.0,"sortOrder":2.0},{"id":"b","name":"B","priceFen":9}])"));
+    ASSERT_EQ(plans.size(), 2);
+    EXPECT_EQ(plans[0].sortOrder, 2);
+
+    auto traffic = [](const char *text) { return Membership::fromJson(Json::parse(text)).trafficUsedBytes; };
+    EXPECT_EQ(traffic(R"({"trafficUsedBytes":2048.0})"), 2048);
+    EXPECT_EQ(traffic(R"({"trafficUsedBytes":1.5,"usedBytes":3.0})"), 3);
+}
+
 TEST(Models, AuthResultNeedsAToken)
 {
     const AuthResult result = AuthResult::fromJson(Json::parse(R"({"token":"t","user":{"account":"a"}})"));

@@ -83,6 +83,25 @@ TEST(SecurityPolicy, ResolverAnswersDecide)
         SecurityPolicy::ensurePublicHost("line.example", resolvingTo({ { AF_UNIX, {} }, v6("2001:db8::1") })));
 }
 
+TEST(SecurityPolicy, InternationalisedNamesAreResolvedInTheirAsciiForm)
+{
+    QStringList asked;
+    const SecurityPolicy::Resolver recording = [&asked](const QString &host) {
+        asked << host;
+        return std::optional<QList<Address>>({ v4("203.0.113.7") });
+    };
+    const QUrl url = SecurityPolicy::officialLineURL(QString::fromUtf8("https://线路.例子.com/s"), recording);
+    EXPECT_EQ(asked, QStringList({ "xn--on0a042a.xn--fsqu00a.com" }));
+    EXPECT_EQ(QUrl::toAce(url.host()), "xn--on0a042a.xn--fsqu00a.com");
+    // An IPv6 literal is handed over as it is, without its brackets.
+    asked.clear();
+    SecurityPolicy::ensurePublicHost("[2001:db8::1]", recording);
+    EXPECT_EQ(asked, QStringList({ "2001:db8::1" }));
+    // A full-width spelling of a local name is still a local name.
+    EXPECT_EQ(failure([&] { SecurityPolicy::ensurePublicHost(QString::fromUtf8("ｌｏｃａｌｈｏｓｔ"), recording); }),
+        "目标地址不能指向本机或局域网。");
+}
+
 TEST(SecurityPolicy, SystemResolverRefusesLoopbackNames)
 {
     // "localhost" is caught by the literal check; a numeric loopback goes through getaddrinfo.

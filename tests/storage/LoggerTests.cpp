@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QStringList>
 
+#include <syslog.h>
 #include <thread>
 #include <utime.h>
 
@@ -56,6 +57,12 @@ TEST(LoggerRedaction, MasksEachKindOfSecretAndKeepsTheSeparators)
     EXPECT_EQ(Logger::redact("Subscription: https://line.example/x"), "Subscription: ***");
     EXPECT_EQ(Logger::redact("codeURL=weixin://wxpay/bizpayurl?pr=1,"), "codeURL=***,");
     EXPECT_EQ(Logger::redact("nothing secret here"), "nothing secret here");
+    // Unicode blanks separate a key from its secret as well as ASCII ones do.
+    EXPECT_EQ(Logger::redact(QString::fromUtf8("password\u3000hunter2 ok")), QString::fromUtf8("password\u3000*** ok"));
+    EXPECT_EQ(
+        Logger::redact(QString::fromUtf8("token:\u00a0abc\u00a0next")), QString::fromUtf8("token:\u00a0***\u00a0next"));
+    EXPECT_EQ(Logger::redact(QString::fromUtf8("Authorization: Bearer\u2003xyz")),
+        QString::fromUtf8("Authorization: Bearer\u2003***"));
 }
 
 TEST_F(LoggerTest, FirstLineCreatesAPrivateFileAndLaterLinesAppend)
@@ -83,6 +90,13 @@ TEST_F(LoggerTest, RotationKeepsTheFourteenNewestAndLeavesOtherFilesAlone)
     const QString kernelLog = AppPaths::logs() + "/mihomo-current.log";
     writeBytes(kernelLog, "kernel\n");
     setModified(kernelLog, base - 1000);
+    // Only the exact prefix counts: these are somebody else's files.
+    const QString upperCase = AppPaths::logs() + "/VEYRA-notes.log";
+    writeBytes(upperCase, "mine\n");
+    setModified(upperCase, base - 2000);
+    const QString hidden = AppPaths::logs() + "/.veyra-hidden.log";
+    writeBytes(hidden, "mine\n");
+    setModified(hidden, base - 2000);
 
     Logger::shared().log("rotate");
 
@@ -91,6 +105,8 @@ TEST_F(LoggerTest, RotationKeepsTheFourteenNewestAndLeavesOtherFilesAlone)
     EXPECT_EQ(remaining.first(), "veyra-old-06.log");
     EXPECT_EQ(remaining.last(), "veyra-old-19.log");
     EXPECT_TRUE(QFile::exists(kernelLog));
+    EXPECT_TRUE(QFile::exists(upperCase));
+    EXPECT_TRUE(QFile::exists(hidden));
     EXPECT_TRUE(QFile::exists(todayFile()));
 }
 
@@ -126,4 +142,24 @@ TEST_F(LoggerTest, AnUnwritableFolderLosesTheLineWithoutThrowing)
     writeBytes(AppPaths::logs(), "not a folder");
     EXPECT_NO_THROW(Logger::shared().log("lost"));
     EXPECT_EQ(readBytes(AppPaths::logs()), "not a folder");
+}
+
+TEST_F(LoggerTest, AFailedAppendIsReportedToTheSystemLog)
+{
+    QStringList reported;
+    Logger::shared().setSystemLogSink([&](int priority, const QString &text) {
+        if (priority == LOG_ERR)
+            reported << text;
+    });
+    Logger::shared().log("first");
+    ASSERT_TRUE(QFile::exists(todayFile()));
+    EXPECT_TRUE(reported.isEmpty());
+
+    // Today's file now behaves like a full disk: every append fails with ENOSPC.
+    QFile::remove(todayFile());
+    ASSERT_TRUE(QFile::link("/dev/full", todayFile()));
+    Logger::shared().log("second");
+    Logger::shared().log("third");
+    Logger::shared().setSystemLogSink({});
+    EXPECT_EQ(reported, QStringList({ "log write failed", "log write failed" }));
 }

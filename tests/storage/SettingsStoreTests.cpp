@@ -4,7 +4,9 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <sys/stat.h>
 
 using namespace veyra;
 using veyra::test::await;
@@ -93,6 +95,36 @@ TEST_F(SettingsStoreTest, ImportValidatesBeforeWriting)
     const AppSettings imported = await(store.importSettings(candidate));
     EXPECT_EQ(imported.proxyMode, ConnectionMode::global);
     EXPECT_EQ(await(store.loadSettings()), imported);
+}
+
+TEST_F(SettingsStoreTest, WholeNumbersWrittenAsFloatsAreNotDamage)
+{
+    AppPaths::prepare();
+    writeBytes(AppPaths::settings(), R"({"mixedPort": 8000.0, "uiScalePercent": 120.0})");
+    const AppSettings settings = await(store.loadSettings());
+    EXPECT_EQ(settings.mixedPort, 8000);
+    EXPECT_EQ(settings.uiScalePercent, 120);
+    EXPECT_TRUE(QFile::exists(AppPaths::settings()));
+
+    writeBytes(AppPaths::settings(), R"({"mixedPort": 8000.5})");
+    EXPECT_EQ(await(store.loadSettings()), AppSettings {});
+    EXPECT_TRUE(QFile::exists(quarantined()));
+}
+
+TEST_F(SettingsStoreTest, ImportingSomethingThatIsNotARegularFileFailsAtOnce)
+{
+    await(store.saveSettings(AppSettings {}));
+    const QByteArray before = readBytes(AppPaths::settings());
+    // Nobody ever writes into this FIFO: opening it for reading would wait forever.
+    const QString fifo = m_dir.path() + "/settings-pipe.json";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const QString &candidate : { fifo, m_dir.path(), QStringLiteral("/dev/zero") }) {
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_THROW(await(store.importSettings(candidate)), SystemError) << candidate.toStdString();
+        EXPECT_LT(clock.elapsed(), 2000);
+    }
+    EXPECT_EQ(readBytes(AppPaths::settings()), before);
 }
 
 TEST_F(SettingsStoreTest, ImportingAMissingFileAdoptsTheDefaults)
