@@ -1,6 +1,8 @@
 #include "ToolRunner.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -48,14 +50,20 @@ struct SpawnActions {
     ~SpawnActions() { posix_spawn_file_actions_destroy(&actions); }
 };
 
-void drain(Pipe &out, Pipe &err, ToolOutcome &outcome, std::size_t keptBytes)
+// Reads both streams until both are closed; false when the deadline came first.
+bool drain(
+    Pipe &out, Pipe &err, ToolOutcome &outcome, std::size_t keptBytes, std::chrono::steady_clock::time_point deadline)
 {
     struct pollfd fds[2] = { { out.readEnd(), POLLIN, 0 }, { err.readEnd(), POLLIN, 0 } };
     std::string *targets[2] = { &outcome.standardOutput, &outcome.standardError };
     int open = 2;
     char buffer[8192];
     while (open > 0) {
-        if (::poll(fds, 2, -1) < 0) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        const int ready = ::poll(fds, 2, static_cast<int>(std::min<long long>(left.count(), 60'000)));
+        if (ready < 0) {
             if (errno == EINTR)
                 continue;
             break;
@@ -76,6 +84,22 @@ void drain(Pipe &out, Pipe &err, ToolOutcome &outcome, std::size_t keptBytes)
                 target.append(buffer, std::min<std::size_t>(static_cast<std::size_t>(n), keptBytes - target.size()));
         }
     }
+    return true;
+}
+
+// Waits for the child's exit status; false when it is still running at the deadline.
+bool reap(pid_t child, int &status, std::chrono::steady_clock::time_point deadline)
+{
+    for (;;) {
+        const pid_t done = ::waitpid(child, &status, WNOHANG);
+        if (done == child)
+            return true;
+        if (done < 0 && errno != EINTR)
+            throw ToolLaunchError(std::string("waitpid: ") + std::strerror(errno));
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        ::usleep(2'000);
+    }
 }
 
 std::vector<char *> pointersTo(const std::vector<std::string> &strings)
@@ -95,8 +119,9 @@ std::vector<std::string> minimalToolEnvironment()
 }
 
 ToolOutcome runTool(const std::string &program, const std::vector<std::string> &arguments,
-    const std::vector<std::string> &environment, std::size_t keptBytes)
+    const std::vector<std::string> &environment, std::size_t keptBytes, std::chrono::milliseconds timeLimit)
 {
+    const auto deadline = std::chrono::steady_clock::now() + timeLimit;
     Pipe out;
     Pipe err;
     SpawnActions spawn;
@@ -117,11 +142,12 @@ ToolOutcome runTool(const std::string &program, const std::vector<std::string> &
     err.closeWrite();
 
     ToolOutcome outcome;
-    drain(out, err, outcome, keptBytes);
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR)
-            throw ToolLaunchError(program + ": " + std::strerror(errno));
+    // Both streams closed is not yet an exit: a tool may close them and go on running.
+    if (!drain(out, err, outcome, keptBytes, deadline) || !reap(child, status, deadline)) {
+        outcome.timedOut = true;
+        ::kill(child, SIGKILL);
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) { }
     }
     outcome.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return outcome;

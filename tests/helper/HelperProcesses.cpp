@@ -7,6 +7,7 @@
 #include <fstream>
 #include <poll.h>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
@@ -88,6 +89,12 @@ void DaemonProcess::start(const std::function<int()> &body, int passedSocket)
         throw std::runtime_error("fork failed");
     if (m_pid > 0)
         return;
+    // A test process killed by its time limit never runs this object's destructor: the daemon
+    // goes with it instead of serving on for ever.
+    const pid_t parent = ::getppid();
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent)
+        ::_exit(126);
     int error = ::open(m_errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (error >= 0)
         ::dup2(error, STDERR_FILENO);
@@ -98,7 +105,17 @@ void DaemonProcess::start(const std::function<int()> &body, int passedSocket)
     }
     ::setenv("NOTIFY_SOCKET", m_notifyPath.c_str(), 1);
     std::fflush(nullptr);
-    ::_exit(body());
+    // Nothing may escape into this copy of the test runner: it would go on running tests.
+    int status = 125;
+    try {
+        status = body();
+    } catch (const std::exception &failure) {
+        std::fprintf(stderr, "daemon start failed: %s\n", failure.what());
+    } catch (...) {
+        std::fprintf(stderr, "daemon start failed\n");
+    }
+    std::fflush(nullptr);
+    ::_exit(status);
 }
 
 DaemonProcess::~DaemonProcess()

@@ -4,6 +4,7 @@
 
 #include "veyra/ipc/ProxyHelperRecords.h"
 
+#include <csignal>
 #include <thread>
 
 using namespace veyra::helper;
@@ -85,6 +86,24 @@ TEST_F(ProxyHelperServiceTest, LargeToolOutputCannotDeadlockTheHelper)
     state.failOn("-setwebproxystate", 2, std::string(600'000, 'e'), std::string(600'000, 'o'));
     ProxyHelperResponse reply = execute(Lines { webOn });
     EXPECT_EQ(reply.message, std::string(65'536, 'e'));
+}
+
+TEST(ToolRunner, AToolPastItsTimeLimitIsKilled)
+{
+    using namespace std::chrono;
+    // One that keeps its streams open, and one that closes them first and then hangs.
+    for (const char *script : { "echo started; exec sleep 30", "exec >&- 2>&-; sleep 30" }) {
+        const auto begin = steady_clock::now();
+        const ToolOutcome outcome
+            = runTool("/bin/sh", { "-c", script }, minimalToolEnvironment(), 1024, milliseconds(300));
+        EXPECT_LT(steady_clock::now() - begin, seconds(3)) << script;
+        EXPECT_TRUE(outcome.timedOut) << script;
+        EXPECT_EQ(outcome.exitStatus, 128 + SIGKILL) << script;
+    }
+    const ToolOutcome quick = runTool("/bin/sh", { "-c", "echo fine; exit 3" });
+    EXPECT_FALSE(quick.timedOut);
+    EXPECT_EQ(quick.exitStatus, 3);
+    EXPECT_EQ(quick.standardOutput, "fine\n");
 }
 
 TEST_F(ProxyHelperServiceTest, DecodingAndLaunchErrorsBecomeFailureReplies)

@@ -7,6 +7,7 @@
 #include <QCoroNetworkReply>
 #include <QCoroProcess>
 #include <QCoroTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
@@ -18,6 +19,7 @@
 #include <QSslKey>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 
 namespace veyra {
@@ -92,23 +94,33 @@ protected:
         }
     }
 
-    // Starts the stand-in and returns GET providers/proxies once its controller is up (it opens
-    // only after the provider download has finished, one way or the other).
-    QByteArray runKernel(QStringList options)
+    // Starts the stand-in and returns GET providers/proxies once `settled` says the provider
+    // download has run its course (the controller opens at once, the provider loads behind it).
+    QByteArray runKernel(QStringList options, const std::function<bool(const QByteArray &providers)> &settled)
     {
         kernel.setProgram(bundledKernelDirectory() + QStringLiteral("/mihomo"));
         kernel.setArguments(
             options + QStringList { QStringLiteral("-d"), home.path(), QStringLiteral("-f"), configuration });
         kernel.setProcessChannelMode(QProcess::MergedChannels);
         kernel.start();
-        for (int attempt = 0; attempt < 100 && kernel.state() != QProcess::NotRunning; ++attempt) {
-            if (const std::optional<QByteArray> providers = await(
-                    controllerGet(static_cast<quint16>(settings.controllerPort), QStringLiteral("providers/proxies"))))
-                return *providers;
+        // One deadline for the whole wait, whatever each probe takes.
+        QElapsedTimer clock;
+        clock.start();
+        QByteArray providers;
+        while (clock.elapsed() < 15'000 && kernel.state() != QProcess::NotRunning) {
+            if (const std::optional<QByteArray> answer = await(
+                    controllerGet(static_cast<quint16>(settings.controllerPort), QStringLiteral("providers/proxies")),
+                    5s)) {
+                providers = *answer;
+                kernelOutput += kernel.readAll();
+                if (settled(providers))
+                    return providers;
+            }
             await(QCoro::sleepFor(100ms));
         }
-        ADD_FAILURE() << "the controller never came up: " << kernel.readAll().constData();
-        return {};
+        kernelOutput += kernel.readAll();
+        ADD_FAILURE() << "the provider did not settle within 15 s: " << kernelOutput.constData();
+        return providers;
     }
 
     QTemporaryDir home;
@@ -117,11 +129,13 @@ protected:
     std::unique_ptr<LocalHttpServer> origin;
     AppSettings settings;
     QProcess kernel;
+    QByteArray kernelOutput;
 };
 
 TEST_F(HttpsProviderIntegration, DownloadsFromAServerItWasToldToTrust)
 {
-    const QByteArray providers = runKernel({ QStringLiteral("--trust-certificate"), certificate });
+    const QByteArray providers = runKernel({ QStringLiteral("--trust-certificate"), certificate },
+        [](const QByteArray &answer) { return answer.contains("subscriptionInfo"); });
     EXPECT_EQ(MihomoManager::parseProviderTrafficUsage(providers, QStringLiteral("veyra_official")), 11 + 22)
         << providers.constData();
     ASSERT_FALSE(origin->requests().isEmpty());
@@ -139,12 +153,13 @@ TEST_F(HttpsProviderIntegration, DownloadsFromAServerItWasToldToTrust)
 
 TEST_F(HttpsProviderIntegration, RefusesTheSameServerWithoutBeingToldToTrustIt)
 {
-    const QByteArray providers = runKernel({});
+    const QByteArray providers
+        = runKernel({}, [this](const QByteArray &) { return kernelOutput.contains("download failed"); });
     EXPECT_EQ(MihomoManager::parseProviderTrafficUsage(providers, QStringLiteral("veyra_official")), std::nullopt)
         << providers.constData();
     EXPECT_TRUE(origin->requests().isEmpty()) << "a request went to a server whose certificate is not trusted";
     EXPECT_FALSE(QFileInfo::exists(home.filePath(QStringLiteral("providers/veyra_official.yaml"))));
-    EXPECT_TRUE(kernel.readAll().contains("download failed"));
+    EXPECT_TRUE(kernelOutput.contains("download failed"));
 }
 
 TEST_F(HttpsProviderIntegration, AnOptionNamingNoCertificateIsRefused)

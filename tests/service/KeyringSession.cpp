@@ -48,13 +48,16 @@ struct PrivateBus {
     QTemporaryDir dir;
     QProcess *process = nullptr; // deliberately never deleted: it must outlive every test
     QByteArray address;
+    QString problem;
 
     PrivateBus()
     {
         const QString config = dir.filePath("session.conf");
         QFile file(config);
-        if (!dir.isValid() || !file.open(QIODevice::WriteOnly))
+        if (!dir.isValid() || !file.open(QIODevice::WriteOnly)) {
+            problem = QStringLiteral("cannot write the bus configuration");
             return;
+        }
         file.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
                    "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
                    "<busconfig><type>session</type><listen>unix:dir="
@@ -71,6 +74,9 @@ struct PrivateBus {
             output += process->readAllStandardOutput();
         }
         address = output.trimmed();
+        if (address.isEmpty())
+            problem = process->errorString() + QStringLiteral(" ")
+                + QString::fromLocal8Bit(process->readAllStandardError()).trimmed();
         if (!address.isEmpty())
             qputenv("DBUS_SESSION_BUS_ADDRESS", address);
     }
@@ -86,8 +92,12 @@ PrivateBus &privateBus()
 
 KeyringSession::KeyringSession()
 {
-    if (!m_home.isValid() || !startBus() || !startDaemon())
-        ADD_FAILURE() << "could not start a private keyring";
+    if (!m_home.isValid())
+        m_failure = QStringLiteral("no temporary home: ") + m_home.errorString();
+    else if (startBus())
+        startDaemon();
+    if (!m_failure.isEmpty())
+        ADD_FAILURE() << "could not start a private keyring: " << m_failure.toStdString();
 }
 
 KeyringSession::~KeyringSession()
@@ -98,6 +108,8 @@ KeyringSession::~KeyringSession()
 bool KeyringSession::startBus()
 {
     m_busAddress = privateBus().address;
+    if (m_busAddress.isEmpty())
+        m_failure = QStringLiteral("dbus-daemon gave no address within 10 s: ") + privateBus().problem;
     return !m_busAddress.isEmpty();
 }
 
@@ -115,15 +127,18 @@ bool KeyringSession::startDaemon()
     m_daemon.setProcessChannelMode(QProcess::MergedChannels);
     m_daemon.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     m_daemon.start("gnome-keyring-daemon", { "--foreground", "--unlock", "--components=secrets" });
-    if (!m_daemon.waitForStarted(10'000))
+    if (!m_daemon.waitForStarted(10'000)) {
+        m_failure = QStringLiteral("gnome-keyring-daemon did not start: ") + m_daemon.errorString();
         return false;
+    }
     m_daemon.write(password);
     m_daemon.waitForBytesWritten(5'000); // no event loop runs here to flush it
     m_daemon.closeWriteChannel();
     // Ready once the default collection answers on the bus.
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < 10'000 && m_daemon.state() == QProcess::Running) {
+    // waitForFinished(0) lets QProcess notice a daemon that has already died.
+    while (clock.elapsed() < 10'000 && !m_daemon.waitForFinished(0) && m_daemon.state() == QProcess::Running) {
         SecretService *service = nullptr;
         SecretCollection *collection = defaultCollection(&service);
         const bool ready = collection && !secret_collection_get_locked(collection);
@@ -137,6 +152,9 @@ bool KeyringSession::startDaemon()
         }
         QThread::msleep(50);
     }
+    m_failure = QStringLiteral("the keyring's default collection did not come up within 10 s (daemon %1): %2")
+                    .arg(m_daemon.state() == QProcess::Running ? QStringLiteral("running") : QStringLiteral("gone"),
+                        QString::fromLocal8Bit(m_daemon.readAll()).trimmed());
     return false;
 }
 

@@ -34,6 +34,7 @@ private:
     QByteArray m_busAddress;
     QProcess m_daemon;
     bool m_ready = false;
+    QString m_failure; // why the session could not start, for the test's failure message
 };
 
 } // namespace veyra::test

@@ -1,13 +1,20 @@
 #pragma once
 
 #include <QCoroTask>
+#include <QEventLoop>
 #include <QString>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <exception>
+#include <memory>
 #include <optional>
+#include <stdexcept>
+#include <string>
 #include <sys/stat.h>
+#include <type_traits>
 
 namespace veyra::test {
 
@@ -29,43 +36,70 @@ QByteArray readBytes(const QString &path);
 
 namespace detail {
 
-// QCoro's waitFor never returns when the task throws, so the outcome is caught inside a
-// coroutine of our own and handed back after the loop ends.
-template <typename T> QCoro::Task<> capture(QCoro::Task<T> task, std::optional<T> &value, std::exception_ptr &failure)
-{
-    try {
-        value.emplace(co_await std::move(task));
-    } catch (...) {
-        failure = std::current_exception();
-    }
-}
+// Where a task's outcome lands. Shared with the capturing coroutine, so a task that is given
+// up on and finishes later still writes into live memory.
+template <typename T> struct Outcome {
+    std::optional<T> value;
+    std::exception_ptr failure;
+    bool done = false;
+    QEventLoop *loop = nullptr;
 
-inline QCoro::Task<> capture(QCoro::Task<> task, std::exception_ptr &failure)
+    void finish()
+    {
+        done = true;
+        if (loop)
+            loop->quit();
+    }
+};
+
+struct Nothing { };
+template <typename T> using Stored = std::conditional_t<std::is_void_v<T>, Nothing, T>;
+
+// QCoro's waitFor never returns when the task throws, and never returns at all when the task
+// never resumes, so the outcome is caught inside a coroutine of our own and the wait is ours.
+template <typename T> QCoro::Task<> capture(QCoro::Task<T> task, std::shared_ptr<Outcome<Stored<T>>> outcome)
 {
     try {
-        co_await std::move(task);
+        if constexpr (std::is_void_v<T>) {
+            co_await std::move(task);
+            outcome->value.emplace();
+        } else {
+            outcome->value.emplace(co_await std::move(task));
+        }
     } catch (...) {
-        failure = std::current_exception();
+        outcome->failure = std::current_exception();
     }
+    outcome->finish();
 }
 
 } // namespace detail
 
-// Runs a coroutine to completion on a nested event loop; its exception is rethrown here.
-template <typename T> T await(QCoro::Task<T> &&task)
+// How long await() lets a task run: longer than any operation the tests wait for (the
+// helper client's 12 s, the kernel's 10 s controller wait), shorter than a unit test's limit.
+inline constexpr std::chrono::seconds awaitLimit { 45 };
+
+// Runs a coroutine to completion on a nested event loop; its exception is rethrown here. A
+// task still running after `limit` fails the wait with a message instead of hanging the test.
+template <typename T> T await(QCoro::Task<T> &&task, std::chrono::milliseconds limit = awaitLimit)
 {
-    std::exception_ptr failure;
-    if constexpr (std::is_void_v<T>) {
-        QCoro::waitFor(detail::capture(std::move(task), failure));
-        if (failure)
-            std::rethrow_exception(failure);
-    } else {
-        std::optional<T> value;
-        QCoro::waitFor(detail::capture(std::move(task), value, failure));
-        if (failure)
-            std::rethrow_exception(failure);
-        return std::move(*value);
+    using Stored = detail::Stored<T>;
+    auto outcome = std::make_shared<detail::Outcome<Stored>>();
+    // Kept until the wait ends; a task given up on goes on alone and finishes into `outcome`.
+    QCoro::Task<> runner = detail::capture<T>(std::move(task), outcome);
+    if (!outcome->done) {
+        QEventLoop loop;
+        outcome->loop = &loop;
+        QTimer::singleShot(limit, &loop, &QEventLoop::quit);
+        loop.exec();
+        outcome->loop = nullptr;
     }
+    if (!outcome->done)
+        throw std::runtime_error("the awaited task did not finish within "
+            + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(limit).count()) + " s");
+    if (outcome->failure)
+        std::rethrow_exception(outcome->failure);
+    if constexpr (!std::is_void_v<T>)
+        return std::move(*outcome->value);
 }
 
 } // namespace veyra::test
