@@ -5,10 +5,15 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
+#include <sys/prctl.h>
+
 // The window, the menu-bar menu and the workflows are not assembled yet; for now the
 // program prepares its data folder, writes one diagnostic line and says what it did.
 int main(int argc, char *argv[])
 {
+    // Before anything else: no other process of this user may attach to this one (ptrace,
+    // /proc/<pid>/mem) and speak to the root helper in its name.
+    ::prctl(PR_SET_DUMPABLE, 0);
     QCoreApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QString::fromLatin1(veyra::AppInfo::identifier));
     QCoreApplication::setApplicationName(QString::fromLatin1(veyra::AppInfo::identifier));

@@ -1,5 +1,6 @@
 #include "AppModel.h"
 
+#include "AppInfo.h"
 #include "Errors.h"
 #include "Logger.h"
 
@@ -11,13 +12,51 @@ namespace {
 const QString smartSelectionName = QStringLiteral("智能优选");
 } // namespace
 
-AppModel::AppModel(QObject *parent)
+QString AppModel::notificationTitle()
+{
+    return QString::fromUtf8(AppInfo::displayName);
+}
+
+AppModel::AppModel(AppCollaborators collaborators, QObject *parent)
     : QObject(parent)
-    , m_settingsStore(std::make_unique<SettingsStore>())
+    , m_collaborators(std::move(collaborators))
 {
 }
 
-AppModel::~AppModel() = default;
+AppModel::~AppModel()
+{
+    // The loops hold the model weakly; stopping them here just makes them end sooner.
+    if (m_paymentTask)
+        m_paymentTask->cancel();
+    cancelMonitors();
+}
+
+AppModel::Step::Step(AppModel &model)
+    : m_model(model)
+{
+    ++m_model.m_openSteps;
+}
+
+AppModel::Step::~Step()
+{
+    if (--m_model.m_openSteps == 0 && m_model.m_stateChangedPending) {
+        m_model.m_stateChangedPending = false;
+        emit m_model.stateChanged();
+    }
+}
+
+void AppModel::changedState()
+{
+    if (m_openSteps > 0)
+        m_stateChangedPending = true;
+    else
+        emit stateChanged();
+}
+
+void AppModel::sendNotification(const QString &body)
+{
+    notifications().send(notificationTitle(), body, m_settings.showNotifications);
+}
 
 void AppModel::setSelectedPage(AppPage page)
 {
@@ -77,7 +116,7 @@ void AppModel::setCheckoutImage(const QImage &value)
     // Images compare by pixels; any replacement is a change worth showing.
     m_checkoutImage = value;
     emit checkoutImageChanged();
-    emit stateChanged();
+    changedState();
 }
 void AppModel::setIsConnected(bool value)
 {

@@ -1,14 +1,17 @@
 #pragma once
 
+#include "AppCollaborators.h"
 #include "AppSettings.h"
 #include "AuthenticationErrorMapper.h"
+#include "BackgroundTask.h"
 #include "Models.h"
 #include "NodeItem.h"
-#include "SettingsStore.h"
 #include "TrafficUsageStore.h"
 
+#include <QCoroTask>
 #include <QImage>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
@@ -27,7 +30,8 @@ Q_ENUM_NS(AppAccessState)
 
 // The single observable object of the application: everything the views show, the
 // collaborators that do the work, and the workflows that tie them together. Lives on the
-// main thread; every property change emits its own signal and then stateChanged().
+// main thread; every property change emits its own signal, and each step of a workflow ends
+// with one stateChanged() however many properties it changed.
 class AppModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(veyra::AppPage selectedPage READ selectedPage WRITE setSelectedPage NOTIFY selectedPageChanged)
@@ -56,7 +60,10 @@ class AppModel : public QObject {
             observedTrafficUsedBytesChanged)
 
 public:
-    explicit AppModel(QObject *parent = nullptr);
+    // The title of every notification the model sends.
+    static QString notificationTitle();
+
+    explicit AppModel(AppCollaborators collaborators = AppCollaborators::product(), QObject *parent = nullptr);
     ~AppModel() override;
 
     // Published state.
@@ -109,7 +116,38 @@ public:
     void present(const std::exception &error);
     void present(const QString &description);
 
-    SettingsStore &settingsStore() { return *m_settingsStore; }
+    // Connection (AppModelConnection.cpp). Neither fails towards the caller.
+    QCoro::Task<> connect();
+    QCoro::Task<> disconnect();
+
+    // Run-time monitors and traffic (AppModelMonitors.cpp).
+    void startCoreMonitor();
+    void startTrafficMonitor();
+    void persistObservedTraffic();
+    void mergeTrafficUsageSources();
+    void applyAbsoluteTrafficUsage(qint64 bytes);
+    bool coreMonitorRunning() const { return m_coreMonitorTask && !m_coreMonitorTask->isFinished(); }
+    bool trafficMonitorRunning() const { return m_trafficMonitorTask && !m_trafficMonitorTask->isFinished(); }
+
+    // Nodes, latency and proxy mode (AppModelNodes.cpp).
+    QCoro::Task<> refreshNodes();
+    QCoro::Task<> testAllNodes();
+    QCoro::Task<> selectNode(NodeItem node);
+    QCoro::Task<> setSmartSelection(bool enabled);
+    QCoro::Task<> reconcileSelectedNode();
+    QCoro::Task<> updateProxyMode(ConnectionMode mode);
+
+    // Quitting (AppModelShutdown.cpp): always completes and always answers true.
+    QCoro::Task<bool> shutdown();
+
+    // The collaborators, for the workflows of the other files and for tests that need to
+    // look behind the model (a test reads the kernel's pid, never replaces a collaborator).
+    SettingsStore &settingsStore() { return *m_collaborators.settingsStore; }
+    OfficialLineStore &officialLineStore() { return *m_collaborators.officialLineStore; }
+    APIClient &api() { return *m_collaborators.api; }
+    SystemProxyManager &proxy() { return *m_collaborators.proxy; }
+    MihomoManager &core() { return *m_collaborators.core; }
+    NotificationService &notifications() { return *m_collaborators.notifications; }
 
 signals:
     void selectedPageChanged();
@@ -158,10 +196,34 @@ protected:
             return;
         field = value;
         emit(this->*changed)();
-        emit stateChanged();
+        changedState();
     }
 
+    // Groups the changes of one workflow step: each property still signals its own change,
+    // stateChanged() comes once when the outermost step ends. Never held across a suspension.
+    class Step {
+    public:
+        explicit Step(AppModel &model);
+        ~Step();
+        Step(const Step &) = delete;
+        Step &operator=(const Step &) = delete;
+
+    private:
+        AppModel &m_model;
+    };
+    void changedState();
+
 private:
+    // Background loops; static so that they hold the model only through the weak pointer.
+    static QCoro::Task<> coreMonitorLoop(QPointer<AppModel> model, CancellationTokenPtr token);
+    static QCoro::Task<> trafficMonitorLoop(QPointer<AppModel> model, CancellationTokenPtr token);
+    QCoro::Task<> applyProviderTrafficUsage();
+    void cancelMonitors();
+    void writeTrafficRecord(qint64 usedBytes);
+    void applyLatencies(const QMap<QString, qint64> &delays);
+    QCoro::Task<> rollBackConnect(const std::exception_ptr &failure);
+    void sendNotification(const QString &body);
+
     AppPage m_selectedPage = AppPage::dashboard;
     AppSettings m_settings;
     bool m_officialLineReady = false;
@@ -188,7 +250,13 @@ private:
     int m_trafficSamplesSincePersist = 0;
     bool m_bootstrapped = false;
 
-    std::unique_ptr<SettingsStore> m_settingsStore;
+    std::optional<BackgroundTask> m_coreMonitorTask;
+    std::optional<BackgroundTask> m_trafficMonitorTask;
+    std::optional<BackgroundTask> m_paymentTask;
+    int m_openSteps = 0;
+    bool m_stateChangedPending = false;
+
+    AppCollaborators m_collaborators;
 };
 
 } // namespace veyra

@@ -61,6 +61,9 @@ public:
     QCoro::Task<QMap<QString, qint64>> testLatencies(AppSettings settings);
     QCoro::Task<> selectNode(QString name, AppSettings settings);
     QCoro::Task<TrafficRateSample> nextTrafficSample(AppSettings settings);
+    // Closes the traffic stream: a pending nextTrafficSample() fails at once, the next call
+    // opens a fresh stream.
+    void cancelTrafficStream();
     QCoro::Task<bool> verifyProxy(qint64 port);
 
     static std::optional<qint64> parseProviderTrafficUsage(const QByteArray &data, const QString &providerID);
@@ -73,7 +76,6 @@ private:
     QCoro::Task<> validateConfiguration();
     QCoro::Task<> waitForController(qint64 port);
     QCoro::Task<> discardProcess();
-    void cancelTrafficStream();
 
     QString m_connectivityCheckURL;
     QStringList m_resourceDirectories;

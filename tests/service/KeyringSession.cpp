@@ -90,6 +90,11 @@ PrivateBus &privateBus()
 
 } // namespace
 
+QByteArray privateSessionBus()
+{
+    return privateBus().address;
+}
+
 KeyringSession::KeyringSession()
 {
     if (!m_home.isValid())

@@ -9,6 +9,10 @@
 
 namespace veyra::test {
 
+// The test process's private D-Bus session bus, started on first use and kept until the
+// process ends; DBUS_SESSION_BUS_ADDRESS names it. Empty when it could not start.
+QByteArray privateSessionBus();
+
 // A private D-Bus session bus (no service activation, so nothing starts behind our back) and a
 // gnome-keyring daemon with an unlocked "login" collection in a temporary home. Only this test
 // process sees the bus, through DBUS_SESSION_BUS_ADDRESS; both daemons are stopped afterwards.

@@ -89,9 +89,15 @@ template <typename T> T await(QCoro::Task<T> &&task, std::chrono::milliseconds l
     if (!outcome->done) {
         QEventLoop loop;
         outcome->loop = &loop;
-        QTimer::singleShot(limit, &loop, &QEventLoop::quit);
+        bool late = false;
+        QTimer::singleShot(limit, &loop, [&] {
+            late = true;
+            loop.quit();
+        });
         loop.exec();
         outcome->loop = nullptr;
+        if (!outcome->done && !late)
+            throw std::runtime_error("the event loop was told to quit before the awaited task finished");
     }
     if (!outcome->done)
         throw std::runtime_error("the awaited task did not finish within "

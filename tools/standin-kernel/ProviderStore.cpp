@@ -1,5 +1,7 @@
 #include "ProviderStore.h"
 
+#include <QHash>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -115,9 +117,32 @@ void Provider::adopt(const QByteArray &document, const QString &origin)
     emit nodesChanged();
 }
 
+namespace {
+QHash<QString, QString> &mappedHosts()
+{
+    static QHash<QString, QString> hosts;
+    return hosts;
+}
+} // namespace
+
+void mapHost(const QString &name, const QString &address)
+{
+    mappedHosts().insert(name.toLower(), address);
+}
+
 void Provider::refresh(std::function<void()> done)
 {
-    QNetworkRequest request { QUrl(m_config.url) };
+    QUrl url(m_config.url);
+    const QString mapped = mappedHosts().value(url.host().toLower());
+    QNetworkRequest request { url };
+    if (!mapped.isEmpty()) {
+        const QString name = url.host();
+        url.setHost(mapped);
+        request.setUrl(url);
+        request.setPeerVerifyName(name);
+        request.setRawHeader(
+            "Host", (url.port() > 0 ? name + QLatin1Char(':') + QString::number(url.port()) : name).toUtf8());
+    }
     request.setTransferTimeout(downloadTimeoutMs);
     for (const auto &[name, values] : m_config.headers)
         request.setRawHeader(name.toUtf8(), values.join(QStringLiteral(", ")).toUtf8());

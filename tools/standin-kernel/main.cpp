@@ -4,6 +4,7 @@
 
 #include "Kernel.h"
 #include "KernelConfig.h"
+#include "ProviderStore.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -30,7 +31,7 @@ void onSignal(int)
 
 int usage()
 {
-    std::fprintf(stderr, "usage: mihomo [-t] [--trust-certificate PEM] -d HOME -f CONFIG\n");
+    std::fprintf(stderr, "usage: mihomo [-t] [--trust-certificate PEM] [--map-host NAME=ADDRESS] -d HOME -f CONFIG\n");
     return 2;
 }
 
@@ -69,6 +70,11 @@ int main(int argc, char *argv[])
             return 0;
         } else if ((argument == QLatin1String("-d") || argument == QLatin1String("-f")) && i + 1 < arguments.size()) {
             (argument == QLatin1String("-d") ? home : file) = arguments[++i];
+        } else if (argument == QLatin1String("--map-host") && i + 1 < arguments.size()) {
+            const QStringList pair = arguments[++i].split(QLatin1Char('='));
+            if (pair.size() != 2 || pair[0].isEmpty() || pair[1].isEmpty())
+                return usage();
+            standin::mapHost(pair[0], pair[1]);
         } else if (argument == QLatin1String("--trust-certificate") && i + 1 < arguments.size()) {
             if (!trustCertificates(arguments[++i]))
                 return 2;

@@ -1,0 +1,41 @@
+// Quitting leaves the machine as it was found: system proxy back first, then the kernel
+// stopped. Failures only reach the diagnostic log; quitting is never refused.
+#include "AppModel.h"
+
+#include "Errors.h"
+#include "Logger.h"
+
+namespace veyra {
+
+QCoro::Task<bool> AppModel::shutdown()
+{
+    if (m_paymentTask)
+        m_paymentTask->cancel();
+    cancelMonitors();
+    persistObservedTraffic();
+
+    std::exception_ptr failure;
+    try {
+        co_await proxy().restoreIfNeeded(true);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure)
+        Logger::shared().log(QStringLiteral("退出时后台服务未能恢复系统代理：") + Logger::redact(describe(failure)));
+
+    failure = nullptr;
+    try {
+        co_await core().stop(true);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure)
+        Logger::shared().log(QStringLiteral("退出时网络核心未能正常停止：") + Logger::redact(describe(failure)));
+
+    Step step(*this);
+    setIsConnected(false);
+    setIsCoreRunning(false);
+    co_return true;
+}
+
+} // namespace veyra

@@ -1,0 +1,172 @@
+// Connect, disconnect and the kernel's death, with the real kernel, helper and tool on loopback.
+#include "ModelWorld.h"
+
+#include "AppPaths.h"
+#include "KernelTestSupport.h"
+
+#include <QFile>
+
+#include <csignal>
+
+using namespace veyra;
+using namespace veyra::test;
+
+namespace {
+
+class ConnectionIntegration : public ModelWorld { };
+
+const QString lineNotConnected = QStringLiteral("官方线路尚未连通，未修改系统代理。请刷新会员权益或查看诊断日志。");
+
+TEST_F(ConnectionIntegration, ConnectsOnlyAfterTheLineCarriesTrafficAndDisconnectsToTheExactSnapshot)
+{
+    MemberModel &m = makeModel();
+    const nlohmann::json before = services();
+    int stateChanges = 0;
+    QObject::connect(&m, &AppModel::stateChanged, [&] { ++stateChanges; });
+
+    await(m.connect());
+    EXPECT_EQ(m.statusMessage(), QStringLiteral("已安全连接 · 智能优选"));
+    EXPECT_EQ(m.alertMessage(), std::nullopt);
+    EXPECT_TRUE(m.isConnected());
+    EXPECT_TRUE(m.isCoreRunning());
+    EXPECT_FALSE(m.isBusy());
+    EXPECT_TRUE(everyServicePointsAt(m.settings().mixedPort)) << services().dump();
+    EXPECT_TRUE(m.coreMonitorRunning());
+    EXPECT_TRUE(m.trafficMonitorRunning());
+    ASSERT_EQ(m.nodes().size(), 2);
+    EXPECT_EQ(m.nodes()[0].name, QStringLiteral("东京 01"));
+    for (const NodeItem &node : m.nodes())
+        EXPECT_GT(node.delay, 0) << node.name.toStdString();
+    EXPECT_EQ(m.connectionQualityText().left(2), QStringLiteral("优秀"));
+    ASSERT_TRUE(notificationsShown(1));
+    EXPECT_EQ(notificationServer->shown()[0].title, QStringLiteral("维拉网络助手"));
+    EXPECT_EQ(notificationServer->shown()[0].body, QStringLiteral("网络连接已启用"));
+    // One re-render per step, not one per property.
+    EXPECT_LT(stateChanges, 14);
+
+    await(m.disconnect());
+    EXPECT_EQ(m.statusMessage(), QStringLiteral("已断开，系统代理已恢复"));
+    EXPECT_FALSE(m.isConnected());
+    EXPECT_FALSE(m.isCoreRunning());
+    EXPECT_TRUE(m.nodes().isEmpty());
+    EXPECT_EQ(services(), before);
+    EXPECT_FALSE(QFile::exists(AppPaths::proxyBackup()));
+    EXPECT_FALSE(QFile::exists(AppPaths::config()));
+    EXPECT_FALSE(m.coreMonitorRunning());
+    ASSERT_TRUE(notificationsShown(2));
+    EXPECT_EQ(notificationServer->bodies().last(), QStringLiteral("连接已断开，原网络设置已恢复"));
+}
+
+TEST_F(ConnectionIntegration, ALineThatDoesNotCarryTrafficNeverTouchesTheSystemProxy)
+{
+    MemberModel &m = makeModel(QStringLiteral("/moved"));
+    const QByteArray before = stateBytes();
+    const int helperRequests = helper->requests();
+    await(m.connect());
+    EXPECT_EQ(m.statusMessage(), QStringLiteral("连接失败"));
+    EXPECT_EQ(m.alertMessage(), lineNotConnected);
+    EXPECT_FALSE(m.isConnected());
+    EXPECT_FALSE(m.isCoreRunning());
+    EXPECT_FALSE(m.isBusy());
+    EXPECT_EQ(stateBytes(), before);
+    EXPECT_EQ(helper->requests(), helperRequests);
+    EXPECT_FALSE(QFile::exists(AppPaths::config()));
+    EXPECT_FALSE(m.core().isRunning());
+    EXPECT_TRUE(diagnosticLog().contains(lineNotConnected));
+}
+
+TEST_F(ConnectionIntegration, GatesOnTheAccountAndTheMembershipBeforeAnythingRuns)
+{
+    MemberModel &m = makeModel();
+    int busy = 0;
+    QObject::connect(&m, &AppModel::isBusyChanged, [&] { ++busy; });
+
+    m.becomeMember(false);
+    await(m.connect());
+    EXPECT_EQ(m.selectedPage(), AppPage::membership);
+    EXPECT_EQ(m.alertMessage(), QStringLiteral("网络功能仅向有效会员开放，请先开通或续费会员。"));
+    EXPECT_FALSE(m.isConnected());
+
+    m.setAlertMessage(std::nullopt);
+    MemberModel signedOut(collaborators(QStringLiteral("/generate_204")));
+    signedOut.setAuthenticationMode(AuthenticationMode::registration);
+    signedOut.setAuthenticationErrorMessage(QStringLiteral("old"));
+    await(signedOut.connect());
+    EXPECT_TRUE(signedOut.showAuthentication());
+    EXPECT_EQ(signedOut.authenticationMode(), AuthenticationMode::login);
+    EXPECT_EQ(signedOut.authenticationErrorMessage(), std::nullopt);
+    EXPECT_EQ(signedOut.statusMessage(), QStringLiteral("正在初始化…"));
+    EXPECT_EQ(signedOut.selectedPage(), AppPage::dashboard);
+    EXPECT_EQ(busy, 0);
+    EXPECT_FALSE(m.core().isRunning());
+    EXPECT_FALSE(QFile::exists(AppPaths::proxyBackup()));
+}
+
+TEST_F(ConnectionIntegration, AKernelKilledWhileConnectedIsNoticedAndTheSystemProxyPutBack)
+{
+    MemberModel &m = makeModel();
+    const nlohmann::json before = services();
+    await(m.connect());
+    ASSERT_TRUE(m.isConnected());
+    const qint64 pid = m.core().processId();
+    ASSERT_GT(pid, 0);
+    ::kill(static_cast<pid_t>(pid), SIGKILL);
+
+    // The monitor looks every two seconds.
+    EXPECT_TRUE(eventually([&] { return !m.isConnected() && m.alertMessage().has_value(); }, 6000));
+    EXPECT_EQ(m.alertMessage(), QStringLiteral("网络核心已异常退出，应用已自动恢复系统网络设置。"));
+    EXPECT_TRUE(
+        eventually([&] { return m.statusMessage() == QStringLiteral("网络核心异常退出，系统代理已自动恢复"); }));
+    EXPECT_FALSE(m.isCoreRunning());
+    EXPECT_TRUE(m.nodes().isEmpty());
+    EXPECT_EQ(services(), before);
+    EXPECT_FALSE(QFile::exists(AppPaths::proxyBackup()));
+    EXPECT_FALSE(m.trafficMonitorRunning());
+}
+
+TEST_F(ConnectionIntegration, ARestoreThatFailsOnDisconnectKeepsTheConnectionWatched)
+{
+    MemberModel &m = makeModel();
+    const nlohmann::json before = services();
+    await(m.connect());
+    ASSERT_TRUE(m.isConnected());
+
+    helper->failOn(QStringLiteral("-setwebproxystate"), 1, QStringLiteral("设置被锁定"));
+    await(m.disconnect());
+    EXPECT_EQ(m.statusMessage(), QStringLiteral("恢复网络设置失败，代理核心仍保持运行"));
+    EXPECT_TRUE(m.isConnected());
+    EXPECT_TRUE(m.isCoreRunning());
+    EXPECT_TRUE(m.core().isRunning());
+    EXPECT_TRUE(m.coreMonitorRunning());
+    EXPECT_FALSE(m.isBusy());
+    EXPECT_TRUE(m.alertMessage().value_or(QString()).contains(QStringLiteral("设置被锁定")));
+
+    helper->setState([&] {
+        nlohmann::json state = helper->state();
+        state["failures"] = nlohmann::json::array();
+        return state;
+    }());
+    await(m.disconnect());
+    EXPECT_FALSE(m.isConnected());
+    EXPECT_EQ(services(), before);
+}
+
+TEST_F(ConnectionIntegration, AKernelThatDiesBeforeTheProxyIsAppliedEndsInTheRollback)
+{
+    MemberModel &m = makeModel();
+    const QByteArray before = stateBytes();
+    // The kernel goes away while the line is being checked.
+    QObject::connect(&m, &AppModel::statusMessageChanged, &m, [&m] {
+        if (m.statusMessage() == QStringLiteral("正在检查线路可用性…"))
+            ::kill(static_cast<pid_t>(m.core().processId()), SIGKILL);
+    });
+    await(m.connect());
+    EXPECT_EQ(m.statusMessage(), QStringLiteral("连接失败"));
+    EXPECT_FALSE(m.isConnected());
+    EXPECT_FALSE(m.isCoreRunning());
+    EXPECT_FALSE(m.isBusy());
+    EXPECT_EQ(stateBytes(), before);
+    EXPECT_FALSE(QFile::exists(AppPaths::config()));
+}
+
+} // namespace
