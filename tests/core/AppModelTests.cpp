@@ -257,3 +257,69 @@ TEST_F(AppModelPresent, MasksLogsAndAlerts)
     model.setAlertMessage(std::nullopt);
     EXPECT_FALSE(model.alertMessage());
 }
+
+class TrafficBookkeeping : public veyra::test::DataFolderTest {
+protected:
+    void SetUp() override
+    {
+        DataFolderTest::SetUp();
+        AppPaths::prepare();
+    }
+    void member(std::optional<qint64> serverBytes, const QString &expiresAt)
+    {
+        AccountUser user;
+        user.account = "13800000000";
+        Membership membership;
+        membership.active = true;
+        membership.planId = QStringLiteral("monthly");
+        membership.expiresAt = expiresAt;
+        membership.trafficUsedBytes = serverBytes;
+        user.membership = membership;
+        model.setUser(user);
+    }
+    std::optional<qint64> stored(const QString &expiresAt) const
+    {
+        return TrafficUsageStore::load({ "13800000000", QStringLiteral("monthly"), expiresAt });
+    }
+
+    Model model;
+};
+
+TEST_F(TrafficBookkeeping, WithinOnePeriodTheFigureOnlyGrowsAndANewPeriodStartsAfresh)
+{
+    const QString period = QStringLiteral("2027-01-07T00:00:00Z");
+    member(3 * GB, period);
+    model.mergeTrafficUsageSources();
+    EXPECT_EQ(model.observedTrafficUsedBytes(), 3 * GB);
+    EXPECT_EQ(stored(period), 3 * GB);
+
+    // Local counting got further; another run of this app stored more still.
+    model.applyAbsoluteTrafficUsage(4 * GB);
+    EXPECT_EQ(stored(period), 4 * GB);
+    AppPaths::write(TrafficUsageRecord { { "13800000000", QStringLiteral("monthly"), period }, 5 * GB,
+                        QDateTime::currentDateTimeUtc() }
+                        .toJson(),
+        AppPaths::trafficUsage());
+    model.mergeTrafficUsageSources();
+    EXPECT_EQ(model.observedTrafficUsedBytes(), 5 * GB);
+
+    // A smaller total from the provider changes nothing.
+    model.applyAbsoluteTrafficUsage(1 * GB);
+    EXPECT_EQ(model.observedTrafficUsedBytes(), 5 * GB);
+
+    // A renewed membership is a new period: the local figure does not follow it.
+    const QString renewed = QStringLiteral("2027-02-07T00:00:00Z");
+    member(3 * GB, renewed);
+    model.mergeTrafficUsageSources();
+    EXPECT_EQ(model.observedTrafficUsedBytes(), 3 * GB);
+    EXPECT_EQ(stored(renewed), 3 * GB);
+    EXPECT_EQ(stored(period), std::nullopt);
+
+    // Signed out: nothing is known, and a provider figure has nobody to belong to.
+    model.setUser(std::nullopt);
+    model.mergeTrafficUsageSources();
+    EXPECT_EQ(model.observedTrafficUsedBytes(), std::nullopt);
+    model.applyAbsoluteTrafficUsage(9 * GB);
+    EXPECT_EQ(model.observedTrafficUsedBytes(), std::nullopt);
+    EXPECT_EQ(stored(renewed), 3 * GB);
+}

@@ -4,7 +4,11 @@
 #include "AppPaths.h"
 #include "KernelTestSupport.h"
 
+#include <QCoroNetworkReply>
 #include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
 
 #include <csignal>
 
@@ -55,6 +59,39 @@ TEST_F(ConnectionIntegration, ConnectsOnlyAfterTheLineCarriesTrafficAndDisconnec
     EXPECT_FALSE(m.coreMonitorRunning());
     ASSERT_TRUE(notificationsShown(2));
     EXPECT_EQ(notificationServer->bodies().last(), QStringLiteral("连接已断开，原网络设置已恢复"));
+}
+
+// Bytes fetched through the local port, as a browser would after the system proxy changed.
+QCoro::Task<qsizetype> fetchThroughProxy(QUrl url, quint16 port)
+{
+    QNetworkAccessManager network;
+    network.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), port));
+    QNetworkRequest request(url);
+    request.setTransferTimeout(10'000);
+    std::unique_ptr<QNetworkReply> reply(network.get(request));
+    co_await qCoro(reply.get()).waitForFinished();
+    co_return reply->readAll().size();
+}
+
+TEST_F(ConnectionIntegration, CountsTheTrafficItCarriesAndKeepsTheFigure)
+{
+    MemberModel &m = makeModel();
+    await(m.connect());
+    ASSERT_TRUE(m.isConnected());
+    // The provider's own figure (1,000 up and 2,000 down) is taken first.
+    ASSERT_TRUE(eventually([&] { return m.observedTrafficUsedBytes().value_or(0) >= 3000; }));
+
+    const qint64 start = *m.observedTrafficUsedBytes();
+    ASSERT_EQ(await(fetchThroughProxy(QUrl(check.url("/payload")), static_cast<quint16>(m.settings().mixedPort))),
+        512 * 1024);
+    EXPECT_TRUE(eventually([&] { return *m.observedTrafficUsedBytes() >= start + 512 * 1024; }, 8000))
+        << *m.observedTrafficUsedBytes() - start;
+
+    await(m.disconnect());
+    EXPECT_FALSE(m.trafficMonitorRunning());
+    const std::optional<qint64> kept = TrafficUsageStore::load(
+        { QStringLiteral("13800138000"), QStringLiteral("monthly"), QStringLiteral("2027-01-07T00:00:00Z") });
+    EXPECT_EQ(kept, m.observedTrafficUsedBytes());
 }
 
 TEST_F(ConnectionIntegration, ALineThatDoesNotCarryTrafficNeverTouchesTheSystemProxy)
@@ -148,6 +185,34 @@ TEST_F(ConnectionIntegration, ARestoreThatFailsOnDisconnectKeepsTheConnectionWat
     }());
     await(m.disconnect());
     EXPECT_FALSE(m.isConnected());
+    EXPECT_EQ(services(), before);
+}
+
+TEST_F(ConnectionIntegration, ARefusedChangeOfTheSystemProxyIsUndoneAndReported)
+{
+    MemberModel &m = makeModel();
+    const nlohmann::json before = services();
+    // The second service refuses to turn its SOCKS proxy on after the first was already changed
+    // (turning it off again works).
+    nlohmann::json state = helper->state();
+    state["failures"].push_back({ { "verb", "-setsocksfirewallproxystate" }, { "service", "Ethernet" },
+        { "lastArgument", "on" }, { "status", 1 }, { "stderr", "SOCKS 被策略禁止" } });
+    helper->setState(state);
+    await(m.connect());
+    EXPECT_EQ(m.statusMessage(), QStringLiteral("连接失败"));
+    EXPECT_TRUE(m.alertMessage().value_or(QString()).contains(QStringLiteral("SOCKS 被策略禁止")))
+        << m.alertMessage().value_or(QString()).toStdString();
+    EXPECT_FALSE(m.isConnected());
+    EXPECT_FALSE(m.core().isRunning());
+    EXPECT_EQ(services(), before);
+    EXPECT_FALSE(QFile::exists(AppPaths::proxyBackup()));
+
+    // No helper at all: the same ending, and nothing changed.
+    helper.reset();
+    await(m.connect());
+    EXPECT_EQ(m.statusMessage(), QStringLiteral("连接失败"));
+    EXPECT_FALSE(m.core().isRunning());
+    helper = std::make_unique<HelperHarness>();
     EXPECT_EQ(services(), before);
 }
 

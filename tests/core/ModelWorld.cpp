@@ -2,7 +2,6 @@
 
 #include "AppPaths.h"
 #include "KernelTestSupport.h"
-#include "SecurityPolicy.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -10,21 +9,7 @@
 #include <QSslConfiguration>
 #include <QSslKey>
 
-#include <sys/socket.h>
-
 namespace veyra::test {
-
-void MemberModel::becomeMember(bool active)
-{
-    AccountUser user;
-    user.account = QStringLiteral("13800138000");
-    Membership membership;
-    membership.active = active;
-    membership.planId = QStringLiteral("monthly");
-    membership.expiresAt = QStringLiteral("2027-01-07T00:00:00Z");
-    user.membership = membership;
-    setUser(user);
-}
 
 void ModelWorld::SetUp()
 {
@@ -59,6 +44,7 @@ void ModelWorld::SetUp()
                 + port + "\n  - name: \"香港 02\"\n    type: socks5\n    server: 127.0.0.1\n    port: " + port
                 + "\n" });
     check.route("/generate_204", { 204, {}, {} });
+    check.route("/payload", { 200, {}, QByteArray(512 * 1024, 'p') });
     check.route("/moved", { 302, { { "Location", "http://127.0.0.1:1/" } }, {} });
     lineURL = QStringLiteral("https://%1:%2/sub.yaml").arg(QLatin1String(lineHost)).arg(origin->port());
 
@@ -83,28 +69,16 @@ void ModelWorld::TearDown()
     DataFolderTest::TearDown();
 }
 
+WorldSeams ModelWorld::seams(const QString &checkPath) const
+{
+    return { resources, check.url(checkPath.toUtf8()), helper->socketPath(),
+        QStringLiteral(VEYRA_NETWORKSETUP_EXECUTABLE), fixtures.filePath(QStringLiteral("defaults.ini")),
+        QStringLiteral("veyra-test-notification-client") };
+}
+
 AppCollaborators ModelWorld::collaborators(const QString &checkPath)
 {
-    // Every name resolves to a public documentation address: the policy accepts the line, and
-    // the kernel reaches it on loopback through its wrapper.
-    const SecurityPolicy::Resolver resolver = [](const QString &) {
-        return std::optional<QList<SecurityPolicy::ResolvedAddress>>(
-            QList<SecurityPolicy::ResolvedAddress> { { AF_INET, QByteArray("\xCB\x00\x71\x07", 4) } });
-    };
-    AppCollaborators made;
-    made.settingsStore = std::make_unique<SettingsStore>();
-    made.officialLineStore = std::make_unique<OfficialLineStore>(
-        KeychainStore(UserDefaults(fixtures.filePath(QStringLiteral("defaults.ini")))), resolver,
-        QStringLiteral("device-test"));
-    APIClientOptions options;
-    options.baseURL = QUrl(QStringLiteral("https://127.0.0.1:9/api/v1/"));
-    made.api = std::make_unique<APIClient>(std::nullopt, options);
-    made.proxy = std::make_unique<SystemProxyManager>(
-        QStringLiteral(VEYRA_NETWORKSETUP_EXECUTABLE), std::make_unique<PrivilegedProxyClient>(helper->socketPath()));
-    made.core = std::make_unique<MihomoManager>(check.url(checkPath.toUtf8()), QStringList { resources });
-    made.notifications = std::make_unique<NotificationService>(
-        NotificationServer::clientConnection(QStringLiteral("veyra-test-notification-client")));
-    return made;
+    return collaboratorsFor(seams(checkPath));
 }
 
 MemberModel &ModelWorld::makeModel(QString checkPath)

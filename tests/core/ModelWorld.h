@@ -5,6 +5,7 @@
 #include "LocalHttpServer.h"
 #include "NotificationServer.h"
 #include "SysproxyTestSupport.h"
+#include "TestModel.h"
 #include "TestSupport.h"
 
 #include "ProxyServer.h"
@@ -14,14 +15,6 @@
 #include <memory>
 
 namespace veyra::test {
-
-// A model whose signed-in member is set directly, until signing in is part of the model.
-class MemberModel : public AppModel {
-public:
-    using AppModel::AppModel;
-    using AppModel::setSettings;
-    void becomeMember(bool active = true);
-};
 
 // The model with real collaborators on loopback: the bundled stand-in kernel (behind a small
 // wrapper that trusts this test's certificate and finds the line's made-up host on 127.0.0.1),
@@ -38,6 +31,7 @@ protected:
     // A fresh model over fresh collaborators (the previous one is shut down first).
     MemberModel &makeModel(QString checkPath = QStringLiteral("/generate_204"));
     AppCollaborators collaborators(const QString &checkPath);
+    WorldSeams seams(const QString &checkPath) const;
 
     // What the stand-in's services do: for each, whether it is on and, per proxy kind, whether
     // it is on and (only then) where it points, plus bypass list and automatic settings. A

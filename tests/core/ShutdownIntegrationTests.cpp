@@ -5,7 +5,12 @@
 #include "AppPaths.h"
 #include "KernelTestSupport.h"
 
+#include <QCoroTimer>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+
+#include <csignal>
 
 using namespace veyra;
 using namespace veyra::test;
@@ -75,6 +80,61 @@ TEST_F(ShutdownIntegration, ASecondQuitRequestDuringTheShutdownIsIgnored)
     AppDelegate orphan(nullptr, [&] { ++leftEventLoop; });
     EXPECT_EQ(orphan.requestQuit(), AppDelegate::Reply::terminateNow);
     EXPECT_EQ(leftEventLoop, 2);
+}
+
+TEST_F(ShutdownIntegration, ReleasingTheModelWhileItsLoopsRunIsSafe)
+{
+    MemberModel &m = makeModel();
+    await(m.connect());
+    ASSERT_TRUE(m.isConnected() && m.coreMonitorRunning() && m.trafficMonitorRunning());
+    const qint64 pid = m.core().processId();
+    model.reset();
+    // The loops wake up to find the model gone, and end without touching it.
+    await(QCoro::sleepFor(std::chrono::milliseconds(2500)));
+    EXPECT_FALSE(processAlive(pid));
+    // What the release left behind is what start-up repair is for.
+    SystemProxyManager repair(
+        QStringLiteral(VEYRA_NETWORKSETUP_EXECUTABLE), std::make_unique<PrivilegedProxyClient>(helper->socketPath()));
+    await(repair.restoreIfNeeded(true));
+    EXPECT_FALSE(QFile::exists(AppPaths::proxyBackup()));
+}
+
+TEST_F(ShutdownIntegration, SigtermEndsAConnectedProcessOnlyAfterTheSystemProxyIsBack)
+{
+    const nlohmann::json before = services();
+    const WorldSeams world = seams(QStringLiteral("/generate_204"));
+    QProcess program;
+    program.setProcessChannelMode(QProcess::SeparateChannels);
+    program.start(QStringLiteral(VEYRA_TEST_CONNECTED_MODEL),
+        { root(), world.kernelResources, world.checkURL, lineURL, world.helperSocket, world.networkSetup,
+            world.defaultsFile });
+    ASSERT_TRUE(program.waitForStarted(5000)) << program.errorString().toStdString();
+
+    // Waits for the one report line while this process keeps serving the line and the check.
+    QByteArray report;
+    QElapsedTimer clock;
+    clock.start();
+    while (!report.contains('\n') && clock.elapsed() < 30'000 && program.state() == QProcess::Running) {
+        await(QCoro::sleepFor(std::chrono::milliseconds(20)));
+        report += program.readAllStandardOutput();
+    }
+    ASSERT_TRUE(report.startsWith("connected ")) << report.constData() << program.readAllStandardError().constData();
+    const QList<QByteArray> fields = report.trimmed().split(' ');
+    const qint64 kernel = fields.value(1).toLongLong();
+    const qint64 port = fields.value(2).toLongLong();
+    EXPECT_TRUE(everyServicePointsAt(port));
+    EXPECT_TRUE(processAlive(kernel));
+
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    clock.restart();
+    while (program.state() != QProcess::NotRunning && clock.elapsed() < 20'000)
+        await(QCoro::sleepFor(std::chrono::milliseconds(20)));
+    ASSERT_EQ(program.state(), QProcess::NotRunning) << "still running 20 s after SIGTERM";
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().constData();
+    EXPECT_EQ(services(), before);
+    EXPECT_FALSE(processAlive(kernel));
+    EXPECT_FALSE(QFile::exists(AppPaths::proxyBackup()));
 }
 
 } // namespace

@@ -178,6 +178,9 @@ const json *failureRule(NetworkState &state, const Arguments &arguments)
             continue;
         if (rule.contains("service") && (arguments.size() < 2 || rule["service"] != arguments[1]))
             continue;
+        // Narrows a rule to one value, e.g. turning a proxy on but not off.
+        if (rule.contains("lastArgument") && rule["lastArgument"] != arguments.back())
+            continue;
         return &rule;
     }
     return nullptr;

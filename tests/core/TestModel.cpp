@@ -1,0 +1,42 @@
+#include "TestModel.h"
+
+#include <QDBusConnection>
+
+#include <sys/socket.h>
+
+namespace veyra::test {
+
+void MemberModel::becomeMember(bool active)
+{
+    AccountUser user;
+    user.account = QStringLiteral("13800138000");
+    Membership membership;
+    membership.active = active;
+    membership.planId = QStringLiteral("monthly");
+    membership.expiresAt = QStringLiteral("2027-01-07T00:00:00Z");
+    user.membership = membership;
+    setUser(user);
+}
+
+AppCollaborators collaboratorsFor(const WorldSeams &seams)
+{
+    const SecurityPolicy::Resolver resolver = [](const QString &) {
+        return std::optional<QList<SecurityPolicy::ResolvedAddress>>(
+            QList<SecurityPolicy::ResolvedAddress> { { AF_INET, QByteArray("\xCB\x00\x71\x07", 4) } });
+    };
+    AppCollaborators made;
+    made.settingsStore = std::make_unique<SettingsStore>();
+    made.officialLineStore = std::make_unique<OfficialLineStore>(
+        KeychainStore(UserDefaults(seams.defaultsFile)), resolver, QStringLiteral("device-test"));
+    APIClientOptions options;
+    options.baseURL = QUrl(QStringLiteral("https://127.0.0.1:9/api/v1/"));
+    made.api = std::make_unique<APIClient>(std::nullopt, options);
+    made.proxy = std::make_unique<SystemProxyManager>(
+        seams.networkSetup, std::make_unique<PrivilegedProxyClient>(seams.helperSocket));
+    made.core = std::make_unique<MihomoManager>(seams.checkURL, QStringList { seams.kernelResources });
+    made.notifications = std::make_unique<NotificationService>(QDBusConnection::connectToBus(
+        QString::fromLocal8Bit(qgetenv("DBUS_SESSION_BUS_ADDRESS")), seams.notificationConnection));
+    return made;
+}
+
+} // namespace veyra::test

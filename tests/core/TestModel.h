@@ -1,0 +1,32 @@
+#pragma once
+
+#include "AppModel.h"
+
+#include <QString>
+
+namespace veyra::test {
+
+// A model whose signed-in member is set directly, until signing in is part of the model.
+class MemberModel : public AppModel {
+public:
+    using AppModel::AppModel;
+    using AppModel::setSettings;
+    void becomeMember(bool active = true);
+};
+
+// Where the test world's pieces are; the same for a model inside a test and one in a program
+// the test starts.
+struct WorldSeams {
+    QString kernelResources; // holds "mihomo" and "mihomo.sha256"
+    QString checkURL; // the connectivity check, plain http on loopback
+    QString helperSocket;
+    QString networkSetup; // the stand-in tool for reads
+    QString defaultsFile; // user defaults of the keychain's session namespace
+    QString notificationConnection; // a name for this model's own bus connection
+};
+
+// Collaborators built with the world's seams. Every name resolves to a public documentation
+// address, so the address policy accepts the line the world serves on loopback.
+AppCollaborators collaboratorsFor(const WorldSeams &seams);
+
+} // namespace veyra::test
