@@ -1,6 +1,7 @@
 #pragma once
 
 #include "APIClient.h"
+#include "KeychainStore.h"
 #include "MihomoManager.h"
 #include "NotificationService.h"
 #include "OfficialLineStore.h"
@@ -23,6 +24,8 @@ struct AppCollaborators {
     std::unique_ptr<SystemProxyManager> proxy;
     std::unique_ptr<MihomoManager> core;
     std::unique_ptr<NotificationService> notifications;
+    // Where the session token lives (the defaults seam picks the session namespace).
+    KeychainStore keychain;
 
     static AppCollaborators product();
 };

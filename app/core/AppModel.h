@@ -140,6 +140,21 @@ public:
     // Quitting (AppModelShutdown.cpp): always completes and always answers true.
     QCoro::Task<bool> shutdown();
 
+    // Account session and the official line (AppModelAccount.cpp). None fails to its caller
+    // but syncOfficialLine, whose callers decide what a failure means.
+    QCoro::Task<> login(QString account, QString password, bool registering);
+    QCoro::Task<> refreshAccount(bool silent);
+    QCoro::Task<> logout();
+    QCoro::Task<> invalidatePersistedSession();
+    QCoro::Task<> syncOfficialLine();
+    // Start-up's part of the session: a first run clears what an earlier installation left;
+    // otherwise the stored token goes to the client (read off the main thread) and a
+    // provisional account is shown until the service answers. True when a session was found.
+    QCoro::Task<bool> restoreSession(bool firstRun);
+
+    // Settings operations (AppModelSettings.cpp).
+    QCoro::Task<> repairNetworkSettings();
+
     // The collaborators, for the workflows of the other files and for tests that need to
     // look behind the model (a test reads the kernel's pid, never replaces a collaborator).
     SettingsStore &settingsStore() { return *m_collaborators.settingsStore; }
@@ -223,6 +238,9 @@ private:
     void applyLatencies(const QMap<QString, qint64> &delays);
     QCoro::Task<> rollBackConnect(const std::exception_ptr &failure);
     void sendNotification(const QString &body);
+    // Forgets everything of the signed-in account on this computer (sign-out and a rejected
+    // session share it); the service is not contacted.
+    QCoro::Task<> forgetAccount();
 
     AppPage m_selectedPage = AppPage::dashboard;
     AppSettings m_settings;
@@ -257,6 +275,8 @@ private:
     bool m_stateChangedPending = false;
 
     AppCollaborators m_collaborators;
+    // Secret-store and account-file work of the model, off the main thread and in order.
+    SerialExecutor m_sessionExecutor;
 };
 
 } // namespace veyra

@@ -152,7 +152,9 @@ QCoro::Task<> AppModel::trafficMonitorLoop(QPointer<AppModel> model, Cancellatio
         }
         if (++samples % samplesBetweenUsagePolls == 0) {
             co_await model->applyProviderTrafficUsage();
-            // The silent account refresh that follows here comes with the account workflows.
+            if (!model || token->isCancelled())
+                co_return;
+            co_await model->refreshAccount(true);
         }
     }
 }

@@ -46,7 +46,7 @@ int main(int argc, char *argv[])
     }
     AppPaths::setRootOverride(arguments[1]);
     const WorldSeams seams { arguments[2], arguments[3], arguments[5], arguments[6], arguments[7],
-        QStringLiteral("connected-model-notifications") };
+        QStringLiteral("connected-model-notifications"), std::nullopt };
     MemberModel model(collaboratorsFor(seams));
     model.becomeMember();
     model.setSettings(settingsWithFreePorts());

@@ -73,7 +73,7 @@ WorldSeams ModelWorld::seams(const QString &checkPath) const
 {
     return { resources, check.url(checkPath.toUtf8()), helper->socketPath(),
         QStringLiteral(VEYRA_NETWORKSETUP_EXECUTABLE), fixtures.filePath(QStringLiteral("defaults.ini")),
-        QStringLiteral("veyra-test-notification-client") };
+        QStringLiteral("veyra-test-notification-client"), std::nullopt };
 }
 
 AppCollaborators ModelWorld::collaborators(const QString &checkPath)

@@ -25,12 +25,13 @@ AppCollaborators collaboratorsFor(const WorldSeams &seams)
             QList<SecurityPolicy::ResolvedAddress> { { AF_INET, QByteArray("\xCB\x00\x71\x07", 4) } });
     };
     AppCollaborators made;
+    made.keychain = KeychainStore(UserDefaults(seams.defaultsFile));
     made.settingsStore = std::make_unique<SettingsStore>();
-    made.officialLineStore = std::make_unique<OfficialLineStore>(
-        KeychainStore(UserDefaults(seams.defaultsFile)), resolver, QStringLiteral("device-test"));
+    made.officialLineStore
+        = std::make_unique<OfficialLineStore>(made.keychain, resolver, QStringLiteral("device-test"));
     APIClientOptions options;
     options.baseURL = QUrl(QStringLiteral("https://127.0.0.1:9/api/v1/"));
-    made.api = std::make_unique<APIClient>(std::nullopt, options);
+    made.api = std::make_unique<APIClient>(std::nullopt, seams.service.value_or(options));
     made.proxy = std::make_unique<SystemProxyManager>(
         seams.networkSetup, std::make_unique<PrivilegedProxyClient>(seams.helperSocket));
     made.core = std::make_unique<MihomoManager>(seams.checkURL, QStringList { seams.kernelResources });

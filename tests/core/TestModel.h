@@ -23,6 +23,7 @@ struct WorldSeams {
     QString networkSetup; // the stand-in tool for reads
     QString defaultsFile; // user defaults of the keychain's session namespace
     QString notificationConnection; // a name for this model's own bus connection
+    std::optional<APIClientOptions> service; // the simulator's address and certificate, when used
 };
 
 // Collaborators built with the world's seams. Every name resolves to a public documentation

@@ -1,0 +1,276 @@
+// The account session: signing in, keeping the account current, signing out, and the
+// official line that comes with an active membership. A network outage never signs anyone
+// out; only the service rejecting the token does.
+#include "AppModel.h"
+
+#include "Errors.h"
+#include "Logger.h"
+#include "SessionIdentityStore.h"
+
+namespace veyra {
+
+namespace {
+const QString sessionAccount = QString::fromLatin1(KeychainStore::sessionAccount);
+const QString lineAccount = QString::fromLatin1(KeychainStore::officialLineAccount);
+} // namespace
+
+QCoro::Task<> AppModel::login(QString account, QString password, bool registering)
+{
+    const AuthenticationMode mode = registering ? AuthenticationMode::registration : AuthenticationMode::login;
+    account = account.trimmed();
+    setAuthenticationErrorMessage(std::nullopt);
+    if (const std::optional<QString> problem = AuthenticationErrorMapper::validateInput(account, password, mode)) {
+        setAuthenticationErrorMessage(*problem);
+        co_return;
+    }
+    setIsBusy(true);
+
+    std::exception_ptr failure;
+    AuthResult result;
+    try {
+        result = co_await api().login(account, password, registering);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        Step step(*this);
+        Logger::shared().log(Logger::redact(describe(failure)));
+        setAuthenticationErrorMessage(AuthenticationErrorMapper::message(describe(failure), mode));
+        setIsBusy(false);
+        co_return;
+    }
+
+    // The token is only ours once it is stored; otherwise the service takes it back.
+    api().setToken(result.token);
+    auto save = [keychain = m_collaborators.keychain, token = result.token] { keychain.save(token, sessionAccount); };
+    try {
+        co_await m_sessionExecutor.run(save);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        try {
+            co_await api().logout();
+        } catch (const std::exception &) {
+        }
+        api().setToken(std::nullopt);
+        Step step(*this);
+        setAuthenticationErrorMessage(QStringLiteral("无法安全保存登录状态，请稍后重试"));
+        Logger::shared().log(QStringLiteral("登录令牌无法保存：") + Logger::redact(describe(failure)));
+        setIsBusy(false);
+        co_return;
+    }
+
+    AccountUser user;
+    if (result.user) {
+        user = *result.user;
+    } else {
+        try {
+            user = co_await api().currentUser();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (failure) {
+            Step step(*this);
+            Logger::shared().log(Logger::redact(describe(failure)));
+            setAuthenticationErrorMessage(AuthenticationErrorMapper::message(describe(failure), mode));
+            setIsBusy(false);
+            co_return;
+        }
+    }
+    setUser(user);
+    mergeTrafficUsageSources();
+    auto remember = [name = user.account] { SessionIdentityStore::saveAccount(name); };
+    try {
+        co_await m_sessionExecutor.run(remember);
+    } catch (const std::exception &) {
+    }
+
+    try {
+        co_await syncOfficialLine();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        setOfficialLineReady(false);
+        Logger::shared().log(QStringLiteral("账号已登录，线路将在后台重试同步：") + Logger::redact(describe(failure)));
+    }
+
+    Step step(*this);
+    setShowAuthentication(false);
+    setSelectedPage(membershipActive() ? AppPage::dashboard : AppPage::membership);
+    setStatusMessage(registering ? QStringLiteral("注册成功") : QStringLiteral("登录成功"));
+    setAlertMessage(std::nullopt);
+    setIsBusy(false);
+}
+
+QCoro::Task<> AppModel::refreshAccount(bool silent)
+{
+    std::exception_ptr failure;
+    try {
+        const AccountUser user = co_await api().currentUser();
+        setUser(user);
+        mergeTrafficUsageSources();
+        auto remember = [name = user.account] { SessionIdentityStore::saveAccount(name); };
+        try {
+            co_await m_sessionExecutor.run(remember);
+        } catch (const std::exception &) {
+        }
+        co_await syncOfficialLine();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    if (!failure) {
+        if (!membershipActive()) {
+            setSelectedPage(AppPage::membership);
+            if (m_isConnected)
+                co_await disconnect();
+        }
+        co_return;
+    }
+
+    bool expired = false;
+    try {
+        std::rethrow_exception(failure);
+    } catch (const APIClientError &) {
+        expired = true;
+    } catch (...) {
+    }
+    if (expired) {
+        co_await invalidatePersistedSession();
+        Logger::shared().log(Logger::redact(describe(failure)));
+        if (!silent)
+            setAlertMessage(QStringLiteral("登录状态已过期，请重新登录。"));
+        co_return;
+    }
+    // An outage: the session, the user and the stored token all stay.
+    Step step(*this);
+    if (!m_isConnected)
+        setStatusMessage(QStringLiteral("登录状态已保留，会员权益等待网络恢复后同步"));
+    const QString text = Logger::redact(describe(failure));
+    Logger::shared().log(text);
+    if (!silent)
+        setAlertMessage(text);
+}
+
+QCoro::Task<> AppModel::syncOfficialLine()
+{
+    if (membershipActive()) {
+        const bool ready = co_await officialLineStore().synchronize(OfficialLineStore::lineOf(*m_user));
+        setOfficialLineReady(ready);
+        co_return;
+    }
+    // An account without membership never keeps a line on this computer.
+    co_await officialLineStore().synchronize(std::nullopt);
+    setOfficialLineReady(false);
+}
+
+QCoro::Task<> AppModel::forgetAccount()
+{
+    api().setToken(std::nullopt);
+    auto forget = [keychain = m_collaborators.keychain] {
+        keychain.remove(sessionAccount);
+        try {
+            SessionIdentityStore::clear();
+        } catch (const std::exception &) {
+        }
+    };
+    co_await m_sessionExecutor.run(forget);
+    {
+        Step step(*this);
+        setUser(std::nullopt);
+        m_trafficIdentity.reset();
+        setObservedTrafficUsedBytes(std::nullopt);
+        setCurrentOrder(std::nullopt);
+        setShowCheckout(false);
+    }
+    try {
+        co_await settingsStore().savePendingOrder(std::nullopt);
+    } catch (const std::exception &) {
+    }
+    try {
+        co_await officialLineStore().synchronize(std::nullopt);
+    } catch (const std::exception &) {
+    }
+    setOfficialLineReady(false);
+}
+
+QCoro::Task<> AppModel::invalidatePersistedSession()
+{
+    if (m_paymentTask)
+        m_paymentTask->cancel();
+    persistObservedTraffic();
+    if (m_isConnected)
+        co_await disconnect();
+    co_await forgetAccount();
+    Step step(*this);
+    setAuthenticationMode(AuthenticationMode::login);
+    setAuthenticationErrorMessage(QStringLiteral("登录状态已过期，请重新登录"));
+    setShowAuthentication(true);
+    setStatusMessage(QStringLiteral("需要重新登录"));
+}
+
+QCoro::Task<> AppModel::logout()
+{
+    if (m_isBusy)
+        co_return;
+    if (m_paymentTask)
+        m_paymentTask->cancel();
+    persistObservedTraffic();
+    if (m_isConnected)
+        co_await disconnect();
+
+    // Never sign out while the machine may still point at a kernel that is about to lose its
+    // line: one repair, then refuse.
+    const QString unsafe = QStringLiteral("网络连接尚未安全停止，为保护系统网络状态，本次未退出账号。");
+    if (m_isCoreRunning || m_isConnected) {
+        Logger::shared().log(unsafe);
+        setAlertMessage(unsafe);
+        co_await repairNetworkSettings();
+        if (m_isCoreRunning || m_isConnected) {
+            setAlertMessage(unsafe);
+            co_return;
+        }
+    }
+
+    try {
+        co_await api().logout();
+    } catch (const std::exception &) {
+    }
+    co_await forgetAccount();
+    setStatusMessage(QStringLiteral("已退出账号"));
+}
+
+QCoro::Task<bool> AppModel::restoreSession(bool firstRun)
+{
+    if (firstRun) {
+        auto clear = [keychain = m_collaborators.keychain] { keychain.remove(sessionAccount); };
+        co_await m_sessionExecutor.run(clear);
+        api().setToken(std::nullopt);
+        Logger::shared().log(QStringLiteral("检测到本机首次使用，已清除残留会话并进入注册界面。"));
+        co_return false;
+    }
+    auto load = [keychain = m_collaborators.keychain] {
+        return std::make_pair(keychain.load(sessionAccount), SessionIdentityStore::loadAccount());
+    };
+    std::optional<QString> token;
+    std::optional<QString> name;
+    try {
+        std::tie(token, name) = co_await m_sessionExecutor.run(load);
+    } catch (const std::exception &error) {
+        // A secret store that cannot be read is no session, and says why in the log.
+        Logger::shared().log(Logger::redact(describe(error)));
+    }
+    if (!token || token->isEmpty())
+        co_return false;
+    api().setToken(token);
+    AccountUser provisional;
+    provisional.account = name.value_or(QStringLiteral("已保存登录"));
+    Step step(*this);
+    setUser(provisional);
+    setStatusMessage(QStringLiteral("正在自动恢复登录…"));
+    co_return true;
+}
+
+} // namespace veyra
