@@ -153,6 +153,10 @@ public:
     QCoro::Task<bool> restoreSession(bool firstRun);
 
     // Settings operations (AppModelSettings.cpp).
+    QCoro::Task<> saveSettings();
+    QCoro::Task<> setAutoConnect(bool value);
+    QCoro::Task<> exportSettings(QString path);
+    QCoro::Task<> importSettings(QString path);
     QCoro::Task<> repairNetworkSettings();
 
     // The collaborators, for the workflows of the other files and for tests that need to
@@ -275,8 +279,9 @@ private:
     bool m_stateChangedPending = false;
 
     AppCollaborators m_collaborators;
-    // Secret-store and account-file work of the model, off the main thread and in order.
-    SerialExecutor m_sessionExecutor;
+    // The model's own blocking work (secret store, account file, exports), off the main thread
+    // and in order.
+    SerialExecutor m_ioExecutor;
 };
 
 } // namespace veyra

@@ -44,7 +44,7 @@ QCoro::Task<> AppModel::login(QString account, QString password, bool registerin
     api().setToken(result.token);
     auto save = [keychain = m_collaborators.keychain, token = result.token] { keychain.save(token, sessionAccount); };
     try {
-        co_await m_sessionExecutor.run(save);
+        co_await m_ioExecutor.run(save);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -82,7 +82,7 @@ QCoro::Task<> AppModel::login(QString account, QString password, bool registerin
     mergeTrafficUsageSources();
     auto remember = [name = user.account] { SessionIdentityStore::saveAccount(name); };
     try {
-        co_await m_sessionExecutor.run(remember);
+        co_await m_ioExecutor.run(remember);
     } catch (const std::exception &) {
     }
 
@@ -113,7 +113,7 @@ QCoro::Task<> AppModel::refreshAccount(bool silent)
         mergeTrafficUsageSources();
         auto remember = [name = user.account] { SessionIdentityStore::saveAccount(name); };
         try {
-            co_await m_sessionExecutor.run(remember);
+            co_await m_ioExecutor.run(remember);
         } catch (const std::exception &) {
         }
         co_await syncOfficialLine();
@@ -176,7 +176,7 @@ QCoro::Task<> AppModel::forgetAccount()
         } catch (const std::exception &) {
         }
     };
-    co_await m_sessionExecutor.run(forget);
+    co_await m_ioExecutor.run(forget);
     {
         Step step(*this);
         setUser(std::nullopt);
@@ -246,7 +246,7 @@ QCoro::Task<bool> AppModel::restoreSession(bool firstRun)
 {
     if (firstRun) {
         auto clear = [keychain = m_collaborators.keychain] { keychain.remove(sessionAccount); };
-        co_await m_sessionExecutor.run(clear);
+        co_await m_ioExecutor.run(clear);
         api().setToken(std::nullopt);
         Logger::shared().log(QStringLiteral("检测到本机首次使用，已清除残留会话并进入注册界面。"));
         co_return false;
@@ -257,7 +257,7 @@ QCoro::Task<bool> AppModel::restoreSession(bool firstRun)
     std::optional<QString> token;
     std::optional<QString> name;
     try {
-        std::tie(token, name) = co_await m_sessionExecutor.run(load);
+        std::tie(token, name) = co_await m_ioExecutor.run(load);
     } catch (const std::exception &error) {
         // A secret store that cannot be read is no session, and says why in the log.
         Logger::shared().log(Logger::redact(describe(error)));

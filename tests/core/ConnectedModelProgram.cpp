@@ -1,12 +1,12 @@
 // A stand-in for the application until its window exists: the model with the test world's
-// collaborators, connected, and the quit delegate watching for SIGTERM. Prints one line when
-// connected ("connected PID PORT") or when the connection failed ("failed TEXT").
+// collaborators, signed in, connected, and the quit delegate watching for SIGTERM. Prints one
+// line when connected ("connected PID PORT") or when it could not get there ("failed TEXT").
 #include "AppDelegate.h"
 #include "AppPaths.h"
-#include "KernelTestSupport.h"
 #include "TestModel.h"
 
 #include <QCoreApplication>
+#include <QSslCertificate>
 #include <QTimer>
 
 #include <cstdio>
@@ -16,22 +16,26 @@ using namespace veyra::test;
 
 namespace {
 
-QCoro::Task<> connectAndReport(MemberModel &model, QString line)
+void report(const QByteArray &line)
 {
-    try {
-        co_await model.officialLineStore().synchronize(line);
-    } catch (const std::exception &error) {
-        std::printf("failed %s\n", error.what());
-        std::fflush(stdout);
+    std::printf("%s\n", line.constData());
+    std::fflush(stdout);
+}
+
+QCoro::Task<> signInConnectAndReport(AppModel &model, QString account, QString password, QString settings)
+{
+    co_await model.login(account, password, false);
+    if (!model.officialLineReady()) {
+        report("failed sign-in: " + model.authenticationErrorMessage().value_or(QString()).toUtf8());
         co_return;
     }
+    co_await model.importSettings(settings);
     co_await model.connect();
     if (model.isConnected())
-        std::printf("connected %lld %lld\n", static_cast<long long>(model.core().processId()),
-            static_cast<long long>(model.settings().mixedPort));
+        report("connected " + QByteArray::number(model.core().processId()) + ' '
+            + QByteArray::number(model.settings().mixedPort));
     else
-        std::printf("failed %s\n", model.alertMessage().value_or(model.statusMessage()).toUtf8().constData());
-    std::fflush(stdout);
+        report("failed " + model.alertMessage().value_or(model.statusMessage()).toUtf8());
 }
 
 } // namespace
@@ -40,19 +44,25 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList arguments = app.arguments();
-    if (arguments.size() != 8) {
-        std::fprintf(stderr, "usage: connected-model DATA RESOURCES CHECK LINE SOCKET NETWORKSETUP DEFAULTS\n");
+    if (arguments.size() != 12) {
+        std::fprintf(stderr,
+            "usage: connected-model DATA RESOURCES CHECK SOCKET NETWORKSETUP DEFAULTS SERVICE CERTIFICATE "
+            "ACCOUNT PASSWORD SETTINGS\n");
         return 2;
     }
     AppPaths::setRootOverride(arguments[1]);
-    const WorldSeams seams { arguments[2], arguments[3], arguments[5], arguments[6], arguments[7],
-        QStringLiteral("connected-model-notifications"), std::nullopt };
-    MemberModel model(collaboratorsFor(seams));
-    model.becomeMember();
-    model.setSettings(settingsWithFreePorts());
+    APIClientOptions service;
+    service.baseURL = QUrl(arguments[7]);
+    service.extraCACertificates = QSslCertificate::fromPath(arguments[8]);
+    service.deviceID = QStringLiteral("test-device-0002");
+    const WorldSeams seams { arguments[2], arguments[3], arguments[4], arguments[5], arguments[6],
+        QStringLiteral("connected-model-notifications"), service };
+    AppModel model(collaboratorsFor(seams));
 
     AppDelegate delegate(&model);
     delegate.watchQuitRequests();
-    QTimer::singleShot(0, &model, [&model, line = arguments[4]] { connectAndReport(model, line); });
+    QTimer::singleShot(0, &model, [&model, account = arguments[9], password = arguments[10], settings = arguments[11]] {
+        signInConnectAndReport(model, account, password, settings);
+    });
     return app.exec();
 }

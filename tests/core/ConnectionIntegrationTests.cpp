@@ -23,7 +23,7 @@ const QString lineNotConnected = QStringLiteral("官方线路尚未连通，未�
 
 TEST_F(ConnectionIntegration, ConnectsOnlyAfterTheLineCarriesTrafficAndDisconnectsToTheExactSnapshot)
 {
-    MemberModel &m = makeModel();
+    AppModel &m = makeModel();
     const nlohmann::json before = services();
     int stateChanges = 0;
     QObject::connect(&m, &AppModel::stateChanged, [&] { ++stateChanges; });
@@ -37,7 +37,7 @@ TEST_F(ConnectionIntegration, ConnectsOnlyAfterTheLineCarriesTrafficAndDisconnec
     EXPECT_TRUE(everyServicePointsAt(m.settings().mixedPort)) << services().dump();
     EXPECT_TRUE(m.coreMonitorRunning());
     EXPECT_TRUE(m.trafficMonitorRunning());
-    ASSERT_EQ(m.nodes().size(), 2);
+    ASSERT_EQ(m.nodes().size(), 8);
     EXPECT_EQ(m.nodes()[0].name, QStringLiteral("东京 01"));
     for (const NodeItem &node : m.nodes())
         EXPECT_GT(node.delay, 0) << node.name.toStdString();
@@ -75,7 +75,7 @@ QCoro::Task<qsizetype> fetchThroughProxy(QUrl url, quint16 port)
 
 TEST_F(ConnectionIntegration, CountsTheTrafficItCarriesAndKeepsTheFigure)
 {
-    MemberModel &m = makeModel();
+    AppModel &m = makeModel();
     await(m.connect());
     ASSERT_TRUE(m.isConnected());
     // The provider's own figure (1,000 up and 2,000 down) is taken first.
@@ -89,14 +89,15 @@ TEST_F(ConnectionIntegration, CountsTheTrafficItCarriesAndKeepsTheFigure)
 
     await(m.disconnect());
     EXPECT_FALSE(m.trafficMonitorRunning());
-    const std::optional<qint64> kept = TrafficUsageStore::load(
-        { QStringLiteral("13800138000"), QStringLiteral("monthly"), QStringLiteral("2027-01-07T00:00:00Z") });
+    const Membership &membership = *m.user()->membership;
+    const std::optional<qint64> kept
+        = TrafficUsageStore::load({ m.user()->account, membership.planId, membership.expiresAt });
     EXPECT_EQ(kept, m.observedTrafficUsedBytes());
 }
 
 TEST_F(ConnectionIntegration, ALineThatDoesNotCarryTrafficNeverTouchesTheSystemProxy)
 {
-    MemberModel &m = makeModel(QStringLiteral("/moved"));
+    AppModel &m = makeModel(QStringLiteral("/moved"));
     const QByteArray before = stateBytes();
     const int helperRequests = helper->requests();
     await(m.connect());
@@ -114,18 +115,20 @@ TEST_F(ConnectionIntegration, ALineThatDoesNotCarryTrafficNeverTouchesTheSystemP
 
 TEST_F(ConnectionIntegration, GatesOnTheAccountAndTheMembershipBeforeAnythingRuns)
 {
-    MemberModel &m = makeModel();
+    AppModel &m = makeModel();
     int busy = 0;
     QObject::connect(&m, &AppModel::isBusyChanged, [&] { ++busy; });
 
-    m.becomeMember(false);
+    simulator->admin(QStringLiteral("membership"), { { "account", member }, { "active", false } });
+    await(m.refreshAccount(true));
+    ASSERT_FALSE(m.membershipActive());
     await(m.connect());
     EXPECT_EQ(m.selectedPage(), AppPage::membership);
     EXPECT_EQ(m.alertMessage(), QStringLiteral("网络功能仅向有效会员开放，请先开通或续费会员。"));
     EXPECT_FALSE(m.isConnected());
 
     m.setAlertMessage(std::nullopt);
-    MemberModel signedOut(collaborators(QStringLiteral("/generate_204")));
+    AppModel signedOut(collaborators(QStringLiteral("/generate_204")));
     signedOut.setAuthenticationMode(AuthenticationMode::registration);
     signedOut.setAuthenticationErrorMessage(QStringLiteral("old"));
     await(signedOut.connect());
@@ -141,7 +144,7 @@ TEST_F(ConnectionIntegration, GatesOnTheAccountAndTheMembershipBeforeAnythingRun
 
 TEST_F(ConnectionIntegration, AKernelKilledWhileConnectedIsNoticedAndTheSystemProxyPutBack)
 {
-    MemberModel &m = makeModel();
+    AppModel &m = makeModel();
     const nlohmann::json before = services();
     await(m.connect());
     ASSERT_TRUE(m.isConnected());
@@ -163,7 +166,7 @@ TEST_F(ConnectionIntegration, AKernelKilledWhileConnectedIsNoticedAndTheSystemPr
 
 TEST_F(ConnectionIntegration, ARestoreThatFailsOnDisconnectKeepsTheConnectionWatched)
 {
-    MemberModel &m = makeModel();
+    AppModel &m = makeModel();
     const nlohmann::json before = services();
     await(m.connect());
     ASSERT_TRUE(m.isConnected());
@@ -190,7 +193,7 @@ TEST_F(ConnectionIntegration, ARestoreThatFailsOnDisconnectKeepsTheConnectionWat
 
 TEST_F(ConnectionIntegration, ARefusedChangeOfTheSystemProxyIsUndoneAndReported)
 {
-    MemberModel &m = makeModel();
+    AppModel &m = makeModel();
     const nlohmann::json before = services();
     // The second service refuses to turn its SOCKS proxy on after the first was already changed
     // (turning it off again works).
@@ -218,7 +221,7 @@ TEST_F(ConnectionIntegration, ARefusedChangeOfTheSystemProxyIsUndoneAndReported)
 
 TEST_F(ConnectionIntegration, AKernelThatDiesBeforeTheProxyIsAppliedEndsInTheRollback)
 {
-    MemberModel &m = makeModel();
+    AppModel &m = makeModel();
     const QByteArray before = stateBytes();
     // The kernel goes away while the line is being checked.
     QObject::connect(&m, &AppModel::statusMessageChanged, &m, [&m] {

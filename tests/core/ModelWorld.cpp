@@ -5,9 +5,6 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSslCertificate>
-#include <QSslConfiguration>
-#include <QSslKey>
 
 namespace veyra::test {
 
@@ -19,41 +16,26 @@ void ModelWorld::SetUp()
     ASSERT_TRUE(keyring->running());
     notificationServer = std::make_unique<NotificationServer>();
     ASSERT_TRUE(notificationServer->registered());
+    simulator = std::make_unique<ServiceSimulator>(QStringList { QStringLiteral("--public-url"),
+        QStringLiteral("https://%1:8443").arg(QLatin1String(ServiceSimulator::lineHost)), QStringLiteral("--nodes"),
+        QStringLiteral("127.0.0.1") });
+    ASSERT_TRUE(simulator->started());
+    // Some traffic already on the account, as the line's usage header reports it.
+    simulator->admin(QStringLiteral("accounts"),
+        { { "account", member }, { "password", password }, { "active", true }, { "uploadBytes", 1000 },
+            { "downloadBytes", 2000 } });
 
-    // A certificate for the line's made-up public name; the kernel trusts it through its wrapper.
-    const QString certificate = fixtures.filePath(QStringLiteral("line.pem"));
-    const QString key = fixtures.filePath(QStringLiteral("line.key"));
-    const ProgramResult made = await(runProgram(QStringLiteral("/usr/bin/openssl"),
-        { QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-            QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-            QStringLiteral("-keyout"), key, QStringLiteral("-out"), certificate, QStringLiteral("-days"),
-            QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=%1").arg(QLatin1String(lineHost)),
-            QStringLiteral("-addext"), QStringLiteral("subjectAltName=DNS:%1").arg(QLatin1String(lineHost)) }));
-    ASSERT_EQ(made.exitCode, 0) << made.standardError.constData();
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.setLocalCertificate(QSslCertificate::fromPath(certificate).value(0));
-    tls.setPrivateKey(QSslKey(readBytes(key), QSsl::Ec));
-    origin = std::make_unique<LocalHttpServer>(tls);
-
-    ASSERT_TRUE(node.listen(QHostAddress::LocalHost, 0));
-    const QByteArray port = QByteArray::number(node.port());
-    origin->route("/sub.yaml",
-        { 200, { { "subscription-userinfo", "upload=1000; download=2000; total=107374182400; expire=1900000000" } },
-            "proxies:\n"
-            "  - name: \"东京 01\"\n    type: socks5\n    server: 127.0.0.1\n    port: "
-                + port + "\n  - name: \"香港 02\"\n    type: socks5\n    server: 127.0.0.1\n    port: " + port
-                + "\n" });
     check.route("/generate_204", { 204, {}, {} });
     check.route("/payload", { 200, {}, QByteArray(512 * 1024, 'p') });
     check.route("/moved", { 302, { { "Location", "http://127.0.0.1:1/" } }, {} });
-    lineURL = QStringLiteral("https://%1:%2/sub.yaml").arg(QLatin1String(lineHost)).arg(origin->port());
 
     resources = fixtures.filePath(QStringLiteral("resources"));
     QDir().mkpath(resources);
     installScriptResource(resources,
         "#!/bin/sh\nexec '" + (bundledKernelDirectory() + QStringLiteral("/mihomo")).toUtf8()
-            + "' --trust-certificate '" + certificate.toUtf8() + "' --map-host " + QByteArray(lineHost)
-            + "=127.0.0.1 \"$@\"\n");
+            + "' --trust-certificate '" + simulator->certificatePath().toUtf8() + "' --map-host "
+            + QByteArray(ServiceSimulator::lineHost) + "=127.0.0.1:" + QByteArray::number(simulator->port())
+            + " \"$@\"\n");
 
     helper = std::make_unique<HelperHarness>();
 }
@@ -64,6 +46,7 @@ void ModelWorld::TearDown()
         await(model->shutdown());
     model.reset();
     helper.reset();
+    simulator.reset();
     notificationServer.reset();
     keyring.reset();
     DataFolderTest::TearDown();
@@ -73,7 +56,7 @@ WorldSeams ModelWorld::seams(const QString &checkPath) const
 {
     return { resources, check.url(checkPath.toUtf8()), helper->socketPath(),
         QStringLiteral(VEYRA_NETWORKSETUP_EXECUTABLE), fixtures.filePath(QStringLiteral("defaults.ini")),
-        QStringLiteral("veyra-test-notification-client"), std::nullopt };
+        QStringLiteral("veyra-test-notification-client"), simulator->clientOptions() };
 }
 
 AppCollaborators ModelWorld::collaborators(const QString &checkPath)
@@ -81,16 +64,30 @@ AppCollaborators ModelWorld::collaborators(const QString &checkPath)
     return collaboratorsFor(seams(checkPath));
 }
 
-MemberModel &ModelWorld::makeModel(QString checkPath)
+AppSettings ModelWorld::freeSettings()
+{
+    AppSettings settings = settingsWithFreePorts();
+    settings.showNotifications = true;
+    return settings;
+}
+
+void ModelWorld::importSettings(AppModel &into, const AppSettings &settings)
+{
+    const QString file = fixtures.filePath(QStringLiteral("import.json"));
+    AppPaths::write(settings.toJson(), file);
+    await(into.importSettings(file));
+    EXPECT_EQ(into.settings(), settings) << into.alertMessage().value_or(QString()).toStdString();
+}
+
+AppModel &ModelWorld::makeModel(QString checkPath, AppSettings settings)
 {
     if (model)
         await(model->shutdown());
-    model = std::make_unique<MemberModel>(collaborators(checkPath));
-    model->becomeMember();
-    AppSettings settings = settingsWithFreePorts();
-    settings.showNotifications = true;
-    model->setSettings(settings);
-    EXPECT_TRUE(await(model->officialLineStore().synchronize(lineURL)));
+    model = std::make_unique<AppModel>(collaborators(checkPath));
+    await(model->login(QString::fromLatin1(member), QString::fromLatin1(password), false));
+    EXPECT_TRUE(model->membershipActive()) << model->authenticationErrorMessage().value_or(QString()).toStdString();
+    EXPECT_TRUE(model->officialLineReady());
+    importSettings(*model, settings);
     return *model;
 }
 

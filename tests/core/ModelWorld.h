@@ -4,11 +4,10 @@
 #include "KeyringSession.h"
 #include "LocalHttpServer.h"
 #include "NotificationServer.h"
+#include "ServiceSimulator.h"
 #include "SysproxyTestSupport.h"
 #include "TestModel.h"
 #include "TestSupport.h"
-
-#include "ProxyServer.h"
 
 #include <QTemporaryDir>
 
@@ -16,22 +15,28 @@
 
 namespace veyra::test {
 
-// The model with real collaborators on loopback: the bundled stand-in kernel (behind a small
-// wrapper that trusts this test's certificate and finds the line's made-up host on 127.0.0.1),
-// the official line on https from this process with two SOCKS5 nodes, a plain 204 endpoint, a
-// private keyring holding the line, the helper on a thread of the test with the stand-in
-// networksetup and its state file, and a notification server on the private bus.
+// The model with real collaborators on loopback: the service simulator over TLS (accounts,
+// the official line under a made-up public name, its SOCKS5 nodes), the bundled stand-in
+// kernel behind a small wrapper that trusts the simulator's certificate and finds the line's
+// name on loopback, a plain 204 endpoint, a private keyring, the helper on a thread of the
+// test with the stand-in networksetup and its state file, and a notification server on the
+// private bus. The model signs in as a member like a user would.
 class ModelWorld : public DataFolderTest {
 protected:
-    static constexpr const char *lineHost = "line.veyra.test";
+    static constexpr const char *member = "13800138000";
+    static constexpr const char *password = "password123";
 
     void SetUp() override;
     void TearDown() override;
 
-    // A fresh model over fresh collaborators (the previous one is shut down first).
-    MemberModel &makeModel(QString checkPath = QStringLiteral("/generate_204"));
+    // A fresh model over fresh collaborators, signed in as the member, its line synced, and
+    // settings with free ports imported (the previous model is shut down first).
+    AppModel &makeModel(QString checkPath = QStringLiteral("/generate_204"), AppSettings settings = freeSettings());
+    static AppSettings freeSettings();
     AppCollaborators collaborators(const QString &checkPath);
     WorldSeams seams(const QString &checkPath) const;
+    // Writes settings to a file and imports them into the model, as the settings page would.
+    void importSettings(AppModel &into, const AppSettings &settings);
 
     // What the stand-in's services do: for each, whether it is on and, per proxy kind, whether
     // it is on and (only then) where it points, plus bypass list and automatic settings. A
@@ -48,14 +53,12 @@ protected:
 
     QTemporaryDir fixtures;
     std::unique_ptr<KeyringSession> keyring;
-    std::unique_ptr<LocalHttpServer> origin; // https: the official line
-    LocalHttpServer check; // plain http: the connectivity check
-    proxy::ProxyServer node { proxy::ProxyServer::Protocols::socks5 };
+    std::unique_ptr<ServiceSimulator> simulator;
+    LocalHttpServer check; // plain http: the connectivity check and a download
     std::unique_ptr<HelperHarness> helper;
     std::unique_ptr<NotificationServer> notificationServer;
     QString resources;
-    QString lineURL;
-    std::unique_ptr<MemberModel> model;
+    std::unique_ptr<AppModel> model;
 };
 
 } // namespace veyra::test

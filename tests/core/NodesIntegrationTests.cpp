@@ -26,24 +26,24 @@ protected:
 
 TEST_F(NodesIntegration, ChoosingANodeReachesTheKernelAndTheSettingsFile)
 {
-    MemberModel &m = makeModel();
+    AppModel &m = makeModel();
     await(m.connect());
     ASSERT_TRUE(m.isConnected());
 
     await(m.selectNode(m.nodes()[1]));
-    EXPECT_EQ(selectedInKernel(), QStringLiteral("香港 02"));
-    EXPECT_EQ(m.settings().selectedNode, QStringLiteral("香港 02"));
+    EXPECT_EQ(selectedInKernel(), QStringLiteral("Hong Kong 02"));
+    EXPECT_EQ(m.settings().selectedNode, QStringLiteral("Hong Kong 02"));
     EXPECT_FALSE(m.settings().smartSelection);
-    EXPECT_EQ(m.statusMessage(), QStringLiteral("已选择并同步 香港 02"));
+    EXPECT_EQ(m.statusMessage(), QStringLiteral("已选择并同步 Hong Kong 02"));
     EXPECT_EQ(m.selectingNodeName(), std::nullopt);
     EXPECT_EQ(await(m.settingsStore().loadSettings()), m.settings());
-    EXPECT_EQ(m.activeNodeName(), QStringLiteral("香港 02"));
+    EXPECT_EQ(m.activeNodeName(), QStringLiteral("Hong Kong 02"));
 
     // The file cannot be written: the kernel goes back to the node the settings still name.
     breakSettingsFile();
     await(m.selectNode(m.nodes()[0]));
-    EXPECT_EQ(selectedInKernel(), QStringLiteral("香港 02"));
-    EXPECT_EQ(m.settings().selectedNode, QStringLiteral("香港 02"));
+    EXPECT_EQ(selectedInKernel(), QStringLiteral("Hong Kong 02"));
+    EXPECT_EQ(m.settings().selectedNode, QStringLiteral("Hong Kong 02"));
     EXPECT_TRUE(m.alertMessage().has_value());
     EXPECT_EQ(m.selectingNodeName(), std::nullopt);
     mendSettingsFile();
@@ -64,11 +64,10 @@ TEST_F(NodesIntegration, ChoosingANodeReachesTheKernelAndTheSettingsFile)
 
 TEST_F(NodesIntegration, AVanishedNodeFallsBackToSmartSelectionOnConnect)
 {
-    MemberModel &m = makeModel();
-    AppSettings settings = m.settings();
+    AppSettings settings = freeSettings();
     settings.smartSelection = false;
     settings.selectedNode = QStringLiteral("已下线节点");
-    m.setSettings(settings);
+    AppModel &m = makeModel(QStringLiteral("/generate_204"), settings);
     await(m.connect());
     ASSERT_TRUE(m.isConnected());
     EXPECT_TRUE(m.settings().smartSelection);
@@ -82,7 +81,7 @@ TEST_F(NodesIntegration, AVanishedNodeFallsBackToSmartSelectionOnConnect)
 
 TEST_F(NodesIntegration, TheProxyModeChangesInTheKernelOrWaitsForTheNextConnect)
 {
-    MemberModel &m = makeModel();
+    AppModel &m = makeModel();
     await(m.updateProxyMode(ConnectionMode::global));
     EXPECT_EQ(m.statusMessage(), QStringLiteral("已设为全局 · 下次连接时生效"));
     EXPECT_EQ(await(m.settingsStore().loadSettings()).proxyMode, ConnectionMode::global);

@@ -21,7 +21,7 @@ class ShutdownIntegration : public ModelWorld { };
 
 TEST_F(ShutdownIntegration, QuittingWhileConnectedRestoresAndStops)
 {
-    MemberModel &m = makeModel();
+    AppModel &m = makeModel();
     const nlohmann::json before = services();
     await(m.connect());
     ASSERT_TRUE(m.isConnected());
@@ -40,7 +40,7 @@ TEST_F(ShutdownIntegration, QuittingWhileConnectedRestoresAndStops)
 
 TEST_F(ShutdownIntegration, WithTheHelperGoneTheKernelStillStopsAndTheLogSaysWhy)
 {
-    MemberModel &m = makeModel();
+    AppModel &m = makeModel();
     await(m.connect());
     ASSERT_TRUE(m.isConnected());
     const qint64 pid = m.core().processId();
@@ -58,7 +58,7 @@ TEST_F(ShutdownIntegration, WithTheHelperGoneTheKernelStillStopsAndTheLogSaysWhy
 
 TEST_F(ShutdownIntegration, ASecondQuitRequestDuringTheShutdownIsIgnored)
 {
-    MemberModel &m = makeModel();
+    AppModel &m = makeModel();
     await(m.connect());
     ASSERT_TRUE(m.isConnected());
     int leftEventLoop = 0;
@@ -84,7 +84,7 @@ TEST_F(ShutdownIntegration, ASecondQuitRequestDuringTheShutdownIsIgnored)
 
 TEST_F(ShutdownIntegration, ReleasingTheModelWhileItsLoopsRunIsSafe)
 {
-    MemberModel &m = makeModel();
+    AppModel &m = makeModel();
     await(m.connect());
     ASSERT_TRUE(m.isConnected() && m.coreMonitorRunning() && m.trafficMonitorRunning());
     const qint64 pid = m.core().processId();
@@ -103,11 +103,14 @@ TEST_F(ShutdownIntegration, SigtermEndsAConnectedProcessOnlyAfterTheSystemProxyI
 {
     const nlohmann::json before = services();
     const WorldSeams world = seams(QStringLiteral("/generate_204"));
+    const QString settings = fixtures.filePath(QStringLiteral("program-settings.json"));
+    AppPaths::write(freeSettings().toJson(), settings);
     QProcess program;
     program.setProcessChannelMode(QProcess::SeparateChannels);
     program.start(QStringLiteral(VEYRA_TEST_CONNECTED_MODEL),
-        { root(), world.kernelResources, world.checkURL, lineURL, world.helperSocket, world.networkSetup,
-            world.defaultsFile });
+        { root(), world.kernelResources, world.checkURL, world.helperSocket, world.networkSetup, world.defaultsFile,
+            world.service->baseURL.toString(), simulator->certificatePath(), QString::fromLatin1(member),
+            QString::fromLatin1(password), settings });
     ASSERT_TRUE(program.waitForStarted(5000)) << program.errorString().toStdString();
 
     // Waits for the one report line while this process keeps serving the line and the check.

@@ -6,18 +6,6 @@
 
 namespace veyra::test {
 
-void MemberModel::becomeMember(bool active)
-{
-    AccountUser user;
-    user.account = QStringLiteral("13800138000");
-    Membership membership;
-    membership.active = active;
-    membership.planId = QStringLiteral("monthly");
-    membership.expiresAt = QStringLiteral("2027-01-07T00:00:00Z");
-    user.membership = membership;
-    setUser(user);
-}
-
 AppCollaborators collaboratorsFor(const WorldSeams &seams)
 {
     const SecurityPolicy::Resolver resolver = [](const QString &) {

@@ -6,14 +6,6 @@
 
 namespace veyra::test {
 
-// A model whose signed-in member is set directly, until signing in is part of the model.
-class MemberModel : public AppModel {
-public:
-    using AppModel::AppModel;
-    using AppModel::setSettings;
-    void becomeMember(bool active = true);
-};
-
 // Where the test world's pieces are; the same for a model inside a test and one in a program
 // the test starts.
 struct WorldSeams {

@@ -46,7 +46,7 @@ ServiceSimulator::ServiceSimulator(const QStringList &extraArguments)
     if (!run(QStringLiteral("openssl"),
             { "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", key,
                 "-out", certificate, "-days", "2", "-subj", "/CN=Veyra test service", "-addext",
-                "subjectAltName=IP:127.0.0.1,IP:127.0.0.2,DNS:localhost" })) {
+                "subjectAltName=IP:127.0.0.1,IP:127.0.0.2,DNS:localhost,DNS:" + QString::fromLatin1(lineHost) })) {
         ADD_FAILURE() << "openssl could not make a test certificate";
         return;
     }

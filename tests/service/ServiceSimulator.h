@@ -18,6 +18,10 @@ namespace veyra::test {
 // accounts, orders and faults. The process is killed when the object goes away.
 class ServiceSimulator {
 public:
+    // A made-up public name its certificate also carries, for a line handed out under it
+    // (with --public-url) and fetched by a kernel told where that name lives.
+    static constexpr const char *lineHost = "line.veyra.test";
+
     explicit ServiceSimulator(const QStringList &extraArguments = {});
     ~ServiceSimulator();
 
@@ -26,6 +30,8 @@ public:
     QString origin(int listener = 0) const { return m_origins.value(listener); }
     QUrl baseURL() const { return QUrl(origin() + QStringLiteral("/api/v1/")); }
     QList<QSslCertificate> certificates() const { return m_certificates; }
+    QString certificatePath() const { return m_dir.filePath(QStringLiteral("server.pem")); }
+    quint16 port(int listener = 0) const { return static_cast<quint16>(QUrl(origin(listener)).port()); }
     APIClientOptions clientOptions() const;
 
     // POST (or GET without a body) to /admin/<route>; the reply parsed.

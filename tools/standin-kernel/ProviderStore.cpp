@@ -136,12 +136,17 @@ void Provider::refresh(std::function<void()> done)
     const QString mapped = mappedHosts().value(url.host().toLower());
     QNetworkRequest request { url };
     if (!mapped.isEmpty()) {
+        // The Host header keeps the name and port of the address as given.
         const QString name = url.host();
-        url.setHost(mapped);
-        request.setUrl(url);
-        request.setPeerVerifyName(name);
         request.setRawHeader(
             "Host", (url.port() > 0 ? name + QLatin1Char(':') + QString::number(url.port()) : name).toUtf8());
+        // ADDRESS or ADDRESS:PORT (an IPv4 address; the port replaces the address's own).
+        const QStringList parts = mapped.split(QLatin1Char(':'));
+        url.setHost(parts.value(0));
+        if (parts.size() == 2)
+            url.setPort(parts[1].toInt());
+        request.setUrl(url);
+        request.setPeerVerifyName(name);
     }
     request.setTransferTimeout(downloadTimeoutMs);
     for (const auto &[name, values] : m_config.headers)

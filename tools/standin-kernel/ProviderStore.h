@@ -26,8 +26,8 @@ std::optional<SubscriptionInfo> parseSubscriptionUserinfo(const QByteArray &head
 // One remote node list: loaded from its cache file, downloaded with its headers, refreshed
 // on its interval, cached again after every good download.
 // Test set-ups serve subscriptions under made-up public names; this sends a download for
-// such a name to the address given on the command line (--map-host NAME=ADDRESS) while the
-// certificate is still checked against the name.
+// such a name to the address given on the command line (--map-host NAME=ADDRESS[:PORT])
+// while the certificate is still checked against the name.
 void mapHost(const QString &name, const QString &address);
 
 class Provider : public QObject {

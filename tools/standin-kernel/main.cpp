@@ -31,7 +31,7 @@ void onSignal(int)
 
 int usage()
 {
-    std::fprintf(stderr, "usage: mihomo [-t] [--trust-certificate PEM] [--map-host NAME=ADDRESS] -d HOME -f CONFIG\n");
+    std::fprintf(stderr, "usage: mihomo [-t] [--trust-certificate PEM] [--map-host NAME=ADDRESS[:PORT]] -d HOME -f CONFIG\n");
     return 2;
 }
 
