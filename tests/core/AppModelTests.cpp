@@ -3,7 +3,10 @@
 #include "Errors.h"
 #include "TestSupport.h"
 
+#include <QCoroTimer>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QTimer>
 
 using namespace veyra;
 
@@ -258,7 +261,7 @@ TEST_F(AppModelPresent, MasksLogsAndAlerts)
     EXPECT_FALSE(model.alertMessage());
 }
 
-class TrafficBookkeeping : public veyra::test::DataFolderTest {
+class ModelBookkeeping : public veyra::test::DataFolderTest {
 protected:
     void SetUp() override
     {
@@ -285,7 +288,7 @@ protected:
     Model model;
 };
 
-TEST_F(TrafficBookkeeping, WithinOnePeriodTheFigureOnlyGrowsAndANewPeriodStartsAfresh)
+TEST_F(ModelBookkeeping, WithinOnePeriodTheFigureOnlyGrowsAndANewPeriodStartsAfresh)
 {
     const QString period = QStringLiteral("2027-01-07T00:00:00Z");
     member(3 * GB, period);
@@ -322,4 +325,48 @@ TEST_F(TrafficBookkeeping, WithinOnePeriodTheFigureOnlyGrowsAndANewPeriodStartsA
     model.applyAbsoluteTrafficUsage(9 * GB);
     EXPECT_EQ(model.observedTrafficUsedBytes(), std::nullopt);
     EXPECT_EQ(stored(renewed), 3 * GB);
+}
+
+TEST_F(ModelBookkeeping, OneStepChangingSeveralValuesRerendersOnce)
+{
+    AppSettings imported;
+    imported.mixedPort = 8100;
+    const QString file = root() + "/../import.json";
+    AppPaths::write(imported.toJson(), file);
+    int states = 0, settings = 0, statuses = 0;
+    QObject::connect(&model, &AppModel::stateChanged, [&] { ++states; });
+    QObject::connect(&model, &AppModel::settingsChanged, [&] { ++settings; });
+    QObject::connect(&model, &AppModel::statusMessageChanged, [&] { ++statuses; });
+    veyra::test::await(model.importSettings(file));
+    EXPECT_EQ(model.statusMessage(), "设置已导入");
+    EXPECT_EQ(settings, 1);
+    EXPECT_EQ(statuses, 1);
+    EXPECT_EQ(states, 1);
+}
+
+TEST(BackgroundTask, CancellingWakesAPendingSleepAtOnce)
+{
+    auto token = std::make_shared<CancellationToken>();
+    bool ended = false;
+    auto loop = [](CancellationTokenPtr token, bool *ended) -> QCoro::Task<> {
+        while (!token->isCancelled())
+            co_await CancellableSleep(token, std::chrono::seconds(30));
+        *ended = true;
+    };
+    BackgroundTask task(loop(token, &ended), token);
+    QElapsedTimer clock;
+    clock.start();
+    QTimer::singleShot(50, [&] { task.cancel(); });
+    veyra::test::await(QCoro::sleepFor(std::chrono::milliseconds(300)));
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(task.isFinished());
+    EXPECT_LT(clock.elapsed(), 2000);
+
+    // A sleep that is not cancelled ends on time.
+    auto quiet = std::make_shared<CancellationToken>();
+    clock.restart();
+    veyra::test::await([](CancellationTokenPtr token) -> QCoro::Task<> {
+        co_await CancellableSleep(token, std::chrono::milliseconds(100));
+    }(quiet));
+    EXPECT_GE(clock.elapsed(), 95);
 }
