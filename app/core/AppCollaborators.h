@@ -5,9 +5,15 @@
 #include "MihomoManager.h"
 #include "NotificationService.h"
 #include "OfficialLineStore.h"
+#include "SecurityPolicy.h"
 #include "SettingsStore.h"
 #include "SystemProxyManager.h"
 
+#include <QDateTime>
+#include <QUrl>
+
+#include <chrono>
+#include <functional>
 #include <memory>
 
 namespace veyra {
@@ -26,6 +32,18 @@ struct AppCollaborators {
     std::unique_ptr<NotificationService> notifications;
     // Where the session token lives (the defaults seam picks the session namespace).
     KeychainStore keychain;
+    // The time now (a pending order's age) and the wait before each order-status query
+    // (attempt 0, 1, ...); tests run the table faster.
+    std::function<QDateTime()> clock = [] { return QDateTime::currentDateTimeUtc(); };
+    std::function<std::chrono::milliseconds(int attempt)> pollDelay = orderPollDelay;
+    // Name resolution for the address checks the model makes itself (checkout pages).
+    SecurityPolicy::Resolver resolver = SecurityPolicy::systemResolver();
+    // Opens an address in the default browser; false when the system refuses.
+    std::function<bool(const QUrl &)> openURL = openInBrowser;
+
+    // 2, 2, 3, 3, 5, 5, 8, 8, 12, 15, 20 and then 30 seconds.
+    static std::chrono::milliseconds orderPollDelay(int attempt);
+    static bool openInBrowser(const QUrl &url);
 
     static AppCollaborators product();
 };

@@ -152,6 +152,14 @@ public:
     // provisional account is shown until the service answers. True when a session was found.
     QCoro::Task<bool> restoreSession(bool firstRun);
 
+    // Plans and payment orders (AppModelPayment.cpp).
+    QCoro::Task<> refreshPlans(bool silent);
+    QCoro::Task<> createOrder(Plan plan, QString method);
+    QCoro::Task<> openPaymentPage();
+    void startPolling(QString orderNo);
+    QCoro::Task<> resumePendingOrder();
+    bool paymentPollingRunning() const { return m_paymentTask && !m_paymentTask->isFinished(); }
+
     // Settings operations (AppModelSettings.cpp).
     QCoro::Task<> saveSettings();
     QCoro::Task<> setAutoConnect(bool value);
@@ -236,6 +244,13 @@ private:
     // Background loops; static so that they hold the model only through the weak pointer.
     static QCoro::Task<> coreMonitorLoop(QPointer<AppModel> model, CancellationTokenPtr token);
     static QCoro::Task<> trafficMonitorLoop(QPointer<AppModel> model, CancellationTokenPtr token);
+    static QCoro::Task<> paymentPollingLoop(QPointer<AppModel> model, CancellationTokenPtr token, QString orderNo);
+    // One status query; a failure is logged ("will retry") and gives nothing.
+    QCoro::Task<std::optional<PaymentOrder>> fetchOrder(QString orderNo);
+    // The order's QR code: the service's image, else one drawn from its code address.
+    QCoro::Task<> loadCheckoutImage(PaymentOrder order);
+    // A final status was reached: the record goes; a paid order refreshes the account.
+    QCoro::Task<> finishOrder(PaymentOrder order, bool notify);
     QCoro::Task<> applyProviderTrafficUsage();
     void cancelMonitors();
     void writeTrafficRecord(qint64 usedBytes);

@@ -48,7 +48,8 @@ QCoro::Task<> AppModel::coreMonitorLoop(QPointer<AppModel> model, CancellationTo
     for (;;) {
         if (token->isCancelled() || !model)
             co_return;
-        co_await CancellableSleep(token, corePollInterval);
+        CancellableSleep pause(token, corePollInterval);
+        co_await pause;
         if (token->isCancelled() || !model)
             co_return;
         if (model->core().isRunning())
@@ -136,7 +137,8 @@ QCoro::Task<> AppModel::trafficMonitorLoop(QPointer<AppModel> model, Cancellatio
         if (!model || token->isCancelled())
             co_return;
         if (!received) {
-            co_await CancellableSleep(token, trafficRetryDelay);
+            CancellableSleep pause(token, trafficRetryDelay);
+            co_await pause;
             continue;
         }
 

@@ -206,7 +206,10 @@ QCoro::Task<> AppModel::updateProxyMode(ConnectionMode mode)
     const bool coreRuns = core().isRunning();
     if (coreRuns) {
         try {
-            co_await core().controller(QStringLiteral("configs"), QByteArrayLiteral("PATCH"), modeBody(mode), old);
+            // A named body: a temporary converted into the optional parameter inside the co_await
+            // expression would be destroyed twice by this compiler.
+            const std::optional<QByteArray> body = modeBody(mode);
+            co_await core().controller(QStringLiteral("configs"), QByteArrayLiteral("PATCH"), body, old);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -227,8 +230,8 @@ QCoro::Task<> AppModel::updateProxyMode(ConnectionMode mode)
         if (coreRuns) {
             std::exception_ptr putBack;
             try {
-                co_await core().controller(
-                    QStringLiteral("configs"), QByteArrayLiteral("PATCH"), modeBody(old.proxyMode), old);
+                const std::optional<QByteArray> body = modeBody(old.proxyMode);
+                co_await core().controller(QStringLiteral("configs"), QByteArrayLiteral("PATCH"), body, old);
             } catch (...) {
                 putBack = std::current_exception();
             }

@@ -29,7 +29,8 @@ using CancellationTokenPtr = std::shared_ptr<CancellationToken>;
 
 // Suspends for `duration`, or until the token is cancelled, whichever comes first. The
 // coroutine is resumed from the event loop, never from inside cancel(). Holds nothing of the
-// caller, so it is safe whatever happens to the loop's owner meanwhile.
+// caller, so it is safe whatever happens to the loop's owner meanwhile. Always await a named
+// one: this compiler mishandles temporaries with non-trivial members in a co_await expression.
 class CancellableSleep {
 public:
     CancellableSleep(CancellationTokenPtr token, std::chrono::milliseconds duration)

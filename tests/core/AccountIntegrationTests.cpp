@@ -1,8 +1,5 @@
 // The account session against the service simulator over real TLS and a private keyring.
-#include "KeyringSession.h"
-#include "ServiceSimulator.h"
-#include "TestModel.h"
-#include "TestSupport.h"
+#include "ServiceWorld.h"
 
 #include "AppPaths.h"
 #include "KernelTestSupport.h"
@@ -16,51 +13,7 @@ using json::Json;
 
 namespace {
 
-const QString sessionAccount = QString::fromLatin1(KeychainStore::sessionAccount);
-const QString lineAccount = QString::fromLatin1(KeychainStore::officialLineAccount);
-constexpr const char *member = "13800138000";
-
-class AccountIntegration : public DataFolderTest {
-protected:
-    void SetUp() override
-    {
-        DataFolderTest::SetUp();
-        ASSERT_TRUE(keyring.running());
-        ASSERT_TRUE(simulator.started());
-        model = std::make_unique<AppModel>(collaboratorsFor(seams()));
-    }
-    void TearDown() override
-    {
-        model.reset();
-        DataFolderTest::TearDown();
-    }
-    WorldSeams seams() const
-    {
-        return { bundledKernelDirectory(), QStringLiteral("http://127.0.0.1:9/generate_204"),
-            fixtures.filePath(QStringLiteral("no-helper.sock")), QStringLiteral("/bin/false"),
-            fixtures.filePath(QStringLiteral("defaults.ini")), QStringLiteral("account-test-notifications"),
-            simulator.clientOptions() };
-    }
-    KeychainStore keychain() const
-    {
-        return KeychainStore(UserDefaults(fixtures.filePath(QStringLiteral("defaults.ini"))));
-    }
-    std::optional<QString> storedToken() const { return keychain().load(sessionAccount); }
-    // The requests the simulator saw for a path, oldest first.
-    QList<Json> requestsTo(const std::string &target)
-    {
-        QList<Json> found;
-        for (const Json &request : simulator.requests())
-            if (request.at("target") == target)
-                found << request;
-        return found;
-    }
-
-    QTemporaryDir fixtures;
-    KeyringSession keyring;
-    ServiceSimulator simulator { { QStringLiteral("--public-url"), QStringLiteral("https://line.veyra.test:8443") } };
-    std::unique_ptr<AppModel> model;
-};
+class AccountIntegration : public ServiceWorld { };
 
 TEST_F(AccountIntegration, RegistrationThenMembershipBringsTheLine)
 {
@@ -90,7 +43,7 @@ TEST_F(AccountIntegration, RegistrationThenMembershipBringsTheLine)
     EXPECT_TRUE(keychain()
                     .load(lineAccount)
                     .value_or(QString())
-                    .startsWith(QStringLiteral("https://line.veyra.test:8443/sub/")));
+                    .startsWith(QStringLiteral("https://%1:8443/sub/").arg(QLatin1String(ServiceSimulator::lineHost))));
     EXPECT_FALSE(readBytes(AppPaths::sessionIdentity()).contains("sub/"));
 
     // And takes it away again: the line leaves this computer.

@@ -349,8 +349,10 @@ TEST(BackgroundTask, CancellingWakesAPendingSleepAtOnce)
     auto token = std::make_shared<CancellationToken>();
     bool ended = false;
     auto loop = [](CancellationTokenPtr token, bool *ended) -> QCoro::Task<> {
-        while (!token->isCancelled())
-            co_await CancellableSleep(token, std::chrono::seconds(30));
+        while (!token->isCancelled()) {
+            CancellableSleep pause(token, std::chrono::seconds(30));
+            co_await pause;
+        }
         *ended = true;
     };
     BackgroundTask task(loop(token, &ended), token);
@@ -366,7 +368,8 @@ TEST(BackgroundTask, CancellingWakesAPendingSleepAtOnce)
     auto quiet = std::make_shared<CancellationToken>();
     clock.restart();
     veyra::test::await([](CancellationTokenPtr token) -> QCoro::Task<> {
-        co_await CancellableSleep(token, std::chrono::milliseconds(100));
+        CancellableSleep pause(token, std::chrono::milliseconds(100));
+        co_await pause;
     }(quiet));
     EXPECT_GE(clock.elapsed(), 95);
 }

@@ -14,6 +14,7 @@ AppCollaborators collaboratorsFor(const WorldSeams &seams)
     };
     AppCollaborators made;
     made.keychain = KeychainStore(UserDefaults(seams.defaultsFile));
+    made.resolver = resolver;
     made.settingsStore = std::make_unique<SettingsStore>();
     made.officialLineStore
         = std::make_unique<OfficialLineStore>(made.keychain, resolver, QStringLiteral("device-test"));

@@ -20,7 +20,7 @@ class ServiceSimulator {
 public:
     // A made-up public name its certificate also carries, for a line handed out under it
     // (with --public-url) and fetched by a kernel told where that name lives.
-    static constexpr const char *lineHost = "line.veyra.test";
+    static constexpr const char *lineHost = "line.veyra.example";
 
     explicit ServiceSimulator(const QStringList &extraArguments = {});
     ~ServiceSimulator();

@@ -1,0 +1,250 @@
+// Plans and payment orders. Only the service's "paid", followed by a fresh account record,
+// ever changes the membership; an unpaid order survives a restart through a small record.
+#include "AppModel.h"
+
+#include "AppPaths.h"
+#include "Errors.h"
+#include "Logger.h"
+#include "QRCodeRenderer.h"
+#include "SecurityPolicy.h"
+
+#include <QUuid>
+
+#include <algorithm>
+
+namespace veyra {
+
+namespace {
+
+constexpr qint64 pendingOrderLifetimeSeconds = 86'400;
+
+bool isFinal(const QString &status)
+{
+    static const QStringList finals { QStringLiteral("paid"), QStringLiteral("closed"), QStringLiteral("cancelled"),
+        QStringLiteral("canceled"), QStringLiteral("expired"), QStringLiteral("failed"),
+        QStringLiteral("payment_error") };
+    return finals.contains(status.toLower());
+}
+
+bool isPaid(const QString &status)
+{
+    return status.toLower() == QLatin1String("paid");
+}
+
+} // namespace
+
+QCoro::Task<> AppModel::refreshPlans(bool silent)
+{
+    std::exception_ptr failure;
+    try {
+        QList<Plan> offered = co_await api().plans();
+        offered.removeIf([](const Plan &plan) { return plan.enabled == false; });
+        std::stable_sort(offered.begin(), offered.end(),
+            [](const Plan &a, const Plan &b) { return a.sortOrder.value_or(0) < b.sortOrder.value_or(0); });
+        setPlans(offered);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!failure)
+        co_return;
+    const QString text = Logger::redact(describe(failure));
+    Logger::shared().log(text);
+    if (!silent)
+        setAlertMessage(text);
+}
+
+QCoro::Task<> AppModel::loadCheckoutImage(PaymentOrder order)
+{
+    std::optional<QImage> image;
+    try {
+        image = QRCodeRenderer::image(co_await api().orderQRCode(order.orderNo));
+    } catch (const std::exception &) {
+    }
+    if (!image && order.codeUrl)
+        image = QRCodeRenderer::image(*order.codeUrl, QRCodeRenderer::checkoutSize);
+    setCheckoutImage(image.value_or(QImage()));
+}
+
+QCoro::Task<> AppModel::createOrder(Plan plan, QString method)
+{
+    if (!m_user) {
+        setShowAuthentication(true);
+        co_return;
+    }
+    if (method != QLatin1String("alipay") && method != QLatin1String("wechat")) {
+        present(QStringLiteral("不支持的支付方式。"));
+        co_return;
+    }
+    if (m_isBusy)
+        co_return;
+    setIsBusy(true);
+
+    const QString key = QStringLiteral("mac-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toLower();
+    std::exception_ptr failure;
+    PaymentOrder order;
+    try {
+        order = co_await api().createOrder(plan.id, method, key);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        Step step(*this);
+        present(describe(failure));
+        setIsBusy(false);
+        co_return;
+    }
+    setCurrentOrder(order);
+    co_await loadCheckoutImage(order);
+
+    try {
+        // Built before the co_await: this compiler destroys twice a temporary that is converted
+        // into a coroutine's parameter inside a co_await expression.
+        const std::optional<PendingOrderRecord> record = PendingOrderRecord { order.orderNo, m_collaborators.clock() };
+        co_await settingsStore().savePendingOrder(record);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        Step step(*this);
+        present(describe(failure));
+        setIsBusy(false);
+        co_return;
+    }
+
+    setShowCheckout(true);
+    if (method.compare(QLatin1String("alipay"), Qt::CaseInsensitive) == 0)
+        co_await openPaymentPage();
+    startPolling(order.orderNo);
+    setIsBusy(false);
+}
+
+QCoro::Task<> AppModel::openPaymentPage()
+{
+    std::exception_ptr failure;
+    try {
+        if (!m_currentOrder || !m_currentOrder->paymentUrl || m_currentOrder->paymentUrl->isEmpty())
+            throw AppError(QStringLiteral("订单没有可打开的收银台地址。"));
+        // The page never opens before its address is known to be the real checkout; the
+        // check resolves names, so it runs off the main thread.
+        auto check = [text = *m_currentOrder->paymentUrl, resolver = m_collaborators.resolver] {
+            return SecurityPolicy::paymentURL(text, resolver);
+        };
+        const QUrl page = co_await m_ioExecutor.run(check);
+        if (!m_collaborators.openURL(page))
+            throw AppError(QStringLiteral("无法打开系统浏览器。"));
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure)
+        present(describe(failure));
+}
+
+void AppModel::startPolling(QString orderNo)
+{
+    if (m_paymentTask)
+        m_paymentTask->cancel();
+    auto token = std::make_shared<CancellationToken>();
+    const QPointer<AppModel> self(this);
+    m_paymentTask.emplace(paymentPollingLoop(self, token, orderNo), token);
+}
+
+QCoro::Task<std::optional<PaymentOrder>> AppModel::fetchOrder(QString orderNo)
+{
+    std::exception_ptr failure;
+    try {
+        PaymentOrder order = co_await api().order(orderNo);
+        co_return order;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    Logger::shared().log(QStringLiteral("支付状态查询失败，将自动重试：") + Logger::redact(describe(failure)));
+    co_return std::nullopt;
+}
+
+QCoro::Task<> AppModel::paymentPollingLoop(QPointer<AppModel> model, CancellationTokenPtr token, QString orderNo)
+{
+    for (int attempt = 0;; ++attempt) {
+        if (token->isCancelled() || !model)
+            co_return;
+        CancellableSleep pause(token, model->m_collaborators.pollDelay(attempt));
+        co_await pause;
+        if (token->isCancelled() || !model)
+            co_return;
+        const std::optional<PaymentOrder> order = co_await model->fetchOrder(orderNo);
+        if (token->isCancelled() || !model)
+            co_return;
+        if (!order)
+            continue;
+        model->setCurrentOrder(*order);
+        if (isFinal(order->status)) {
+            co_await model->finishOrder(*order, true);
+            co_return;
+        }
+    }
+}
+
+QCoro::Task<> AppModel::finishOrder(PaymentOrder order, bool notify)
+{
+    try {
+        co_await settingsStore().savePendingOrder(std::nullopt);
+    } catch (const std::exception &) {
+    }
+    if (!isPaid(order.status))
+        co_return;
+    co_await refreshAccount(true);
+    Step step(*this);
+    setCheckoutImage(QImage());
+    setStatusMessage(QStringLiteral("开通成功"));
+    if (notify)
+        notifications().send(
+            QStringLiteral("开通成功"), QStringLiteral("会员权益已更新"), m_settings.showNotifications);
+    else
+        setShowCheckout(false);
+}
+
+QCoro::Task<> AppModel::resumePendingOrder()
+{
+    auto read = [] { return AppPaths::read<PendingOrderRecord>(AppPaths::pendingOrder(), AppPaths::pendingOrderCap); };
+    std::optional<PendingOrderRecord> record;
+    std::exception_ptr failure;
+    try {
+        record = co_await m_ioExecutor.run(read);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        co_await settingsStore().quarantine(AppPaths::pendingOrder());
+        co_return;
+    }
+    if (!record)
+        co_return;
+
+    const qint64 age = record->createdAt.secsTo(m_collaborators.clock());
+    if (age < 0 || age >= pendingOrderLifetimeSeconds) {
+        try {
+            co_await settingsStore().savePendingOrder(std::nullopt);
+        } catch (const std::exception &) {
+        }
+        co_return;
+    }
+
+    PaymentOrder order;
+    try {
+        order = co_await api().order(record->orderNo);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        Logger::shared().log(QStringLiteral("恢复待支付订单失败：") + Logger::redact(describe(failure)));
+        co_return;
+    }
+    setCurrentOrder(order);
+    if (isFinal(order.status)) {
+        co_await finishOrder(order, false);
+        co_return;
+    }
+    co_await loadCheckoutImage(order);
+    startPolling(order.orderNo);
+}
+
+} // namespace veyra
