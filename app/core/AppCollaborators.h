@@ -2,6 +2,7 @@
 
 #include "APIClient.h"
 #include "KeychainStore.h"
+#include "LoginItemService.h"
 #include "MihomoManager.h"
 #include "NotificationService.h"
 #include "OfficialLineStore.h"
@@ -30,8 +31,12 @@ struct AppCollaborators {
     std::unique_ptr<SystemProxyManager> proxy;
     std::unique_ptr<MihomoManager> core;
     std::unique_ptr<NotificationService> notifications;
-    // Where the session token lives (the defaults seam picks the session namespace).
-    KeychainStore keychain;
+    // User defaults (the installation marker) and the session token's secret store, whose
+    // namespace lives in the same defaults.
+    UserDefaults defaults;
+    KeychainStore keychain { defaults };
+    // Starting at login.
+    LoginItemService loginItem;
     // The time now (a pending order's age) and the wait before each order-status query
     // (attempt 0, 1, ...); tests run the table faster.
     std::function<QDateTime()> clock = [] { return QDateTime::currentDateTimeUtc(); };

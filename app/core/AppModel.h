@@ -148,9 +148,17 @@ public:
     QCoro::Task<> invalidatePersistedSession();
     QCoro::Task<> syncOfficialLine();
     // Start-up's part of the session: a first run clears what an earlier installation left;
-    // otherwise the stored token goes to the client (read off the main thread) and a
-    // provisional account is shown until the service answers. True when a session was found.
+    // otherwise the stored token goes to the client (read off the main thread). True when a
+    // session was found; showRestoredSession() then shows a provisional account (the stored
+    // name, or "已保存登录") until the service answers.
     QCoro::Task<bool> restoreSession(bool firstRun);
+    void showRestoredSession();
+
+    // Start-up (AppModelStartup.cpp): runs once.
+    QCoro::Task<> bootstrap();
+    // Settings with side effects outside the application.
+    QCoro::Task<> setStartAtLogin(bool value);
+    QCoro::Task<> setNotifications(bool value);
 
     // Plans and payment orders (AppModelPayment.cpp).
     QCoro::Task<> refreshPlans(bool silent);
@@ -294,6 +302,7 @@ private:
     bool m_stateChangedPending = false;
 
     AppCollaborators m_collaborators;
+    std::optional<QString> m_restoredAccountName;
     // The model's own blocking work (secret store, account file, exports), off the main thread
     // and in order.
     SerialExecutor m_ioExecutor;

@@ -265,12 +265,20 @@ QCoro::Task<bool> AppModel::restoreSession(bool firstRun)
     if (!token || token->isEmpty())
         co_return false;
     api().setToken(token);
+    m_restoredAccountName = name.value_or(QStringLiteral("已保存登录"));
+    co_return true;
+}
+
+void AppModel::showRestoredSession()
+{
+    if (!m_restoredAccountName)
+        return;
     AccountUser provisional;
-    provisional.account = name.value_or(QStringLiteral("已保存登录"));
+    provisional.account = *m_restoredAccountName;
+    m_restoredAccountName.reset();
     Step step(*this);
     setUser(provisional);
     setStatusMessage(QStringLiteral("正在自动恢复登录…"));
-    co_return true;
 }
 
 } // namespace veyra

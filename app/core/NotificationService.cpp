@@ -3,6 +3,8 @@
 #include "AppInfo.h"
 #include "Logger.h"
 
+#include <QCoroDBusPendingCall>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -48,6 +50,28 @@ void NotificationService::send(const QString &title, const QString &body, bool e
         else
             emit delivered(reply.value());
     });
+}
+
+QCoro::Task<bool> NotificationService::requestAuthorization()
+{
+    if (!m_bus.isConnected()) {
+        Logger::shared().log(QStringLiteral("通知授权失败：")
+            + (m_bus.lastError().isValid() ? m_bus.lastError().message() : QStringLiteral("没有可用的会话总线。")));
+        co_return false;
+    }
+    const QDBusMessage call = QDBusMessage::createMethodCall(QString::fromLatin1(serviceName),
+        QString::fromLatin1(objectPath), QString::fromLatin1(serviceName), QStringLiteral("GetServerInformation"));
+    QDBusPendingCall pending = m_bus.asyncCall(call, authorizationTimeoutMs);
+    const QDBusMessage reply = co_await pending;
+    if (reply.type() != QDBusMessage::ErrorMessage)
+        co_return true;
+    const QString name = reply.errorName();
+    const bool absent = name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")
+        || name == QLatin1String("org.freedesktop.DBus.Error.NoReply")
+        || name == QLatin1String("org.freedesktop.DBus.Error.Timeout");
+    if (!absent)
+        Logger::shared().log(QStringLiteral("通知授权失败：") + reply.errorMessage());
+    co_return false;
 }
 
 } // namespace veyra

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoroTask>
 #include <QDBusConnection>
 #include <QObject>
 #include <QString>
@@ -21,6 +22,12 @@ public:
 
     // Posts title and body as a new notification with the default sound when `enabled`.
     void send(const QString &title, const QString &body, bool enabled);
+
+    // Whether notifications can be shown: a notification server answers on the bus within a
+    // few seconds. No server or no answer is a plain no; any other bus failure is also logged
+    // ("通知授权失败：" + the description).
+    QCoro::Task<bool> requestAuthorization();
+    static constexpr int authorizationTimeoutMs = 3'000;
 
 signals:
     // The server's answer to one send: its notification id, or the failure that was logged.

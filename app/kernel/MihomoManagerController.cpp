@@ -150,8 +150,11 @@ QCoro::Task<QMap<QString, qint64>> MihomoManager::testLatencies(AppSettings sett
 QCoro::Task<> MihomoManager::selectNode(QString name, AppSettings settings)
 {
     const json::Json body { { "name", json::str(name) } };
-    co_await controller(QStringLiteral("proxies/") + path(selectableGroup()), QByteArrayLiteral("PUT"),
-        QByteArray::fromStdString(body.dump()), settings);
+    // Converted to the optional parameter before the co_await: this compiler destroys such a
+    // converted temporary twice when it is made inside the co_await expression.
+    const std::optional<QByteArray> payload = QByteArray::fromStdString(body.dump());
+    co_await controller(
+        QStringLiteral("proxies/") + path(selectableGroup()), QByteArrayLiteral("PUT"), payload, settings);
 }
 
 QCoro::Task<TrafficRateSample> MihomoManager::nextTrafficSample(AppSettings settings)

@@ -118,6 +118,7 @@ TEST_F(AccountIntegration, OnlyARejectedTokenEndsARestoredSession)
 
     // An outage keeps the provisional account and the token.
     EXPECT_TRUE(await(model->restoreSession(false)));
+    model->showRestoredSession();
     EXPECT_EQ(model->user()->account, QString::fromLatin1(member));
     EXPECT_EQ(model->statusMessage(), QStringLiteral("正在自动恢复登录…"));
     simulator.fault(QStringLiteral("/api/v1/me"), { { "status", 503 } });
@@ -145,6 +146,7 @@ TEST_F(AccountIntegration, OnlyARejectedTokenEndsARestoredSession)
     // A saved token without a remembered name still restores, under a placeholder.
     keychain().save(token, sessionAccount);
     EXPECT_TRUE(await(model->restoreSession(false)));
+    model->showRestoredSession();
     EXPECT_EQ(model->user()->account, QStringLiteral("已保存登录"));
     // The first run of an installation clears what an earlier one left.
     AppModel fresh(collaboratorsFor(seams()));

@@ -107,4 +107,29 @@ TEST_F(NodesIntegration, TheProxyModeChangesInTheKernelOrWaitsForTheNextConnect)
     mendSettingsFile();
 }
 
+TEST_F(NodesIntegration, WhileConnectedSettingsAreNotImportedAndRepairPutsEverythingBack)
+{
+    AppModel &m = makeModel();
+    const nlohmann::json before = services();
+    await(m.connect());
+    ASSERT_TRUE(m.isConnected());
+    const AppSettings current = m.settings();
+    AppSettings other = freeSettings();
+    AppPaths::write(other.toJson(), fixtures.filePath(QStringLiteral("other.json")));
+    await(m.importSettings(fixtures.filePath(QStringLiteral("other.json"))));
+    EXPECT_EQ(m.alertMessage(), QStringLiteral("请先断开连接，再导入端口与网络设置。"));
+    EXPECT_EQ(m.settings(), current);
+
+    // The user changed a proxy by hand meanwhile; repair still restores every saved service.
+    helper->userRuns({ QStringLiteral("-setwebproxy"), QStringLiteral("Wi-Fi"), QStringLiteral("proxy.lan"),
+        QStringLiteral("3128") });
+    await(m.repairNetworkSettings());
+    EXPECT_EQ(m.statusMessage(), QStringLiteral("网络设置修复完成"));
+    EXPECT_FALSE(m.isConnected());
+    EXPECT_FALSE(m.isCoreRunning());
+    EXPECT_FALSE(m.core().isRunning());
+    EXPECT_FALSE(QFile::exists(AppPaths::proxyBackup()));
+    EXPECT_EQ(services(), before);
+}
+
 } // namespace

@@ -42,6 +42,14 @@ QStringList NotificationServer::bodies() const
     return texts;
 }
 
+QString NotificationServer::GetServerInformation(QString &vendor, QString &version, QString &specificationVersion)
+{
+    vendor = QStringLiteral("veyra tests");
+    version = QStringLiteral("1");
+    specificationVersion = QStringLiteral("1.2");
+    return QStringLiteral("test notification server");
+}
+
 uint NotificationServer::Notify(const QString &application, uint, const QString &, const QString &title,
     const QString &body, const QStringList &, const QVariantMap &hints, int)
 {

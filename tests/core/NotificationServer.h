@@ -32,6 +32,7 @@ public:
     static QDBusConnection clientConnection(const QString &name);
 
 public slots:
+    QString GetServerInformation(QString &vendor, QString &version, QString &specificationVersion);
     uint Notify(const QString &application, uint replacesId, const QString &icon, const QString &title,
         const QString &body, const QStringList &actions, const QVariantMap &hints, int timeout);
 

@@ -1,6 +1,7 @@
 #include "TestModel.h"
 
 #include <QDBusConnection>
+#include <QFileInfo>
 
 #include <sys/socket.h>
 
@@ -13,7 +14,11 @@ AppCollaborators collaboratorsFor(const WorldSeams &seams)
             QList<SecurityPolicy::ResolvedAddress> { { AF_INET, QByteArray("\xCB\x00\x71\x07", 4) } });
     };
     AppCollaborators made;
-    made.keychain = KeychainStore(UserDefaults(seams.defaultsFile));
+    made.defaults = UserDefaults(seams.defaultsFile);
+    made.keychain = KeychainStore(made.defaults);
+    // A login item in a folder of the test's, for an executable that exists.
+    made.loginItem = LoginItemService(
+        QFileInfo(seams.defaultsFile).absolutePath() + QStringLiteral("/autostart"), QStringLiteral("/bin/true"));
     made.resolver = resolver;
     made.settingsStore = std::make_unique<SettingsStore>();
     made.officialLineStore

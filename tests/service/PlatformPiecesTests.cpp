@@ -1,8 +1,12 @@
 #include "DeviceIdentifier.h"
+#include "Errors.h"
+#include "LoginItemService.h"
 #include "QRCodeRenderer.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
+#include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <qrencode.h>
 
@@ -69,4 +73,41 @@ TEST(QRCodeRenderer, DrawsLevelMCodeCrisplyAtTheRequestedSize)
 
     EXPECT_FALSE(QRCodeRenderer::image(QString(), 220).has_value());
     EXPECT_FALSE(QRCodeRenderer::image(text, 0).has_value());
+}
+
+TEST(LoginItemService, TheAutostartEntryHasFourStates)
+{
+    QTemporaryDir home;
+    const QString folder = home.filePath("autostart");
+    EXPECT_EQ(LoginItemService(folder, home.filePath("gone")).status(), LoginItemService::Status::notFound);
+
+    const LoginItemService item(folder, "/bin/true");
+    EXPECT_EQ(item.status(), LoginItemService::Status::notRegistered);
+    item.setEnabled(true);
+    EXPECT_EQ(item.status(), LoginItemService::Status::enabled);
+    QFile entry(item.entryPath());
+    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+    const QByteArray text = entry.readAll();
+    entry.close();
+    EXPECT_TRUE(text.contains("Exec=\"/bin/true\"\n")) << text.constData();
+    EXPECT_TRUE(item.entryPath().endsWith("/net.veyra.networkassistant.desktop"));
+
+    // The desktop switched it off: it waits for approval, and turning it off removes it.
+    for (const QByteArray &off : { QByteArray("Hidden=true\n"), QByteArray("X-GNOME-Autostart-enabled=false\n") }) {
+        ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
+        entry.write("[Desktop Entry]\nType=Application\nExec=/bin/true\n" + off);
+        entry.close();
+        EXPECT_EQ(item.status(), LoginItemService::Status::requiresApproval) << off.constData();
+    }
+    item.setEnabled(false);
+    EXPECT_EQ(item.status(), LoginItemService::Status::notRegistered);
+    EXPECT_NO_THROW(item.setEnabled(false));
+
+    // A folder that cannot be made fails with the reason and registers nothing.
+    QFile blocker(home.filePath("blocked"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const LoginItemService stuck(home.filePath("blocked/autostart"), "/bin/true");
+    EXPECT_THROW(stuck.setEnabled(true), SystemError);
+    EXPECT_EQ(stuck.status(), LoginItemService::Status::notRegistered);
 }

@@ -1,0 +1,137 @@
+// Start-up: first-run handling, settings and the stored line, the restored session, the login
+// item, repair of a system proxy an earlier crash left behind, the kernel's installation, the
+// silent refreshes, a pending order, auto-connect and the sign-in prompt. Runs once.
+#include "AppModel.h"
+
+#include "AppPaths.h"
+#include "Errors.h"
+#include "InstallationIdentity.h"
+#include "Logger.h"
+#include "SecurityPolicy.h"
+
+namespace veyra {
+
+QCoro::Task<> AppModel::bootstrap()
+{
+    if (m_bootstrapped)
+        co_return;
+    m_bootstrapped = true;
+
+    auto consume
+        = [defaults = m_collaborators.defaults] { return InstallationIdentity::consumeCurrentInstallation(defaults); };
+    const bool firstRun = co_await m_ioExecutor.run(consume);
+    const bool session = co_await restoreSession(firstRun);
+
+    setIsBusy(true);
+    std::exception_ptr failure;
+    try {
+        auto prepare = [] { AppPaths::prepare(); };
+        co_await m_ioExecutor.run(prepare);
+        setSettings(co_await settingsStore().loadSettings());
+
+        // The stored line counts only when it would pass the address check today.
+        auto lineIsUsable = [keychain = m_collaborators.keychain, resolver = m_collaborators.resolver] {
+            try {
+                const std::optional<QString> line
+                    = keychain.load(QString::fromLatin1(KeychainStore::officialLineAccount));
+                return line && !SecurityPolicy::officialLineURL(*line, resolver).isEmpty();
+            } catch (const std::exception &) {
+                return false;
+            }
+        };
+        setOfficialLineReady(co_await m_ioExecutor.run(lineIsUsable));
+        showRestoredSession();
+
+        // The desktop's answer wins over the stored switch.
+        const bool registered = m_collaborators.loginItem.status() == LoginItemService::Status::enabled;
+        if (m_settings.startAtLogin != registered) {
+            AppSettings reconciled = m_settings;
+            reconciled.startAtLogin = registered;
+            setSettings(reconciled);
+            try {
+                co_await settingsStore().saveSettings(reconciled);
+            } catch (const std::exception &) {
+            }
+        }
+
+        if (co_await proxy().recoverStaleProxy())
+            setStatusMessage(QStringLiteral("已恢复上次异常退出前的网络设置"));
+        co_await core().ensureCore();
+        setIsCoreRunning(false);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+
+    if (failure) {
+        Step step(*this);
+        present(describe(failure));
+        setStatusMessage(QStringLiteral("需要处理后再连接"));
+    } else {
+        co_await refreshPlans(true);
+        if (m_user) {
+            co_await refreshAccount(true);
+            if (m_user)
+                co_await resumePendingOrder();
+        } else {
+            try {
+                co_await officialLineStore().synchronize(std::nullopt);
+            } catch (const std::exception &) {
+            }
+            setOfficialLineReady(false);
+        }
+
+        if (m_settings.autoConnect && membershipActive() && m_officialLineReady) {
+            setIsBusy(false);
+            co_await connect();
+        } else if (m_statusMessage == QStringLiteral("正在初始化…")
+            || m_statusMessage == QStringLiteral("正在自动恢复登录…")) {
+            // A restored session whose refresh went through is no longer "being restored".
+            setStatusMessage(QStringLiteral("准备就绪"));
+        }
+    }
+
+    Step step(*this);
+    if (!m_user) {
+        setAuthenticationMode(firstRun || !session ? AuthenticationMode::registration : AuthenticationMode::login);
+        setAuthenticationErrorMessage(std::nullopt);
+        setShowAuthentication(true);
+    }
+    setIsBusy(false);
+}
+
+QCoro::Task<> AppModel::setStartAtLogin(bool value)
+{
+    std::exception_ptr failure;
+    auto change = [loginItem = m_collaborators.loginItem, value] { loginItem.setEnabled(value); };
+    try {
+        co_await m_ioExecutor.run(change);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    AppSettings updated = m_settings;
+    if (failure) {
+        // The switch shows what is really registered; the record is not saved.
+        updated.startAtLogin = m_collaborators.loginItem.status() == LoginItemService::Status::enabled;
+        setSettings(updated);
+        present(QStringLiteral("无法修改登录启动设置：") + describe(failure));
+        co_return;
+    }
+    updated.startAtLogin = value;
+    setSettings(updated);
+    co_await saveSettings();
+}
+
+QCoro::Task<> AppModel::setNotifications(bool value)
+{
+    // Not a conditional expression around the co_await: this compiler mishandles temporaries
+    // in one.
+    bool granted = false;
+    if (value)
+        granted = co_await notifications().requestAuthorization();
+    AppSettings updated = m_settings;
+    updated.showNotifications = granted;
+    setSettings(updated);
+    co_await saveSettings();
+}
+
+} // namespace veyra
