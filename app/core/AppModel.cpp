@@ -21,6 +21,8 @@ AppModel::AppModel(AppCollaborators collaborators, QObject *parent)
     : QObject(parent)
     , m_collaborators(std::move(collaborators))
 {
+    m_accessExpiry.setSingleShot(true);
+    QObject::connect(&m_accessExpiry, &QTimer::timeout, this, &AppModel::accessExpiryReached);
 }
 
 AppModel::~AppModel()

@@ -13,6 +13,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -166,6 +167,11 @@ public:
     QCoro::Task<> openPaymentPage();
     void startPolling(QString orderNo);
     QCoro::Task<> resumePendingOrder();
+    // One timer for the moment the membership expires (re-armed by every account refresh,
+    // stopped at sign-out); when it fires the account is refreshed silently, so a membership
+    // that ends while the application runs ends the member features by the usual rules.
+    void scheduleAccessExpiry();
+    bool accessExpiryArmed() const { return m_accessExpiry.isActive(); }
     bool paymentPollingRunning() const { return m_paymentTask && !m_paymentTask->isFinished(); }
 
     // Settings operations (AppModelSettings.cpp).
@@ -265,6 +271,7 @@ private:
     void applyLatencies(const QMap<QString, qint64> &delays);
     QCoro::Task<> rollBackConnect(const std::exception_ptr &failure);
     void sendNotification(const QString &body);
+    void accessExpiryReached();
     // Forgets everything of the signed-in account on this computer (sign-out and a rejected
     // session share it); the service is not contacted.
     QCoro::Task<> forgetAccount();
@@ -303,6 +310,8 @@ private:
 
     AppCollaborators m_collaborators;
     std::optional<QString> m_restoredAccountName;
+    QTimer m_accessExpiry;
+    QDateTime m_accessExpiresAt;
     // The model's own blocking work (secret store, account file, exports), off the main thread
     // and in order.
     SerialExecutor m_ioExecutor;

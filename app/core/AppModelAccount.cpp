@@ -96,6 +96,7 @@ QCoro::Task<> AppModel::login(QString account, QString password, bool registerin
         Logger::shared().log(QStringLiteral("账号已登录，线路将在后台重试同步：") + Logger::redact(describe(failure)));
     }
 
+    scheduleAccessExpiry();
     Step step(*this);
     setShowAuthentication(false);
     setSelectedPage(membershipActive() ? AppPage::dashboard : AppPage::membership);
@@ -122,6 +123,7 @@ QCoro::Task<> AppModel::refreshAccount(bool silent)
     }
 
     if (!failure) {
+        scheduleAccessExpiry();
         if (!membershipActive()) {
             setSelectedPage(AppPage::membership);
             if (m_isConnected)
@@ -168,6 +170,7 @@ QCoro::Task<> AppModel::syncOfficialLine()
 
 QCoro::Task<> AppModel::forgetAccount()
 {
+    m_accessExpiry.stop();
     api().setToken(std::nullopt);
     auto forget = [keychain = m_collaborators.keychain] {
         keychain.remove(sessionAccount);

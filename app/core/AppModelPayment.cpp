@@ -247,4 +247,36 @@ QCoro::Task<> AppModel::resumePendingOrder()
     startPolling(order.orderNo);
 }
 
+void AppModel::scheduleAccessExpiry()
+{
+    m_accessExpiry.stop();
+    m_accessExpiresAt = QDateTime();
+    if (!m_user || !m_user->membership || m_user->membership->lifetime.value_or(false)
+        || !m_user->membership->expiresAt)
+        return;
+    const std::optional<QDateTime> expiry = json::parseIsoDate(*m_user->membership->expiresAt);
+    if (!expiry)
+        return;
+    const qint64 remaining = m_collaborators.clock().msecsTo(*expiry);
+    // Already past: the service still calls it active, and asking again at once would loop.
+    if (remaining <= 0)
+        return;
+    m_accessExpiresAt = *expiry;
+    // A timer cannot wait longer than about 24 days; far moments are reached in daily steps.
+    static constexpr qint64 longestStepMs = 24LL * 3600 * 1000;
+    m_accessExpiry.start(static_cast<int>(std::min(remaining, longestStepMs)));
+}
+
+void AppModel::accessExpiryReached()
+{
+    if (!m_accessExpiresAt.isValid())
+        return;
+    if (m_collaborators.clock().msecsTo(m_accessExpiresAt) > 1000) {
+        scheduleAccessExpiry(); // one daily step of a far moment
+        return;
+    }
+    m_accessExpiresAt = QDateTime();
+    refreshAccount(true);
+}
+
 } // namespace veyra

@@ -219,6 +219,42 @@ TEST_F(ConnectionIntegration, ARefusedChangeOfTheSystemProxyIsUndoneAndReported)
     EXPECT_EQ(services(), before);
 }
 
+TEST_F(ConnectionIntegration, AMembershipEndingWhileConnectedDisconnectsAtItsMoment)
+{
+    AppModel &m = makeModel();
+    const nlohmann::json before = services();
+    await(m.connect());
+    ASSERT_TRUE(m.isConnected());
+
+    // Far away: armed without overflowing the timer.
+    simulator->admin(QStringLiteral("membership"), { { "account", member }, { "expiresAt", "2031-01-01T00:00:00Z" } });
+    await(m.refreshAccount(true));
+    EXPECT_TRUE(m.accessExpiryArmed());
+
+    // Two seconds away; when the moment comes the service no longer calls it active.
+    const QDateTime soon = QDateTime::currentDateTimeUtc().addSecs(2);
+    simulator->admin(QStringLiteral("membership"),
+        { { "account", member }, { "expiresAt", soon.toString(Qt::ISODate).toStdString() } });
+    await(m.refreshAccount(true));
+    ASSERT_TRUE(m.accessExpiryArmed());
+    simulator->admin(QStringLiteral("membership"), { { "account", member }, { "active", false } });
+    EXPECT_TRUE(m.isConnected());
+    EXPECT_TRUE(eventually([&] { return !m.isConnected(); }, 8000));
+    EXPECT_FALSE(m.membershipActive());
+    EXPECT_EQ(m.selectedPage(), AppPage::membership);
+    EXPECT_FALSE(m.officialLineReady());
+    EXPECT_TRUE(eventually([&] { return m.statusMessage() == QStringLiteral("已断开，系统代理已恢复"); }));
+    EXPECT_EQ(services(), before);
+
+    // Signing out stops the timer.
+    simulator->admin(QStringLiteral("membership"),
+        { { "account", member }, { "active", true }, { "expiresAt", "2031-01-01T00:00:00Z" } });
+    await(m.refreshAccount(true));
+    ASSERT_TRUE(m.accessExpiryArmed());
+    await(m.logout());
+    EXPECT_FALSE(m.accessExpiryArmed());
+}
+
 TEST_F(ConnectionIntegration, AKernelThatDiesBeforeTheProxyIsAppliedEndsInTheRollback)
 {
     AppModel &m = makeModel();
