@@ -84,6 +84,8 @@ TEST_F(PaymentIntegration, AnAlipayOrderOpensItsPageAndIsWatchedUntilPaid)
     NotificationServer server;
     ASSERT_TRUE(server.registered());
     signIn();
+    await(model->setNotifications(true));
+    ASSERT_TRUE(model->settings().showNotifications);
     await(model->createOrder(plan(QStringLiteral("monthly")), QStringLiteral("alipay")));
     ASSERT_TRUE(model->currentOrder()) << model->alertMessage().value_or(QString()).toStdString();
     const QString orderNo = model->currentOrder()->orderNo;
@@ -111,8 +113,9 @@ TEST_F(PaymentIntegration, AnAlipayOrderOpensItsPageAndIsWatchedUntilPaid)
     EXPECT_TRUE(model->officialLineReady());
     EXPECT_TRUE(eventually([&] { return !model->paymentPollingRunning(); }));
     EXPECT_EQ(pollAttempts.mid(0, 3), QList<int>({ 0, 1, 2 }));
-    // Notifications are off in the default settings; the polling path still knows the texts.
-    EXPECT_TRUE(server.shown().isEmpty());
+    ASSERT_TRUE(eventually([&] { return server.shown().size() == 1; }));
+    EXPECT_EQ(server.shown().first().title, QStringLiteral("开通成功"));
+    EXPECT_EQ(server.shown().first().body, QStringLiteral("会员权益已更新"));
 }
 
 TEST_F(PaymentIntegration, AWechatOrderWaitsForTheUserAndBadInputIsRefused)
@@ -182,10 +185,14 @@ TEST_F(PaymentIntegration, OldFutureDamagedAndFinishedRecordsEndWithoutPolling)
     EXPECT_EQ(simulator.requests().size(), queriesBefore) << "the service was asked about a stale order";
 
     AppPaths::prepare();
-    test::writeBytes(AppPaths::pendingOrder(), "{not json");
-    await(model->resumePendingOrder());
-    EXPECT_FALSE(QFile::exists(AppPaths::pendingOrder()));
-    EXPECT_EQ(QDir(root()).entryList({ "pending-order.broken-*.json" }).size(), 1);
+    for (const QByteArray &damaged : { QByteArray("{not json"), QByteArray(AppPaths::pendingOrderCap + 1, ' ') }) {
+        for (const QString &old : QDir(root()).entryList({ "pending-order.broken-*.json" }))
+            QFile::remove(root() + "/" + old);
+        test::writeBytes(AppPaths::pendingOrder(), damaged);
+        await(model->resumePendingOrder());
+        EXPECT_FALSE(QFile::exists(AppPaths::pendingOrder()));
+        EXPECT_EQ(QDir(root()).entryList({ "pending-order.broken-*.json" }).size(), 1);
+    }
 
     // Expired on the service: cleared, and the membership is not refreshed.
     const QString expired = openOrderOnTheService();
