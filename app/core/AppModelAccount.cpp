@@ -32,11 +32,15 @@ QCoro::Task<> AppModel::login(QString account, QString password, bool registerin
     } catch (...) {
         failure = std::current_exception();
     }
-    if (failure) {
+    // A refused sign-in: logged, and shown in the sheet in the words the mapping chooses.
+    const auto refuse = [this, mode](const std::exception_ptr &why) {
         Step step(*this);
-        Logger::shared().log(Logger::redact(describe(failure)));
-        setAuthenticationErrorMessage(AuthenticationErrorMapper::message(describe(failure), mode));
+        Logger::shared().log(Logger::redact(describe(why)));
+        setAuthenticationErrorMessage(AuthenticationErrorMapper::message(describe(why), mode));
         setIsBusy(false);
+    };
+    if (failure) {
+        refuse(failure);
         co_return;
     }
 
@@ -71,10 +75,7 @@ QCoro::Task<> AppModel::login(QString account, QString password, bool registerin
             failure = std::current_exception();
         }
         if (failure) {
-            Step step(*this);
-            Logger::shared().log(Logger::redact(describe(failure)));
-            setAuthenticationErrorMessage(AuthenticationErrorMapper::message(describe(failure), mode));
-            setIsBusy(false);
+            refuse(failure);
             co_return;
         }
     }

@@ -79,6 +79,11 @@ QCoro::Task<> AppModel::createOrder(Plan plan, QString method)
         co_return;
     setIsBusy(true);
 
+    const auto fail = [this](const std::exception_ptr &why) {
+        Step step(*this);
+        present(describe(why));
+        setIsBusy(false);
+    };
     const QString key = QStringLiteral("mac-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toLower();
     std::exception_ptr failure;
     PaymentOrder order;
@@ -88,9 +93,7 @@ QCoro::Task<> AppModel::createOrder(Plan plan, QString method)
         failure = std::current_exception();
     }
     if (failure) {
-        Step step(*this);
-        present(describe(failure));
-        setIsBusy(false);
+        fail(failure);
         co_return;
     }
     setCurrentOrder(order);
@@ -105,9 +108,7 @@ QCoro::Task<> AppModel::createOrder(Plan plan, QString method)
         failure = std::current_exception();
     }
     if (failure) {
-        Step step(*this);
-        present(describe(failure));
-        setIsBusy(false);
+        fail(failure);
         co_return;
     }
 

@@ -1,5 +1,7 @@
 #include "TrafficStream.h"
 
+#include "ResumeRelay.h"
+
 #include <QNetworkProxy>
 #include <QNetworkRequest>
 #include <QTimer>
@@ -56,29 +58,11 @@ void TrafficStream::fail(const QString &reason)
 
 void TrafficStream::ChangeAwaiter::await_suspend(std::coroutine_handle<> waiting)
 {
-    // A one-shot relay object: whichever comes first (a change, the stream's destruction or
-    // the time-out) schedules the resumption once and takes the relay down with it.
-    auto *relay = new QObject();
-    auto *timer = new QTimer(relay);
-    timer->setSingleShot(true);
-    auto fire = [relay, timer, waiting, changed = changed](bool happened) {
-        if (relay->property("fired").toBool())
-            return;
-        relay->setProperty("fired", true);
-        *changed = happened;
-        timer->stop();
-        QMetaObject::invokeMethod(
-            relay,
-            [relay, waiting] {
-                relay->deleteLater();
-                waiting.resume();
-            },
-            Qt::QueuedConnection);
-    };
-    QObject::connect(stream, &TrafficStream::changed, relay, [fire] { fire(true); });
-    QObject::connect(stream, &QObject::destroyed, relay, [fire] { fire(true); });
-    QObject::connect(timer, &QTimer::timeout, relay, [fire] { fire(false); });
-    timer->start(timeoutMs);
+    // Whichever comes first (a change, the stream's destruction or the time-out) resumes.
+    auto *relay = new ResumeRelay(
+        waiting, std::chrono::milliseconds(timeoutMs), [changed = changed](bool happened) { *changed = happened; });
+    QObject::connect(stream, &TrafficStream::changed, relay, [relay] { relay->fire(true); });
+    QObject::connect(stream, &QObject::destroyed, relay, [relay] { relay->fire(true); });
 }
 
 void TrafficStream::cancel()
