@@ -255,6 +255,33 @@ TEST_F(ConnectionIntegration, AMembershipEndingWhileConnectedDisconnectsAtItsMom
     EXPECT_FALSE(m.accessExpiryArmed());
 }
 
+TEST_F(ConnectionIntegration, SigningOutIsRefusedWhileTheNetworkCannotBeStopped)
+{
+    AppModel &m = makeModel();
+    await(m.connect());
+    ASSERT_TRUE(m.isConnected());
+    // Nothing can be put back: the disconnect fails, and so does the one repair.
+    helper->failOn(QStringLiteral("-setwebproxystate"), 1, QStringLiteral("设置被锁定"));
+    await(m.logout());
+    EXPECT_EQ(m.alertMessage(), QStringLiteral("网络连接尚未安全停止，为保护系统网络状态，本次未退出账号。"));
+    EXPECT_TRUE(m.user());
+    EXPECT_TRUE(m.officialLineReady());
+    EXPECT_TRUE(m.api().token());
+    EXPECT_TRUE(m.isConnected());
+
+    // Once the settings can be restored, signing out disconnects first and then ends the session.
+    helper->setState([&] {
+        nlohmann::json state = helper->state();
+        state["failures"] = nlohmann::json::array();
+        return state;
+    }());
+    await(m.logout());
+    EXPECT_FALSE(m.user());
+    EXPECT_FALSE(m.isConnected());
+    EXPECT_FALSE(m.core().isRunning());
+    EXPECT_EQ(m.statusMessage(), QStringLiteral("已退出账号"));
+}
+
 TEST_F(ConnectionIntegration, AKernelThatDiesBeforeTheProxyIsAppliedEndsInTheRollback)
 {
     AppModel &m = makeModel();

@@ -130,6 +130,13 @@ TEST_F(PaymentIntegration, AWechatOrderWaitsForTheUserAndBadInputIsRefused)
     ASSERT_TRUE(model->currentOrder());
     EXPECT_TRUE(opened.isEmpty());
     EXPECT_TRUE(model->showCheckout());
+    // The user opens the page by hand, and the system will not open a browser.
+    browserOpens = false;
+    await(model->openPaymentPage());
+    EXPECT_EQ(opened.size(), 1);
+    EXPECT_EQ(model->alertMessage(), QStringLiteral("无法打开系统浏览器。"));
+    opened.clear();
+    browserOpens = true;
 
     // The QR code from the service is missing: one is drawn from the order's code address.
     simulator.fault(QStringLiteral("/api/v1/orders/") + model->currentOrder()->orderNo + QStringLiteral("/qrcode"),

@@ -47,7 +47,7 @@ protected:
         AppCollaborators made = collaboratorsFor(seams());
         made.openURL = [this](const QUrl &url) {
             opened << url;
-            return true;
+            return browserOpens;
         };
         made.pollDelay = [this](int attempt) {
             pollAttempts << attempt;
@@ -76,6 +76,7 @@ protected:
     ServiceSimulator simulator { { QStringLiteral("--public-url"),
         QStringLiteral("https://%1:8443").arg(QLatin1String(ServiceSimulator::lineHost)) } };
     QList<QUrl> opened;
+    bool browserOpens = true;
     QList<int> pollAttempts;
     QDateTime now = QDateTime::currentDateTimeUtc();
     std::unique_ptr<AppModel> model;

@@ -112,6 +112,22 @@ TEST_F(StartupIntegration, ARepairedCrashIsStillReportedWhenStartUpEnds)
     EXPECT_TRUE(restarted.showAuthentication());
 }
 
+TEST_F(StartupIntegration, AFailedStepStopsStartUpButStillOffersSignIn)
+{
+    notTheFirstRun();
+    // A plain file where the data folder should be: nothing can be prepared.
+    QDir(root()).removeRecursively();
+    test::writeBytes(root(), "not a folder");
+    await(model->bootstrap());
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("需要处理后再连接"));
+    EXPECT_TRUE(model->alertMessage().has_value());
+    EXPECT_TRUE(model->showAuthentication());
+    EXPECT_EQ(model->authenticationMode(), AuthenticationMode::registration);
+    EXPECT_FALSE(model->isBusy());
+    EXPECT_TRUE(requestsTo("/api/v1/plans").isEmpty());
+    QFile::remove(root());
+}
+
 TEST_F(StartupIntegration, SettingsGoOutWithoutSecretsAndComeInOnlyWhenValid)
 {
     await(model->login(QString::fromLatin1(member), QStringLiteral("password123"), true));
