@@ -125,6 +125,8 @@ public:
     void startCoreMonitor();
     void startTrafficMonitor();
     void persistObservedTraffic();
+    // Waits until the model's queued file writes (the traffic record) are on disk.
+    QCoro::Task<> flushStorage();
     void mergeTrafficUsageSources();
     void applyAbsoluteTrafficUsage(qint64 bytes);
     bool coreMonitorRunning() const { return m_coreMonitorTask && !m_coreMonitorTask->isFinished(); }

@@ -165,12 +165,24 @@ void AppModel::writeTrafficRecord(qint64 usedBytes)
 {
     if (!m_trafficIdentity)
         return;
-    TrafficUsageRecord record { *m_trafficIdentity, std::max<qint64>(usedBytes, 0), QDateTime::currentDateTimeUtc() };
-    try {
-        AppPaths::write(record.toJson(), AppPaths::trafficUsage());
-    } catch (const std::exception &) {
-        // A lost write costs at most the samples since the last one.
-    }
+    const TrafficUsageRecord record { *m_trafficIdentity, std::max<qint64>(usedBytes, 0),
+        QDateTime::currentDateTimeUtc() };
+    // Written on the model's own thread (the atomic write syncs to disk), in order with the
+    // other queued writes; flushStorage() waits for them.
+    auto write = [record, path = AppPaths::trafficUsage()] {
+        try {
+            AppPaths::write(record.toJson(), path);
+        } catch (const std::exception &) {
+            // A lost write costs at most the samples since the last one.
+        }
+    };
+    m_ioExecutor.run(write);
+}
+
+QCoro::Task<> AppModel::flushStorage()
+{
+    auto nothing = [] {};
+    co_await m_ioExecutor.run(nothing);
 }
 
 void AppModel::persistObservedTraffic()

@@ -13,6 +13,7 @@ QCoro::Task<bool> AppModel::shutdown()
         m_paymentTask->cancel();
     cancelMonitors();
     persistObservedTraffic();
+    co_await flushStorage();
 
     std::exception_ptr failure;
     try {

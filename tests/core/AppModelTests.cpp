@@ -280,8 +280,9 @@ protected:
         user.membership = membership;
         model.setUser(user);
     }
-    std::optional<qint64> stored(const QString &expiresAt) const
+    std::optional<qint64> stored(const QString &expiresAt)
     {
+        veyra::test::await(model.flushStorage());
         return TrafficUsageStore::load({ "13800000000", QStringLiteral("monthly"), expiresAt });
     }
 

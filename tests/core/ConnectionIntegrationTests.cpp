@@ -89,6 +89,7 @@ TEST_F(ConnectionIntegration, CountsTheTrafficItCarriesAndKeepsTheFigure)
 
     await(m.disconnect());
     EXPECT_FALSE(m.trafficMonitorRunning());
+    await(m.flushStorage());
     const Membership &membership = *m.user()->membership;
     const std::optional<qint64> kept
         = TrafficUsageStore::load({ m.user()->account, membership.planId, membership.expiresAt });
