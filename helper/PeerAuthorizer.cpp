@@ -1,7 +1,10 @@
 #include "PeerAuthorizer.h"
 
+#include "PeerIntegrity.h"
+
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <fstream>
 #include <optional>
@@ -71,30 +74,53 @@ bool RequirementPeerAuthorizer::executableMatches(pid_t pid) const
     return same;
 }
 
-bool RequirementPeerAuthorizer::authorize(int connection)
+std::optional<std::string> RequirementPeerAuthorizer::refusal(int connection, pid_t &pid, uid_t &uid) const
 {
     struct ucred credentials { };
     socklen_t length = sizeof credentials;
     if (::getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0 || credentials.pid <= 0)
-        return false;
+        return "no credentials";
+    pid = credentials.pid;
+    uid = credentials.uid;
     if (credentials.uid == 0)
-        return false;
+        return "it runs as root";
 
+    // Everything below is only believed while the same process provably still holds the pid.
+    const auto inspect = [this, pid]() -> std::optional<std::string> {
+        if (!executableMatches(pid))
+            return "it is not the application's executable";
+        return peerIntegrityProblem(pid);
+    };
     int pidfd = -1;
     length = sizeof pidfd;
     if (::getsockopt(connection, SOL_SOCKET, SO_PEERPIDFD, &pidfd, &length) == 0 && pidfd >= 0) {
-        const bool matches = executableMatches(credentials.pid) && pidfdStillAlive(pidfd);
+        std::optional<std::string> problem = inspect();
+        if (!problem && !pidfdStillAlive(pidfd))
+            problem = "it has gone";
         ::close(pidfd);
-        return matches;
+        return problem;
     }
     if (errno != ENOPROTOOPT && errno != EINVAL)
-        return false; // e.g. the peer is already gone
+        return "it has gone";
 
-    const std::optional<unsigned long long> before = startTime(credentials.pid);
+    const std::optional<unsigned long long> before = startTime(pid);
     if (!before)
-        return false;
-    const bool matches = executableMatches(credentials.pid);
-    return matches && startTime(credentials.pid) == before;
+        return "it has gone";
+    std::optional<std::string> problem = inspect();
+    if (!problem && startTime(pid) != before)
+        problem = "its process id was reused";
+    return problem;
+}
+
+bool RequirementPeerAuthorizer::authorize(int connection)
+{
+    pid_t pid = 0;
+    uid_t uid = 0;
+    const std::optional<std::string> problem = refusal(connection, pid, uid);
+    if (problem)
+        std::fprintf(
+            stderr, "VeyraProxyHelper: refused peer pid %d uid %u: %s\n", int(pid), unsigned(uid), problem->c_str());
+    return !problem;
 }
 
 } // namespace veyra::helper

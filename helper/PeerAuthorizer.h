@@ -2,6 +2,10 @@
 
 #include "DesignatedRequirement.h"
 
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
 namespace veyra::helper {
 
 // Decides, before a single byte is read, whether the process on the other end of an
@@ -10,10 +14,15 @@ class PeerAuthorizer {
 public:
     virtual ~PeerAuthorizer() = default;
     virtual bool authorize(int connection) = 0;
+    // Asked again once the request has been read, immediately before anything runs: a peer
+    // may have been taken over in between.
+    virtual bool stillAuthorized(int connection) = 0;
 };
 
-// Accepts a peer whose effective uid is not 0 and whose running executable is the pinned
-// main executable (same device, inode and SHA-256). The peer's pid is only trusted while the
+// Accepts a peer whose effective uid is not 0, whose running executable is the pinned main
+// executable (same device, inode and SHA-256), that nobody traces, that runs no code but from
+// root-protected files and that started without dynamic-loader variables. A refusal is written
+// to standard error (the journal) with the peer's pid, uid and the reason. The peer's pid is only trusted while the
 // same process provably still holds it: through a pidfd taken from the socket where the
 // kernel offers one, otherwise by comparing the process start time before and after reading
 // /proc, so a peer that exits and has its pid reused by another program is not mistaken for it.
@@ -21,9 +30,12 @@ class RequirementPeerAuthorizer : public PeerAuthorizer {
 public:
     explicit RequirementPeerAuthorizer(DesignatedRequirement requirement);
     bool authorize(int connection) override;
+    bool stillAuthorized(int connection) override { return authorize(connection); }
 
 private:
     bool executableMatches(pid_t pid) const;
+    // The reason to refuse this peer, or nothing.
+    std::optional<std::string> refusal(int connection, pid_t &pid, uid_t &uid) const;
 
     DesignatedRequirement m_requirement;
 };

@@ -174,9 +174,12 @@ void ProxyHelperServer::serveConnection(int connection)
     if (m_authorizer->authorize(connection)) {
         if (auto request = readRequest(connection, deadline)) {
             const bool oversized = request->status() == ipc::Framing::FrameReader::Status::oversized;
-            const std::string reply
-                = oversized ? ProxyHelperService::oversizedReply() : m_service.execute(request->payload());
-            writeReply(connection, reply, Clock::now() + m_limits.ioTimeout);
+            // Checked again right before anything runs; a peer refused now gets no reply.
+            if (oversized || m_authorizer->stillAuthorized(connection)) {
+                const std::string reply
+                    = oversized ? ProxyHelperService::oversizedReply() : m_service.execute(request->payload());
+                writeReply(connection, reply, Clock::now() + m_limits.ioTimeout);
+            }
         }
     }
     ::close(connection);

@@ -6,6 +6,10 @@
 
 #include "veyra/ipc/ProxyHelperRecords.h"
 
+#include <csignal>
+#include <grp.h>
+#include <sys/ptrace.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -74,6 +78,48 @@ TEST_F(PeerAccessTest, OnlyTheBundleClientRunByAnOrdinaryUserIsServed)
     ASSERT_EQ(permitted.exitStatus, 0) << permitted.standardError;
     EXPECT_EQ(ProxyHelperResponse::decode(permitted.standardOutput).message, "系统代理设置已更新。");
     EXPECT_EQ(state.service("Wi-Fi")["web"]["server"], "127.0.0.1");
+}
+
+// The genuine client run by an ordinary user, but taken over: started with a loader variable,
+// or traced from its first instruction. Neither gets an answer, and nothing runs.
+TEST_F(PeerAccessTest, TheGenuineClientTakenOverGetsNothing)
+{
+    startInProcessHelper();
+    std::vector<std::string> environment = minimalToolEnvironment();
+    environment.push_back("LD_PRELOAD=/lib/x86_64-linux-gnu/libm.so.6");
+    const ToolOutcome preloaded = runTool("/usr/bin/setpriv",
+        { "--reuid=65534", "--regid=65534", "--clear-groups", bundle->mainExecutable.string(), socketPath.string(),
+            requestFile.string() },
+        environment);
+    EXPECT_EQ(preloaded.exitStatus, 2) << preloaded.standardError;
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0
+            || ::setresuid(65534, 65534, 65534) != 0)
+            ::_exit(126);
+        const std::string program = bundle->mainExecutable.string();
+        const std::string socket = socketPath.string();
+        const std::string request = requestFile.string();
+        ::execl(program.c_str(), program.c_str(), socket.c_str(), request.c_str(), static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    // The tracer lets it run on through every stop until it ends.
+    int status = 0;
+    for (int stops = 0; stops < 1000; ++stops) {
+        if (::waitpid(child, &status, 0) != child || WIFEXITED(status) || WIFSIGNALED(status))
+            break;
+        const int signal = WSTOPSIG(status) == SIGTRAP ? 0 : WSTOPSIG(status);
+        ::ptrace(PTRACE_CONT, child, nullptr, reinterpret_cast<void *>(static_cast<long>(signal)));
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_TRUE(state.history().empty()) << "a taken-over client made something run";
+
+    // Untouched, the same client is still served.
+    EXPECT_EQ(client(bundle->mainExecutable, true).exitStatus, 0);
 }
 
 TEST_F(PeerAccessTest, InstalledExecutableServesThroughSocketActivation)

@@ -29,6 +29,7 @@ public:
     {
     }
     bool authorize(int) override { return m_allow; }
+    bool stillAuthorized(int) override { return m_allow; }
 
 private:
     bool m_allow;

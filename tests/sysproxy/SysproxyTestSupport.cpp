@@ -22,6 +22,7 @@ public:
         ++m_count;
         return true;
     }
+    bool stillAuthorized(int) override { return true; }
 
 private:
     std::atomic<int> &m_count;

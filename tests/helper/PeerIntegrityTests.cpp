@@ -1,0 +1,123 @@
+// What the helper finds wrong with a process that runs the right executable.
+#include "PeerIntegrity.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <sys/mman.h>
+#include <sys/ptrace.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using veyra::helper::peerIntegrityProblem;
+
+namespace {
+
+// A child that prepares itself with `setup`, then waits to be looked at; killed and reaped
+// when the test is done with it.
+class Subject {
+public:
+    template <typename Setup> explicit Subject(Setup setup)
+    {
+        int ready[2];
+        if (::pipe(ready) != 0)
+            throw std::runtime_error("pipe");
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(ready[0]);
+            setup(ready[1]);
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        char byte = 0;
+        // Set-ups that exec signal readiness by closing the pipe (close-on-exec); others write.
+        [[maybe_unused]] ssize_t n = ::read(ready[0], &byte, 1);
+        ::close(ready[0]);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ~Subject()
+    {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+    pid_t pid() const { return m_pid; }
+
+private:
+    pid_t m_pid = -1;
+};
+
+void runSleep(int ready, const char *preload)
+{
+    ::fcntl(ready, F_SETFD, FD_CLOEXEC);
+    if (preload)
+        ::setenv("LD_PRELOAD", preload, 1);
+    ::unsetenv("LD_LIBRARY_PATH");
+    ::execl("/bin/sleep", "sleep", "30", static_cast<char *>(nullptr));
+}
+
+void waitHere(int ready)
+{
+    [[maybe_unused]] ssize_t n = ::write(ready, "x", 1);
+    ::pause();
+}
+
+} // namespace
+
+TEST(PeerIntegrity, APlainProcessHasNothingWrong)
+{
+    Subject plain([](int ready) { runSleep(ready, nullptr); });
+    EXPECT_EQ(peerIntegrityProblem(plain.pid()), std::nullopt);
+}
+
+TEST(PeerIntegrity, EachWayOfTakingOverAProgramIsFound)
+{
+    // A loader variable, even naming a protected system library.
+    Subject preloaded([](int ready) { runSleep(ready, "/lib/x86_64-linux-gnu/libm.so.6"); });
+    EXPECT_EQ(peerIntegrityProblem(preloaded.pid()), "its environment sets the loader variable LD_PRELOAD");
+
+    // Traced from its first instruction.
+    Subject traced([](int ready) {
+        ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+        runSleep(ready, nullptr);
+    });
+    const std::optional<std::string> tracing = peerIntegrityProblem(traced.pid());
+    ASSERT_TRUE(tracing);
+    EXPECT_EQ(tracing->rfind("it is traced by process ", 0), 0u) << *tracing;
+
+    // Executable memory that no file backs.
+    Subject anonymous([](int ready) {
+        void *code = ::mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (code == MAP_FAILED)
+            ::_exit(1);
+        waitHere(ready);
+    });
+    const std::optional<std::string> anonymousCode = peerIntegrityProblem(anonymous.pid());
+    ASSERT_TRUE(anonymousCode);
+    EXPECT_EQ(anonymousCode->rfind("it runs code without a file", 0), 0u) << *anonymousCode;
+
+    // Code from a file anybody may change, as an injected library would be.
+    char name[] = "/tmp/veyra-foreign-XXXXXX";
+    const int file = ::mkstemp(name);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(::ftruncate(file, 4096), 0);
+    ASSERT_EQ(::fchmod(file, 0666), 0);
+    Subject foreign([file](int ready) {
+        void *code = ::mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE, file, 0);
+        if (code == MAP_FAILED)
+            ::_exit(1);
+        waitHere(ready);
+    });
+    const std::optional<std::string> foreignCode = peerIntegrityProblem(foreign.pid());
+    ::close(file);
+    ::unlink(name);
+    ASSERT_TRUE(foreignCode);
+    EXPECT_EQ(foreignCode->rfind("it runs code from a file others can change: ", 0), 0u) << *foreignCode;
+
+    // A process that is gone has nothing to inspect, which is a refusal too.
+    EXPECT_TRUE(peerIntegrityProblem(999'999'999));
+}
