@@ -96,6 +96,10 @@ QCoro::Task<> AppModel::createOrder(Plan plan, QString method)
         fail(failure);
         co_return;
     }
+    // The previous order's polling stops before the new order is shown: an answer still on
+    // its way would otherwise replace the new order (and its checkout page) with the old one.
+    if (m_paymentTask)
+        m_paymentTask->cancel();
     setCurrentOrder(order);
     co_await loadCheckoutImage(order);
 
@@ -239,6 +243,8 @@ QCoro::Task<> AppModel::resumePendingOrder()
         Logger::shared().log(QStringLiteral("恢复待支付订单失败：") + Logger::redact(describe(failure)));
         co_return;
     }
+    if (m_paymentTask)
+        m_paymentTask->cancel();
     setCurrentOrder(order);
     if (isFinal(order.status)) {
         co_await finishOrder(order, false);
