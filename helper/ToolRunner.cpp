@@ -134,8 +134,15 @@ ToolOutcome runTool(const std::string &program, const std::vector<std::string> &
     std::vector<char *> argv = pointersTo(commandLine);
     std::vector<char *> envp = pointersTo(environment);
 
+    // In a process group of its own, so a tool killed for hanging takes whatever it started
+    // down with it.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     pid_t child = 0;
-    int result = ::posix_spawn(&child, program.c_str(), &spawn.actions, nullptr, argv.data(), envp.data());
+    int result = ::posix_spawn(&child, program.c_str(), &spawn.actions, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
     if (result != 0)
         throw ToolLaunchError(program + ": " + std::strerror(result));
     out.closeWrite();
@@ -146,7 +153,7 @@ ToolOutcome runTool(const std::string &program, const std::vector<std::string> &
     // Both streams closed is not yet an exit: a tool may close them and go on running.
     if (!drain(out, err, outcome, keptBytes, deadline) || !reap(child, status, deadline)) {
         outcome.timedOut = true;
-        ::kill(child, SIGKILL);
+        ::kill(-child, SIGKILL);
         while (::waitpid(child, &status, 0) < 0 && errno == EINTR) { }
     }
     outcome.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -5,6 +5,8 @@
 #include "veyra/ipc/ProxyHelperRecords.h"
 
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 using namespace veyra::helper;
@@ -91,14 +93,23 @@ TEST_F(ProxyHelperServiceTest, LargeToolOutputCannotDeadlockTheHelper)
 TEST(ToolRunner, AToolPastItsTimeLimitIsKilled)
 {
     using namespace std::chrono;
-    // One that keeps its streams open, and one that closes them first and then hangs.
-    for (const char *script : { "echo started; exec sleep 30", "exec >&- 2>&-; sleep 30" }) {
+    // One that keeps its streams open, and one that closes them first and then hangs in a
+    // child of its own, which must not outlive it.
+    for (const char *script : { "echo started; exec sleep 30", "exec >&- 2>&-; sleep 31.5; true" }) {
         const auto begin = steady_clock::now();
         const ToolOutcome outcome
             = runTool("/bin/sh", { "-c", script }, minimalToolEnvironment(), 1024, milliseconds(300));
         EXPECT_LT(steady_clock::now() - begin, seconds(3)) << script;
         EXPECT_TRUE(outcome.timedOut) << script;
         EXPECT_EQ(outcome.exitStatus, 128 + SIGKILL) << script;
+    }
+    for (const auto &entry : fs::directory_iterator("/proc")) {
+        std::ifstream command(entry.path() / "cmdline");
+        std::string text;
+        std::getline(command, text, '\0');
+        std::string argument;
+        std::getline(command, argument, '\0');
+        EXPECT_FALSE(text == "sleep" && argument == "31.5") << "left running: " << entry.path();
     }
     const ToolOutcome quick = runTool("/bin/sh", { "-c", "echo fine; exit 3" });
     EXPECT_FALSE(quick.timedOut);
