@@ -1,5 +1,6 @@
 #include "PeerAuthorizer.h"
 
+#include "PeerConnection.h"
 #include "PeerIntegrity.h"
 
 #include <cerrno>
@@ -86,10 +87,12 @@ std::optional<std::string> RequirementPeerAuthorizer::refusal(int connection, pi
         return "it runs as root";
 
     // Everything below is only believed while the same process provably still holds the pid.
-    const auto inspect = [this, pid]() -> std::optional<std::string> {
+    const auto inspect = [this, pid, connection]() -> std::optional<std::string> {
         if (!executableMatches(pid))
             return "it is not the application's executable";
-        return peerIntegrityProblem(pid);
+        if (auto problem = peerIntegrityProblem(pid))
+            return problem;
+        return connectionOwnershipProblem(pid, connection);
     };
     int pidfd = -1;
     length = sizeof pidfd;

@@ -38,7 +38,8 @@ int main(int argc, char **argv)
     request << file.rdbuf();
 
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(timeLimitSeconds);
-    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    // Close-on-exec, as the application opens every socket.
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     // A full listen backlog blocks connect() and a full socket buffer blocks send(); both give
     // up after the send time-out.
     struct timeval limit = { timeLimitSeconds, 0 };

@@ -4,11 +4,16 @@
 #include "PeerAuthorizer.h"
 #include "ProxyHelperServer.h"
 
+#include "veyra/ipc/Framing.h"
 #include "veyra/ipc/ProxyHelperRecords.h"
 
+#include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <grp.h>
 #include <sys/ptrace.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -120,6 +125,45 @@ TEST_F(PeerAccessTest, TheGenuineClientTakenOverGetsNothing)
 
     // Untouched, the same client is still served.
     EXPECT_EQ(client(bundle->mainExecutable, true).exitStatus, 0);
+}
+
+// Another program connects and writes its request, then runs the genuine client, which inherits
+// the connection (the attacker opened it without close-on-exec). The helper then sees the
+// genuine executable on the other end; the connection must still be refused.
+TEST_F(PeerAccessTest, AConnectionCarriedIntoTheGenuineClientIsRefused)
+{
+    startInProcessHelper();
+    const std::string forged
+        = veyra::ipc::Framing::frame(requestJson({ { tool, "-setwebproxy", "Wi-Fi", "6.6.6.6", "6666" } }));
+    int accepted = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0
+                || ::setresuid(65534, 65534, 65534) != 0)
+                ::_exit(126);
+            const int carried = ::socket(AF_UNIX, SOCK_STREAM, 0); // survives the exec below
+            struct sockaddr_un address { };
+            address.sun_family = AF_UNIX;
+            std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+            if (::connect(carried, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+                || ::write(carried, forged.data(), forged.size()) != static_cast<ssize_t>(forged.size()))
+                ::_exit(125);
+            const std::string program = bundle->mainExecutable.string();
+            const std::string socket = socketPath.string();
+            const std::string request = requestFile.string();
+            ::execl(program.c_str(), program.c_str(), socket.c_str(), request.c_str(), static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+        for (const auto &line : state.history())
+            if (std::find(line.begin(), line.end(), "6.6.6.6") != line.end())
+                ++accepted;
+        if (accepted)
+            break;
+    }
+    EXPECT_EQ(accepted, 0) << "a carried connection was served";
 }
 
 TEST_F(PeerAccessTest, InstalledExecutableServesThroughSocketActivation)

@@ -1,4 +1,5 @@
 // What the helper finds wrong with a process that runs the right executable.
+#include "PeerConnection.h"
 #include "PeerIntegrity.h"
 
 #include <gtest/gtest.h>
@@ -6,10 +7,13 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <string>
 #include <sys/mman.h>
 #include <sys/ptrace.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -120,4 +124,52 @@ TEST(PeerIntegrity, EachWayOfTakingOverAProgramIsFound)
 
     // A process that is gone has nothing to inspect, which is a refusal too.
     EXPECT_TRUE(peerIntegrityProblem(999'999'999));
+}
+
+// A connection whose other end is held by a process that ran another program when it
+// connected: its descriptor survived an exec, so it cannot be close-on-exec.
+TEST(PeerConnection, AnEndCarriedAcrossAnExecIsNotThePeersOwn)
+{
+    char folder[] = "/tmp/veyra-peer-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(folder));
+    const std::string path = std::string(folder) + "/s.sock";
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    struct sockaddr_un address { };
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+
+    const auto connectedChild = [&](bool closeOnExec, bool exec) {
+        return Subject([&, closeOnExec, exec](int ready) {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | (closeOnExec ? SOCK_CLOEXEC : 0), 0);
+            if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+                ::_exit(1);
+            if (exec)
+                runSleep(ready, nullptr);
+            waitHere(ready);
+        });
+    };
+    {
+        Subject own = connectedChild(true, false);
+        const int accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        ASSERT_GE(accepted, 0);
+        EXPECT_TRUE(veyra::helper::peerSocketInode(accepted));
+        EXPECT_EQ(veyra::helper::connectionOwnershipProblem(own.pid(), accepted), std::nullopt);
+        // Somebody else's process does not hold this connection at all.
+        EXPECT_EQ(veyra::helper::connectionOwnershipProblem(::getpid(), accepted),
+            "it does not hold its end of the connection");
+        ::close(accepted);
+    }
+    {
+        Subject carried = connectedChild(false, true);
+        const int accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        ASSERT_GE(accepted, 0);
+        EXPECT_EQ(veyra::helper::connectionOwnershipProblem(carried.pid(), accepted),
+            "its end of the connection was made before the program it runs now started");
+        ::close(accepted);
+    }
+    ::close(listener);
+    ::unlink(path.c_str());
+    ::rmdir(folder);
 }
