@@ -277,6 +277,8 @@ private:
     // Forgets everything of the signed-in account on this computer (sign-out and a rejected
     // session share it); the service is not contacted.
     QCoro::Task<> forgetAccount();
+    // The service's account record becomes ours: published, its traffic merged, its name kept.
+    QCoro::Task<> adoptAccount(AccountUser user);
 
     AppPage m_selectedPage = AppPage::dashboard;
     AppSettings m_settings;

@@ -79,13 +79,7 @@ QCoro::Task<> AppModel::login(QString account, QString password, bool registerin
             co_return;
         }
     }
-    setUser(user);
-    mergeTrafficUsageSources();
-    auto remember = [name = user.account] { SessionIdentityStore::saveAccount(name); };
-    try {
-        co_await m_ioExecutor.run(remember);
-    } catch (const std::exception &) {
-    }
+    co_await adoptAccount(user);
 
     try {
         co_await syncOfficialLine();
@@ -106,18 +100,24 @@ QCoro::Task<> AppModel::login(QString account, QString password, bool registerin
     setIsBusy(false);
 }
 
+QCoro::Task<> AppModel::adoptAccount(AccountUser user)
+{
+    setUser(user);
+    mergeTrafficUsageSources();
+    // The name is remembered for the next start; losing it only costs a placeholder then.
+    auto remember = [name = user.account] { SessionIdentityStore::saveAccount(name); };
+    try {
+        co_await m_ioExecutor.run(remember);
+    } catch (const std::exception &) {
+    }
+}
+
 QCoro::Task<> AppModel::refreshAccount(bool silent)
 {
     std::exception_ptr failure;
     try {
         const AccountUser user = co_await api().currentUser();
-        setUser(user);
-        mergeTrafficUsageSources();
-        auto remember = [name = user.account] { SessionIdentityStore::saveAccount(name); };
-        try {
-            co_await m_ioExecutor.run(remember);
-        } catch (const std::exception &) {
-        }
+        co_await adoptAccount(user);
         co_await syncOfficialLine();
     } catch (...) {
         failure = std::current_exception();

@@ -182,11 +182,7 @@ TEST_F(ConnectionIntegration, ARestoreThatFailsOnDisconnectKeepsTheConnectionWat
     EXPECT_FALSE(m.isBusy());
     EXPECT_TRUE(m.alertMessage().value_or(QString()).contains(QStringLiteral("设置被锁定")));
 
-    helper->setState([&] {
-        nlohmann::json state = helper->state();
-        state["failures"] = nlohmann::json::array();
-        return state;
-    }());
+    helper->clearFailures();
     await(m.disconnect());
     EXPECT_FALSE(m.isConnected());
     EXPECT_EQ(services(), before);
@@ -271,11 +267,7 @@ TEST_F(ConnectionIntegration, SigningOutIsRefusedWhileTheNetworkCannotBeStopped)
     EXPECT_TRUE(m.isConnected());
 
     // Once the settings can be restored, signing out disconnects first and then ends the session.
-    helper->setState([&] {
-        nlohmann::json state = helper->state();
-        state["failures"] = nlohmann::json::array();
-        return state;
-    }());
+    helper->clearFailures();
     await(m.logout());
     EXPECT_FALSE(m.user());
     EXPECT_FALSE(m.isConnected());

@@ -82,6 +82,13 @@ void HelperHarness::failOn(const QString &verb, int status, const QString &stand
     setState(current);
 }
 
+void HelperHarness::clearFailures() const
+{
+    nlohmann::json current = state();
+    current["failures"] = nlohmann::json::array();
+    setState(current);
+}
+
 std::vector<std::vector<std::string>> HelperHarness::history() const
 {
     return state()["history"].get<std::vector<std::vector<std::string>>>();

@@ -32,6 +32,7 @@ public:
     void setState(const nlohmann::json &state) const;
     void setServices(const std::vector<nlohmann::json> &services) const;
     void failOn(const QString &verb, int status, const QString &standardError = {}, const QString &service = {}) const;
+    void clearFailures() const;
     std::vector<std::vector<std::string>> history() const;
     nlohmann::json service(const QString &name) const;
 
