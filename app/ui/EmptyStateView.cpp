@@ -1,0 +1,80 @@
+#include "EmptyStateView.h"
+
+#include "Icons.h"
+#include "Theme.h"
+
+#include <QEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace veyra::ui {
+
+EmptyStateView::EmptyStateView(
+    const QString &title, const QString &systemImage, const QString &description, QWidget *parent)
+    : QWidget(parent)
+    , m_icon(new QLabel(this))
+    , m_title(new QLabel(this))
+    , m_description(new QLabel(this))
+    , m_layout(new QVBoxLayout(this))
+{
+    m_layout->setContentsMargins(theme::unit * 3, theme::unit * 4, theme::unit * 3, theme::unit * 4);
+    m_layout->setSpacing(theme::unit);
+    m_layout->addStretch(1);
+    m_layout->addWidget(m_icon, 0, Qt::AlignHCenter);
+    m_layout->addSpacing(theme::unit / 2);
+    m_layout->addWidget(m_title, 0, Qt::AlignHCenter);
+    m_layout->addWidget(m_description, 0, Qt::AlignHCenter);
+    m_layout->addStretch(1);
+
+    theme::setTextRole(m_title, theme::TextRole::headline, true);
+    m_title->setAlignment(Qt::AlignCenter);
+    m_description->setAlignment(Qt::AlignCenter);
+    m_description->setWordWrap(true);
+    m_description->setMaximumWidth(420);
+    QPalette secondary = m_description->palette();
+    secondary.setColor(QPalette::WindowText, theme::secondaryText());
+    m_description->setPalette(secondary);
+    setContent(title, systemImage, description);
+}
+
+void EmptyStateView::setContent(const QString &title, const QString &systemImage, const QString &description)
+{
+    m_title->setText(title);
+    m_description->setText(description);
+    setAccessibleName(title);
+    setAccessibleDescription(description);
+    if (systemImage != m_systemImage || m_icon->pixmap().isNull()) {
+        m_systemImage = systemImage;
+        renderIcon();
+    }
+}
+
+QPushButton *EmptyStateView::addButton(const QString &text, const QString &systemImage)
+{
+    auto *button = new QPushButton(text, this);
+    if (!systemImage.isEmpty())
+        button->setIcon(symbolIcon(systemImage));
+    button->setAccessibleName(text);
+    // Before the closing stretch, so that the button sits under the description.
+    m_layout->insertWidget(m_layout->count() - 1, button, 0, Qt::AlignHCenter);
+    return button;
+}
+
+QString EmptyStateView::title() const { return m_title->text(); }
+QString EmptyStateView::description() const { return m_description->text(); }
+
+void EmptyStateView::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::FontChange)
+        renderIcon();
+    QWidget::changeEvent(event);
+}
+
+void EmptyStateView::renderIcon()
+{
+    const int size = fontMetrics().height() * 3;
+    m_icon->setPixmap(symbolPixmap(m_systemImage, size, theme::secondaryText(), devicePixelRatioF()));
+}
+
+} // namespace veyra::ui

@@ -1,0 +1,62 @@
+#include "UiTestSupport.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+namespace veyra::test {
+
+QStringList visibleTexts(const QWidget *root)
+{
+    QStringList texts;
+    for (QWidget *widget : root->findChildren<QWidget *>()) {
+        if (!widget->isVisibleTo(const_cast<QWidget *>(root)))
+            continue;
+        if (auto *button = qobject_cast<QAbstractButton *>(widget); button && !button->text().isEmpty())
+            texts << button->text();
+        else if (auto *label = qobject_cast<QLabel *>(widget); label && !label->text().isEmpty())
+            texts << label->text();
+    }
+    return texts;
+}
+
+bool showsText(const QWidget *root, const QString &text) { return visibleTexts(root).contains(text); }
+
+QAbstractButton *findButton(const QWidget *root, const QString &text)
+{
+    return findShown<QAbstractButton>(root, text);
+}
+
+QStringList menuTexts(const QMenu *menu)
+{
+    QStringList texts;
+    for (QAction *action : menu->actions()) {
+        if (!action->isVisible())
+            continue;
+        texts << (action->isSeparator() ? QStringLiteral("—") : action->text());
+    }
+    return texts;
+}
+
+QAction *menuAction(const QMenu *menu, const QString &text)
+{
+    for (QAction *action : menu->actions())
+        if (action->isVisible() && action->text() == text)
+            return action;
+    return nullptr;
+}
+
+bool waitUntil(const std::function<bool()> &condition, int limitMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > limitMs)
+            return condition();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+} // namespace veyra::test

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QMenu>
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+
+namespace veyra::test {
+
+// What a person sees in a widget tree: the texts of the shown labels and buttons, in tree order.
+QStringList visibleTexts(const QWidget *root);
+bool showsText(const QWidget *root, const QString &text);
+
+// The shown widget of type T whose text (a label's or a button's) is exactly `text`, or null.
+template <typename T = QWidget> T *findShown(const QWidget *root, const QString &text)
+{
+    for (T *widget : root->findChildren<T *>()) {
+        if (!widget->isVisibleTo(const_cast<QWidget *>(root)))
+            continue;
+        if (auto *button = qobject_cast<QAbstractButton *>(widget); button && button->text() == text)
+            return widget;
+        if (auto *label = qobject_cast<QLabel *>(widget); label && label->text() == text)
+            return widget;
+    }
+    return nullptr;
+}
+QAbstractButton *findButton(const QWidget *root, const QString &text);
+
+// The entries of a menu as a person reads them (separators as "—"), and an entry by its text.
+QStringList menuTexts(const QMenu *menu);
+QAction *menuAction(const QMenu *menu, const QString &text);
+
+// Turns the event loop until the condition holds or the limit passes; answers the condition.
+bool waitUntil(const std::function<bool()> &condition, int limitMs = 5000);
+
+} // namespace veyra::test
