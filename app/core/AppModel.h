@@ -176,7 +176,10 @@ public:
     bool accessExpiryArmed() const { return m_accessExpiry.isActive(); }
     bool paymentPollingRunning() const { return m_paymentTask && !m_paymentTask->isFinished(); }
 
-    // Settings operations (AppModelSettings.cpp).
+    // Settings operations (AppModelSettings.cpp). Port and scale edits of the settings page
+    // change the published settings at once and are only written by saveSettings().
+    void editPorts(qint64 mixedPort, qint64 socksPort, qint64 controllerPort);
+    void editUiScale(qint64 percent);
     QCoro::Task<> saveSettings();
     QCoro::Task<> setAutoConnect(bool value);
     QCoro::Task<> exportSettings(QString path);

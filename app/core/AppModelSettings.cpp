@@ -6,6 +6,24 @@
 
 namespace veyra {
 
+void AppModel::editPorts(qint64 mixedPort, qint64 socksPort, qint64 controllerPort)
+{
+    AppSettings edited = m_settings;
+    edited.mixedPort = mixedPort;
+    edited.socksPort = socksPort;
+    edited.controllerPort = controllerPort;
+    Step step(*this);
+    setSettings(edited);
+}
+
+void AppModel::editUiScale(qint64 percent)
+{
+    AppSettings edited = m_settings;
+    edited.uiScalePercent = percent;
+    Step step(*this);
+    setSettings(edited);
+}
+
 QCoro::Task<> AppModel::saveSettings()
 {
     std::exception_ptr failure;
