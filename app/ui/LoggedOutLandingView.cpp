@@ -1,0 +1,95 @@
+#include "LoggedOutLandingView.h"
+
+#include "AppModel.h"
+#include "Icons.h"
+#include "Navigation.h"
+#include "Theme.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace veyra::ui {
+
+namespace {
+
+    QLabel *secondaryLabel(const QString &text, QWidget *parent)
+    {
+        auto *label = new QLabel(text, parent);
+        label->setWordWrap(true);
+        label->setAlignment(Qt::AlignCenter);
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, theme::secondaryText());
+        label->setPalette(palette);
+        return label;
+    }
+
+} // namespace
+
+LoggedOutLandingView::LoggedOutLandingView(AppModel &model, QWidget *parent)
+    : QWidget(parent)
+    , m_model(model)
+    , m_icon(new QLabel(this))
+{
+    auto *title = new QLabel(QStringLiteral("注册或登录后开始使用"), this);
+    theme::setTextRole(title, theme::TextRole::title, true);
+    title->setAlignment(Qt::AlignCenter);
+
+    QLabel *explanation = secondaryLabel(
+        QStringLiteral("安装应用不会自动获得会员。登录后需开通有效会员，才能连接官方线路和使用节点功能。"), this);
+    explanation->setMaximumWidth(440);
+
+    auto *registerButton = new QPushButton(QStringLiteral("注册账号"), this);
+    auto *signInButton = new QPushButton(QStringLiteral("登录账号"), this);
+    signInButton->setProperty("prominent", true);
+    for (QPushButton *button : { registerButton, signInButton }) {
+        button->setAccessibleName(button->text());
+        theme::setTextRole(button, theme::TextRole::headline);
+        button->setMinimumWidth(136);
+    }
+    auto *buttons = new QHBoxLayout;
+    buttons->setSpacing(theme::unit * 2);
+    buttons->addStretch(1);
+    buttons->addWidget(registerButton);
+    buttons->addWidget(signInButton);
+    buttons->addStretch(1);
+
+    QLabel *note = secondaryLabel(QStringLiteral("账号凭据安全保存在 macOS 钥匙串，不会弹出系统钥匙串密码框。"), this);
+    theme::setTextRole(note, theme::TextRole::small);
+
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(theme::unit * 4, theme::unit * 4, theme::unit * 4, theme::unit * 4);
+    column->setSpacing(theme::unit * 2);
+    column->addStretch(1);
+    column->addWidget(m_icon, 0, Qt::AlignHCenter);
+    column->addWidget(title);
+    column->addWidget(explanation, 0, Qt::AlignHCenter);
+    column->addSpacing(theme::unit);
+    column->addLayout(buttons);
+    column->addSpacing(theme::unit);
+    column->addWidget(note, 0, Qt::AlignHCenter);
+    column->addStretch(1);
+    renderIcon();
+
+    QObject::connect(registerButton, &QPushButton::clicked, this,
+        [this] { openAuthentication(m_model, AuthenticationMode::registration); });
+    QObject::connect(
+        signInButton, &QPushButton::clicked, this, [this] { openAuthentication(m_model, AuthenticationMode::login); });
+}
+
+void LoggedOutLandingView::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::FontChange)
+        renderIcon();
+    QWidget::changeEvent(event);
+}
+
+void LoggedOutLandingView::renderIcon()
+{
+    const int size = fontMetrics().height() * 4;
+    m_icon->setPixmap(symbolPixmap(QStringLiteral("person.badge.key.fill"), size, theme::accent(), devicePixelRatioF()));
+}
+
+} // namespace veyra::ui
