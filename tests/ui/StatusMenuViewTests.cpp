@@ -1,0 +1,187 @@
+#include "ModelWorld.h"
+#include "NodeFilters.h"
+#include "ServiceWorld.h"
+#include "StatusMenuView.h"
+#include "UiTestSupport.h"
+
+#include <QMenu>
+#include <QSignalSpy>
+
+using namespace veyra;
+using namespace veyra::test;
+using namespace veyra::ui;
+
+namespace {
+
+const QString separator = QStringLiteral("—");
+
+QMenu *submenu(const QMenu *menu, const QString &title)
+{
+    QAction *entry = menuAction(menu, title);
+    return entry ? entry->menu() : nullptr;
+}
+
+// The titles of the entries that carry the check mark.
+QStringList marked(const QMenu *menu)
+{
+    QStringList titles;
+    for (QAction *action : menu->actions())
+        if (action->property("symbol").toString() == QLatin1String("checkmark"))
+            titles << action->text();
+    return titles;
+}
+
+QString symbolOf(const QMenu *menu, const QString &title)
+{
+    QAction *entry = menuAction(menu, title);
+    return entry ? entry->property("symbol").toString() : QStringLiteral("<missing>");
+}
+
+} // namespace
+
+TEST(StatusMenuView, SignedOutOffersOnlyTheWindowTheAccountAndQuit)
+{
+    AppModel model;
+    StatusMenuView view(model);
+    QSignalSpy showWindow(&view, &StatusMenuView::showMainWindowRequested);
+    QSignalSpy quit(&view, &StatusMenuView::quitRequested);
+
+    EXPECT_EQ(menuTexts(view.menu()),
+        (QStringList { "显示主窗口", separator, "注册账号", "登录账号", separator, "退出维拉网络助手" }));
+    EXPECT_EQ(symbolOf(view.menu(), "注册账号"), "person.badge.plus");
+    EXPECT_EQ(symbolOf(view.menu(), "登录账号"), "person.crop.circle.badge.checkmark");
+
+    menuAction(view.menu(), "显示主窗口")->trigger();
+    EXPECT_EQ(showWindow.count(), 1);
+
+    model.setAuthenticationErrorMessage(QStringLiteral("旧的错误"));
+    menuAction(view.menu(), "注册账号")->trigger();
+    EXPECT_EQ(model.authenticationMode(), AuthenticationMode::registration);
+    EXPECT_TRUE(model.showAuthentication());
+    EXPECT_EQ(model.authenticationErrorMessage(), std::nullopt);
+    EXPECT_EQ(showWindow.count(), 2);
+
+    model.setShowAuthentication(false);
+    menuAction(view.menu(), "登录账号")->trigger();
+    EXPECT_EQ(model.authenticationMode(), AuthenticationMode::login);
+    EXPECT_TRUE(model.showAuthentication());
+    EXPECT_EQ(showWindow.count(), 3);
+
+    EXPECT_EQ(quit.count(), 0);
+    menuAction(view.menu(), "退出维拉网络助手")->trigger();
+    EXPECT_EQ(quit.count(), 1);
+}
+
+TEST(StatusMenuView, NodeTitleReadsFlagNameAndLatency)
+{
+    EXPECT_EQ(StatusMenuView::nodeTitle(NodeItem { " veyra-aws-tokyo-01", "日本", "🇯🇵", 120, "维拉官方" }),
+        "🇯🇵  veyra-aws-tokyo-01 · 70 ms");
+    EXPECT_EQ(StatusMenuView::nodeTitle(NodeItem { "香港 01", "香港", "🇭🇰", -1, "维拉官方" }), "🇭🇰 香港 01 · 未测速");
+}
+
+class StatusMenuViewIntegration : public ServiceWorld { };
+
+TEST_F(StatusMenuViewIntegration, SignedInWithoutMembershipThenMemberThenSignedOut)
+{
+    simulator.admin("accounts", { { "account", member }, { "password", "password123" }, { "active", false } });
+    await(model->login(QString::fromLatin1(member), QStringLiteral("password123"), false));
+    ASSERT_EQ(model->accessState(), AppAccessState::signedIn);
+    StatusMenuView view(*model);
+    QSignalSpy showWindow(&view, &StatusMenuView::showMainWindowRequested);
+
+    EXPECT_EQ(menuTexts(view.menu()),
+        (QStringList { "显示主窗口", separator, "会员未生效 · 查看套餐", "刷新会员状态", "退出登录", separator,
+            "退出维拉网络助手" }));
+    EXPECT_EQ(symbolOf(view.menu(), "会员未生效 · 查看套餐"), "lock.fill");
+    menuAction(view.menu(), "会员未生效 · 查看套餐")->trigger();
+    EXPECT_EQ(model->selectedPage(), AppPage::membership);
+    EXPECT_EQ(showWindow.count(), 1);
+
+    // The membership starts on the service; the menu's refresh brings it in, and the menu
+    // turns into the member's, with nothing to choose before a connect.
+    simulator.admin("membership", { { "account", member }, { "active", true } });
+    QAction *refresh = menuAction(view.menu(), "刷新会员状态");
+    ASSERT_TRUE(refresh->isEnabled());
+    refresh->trigger();
+    ASSERT_TRUE(waitUntil([&] { return model->membershipActive() && model->officialLineReady(); }));
+    EXPECT_EQ(menuTexts(view.menu()),
+        (QStringList { "显示主窗口", separator, "未连接 · 点击连接", "出站模式", separator, "节点选择", "按地区选择",
+             separator, "尚未选择", "未连接", "重新测速", separator, "退出登录", separator, "退出维拉网络助手" })
+            .replaceInStrings(QStringLiteral("尚未选择"), model->activeNodeName()));
+    EXPECT_EQ(symbolOf(view.menu(), "未连接 · 点击连接"), "circle");
+    EXPECT_TRUE(menuAction(view.menu(), "未连接 · 点击连接")->isEnabled());
+    EXPECT_FALSE(menuAction(view.menu(), "重新测速")->isEnabled());
+    EXPECT_EQ(menuTexts(submenu(view.menu(), "节点选择")), (QStringList { "智能优选", "连接后加载节点" }));
+    EXPECT_FALSE(menuAction(submenu(view.menu(), "节点选择"), "连接后加载节点")->isEnabled());
+    EXPECT_EQ(menuTexts(submenu(view.menu(), "按地区选择")), QStringList { "连接后加载地区" });
+    EXPECT_FALSE(menuAction(submenu(view.menu(), "按地区选择"), "连接后加载地区")->isEnabled());
+    EXPECT_EQ(marked(submenu(view.menu(), "出站模式")), QStringList { "规则分流" });
+    EXPECT_EQ(marked(submenu(view.menu(), "节点选择")), QStringList { "智能优选" });
+
+    menuAction(view.menu(), "未连接")->trigger();
+    EXPECT_EQ(model->selectedPage(), AppPage::nodes);
+    EXPECT_EQ(showWindow.count(), 2);
+
+    menuAction(view.menu(), "退出登录")->trigger();
+    ASSERT_TRUE(waitUntil([&] { return model->statusMessage() == "已退出账号"; }));
+    EXPECT_EQ(menuTexts(view.menu()),
+        (QStringList { "显示主窗口", separator, "注册账号", "登录账号", separator, "退出维拉网络助手" }));
+}
+
+class StatusMenuConnectedIntegration : public ModelWorld { };
+
+TEST_F(StatusMenuConnectedIntegration, ConnectedMenuListsNodesMarksTheChoiceAndSelects)
+{
+    AppModel &m = makeModel();
+    StatusMenuView view(m);
+    menuAction(view.menu(), "未连接 · 点击连接")->trigger();
+    ASSERT_TRUE(m.isBusy());
+    EXPECT_FALSE(menuAction(view.menu(), "未连接 · 点击连接")->isEnabled());
+    EXPECT_FALSE(menuAction(view.menu(), "出站模式")->isEnabled());
+    ASSERT_TRUE(waitUntil([&] { return m.isConnected() && !m.isBusy(); }, 30000));
+
+    EXPECT_EQ(symbolOf(view.menu(), "已连接 · 点击断开"), "checkmark.circle.fill");
+    EXPECT_EQ(symbolOf(view.menu(), "智能优选"), "location.fill");
+    EXPECT_EQ(symbolOf(view.menu(), m.connectionQualityText()), "speedometer");
+    EXPECT_TRUE(menuAction(view.menu(), "重新测速")->isEnabled());
+
+    // Every node, fastest first, after the automatic choice; and each region with its nodes.
+    QMenu *choice = submenu(view.menu(), "节点选择");
+    QStringList expected { "智能优选" };
+    for (const NodeItem &node : sortedNodes(m.nodes()))
+        expected << StatusMenuView::nodeTitle(node);
+    EXPECT_EQ(menuTexts(choice), expected);
+    QMenu *byRegion = submenu(view.menu(), "按地区选择");
+    EXPECT_EQ(menuTexts(byRegion), nodeRegions(m.nodes()));
+    QMenu *hongKong = submenu(byRegion, "香港");
+    ASSERT_NE(hongKong, nullptr);
+    const NodeItem node = filteredNodes(m.nodes(), {}, "香港").first();
+    EXPECT_EQ(menuTexts(hongKong), QStringList { StatusMenuView::nodeTitle(node) });
+
+    // Choosing the node from its region's submenu reaches the kernel; the mark moves there.
+    menuAction(hongKong, StatusMenuView::nodeTitle(node))->trigger();
+    ASSERT_TRUE(waitUntil([&] { return !m.selectingNodeName() && m.settings().selectedNode == node.name; }));
+    EXPECT_EQ(selectedInKernel(), node.name);
+    choice = submenu(view.menu(), "节点选择");
+    EXPECT_EQ(marked(choice), QStringList { StatusMenuView::nodeTitle(node) });
+    EXPECT_EQ(
+        marked(submenu(submenu(view.menu(), "按地区选择"), "香港")), QStringList { StatusMenuView::nodeTitle(node) });
+    EXPECT_EQ(symbolOf(view.menu(), node.name), "location.fill");
+
+    // The mode goes through the kernel too.
+    menuAction(submenu(view.menu(), "出站模式"), "全局代理")->trigger();
+    ASSERT_TRUE(waitUntil([&] { return m.statusMessage() == "已切换到全局"; }));
+    EXPECT_EQ(kernelMode(), "global");
+    EXPECT_EQ(marked(submenu(view.menu(), "出站模式")), QStringList { "全局代理" });
+
+    // While a latency test runs, the quality line says so and the test cannot be started twice.
+    menuAction(view.menu(), "重新测速")->trigger();
+    ASSERT_TRUE(m.isTesting());
+    EXPECT_NE(menuAction(view.menu(), "正在测速…"), nullptr);
+    EXPECT_FALSE(menuAction(view.menu(), "重新测速")->isEnabled());
+    ASSERT_TRUE(waitUntil([&] { return !m.isTesting(); }, 20000));
+
+    menuAction(view.menu(), "已连接 · 点击断开")->trigger();
+    ASSERT_TRUE(waitUntil([&] { return !m.isConnected() && !m.isBusy(); }, 20000));
+    EXPECT_NE(menuAction(view.menu(), "未连接 · 点击连接"), nullptr);
+}
