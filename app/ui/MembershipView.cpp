@@ -1,0 +1,277 @@
+#include "MembershipView.h"
+
+#include "AccountRow.h"
+#include "AppModel.h"
+#include "EmptyStateView.h"
+#include "Icons.h"
+#include "MembershipSummaryContent.h"
+#include "PlanFeatures.h"
+#include "SectionCard.h"
+#include "SegmentedControl.h"
+#include "SymbolLabel.h"
+#include "Theme.h"
+
+#include <QEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace veyra::ui {
+
+namespace {
+
+    constexpr int cardGap = theme::unit * 2;
+
+    void makeSecondary(QLabel *label)
+    {
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, theme::secondaryText());
+        label->setPalette(palette);
+    }
+
+    QLabel *wrapped(const QString &text, QWidget *parent)
+    {
+        auto *label = new QLabel(text, parent);
+        label->setWordWrap(true);
+        return label;
+    }
+
+    // A card's heading: a symbol and a bold title.
+    SymbolLabel *cardTitle(const QString &symbol, const QString &title, QWidget *parent)
+    {
+        auto *heading = new SymbolLabel(symbol, title, parent);
+        theme::setTextRole(heading->textLabel(), theme::TextRole::headline, true);
+        return heading;
+    }
+
+} // namespace
+
+MembershipView::MembershipView(AppModel &model, QWidget *parent)
+    : QWidget(parent)
+    , m_model(model)
+{
+    auto *scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto *content = new QWidget(scroll);
+    scroll->setWidget(content);
+    scroll->viewport()->setAutoFillBackground(false);
+    content->setAutoFillBackground(false);
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
+
+    auto *column = new QVBoxLayout(content);
+    column->setContentsMargins(theme::unit * 3, theme::unit * 3, theme::unit * 3, theme::unit * 3);
+    column->setSpacing(cardGap);
+
+    // Without an active membership: why the rest of the application is closed.
+    m_required = new SectionCard(content);
+    {
+        auto *row = new QHBoxLayout;
+        row->setSpacing(theme::unit * 2);
+        auto *icon = new QLabel(m_required);
+        icon->setPixmap(symbolPixmap(QStringLiteral("lock.shield.fill"), 36, theme::orange(), devicePixelRatioF()));
+        icon->setAlignment(Qt::AlignTop);
+        auto *texts = new QVBoxLayout;
+        texts->setSpacing(theme::unit / 2);
+        auto *title = new QLabel(QStringLiteral("需要有效会员"), m_required);
+        theme::setTextRole(title, theme::TextRole::headline, true);
+        auto *text = wrapped(QStringLiteral("完成购买并等待服务端确认后，首页、节点和连接功能会自动开放。"), m_required);
+        makeSecondary(text);
+        texts->addWidget(title);
+        texts->addWidget(text);
+        row->addWidget(icon, 0, Qt::AlignTop);
+        row->addLayout(texts, 1);
+        m_required->body()->addLayout(row);
+    }
+    column->addWidget(m_required);
+
+    // What the account has now.
+    auto *rights = new SectionCard(content);
+    {
+        auto *refresh = new QPushButton(symbolIcon(QStringLiteral("arrow.clockwise")), QStringLiteral("刷新权益"), rights);
+        refresh->setAccessibleName(QStringLiteral("刷新权益"));
+        QObject::connect(refresh, &QPushButton::clicked, this, [this] { m_model.refreshAccount(false); });
+        auto *title = new QLabel(QStringLiteral("当前权益"), rights);
+        theme::setTextRole(title, theme::TextRole::headline, true);
+        auto *heading = new QHBoxLayout;
+        heading->addWidget(title, 1);
+        heading->addWidget(refresh);
+        rights->body()->addLayout(heading);
+        rights->body()->addWidget(makeDivider(rights));
+        rights->body()->addWidget(new MembershipSummaryContent(m_model, rights));
+    }
+    column->addWidget(rights);
+
+    // An order still waiting for its payment can be taken up again from here: this page is
+    // all an account without membership sees, and a resumed order opens no sheet by itself.
+    m_order = new SectionCard(content);
+    {
+        auto *resume = new QPushButton(QStringLiteral("继续付款"), m_order);
+        resume->setProperty("tint", "accent");
+        resume->setAccessibleName(QStringLiteral("继续付款"));
+        QObject::connect(resume, &QPushButton::clicked, this, [this] { m_model.setShowCheckout(true); });
+        auto *heading = new QHBoxLayout;
+        heading->addWidget(cardTitle(QStringLiteral("doc.text"), QStringLiteral("最近订单"), m_order), 1);
+        heading->addWidget(resume);
+        m_order->body()->addLayout(heading);
+        m_orderPlan = new AccountRow(QStringLiteral("套餐"), {}, m_order);
+        m_orderNumber = new AccountRow(QStringLiteral("订单号"), {}, m_order);
+        m_orderStatus = new AccountRow(QStringLiteral("状态"), {}, m_order);
+        auto *rows = new QVBoxLayout;
+        rows->setSpacing(0);
+        rows->addWidget(m_orderPlan);
+        rows->addWidget(m_orderNumber);
+        rows->addWidget(m_orderStatus);
+        m_order->body()->addLayout(rows);
+        auto *note = wrapped(QStringLiteral("应用会继续从服务端核验支付结果。"), m_order);
+        makeSecondary(note);
+        m_order->body()->addWidget(note);
+    }
+    column->addWidget(m_order);
+
+    // The payment method, then the plans.
+    {
+        auto *row = new QHBoxLayout;
+        row->setSpacing(theme::unit * 3 / 2);
+        auto *label = new QLabel(QStringLiteral("支付方式"), content);
+        theme::setTextRole(label, theme::TextRole::headline, true);
+        m_methods = new SegmentedControl(content);
+        m_methods->addSegment(QStringLiteral("微信支付"), QStringLiteral("wechat"));
+        m_methods->addSegment(QStringLiteral("支付宝"), QStringLiteral("alipay"));
+        m_methods->setCurrentValue(m_paymentMethod);
+        QObject::connect(m_methods, &SegmentedControl::activated, this,
+            [this](const QVariant &value) { m_paymentMethod = value.toString(); });
+        row->addWidget(label);
+        row->addWidget(m_methods);
+        row->addStretch(1);
+        column->addLayout(row);
+    }
+
+    m_noPlans = new EmptyStateView(QStringLiteral("暂时无法加载套餐"), QStringLiteral("exclamationmark.triangle.fill"),
+        QStringLiteral("请检查网络后重试。"), content);
+    QPushButton *reload = m_noPlans->addButton(QStringLiteral("重新加载"), QStringLiteral("arrow.clockwise"));
+    QObject::connect(reload, &QPushButton::clicked, this, [this] { m_model.refreshPlans(false); });
+    column->addWidget(m_noPlans);
+
+    m_planArea = new QWidget(content);
+    m_planGrid = new QGridLayout(m_planArea);
+    m_planGrid->setContentsMargins(0, 0, 0, 0);
+    m_planGrid->setSpacing(cardGap);
+    m_planArea->installEventFilter(this);
+    column->addWidget(m_planArea);
+
+    auto *note = wrapped(
+        QStringLiteral("付款结果以服务端订单状态为准。应用不会仅凭浏览器跳转判定支付成功，也不会在本地伪造会员权益。"),
+        content);
+    theme::setTextRole(note, theme::TextRole::small);
+    makeSecondary(note);
+    column->addWidget(note);
+    column->addStretch(1);
+
+    QObject::connect(&m_model, &AppModel::stateChanged, this, &MembershipView::render);
+    render();
+}
+
+void MembershipView::setPaymentMethod(const QString &method)
+{
+    if (method != QLatin1String("wechat") && method != QLatin1String("alipay"))
+        return;
+    m_paymentMethod = method;
+    m_methods->setCurrentValue(method);
+}
+
+int MembershipView::columnsFor(int width) const
+{
+    // A card needs room for its longest feature line at the current text size.
+    const int cardMinimum = fontMetrics().height() * 11;
+    return width >= 3 * cardMinimum + 2 * cardGap ? 3 : 2;
+}
+
+bool MembershipView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_planArea && event->type() == QEvent::Resize) {
+        const int columns = columnsFor(m_planArea->width());
+        if (columns != m_planColumns) {
+            m_planColumns = columns;
+            placePlans();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void MembershipView::render()
+{
+    m_required->setVisible(!m_model.membershipActive());
+
+    const std::optional<PaymentOrder> &order = m_model.currentOrder();
+    m_order->setVisible(order && orderIsOpen(*order));
+    if (order) {
+        m_orderPlan->setValue(orderPlanName(*order));
+        m_orderNumber->setValue(order->orderNo);
+        m_orderStatus->setValue(orderStatusText(*order));
+    }
+
+    if (m_model.plans() != m_shownPlans)
+        rebuildPlans();
+    m_noPlans->setVisible(m_shownPlans.isEmpty());
+    m_planArea->setVisible(!m_shownPlans.isEmpty());
+    for (QPushButton *buy : m_buyButtons)
+        buy->setEnabled(!m_model.isBusy());
+}
+
+void MembershipView::rebuildPlans()
+{
+    qDeleteAll(m_planCards);
+    m_planCards.clear();
+    m_buyButtons.clear();
+    m_shownPlans = m_model.plans();
+
+    for (const Plan &plan : m_shownPlans) {
+        auto *card = new SectionCard(m_planArea);
+        auto *name = new QLabel(plan.name, card);
+        name->setWordWrap(true);
+        theme::setTextRole(name, theme::TextRole::headline, true);
+        auto *price = new QLabel(priceText(plan.priceFen), card);
+        theme::setTextRole(price, theme::TextRole::largeTitle, true);
+        QPalette accent = price->palette();
+        accent.setColor(QPalette::WindowText, theme::accent());
+        price->setPalette(accent);
+        card->body()->addWidget(name);
+        card->body()->addWidget(price);
+        card->body()->addWidget(makeDivider(card));
+        for (const QString &feature : displayFeatures(plan)) {
+            auto *line = new SymbolLabel(QStringLiteral("checkmark.circle.fill"), feature, card);
+            line->setSymbolColor(theme::green());
+            line->textLabel()->setWordWrap(true);
+            card->body()->addWidget(line);
+        }
+        card->body()->addStretch(1);
+        auto *buy = new QPushButton(QStringLiteral("立即购买"), card);
+        buy->setProperty("prominent", true);
+        buy->setAccessibleName(QStringLiteral("立即购买"));
+        buy->setAccessibleDescription(plan.name + QLatin1Char(' ') + priceText(plan.priceFen));
+        QObject::connect(buy, &QPushButton::clicked, this, [this, plan] { m_model.createOrder(plan, m_paymentMethod); });
+        card->body()->addWidget(buy);
+        m_planCards << card;
+        m_buyButtons << buy;
+    }
+    m_planColumns = columnsFor(m_planArea->width());
+    placePlans();
+}
+
+void MembershipView::placePlans()
+{
+    for (QWidget *card : m_planCards)
+        m_planGrid->removeWidget(card);
+    for (int column = 0; column < 3; ++column)
+        m_planGrid->setColumnStretch(column, column < m_planColumns ? 1 : 0);
+    for (qsizetype i = 0; i < m_planCards.size(); ++i)
+        m_planGrid->addWidget(m_planCards.at(i), static_cast<int>(i / m_planColumns), static_cast<int>(i % m_planColumns));
+}
+
+} // namespace veyra::ui

@@ -1,0 +1,120 @@
+// The membership page: plans from the service, the payment method, buying, and the way back
+// to an order that still waits for its payment.
+#include "MembershipView.h"
+
+#include "ServiceWorld.h"
+#include "UiTestSupport.h"
+
+#include <QPushButton>
+#include <QTest>
+
+using namespace veyra;
+using namespace veyra::test;
+using veyra::ui::MembershipView;
+
+namespace {
+
+// The plan cards' buy buttons, each with the plan it buys.
+QMap<QString, QPushButton *> buyButtons(const QWidget &view)
+{
+    QMap<QString, QPushButton *> found;
+    for (QPushButton *button : view.findChildren<QPushButton *>())
+        if (button->isVisibleTo(&view) && button->text() == QStringLiteral("立即购买"))
+            found.insert(button->accessibleDescription().section(QLatin1Char(' '), 0, 0), button);
+    return found;
+}
+
+TEST(MembershipView, WithoutPlansOffersToLoadThemAgain)
+{
+    AppModel model;
+    MembershipView view(model);
+    view.resize(760, 560);
+    EXPECT_TRUE(showsText(&view, QStringLiteral("需要有效会员")));
+    EXPECT_TRUE(showsText(&view, QStringLiteral("暂时无法加载套餐")));
+    EXPECT_TRUE(showsText(&view, QStringLiteral("请检查网络后重试。")));
+    EXPECT_TRUE(findButton(&view, QStringLiteral("重新加载")));
+    EXPECT_TRUE(buyButtons(view).isEmpty());
+    EXPECT_FALSE(showsText(&view, QStringLiteral("最近订单")));
+
+    EXPECT_EQ(view.paymentMethod(), QStringLiteral("wechat"));
+    view.setPaymentMethod(QStringLiteral("alipay"));
+    EXPECT_TRUE(findButton(&view, QStringLiteral("支付宝"))->isChecked());
+    view.setPaymentMethod(QStringLiteral("card"));
+    EXPECT_EQ(view.paymentMethod(), QStringLiteral("alipay"));
+}
+
+class MembershipViewIntegration : public ServiceWorld {
+protected:
+    void signIn()
+    {
+        simulator.admin(QStringLiteral("accounts"), { { "account", member }, { "password", "password123" } });
+        await(model->login(QString::fromLatin1(member), QStringLiteral("password123"), false));
+        ASSERT_TRUE(model->user());
+    }
+};
+
+TEST_F(MembershipViewIntegration, PlansAreShownFromTheServiceAndBoughtWithTheChosenMethod)
+{
+    signIn();
+    simulator.fault(QStringLiteral("/api/v1/plans"), { { "status", 500 }, { "times", 1 } });
+    await(model->refreshPlans(true));
+    MembershipView view(*model);
+    view.resize(560, 900);
+    view.show();
+    ASSERT_TRUE(showsText(&view, QStringLiteral("暂时无法加载套餐")));
+
+    QTest::mouseClick(findButton(&view, QStringLiteral("重新加载")), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return buyButtons(view).size() == 4; }));
+    EXPECT_FALSE(showsText(&view, QStringLiteral("暂时无法加载套餐")));
+    const QStringList texts = visibleTexts(&view);
+    // In the service's order, with prices and computed features.
+    EXPECT_LT(texts.indexOf(QStringLiteral("终身会员")), texts.indexOf(QStringLiteral("月度会员")));
+    EXPECT_LT(texts.indexOf(QStringLiteral("月度会员")), texts.indexOf(QStringLiteral("季度会员")));
+    for (const char *shown : { "¥598.00", "¥25.00", "¥68.00", "长期有效", "30 天", "200 GB", "3 台设备", "不限流量",
+             "全部地区线路" })
+        EXPECT_TRUE(texts.contains(QString::fromUtf8(shown))) << shown;
+    EXPECT_FALSE(texts.contains(QStringLiteral("200 GB 流量")));
+    EXPECT_EQ(view.planColumns(), 2);
+    view.resize(1100, 900);
+    EXPECT_EQ(view.planColumns(), 3);
+
+    QTest::mouseClick(findButton(&view, QStringLiteral("支付宝")), Qt::LeftButton);
+    QTest::mouseClick(buyButtons(view).value(QStringLiteral("季度会员")), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return model->currentOrder().has_value() && !model->isBusy(); }));
+    EXPECT_EQ(model->currentOrder()->method, QStringLiteral("alipay"));
+    EXPECT_EQ(requestsTo("/api/v1/orders").size(), 1);
+    EXPECT_TRUE(model->showCheckout());
+    EXPECT_EQ(opened.size(), 1);
+
+    // Closed without paying: the page offers the order again.
+    model->setShowCheckout(false);
+    ASSERT_TRUE(showsText(&view, QStringLiteral("最近订单")));
+    EXPECT_TRUE(showsText(&view, QStringLiteral("待支付")));
+    QTest::mouseClick(findButton(&view, QStringLiteral("继续付款")), Qt::LeftButton);
+    EXPECT_TRUE(model->showCheckout());
+
+    // Paid: the rights follow the service, and the open-order card goes.
+    simulator.admin(QStringLiteral("order-status"),
+        { { "orderNo", model->currentOrder()->orderNo.toStdString() }, { "status", "paid" } });
+    ASSERT_TRUE(waitUntil([&] { return model->statusMessage() == QStringLiteral("开通成功"); }, 10000));
+    EXPECT_TRUE(model->membershipActive());
+    EXPECT_FALSE(showsText(&view, QStringLiteral("需要有效会员")));
+    EXPECT_FALSE(showsText(&view, QStringLiteral("最近订单")));
+    EXPECT_TRUE(showsText(&view, QStringLiteral("有效")));
+}
+
+TEST_F(MembershipViewIntegration, RefreshingTheRightsAsksTheService)
+{
+    signIn();
+    MembershipView view(*model);
+    view.show();
+    EXPECT_TRUE(showsText(&view, QStringLiteral("当前没有有效会员")));
+    EXPECT_TRUE(showsText(&view, QStringLiteral("未生效")));
+    simulator.admin(QStringLiteral("membership"), { { "account", member }, { "active", true } });
+    QTest::mouseClick(findButton(&view, QStringLiteral("刷新权益")), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return showsText(&view, QStringLiteral("会员权益已生效")); }));
+    ASSERT_TRUE(waitUntil([&] { return showsText(&view, QStringLiteral("官方线路已安全下发")); }));
+    EXPECT_FALSE(showsText(&view, QStringLiteral("需要有效会员")));
+}
+
+} // namespace
