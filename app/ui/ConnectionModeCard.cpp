@@ -91,6 +91,8 @@ ConnectionModeCard::ConnectionModeCard(AppModel &model, QWidget *parent)
     QObject::connect(m_picker, &SegmentedControl::activated, this,
         [this](const QVariant &value) { m_model.updateProxyMode(static_cast<ConnectionMode>(value.toInt())); });
     QObject::connect(&m_model, &AppModel::stateChanged, this, &ConnectionModeCard::render);
+    // A refused change leaves the settings as they were: show their mode again.
+    QObject::connect(&m_model, &AppModel::alertMessageChanged, this, [this] { m_shownMode.reset(); });
     render();
 }
 
@@ -114,7 +116,12 @@ void ConnectionModeCard::placeRecommendation()
 void ConnectionModeCard::render()
 {
     const ConnectionMode mode = m_model.settings().proxyMode;
-    m_picker->setCurrentValue(modeValue(mode));
+    // Only a change of the stored mode moves the picker, so that a choice still being applied
+    // is not undone by an unrelated update (traffic figures arrive every second).
+    if (m_shownMode != mode) {
+        m_picker->setCurrentValue(modeValue(mode));
+        m_shownMode = mode;
+    }
     m_picker->setEnabled(!m_model.isBusy());
     m_description->setText(description(mode));
     if (m_model.isConnected()) {

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "AppSettings.h"
 #include "SectionCard.h"
+
+#include <optional>
 
 class QLabel;
 
@@ -35,6 +38,7 @@ private:
     StatusPill *m_recommended;
     QLabel *m_description;
     SymbolLabel *m_effect;
+    std::optional<ConnectionMode> m_shownMode;
 };
 
 } // namespace veyra::ui

@@ -154,6 +154,8 @@ NodesView::NodesView(AppModel &model, QWidget *parent)
     QObject::connect(m_regions, &QComboBox::activated, this, &NodesView::chooseRegion);
     QObject::connect(m_smart, &ToggleSwitch::clicked, this, [this](bool on) { m_model.setSmartSelection(on); });
     QObject::connect(&m_model, &AppModel::stateChanged, this, &NodesView::render);
+    // A refused change leaves the settings as they were: show their value again.
+    QObject::connect(&m_model, &AppModel::alertMessageChanged, this, [this] { m_shownSmartSelection.reset(); });
     render();
 }
 
@@ -185,9 +187,12 @@ void NodesView::render()
     // Refreshing is refused while another workflow runs, so the button says so.
     m_refresh->setEnabled(running && !busy);
     m_testAll->setEnabled(running && !m_model.isTesting());
-    {
+    // As with the mode picker: the switch follows the stored value when that changes, and is
+    // left alone while the user's change is being applied.
+    if (m_shownSmartSelection != m_model.settings().smartSelection) {
         const QSignalBlocker blocker(m_smart);
         m_smart->setChecked(m_model.settings().smartSelection);
+        m_shownSmartSelection = m_model.settings().smartSelection;
     }
     m_smart->setEnabled(!busy);
     renderRegions();

@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <optional>
+
 class QComboBox;
 class QLineEdit;
 class QProgressBar;
@@ -72,6 +74,7 @@ private:
     QStringList m_shownRegions;
     QList<NodeItem> m_shownNodes;
     QList<Row> m_rows;
+    std::optional<bool> m_shownSmartSelection;
 };
 
 } // namespace veyra::ui

@@ -46,8 +46,28 @@ QString StatusMenuView::nodeTitle(const NodeItem &node)
     return node.flag + QLatin1Char(' ') + node.name + QStringLiteral(" · ") + latencyText(node);
 }
 
+QString StatusMenuView::contentKey() const
+{
+    // Everything the entries show or depend on; traffic figures, which change every second
+    // while connected, are not among them.
+    const AppSettings &settings = m_model.settings();
+    QStringList key { QString::number(static_cast<int>(m_model.accessState())), QString::number(m_model.isBusy()),
+        QString::number(m_model.isConnected()), QString::number(m_model.isCoreRunning()),
+        QString::number(m_model.isTesting()), rawValue(settings.proxyMode), QString::number(settings.smartSelection),
+        settings.selectedNode, m_model.activeNodeName(), m_model.connectionQualityText() };
+    for (const NodeItem &node : m_model.nodes())
+        key << node.region << nodeTitle(node);
+    return key.join(QChar(0x1f));
+}
+
 void StatusMenuView::rebuild()
 {
+    // Rebuilding only for a real change also keeps an open submenu open.
+    const QString key = contentKey();
+    if (key == m_contentKey && !m_menu->actions().isEmpty())
+        return;
+    m_contentKey = key;
+
     // An entry's own action may be what changed the model, and it is still being delivered:
     // the old entries go once control is back in the event loop, not here.
     for (QAction *action : m_menu->actions()) {

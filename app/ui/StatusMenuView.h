@@ -3,6 +3,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QString>
 
 #include <memory>
 
@@ -38,6 +39,7 @@ signals:
     void quitRequested();
 
 private:
+    QString contentKey() const;
     void rebuild();
     void addSignedOutEntries();
     void addSignedInEntries();
@@ -50,6 +52,7 @@ private:
     std::unique_ptr<QMenu> m_menu;
     // Submenus of the current entries; released with them at the next rebuild.
     QList<QPointer<QMenu>> m_submenus;
+    QString m_contentKey;
 };
 
 } // namespace veyra::ui

@@ -51,6 +51,11 @@ TEST(StatusMenuView, SignedOutOffersOnlyTheWindowTheAccountAndQuit)
     EXPECT_EQ(symbolOf(view.menu(), "注册账号"), "person.badge.plus");
     EXPECT_EQ(symbolOf(view.menu(), "登录账号"), "person.crop.circle.badge.checkmark");
 
+    // A change the menu does not show leaves its entries (and any open submenu) in place.
+    QAction *before = menuAction(view.menu(), "注册账号");
+    model.setSelectedPage(AppPage::settings);
+    EXPECT_EQ(menuAction(view.menu(), "注册账号"), before);
+
     menuAction(view.menu(), "显示主窗口")->trigger();
     EXPECT_EQ(showWindow.count(), 1);
 
