@@ -4,6 +4,7 @@
 #include "Theme.h"
 
 #include <QEvent>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -23,15 +24,20 @@ EmptyStateView::EmptyStateView(
     m_layout->addStretch(1);
     m_layout->addWidget(m_icon, 0, Qt::AlignHCenter);
     m_layout->addSpacing(theme::unit / 2);
-    m_layout->addWidget(m_title, 0, Qt::AlignHCenter);
-    m_layout->addWidget(m_description, 0, Qt::AlignHCenter);
+    m_layout->addWidget(m_title);
+    // A wrapped label gets its full height only when the layout gives it a definite width.
+    auto *descriptionRow = new QHBoxLayout;
+    descriptionRow->addStretch(1);
+    descriptionRow->addWidget(m_description, 4);
+    descriptionRow->addStretch(1);
+    m_layout->addLayout(descriptionRow);
     m_layout->addStretch(1);
 
     theme::setTextRole(m_title, theme::TextRole::headline, true);
     m_title->setAlignment(Qt::AlignCenter);
     m_description->setAlignment(Qt::AlignCenter);
     m_description->setWordWrap(true);
-    m_description->setMaximumWidth(420);
+    m_description->setMinimumWidth(240);
     QPalette secondary = m_description->palette();
     secondary.setColor(QPalette::WindowText, theme::secondaryText());
     m_description->setPalette(secondary);

@@ -6,6 +6,7 @@
 #include "Theme.h"
 
 #include <QEvent>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -39,7 +40,6 @@ LoggedOutLandingView::LoggedOutLandingView(AppModel &model, QWidget *parent)
 
     QLabel *explanation = secondaryLabel(
         QStringLiteral("安装应用不会自动获得会员。登录后需开通有效会员，才能连接官方线路和使用节点功能。"), this);
-    explanation->setMaximumWidth(440);
 
     auto *registerButton = new QPushButton(QStringLiteral("注册账号"), this);
     auto *signInButton = new QPushButton(QStringLiteral("登录账号"), this);
@@ -59,18 +59,28 @@ LoggedOutLandingView::LoggedOutLandingView(AppModel &model, QWidget *parent)
     QLabel *note = secondaryLabel(QStringLiteral("账号凭据安全保存在 macOS 钥匙串，不会弹出系统钥匙串密码框。"), this);
     theme::setTextRole(note, theme::TextRole::small);
 
-    auto *column = new QVBoxLayout(this);
-    column->setContentsMargins(theme::unit * 4, theme::unit * 4, theme::unit * 4, theme::unit * 4);
+    // The texts wrap inside a column of limited width; wrapped labels get their full height only
+    // when the layout stretches them across that column.
+    auto *content = new QWidget(this);
+    content->setFixedWidth(460);
+    auto *column = new QVBoxLayout(content);
+    column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(theme::unit * 2);
-    column->addStretch(1);
     column->addWidget(m_icon, 0, Qt::AlignHCenter);
     column->addWidget(title);
-    column->addWidget(explanation, 0, Qt::AlignHCenter);
+    column->addWidget(explanation);
     column->addSpacing(theme::unit);
     column->addLayout(buttons);
     column->addSpacing(theme::unit);
-    column->addWidget(note, 0, Qt::AlignHCenter);
-    column->addStretch(1);
+    column->addWidget(note);
+
+    auto *outer = new QGridLayout(this);
+    outer->setContentsMargins(theme::unit * 4, theme::unit * 4, theme::unit * 4, theme::unit * 4);
+    outer->setRowStretch(0, 1);
+    outer->setRowStretch(2, 1);
+    outer->setColumnStretch(0, 1);
+    outer->setColumnStretch(2, 1);
+    outer->addWidget(content, 1, 1);
     renderIcon();
 
     QObject::connect(registerButton, &QPushButton::clicked, this,

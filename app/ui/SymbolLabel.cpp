@@ -71,8 +71,13 @@ void SymbolLabel::setSymbolScale(double scale)
 
 void SymbolLabel::changeEvent(QEvent *event)
 {
-    if (event->type() == QEvent::FontChange || event->type() == QEvent::EnabledChange)
+    if (event->type() == QEvent::FontChange) {
+        // A style sheet stops fonts from reaching children by themselves.
+        m_text->setFont(font());
         renderSymbol();
+    } else if (event->type() == QEvent::EnabledChange) {
+        renderSymbol();
+    }
     QWidget::changeEvent(event);
 }
 

@@ -71,6 +71,8 @@ QPushButton[prominent="true"]:focus { border: 2px solid #17409a; padding: 4px 13
 QPushButton[tint="green"] { color: %5; border-color: %5; }
 QPushButton[tint="accent"] { color: %4; border-color: %4; }
 QPushButton[tint="green"]:disabled { color: %5; border-color: #9fd8ad; background: #eef9f1; }
+QPushButton[tint="accent"]:disabled { color: #a4a8ae; border-color: #dcdfe3; background: #f6f7f8; }
+QPushButton { qproperty-iconSize: %7px %7px; }
 QPushButton[segment] { border-radius: 0px; padding: 5px 14px; margin: 0px; }
 QPushButton[segment="first"] { border-top-left-radius: 6px; border-bottom-left-radius: 6px; }
 QPushButton[segment="last"] { border-top-right-radius: 6px; border-bottom-right-radius: 6px; }
@@ -90,8 +92,10 @@ QProgressBar { background: #e6e9ee; border: none; border-radius: 3px; max-height
 QProgressBar::chunk { background: %4; border-radius: 3px; }
 QScrollArea { background: transparent; border: none; }
 QMenu::item:disabled { color: #a4a8ae; }
+QSplitter::handle { background: %2; }
 )")
-            .arg(hex(cardBackground()), hex(separator()), hex(text()), hex(accent()), hex(green()), hex(secondaryText()));
+            .arg(hex(cardBackground()), hex(separator()), hex(text()), hex(accent()), hex(green()), hex(secondaryText()),
+                QString::number(qRound(16 * currentScale / 100.0)));
     }
 
 } // namespace
@@ -163,6 +167,8 @@ void setScalePercent(int percent)
     QApplication::setFont(font);
     for (QWidget *widget : QApplication::allWidgets())
         applyRole(widget);
+    // Button icons grow with the text.
+    qApp->setStyleSheet(styleSheet());
 }
 
 int scalePercent() { return currentScale; }

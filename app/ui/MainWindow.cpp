@@ -1,0 +1,75 @@
+#include "MainWindow.h"
+
+#include "AppModel.h"
+#include "RootView.h"
+
+#include <QAction>
+#include <QMenuBar>
+
+namespace veyra::ui {
+
+QString MainWindow::title() { return QStringLiteral("维拉网络助手"); }
+
+MainWindow::MainWindow(AppModel &model, QWidget *parent)
+    : QMainWindow(parent)
+    , m_model(model)
+    , m_root(new RootView(model, this))
+{
+    setWindowTitle(title());
+    setObjectName(QStringLiteral("main"));
+    m_root->setMinimumSize(820, 540);
+    setCentralWidget(m_root);
+
+    QMenu *application = menuBar()->addMenu(title());
+    m_connection = application->addAction(QStringLiteral("连接网络"));
+    m_connection->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+    m_repair = application->addAction(QStringLiteral("修复网络设置…"));
+    application->addSeparator();
+    m_quit = application->addAction(QStringLiteral("退出"));
+    m_quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    m_quit->setMenuRole(QAction::QuitRole);
+
+    QMenu *line = menuBar()->addMenu(QStringLiteral("线路"));
+    m_refreshNodes = line->addAction(QStringLiteral("刷新节点"));
+    m_refreshNodes->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+    m_testAll = line->addAction(QStringLiteral("全部测速"));
+
+    // Shortcuts work wherever the focus is in this window, also inside its sheets.
+    for (QAction *action : { m_connection, m_quit, m_refreshNodes })
+        action->setShortcutContext(Qt::WindowShortcut);
+
+    QObject::connect(m_connection, &QAction::triggered, this, [this] {
+        if (m_model.isConnected())
+            m_model.disconnect();
+        else
+            m_model.connect();
+    });
+    QObject::connect(m_repair, &QAction::triggered, this, [this] { m_model.repairNetworkSettings(); });
+    QObject::connect(m_quit, &QAction::triggered, this, &MainWindow::quitRequested);
+    QObject::connect(m_refreshNodes, &QAction::triggered, this, [this] { m_model.refreshNodes(); });
+    QObject::connect(m_testAll, &QAction::triggered, this, [this] { m_model.testAllNodes(); });
+    QObject::connect(&m_model, &AppModel::stateChanged, this, &MainWindow::render);
+    render();
+    resize(940, 620 + menuBar()->sizeHint().height());
+}
+
+void MainWindow::render()
+{
+    const bool connected = m_model.isConnected();
+    m_connection->setText(connected ? QStringLiteral("断开连接") : QStringLiteral("连接网络"));
+    // A member whose membership lapsed while connected can still disconnect.
+    m_connection->setEnabled(!m_model.isBusy() && (connected || m_model.membershipActive()));
+    m_refreshNodes->setEnabled(m_model.membershipActive());
+    m_testAll->setEnabled(m_model.membershipActive() && m_model.isCoreRunning());
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!m_shown) {
+        m_shown = true;
+        emit firstShown();
+    }
+}
+
+} // namespace veyra::ui

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QMainWindow>
+
+class QAction;
+
+namespace veyra {
+class AppModel;
+}
+
+namespace veyra::ui {
+
+class RootView;
+
+// The window titled "维拉网络助手": the root view and the application's menu commands. Closing
+// it does not quit; the menu-bar menu stays.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    static QString title();
+
+    explicit MainWindow(AppModel &model, QWidget *parent = nullptr);
+    RootView *rootView() const { return m_root; }
+    QAction *connectionAction() const { return m_connection; }
+    QAction *repairAction() const { return m_repair; }
+    QAction *quitAction() const { return m_quit; }
+    QAction *refreshNodesAction() const { return m_refreshNodes; }
+    QAction *testAllAction() const { return m_testAll; }
+
+signals:
+    // The content was shown for the first time.
+    void firstShown();
+    void quitRequested();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void render();
+
+    AppModel &m_model;
+    RootView *m_root;
+    QAction *m_connection;
+    QAction *m_repair;
+    QAction *m_quit;
+    QAction *m_refreshNodes;
+    QAction *m_testAll;
+    bool m_shown = false;
+};
+
+} // namespace veyra::ui

@@ -1,0 +1,107 @@
+#include "VeyraNetworkAssistantApp.h"
+
+#include "AppDelegate.h"
+#include "Icons.h"
+#include "MainWindow.h"
+#include "StatusMenuView.h"
+#include "Theme.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+namespace veyra::ui {
+
+void VeyraNetworkAssistantApp::defaultLeaveEventLoop() { AppDelegate::defaultLeaveEventLoop(); }
+
+VeyraNetworkAssistantApp::VeyraNetworkAssistantApp(
+    AppCollaborators collaborators, std::function<void()> leaveEventLoop, QObject *parent)
+    : QObject(parent)
+    , m_model(std::make_unique<AppModel>(std::move(collaborators)))
+    , m_delegate(std::make_unique<AppDelegate>(m_model.get(), std::move(leaveEventLoop)))
+{
+    m_statusMenu = new StatusMenuView(*m_model, this);
+    QObject::connect(m_statusMenu, &StatusMenuView::showMainWindowRequested, this,
+        &VeyraNetworkAssistantApp::showMainWindow);
+    QObject::connect(m_statusMenu, &StatusMenuView::quitRequested, this, [this] { m_delegate->requestQuit(); });
+}
+
+VeyraNetworkAssistantApp::~VeyraNetworkAssistantApp()
+{
+    if (m_window) {
+        QObject::disconnect(m_window, nullptr, this, nullptr);
+        delete m_window;
+    }
+    delete m_tray;
+}
+
+MainWindow *VeyraNetworkAssistantApp::mainWindow() const { return m_window; }
+
+void VeyraNetworkAssistantApp::start()
+{
+    m_delegate->watchQuitRequests();
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        m_tray = new QSystemTrayIcon(this);
+        m_tray->setToolTip(QStringLiteral("维拉网络助手"));
+        m_tray->setContextMenu(m_statusMenu->menu());
+        QObject::connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+                showMainWindow();
+        });
+        // Redrawn only when its symbol changes.
+        QObject::connect(m_model.get(), &AppModel::stateChanged, this, &VeyraNetworkAssistantApp::renderTrayIcon);
+        renderTrayIcon();
+        m_tray->show();
+    }
+    showMainWindow();
+}
+
+void VeyraNetworkAssistantApp::renderTrayIcon()
+{
+    const QString symbol = m_model->menuBarSystemImage();
+    if (symbol == m_traySymbol)
+        return;
+    m_traySymbol = symbol;
+    m_tray->setIcon(symbolIcon(symbol));
+}
+
+void VeyraNetworkAssistantApp::showMainWindow()
+{
+    if (!m_window) {
+        m_window = new MainWindow(*m_model);
+        // A closed window gives its widgets back; the tray keeps the application reachable.
+        m_window->setAttribute(Qt::WA_DeleteOnClose);
+        QObject::connect(m_window, &MainWindow::quitRequested, this, [this] { m_delegate->requestQuit(); });
+        QObject::connect(m_window, &MainWindow::firstShown, this, [this] {
+            if (!m_bootstrapStarted) {
+                m_bootstrapStarted = true;
+                runBootstrap(QPointer<VeyraNetworkAssistantApp>(this));
+            }
+        });
+        QObject::connect(m_window, &QObject::destroyed, this, [this] {
+            // Without a tray there would be no way back to a running, invisible application.
+            if (!m_tray)
+                m_delegate->requestQuit();
+        });
+    }
+    if (m_window->isMinimized())
+        m_window->showNormal();
+    else
+        m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+}
+
+QCoro::Task<> VeyraNetworkAssistantApp::runBootstrap(QPointer<VeyraNetworkAssistantApp> app)
+{
+    co_await app->model().bootstrap();
+    if (app)
+        app->applyInterfaceScale();
+}
+
+void VeyraNetworkAssistantApp::applyInterfaceScale()
+{
+    theme::setScalePercent(static_cast<int>(m_model->settings().uiScalePercent));
+}
+
+} // namespace veyra::ui

@@ -1,0 +1,100 @@
+// One instance per session, and the shell's window handling.
+#include "ServiceWorld.h"
+#include "UiTestSupport.h"
+
+#include "AppDelegate.h"
+#include "MainWindow.h"
+#include "SingleInstance.h"
+#include "VeyraNetworkAssistantApp.h"
+
+#include <QFile>
+#include <QLocalServer>
+#include <QTemporaryDir>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+using namespace veyra;
+using namespace veyra::test;
+using namespace veyra::ui;
+
+namespace {
+
+TEST(SingleInstance, ALaterStartAsksTheRunningOneToShowItselfAndLeaves)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("instance.sock"));
+    SingleInstance first(path);
+    ASSERT_TRUE(first.claim());
+    int activations = 0;
+    QObject::connect(&first, &SingleInstance::activationRequested, [&] { ++activations; });
+
+    // The later start blocks on its socket, as a starting process does, so it runs elsewhere.
+    std::atomic<int> secondClaimed { -1 };
+    std::thread later([&] {
+        SingleInstance second(path);
+        secondClaimed = second.claim() ? 1 : 0;
+    });
+    EXPECT_TRUE(waitUntil([&] { return secondClaimed != -1; }, 10000));
+    later.join();
+    EXPECT_EQ(secondClaimed, 0);
+    EXPECT_TRUE(waitUntil([&] { return activations == 1; }));
+}
+
+TEST(SingleInstance, WhatACrashedInstanceLeftDoesNotStopTheNextStart)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("instance.sock"));
+    {
+        // A listener that goes away without removing its socket file, as after a crash.
+        const int dead = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
+        ASSERT_EQ(::bind(dead, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        ASSERT_EQ(::listen(dead, 1), 0);
+        ::close(dead);
+    }
+    ASSERT_TRUE(QFile::exists(path));
+    SingleInstance next(path);
+    EXPECT_TRUE(next.claim());
+}
+
+class ShellIntegration : public ServiceWorld { };
+
+TEST_F(ShellIntegration, TheWindowStartsUpTheModelAndComesBackWhenAskedFor)
+{
+    int left = 0;
+    AppCollaborators made = collaboratorsFor(seams());
+    VeyraNetworkAssistantApp app(std::move(made), [&] { ++left; });
+    app.start();
+    QPointer<MainWindow> window = app.mainWindow();
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("维拉网络助手"));
+    // Shown once, the window starts the model; signed out, it ends by offering the sign-in sheet.
+    ASSERT_TRUE(waitUntil([&] { return !app.model().isBusy() && app.model().showAuthentication(); }, 20000));
+    EXPECT_EQ(app.model().authenticationMode(), AuthenticationMode::registration);
+
+    // Minimised, it is restored, and it is the same window.
+    window->showMinimized();
+    app.showMainWindow();
+    EXPECT_FALSE(window->isMinimized());
+    EXPECT_EQ(app.mainWindow(), window);
+    window->hide();
+    app.showMainWindow();
+    EXPECT_TRUE(window->isVisible());
+
+    // Closing it gives its widgets back. With no tray to return through, it also quits, and the
+    // quit runs the model's shutdown before the event loop is left.
+    ASSERT_FALSE(app.trayIcon());
+    window->close();
+    EXPECT_TRUE(waitUntil([&] { return window.isNull(); }));
+    EXPECT_TRUE(waitUntil([&] { return left == 1; }, 20000));
+}
+
+} // namespace
