@@ -93,4 +93,33 @@ TEST(LiveSimulator, AutoPayAndRefusedOrders)
     EXPECT_EQ(failureOf<AppError>(api.createOrder("legacy", "wechat", "mac-y")), "plan_not_found 套餐不存在或已下架");
 }
 
+// The sandbox's web sites and checkout host live in the same simulator as the service, told
+// apart by the name a request is addressed to.
+TEST(LiveSimulator, SiteHostsServePagesAndExactDownloadsAndCheckoutHasItsOwnBase)
+{
+    ServiceSimulator simulator({ "--site", "127.0.0.2", "--checkout-url", "https://pay.veyra.example" });
+    ASSERT_TRUE(simulator.started());
+    const QString site = simulator.origin(1);
+
+    const Fetched home = fetch(QUrl(site + "/"), simulator.certificates());
+    EXPECT_EQ(home.status, 200);
+    EXPECT_TRUE(home.body.contains("Welcome to 127.0.0.2."));
+    const Fetched download = fetch(QUrl(site + "/bytes/100000"), simulator.certificates());
+    ASSERT_EQ(download.status, 200);
+    ASSERT_EQ(download.body.size(), 100000);
+    EXPECT_NE(download.body.count(download.body.at(0)), download.body.size());
+    EXPECT_EQ(download.body.mid(4093, 64), download.body.left(64)); // the pattern repeats
+    EXPECT_EQ(fetch(QUrl(site + "/bytes/67108865"), simulator.certificates()).status, 400);
+    EXPECT_EQ(fetch(QUrl(site + "/bytes/x"), simulator.certificates()).status, 400);
+
+    // Neither side answers the other's paths.
+    EXPECT_EQ(fetch(QUrl(site + "/api/v1/plans"), simulator.certificates()).status, 404);
+    EXPECT_EQ(fetch(QUrl(simulator.origin() + "/bytes/10"), simulator.certificates()).status, 404);
+
+    APIClient api(simulator.signedInToken(member), simulator.clientOptions());
+    const PaymentOrder order = await(api.createOrder("monthly", "wechat", "mac-site"));
+    ASSERT_TRUE(order.paymentUrl.has_value());
+    EXPECT_TRUE(order.paymentUrl->startsWith("https://pay.veyra.example/checkout/")) << order.paymentUrl->toStdString();
+}
+
 } // namespace

@@ -78,6 +78,50 @@ HttpResponse handleCheckout(ServiceState &state, const HttpRequest &request, con
     return HttpResponse::text(200, page("收银台", content), "text/html; charset=utf-8");
 }
 
+QString requestHost(const HttpRequest &request)
+{
+    QByteArray host = request.header("Host").trimmed().toLower();
+    if (host.startsWith('[')) // an IPv6 literal keeps its colons
+        return QString::fromLatin1(host.left(host.indexOf(']') + 1));
+    const qsizetype colon = host.lastIndexOf(':');
+    return QString::fromLatin1(colon < 0 ? host : host.left(colon));
+}
+
+// Web sites to browse through the proxy: real pages and downloads of a chosen size, so a
+// test or a benchmark can tell bytes that arrived from bytes that were only promised.
+HttpResponse handleSite(const QString &host, const HttpRequest &request)
+{
+    static constexpr qint64 largestDownload = 64LL * 1024 * 1024;
+    const QByteArray path = request.path();
+    const QByteArray html = "text/html; charset=utf-8";
+    if (request.method != "GET")
+        return HttpResponse::text(405, page("Method not allowed", {}), html);
+    if (path == "/") {
+        const QByteArray name = host.toHtmlEscaped().toUtf8();
+        return HttpResponse::text(200,
+            page(name, "<p>Welcome to " + name + ".</p><p><a href=\"/bytes/1048576\">1 MiB download</a></p>"), html);
+    }
+    if (path.startsWith("/bytes/")) {
+        bool numeric = false;
+        const qint64 size = path.mid(7).toLongLong(&numeric);
+        if (!numeric || size < 0 || size > largestDownload)
+            return HttpResponse::text(400, "size must be 0 to 67108864 bytes\n");
+        // A repeating pattern that is not all one byte, so a truncated or shifted copy shows.
+        static const QByteArray pattern = [] {
+            QByteArray bytes(4093, Qt::Uninitialized);
+            for (qsizetype i = 0; i < bytes.size(); ++i)
+                bytes[i] = char((i * 31 + 7) & 0xFF);
+            return bytes;
+        }();
+        QByteArray body;
+        body.reserve(size);
+        while (body.size() < size)
+            body.append(pattern.left(size - body.size()));
+        return HttpResponse::text(200, body, "application/octet-stream");
+    }
+    return HttpResponse::text(404, page("Not found", {}), html);
+}
+
 QByteArray qrCodePng(const QByteArray &text)
 {
     QRcode *code = QRcode_encodeString8bit(text.constData(), 0, QR_ECLEVEL_M);

@@ -185,9 +185,10 @@ Json ServiceState::orderJson(const Order &order) const
 {
     const Json *plan = findPlan(order.planId);
     const QByteArray encoded = QByteArray::fromStdString(order.orderNo).toPercentEncoding();
+    const QString page
+        = (checkoutBase.isEmpty() ? publicBase : checkoutBase) + "/checkout/" + QString::fromLatin1(encoded);
     Json value = { { "orderNo", order.orderNo }, { "method", order.method }, { "status", order.status },
-        { "paymentUrl", (publicBase + "/checkout/" + QString::fromLatin1(encoded)).toStdString() },
-        { "codeUrl", (publicBase + "/checkout/" + QString::fromLatin1(encoded) + "?scan=1").toStdString() } };
+        { "paymentUrl", page.toStdString() }, { "codeUrl", (page + "?scan=1").toStdString() } };
     if (plan) {
         value["planName"] = plan->value("name", std::string());
         value["amountFen"] = plan->value("priceFen", 0);
@@ -239,6 +240,11 @@ std::optional<HttpResponse> ServiceState::takeFault(const QByteArray &path)
 HttpResponse handle(ServiceState &state, const HttpRequest &request)
 {
     const QByteArray path = request.path();
+    const QString host = requestHost(request);
+    if (!host.isEmpty() && state.siteHosts.contains(host)) {
+        state.record(request);
+        return handleSite(host, request);
+    }
     if (path.startsWith("/admin/"))
         return handleAdmin(state, request, path.mid(7));
 

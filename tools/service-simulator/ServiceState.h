@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <nlohmann/json.hpp>
 
 #include <deque>
@@ -62,6 +63,8 @@ struct Node {
 // Everything the simulated service knows, kept in memory for the life of the process.
 struct ServiceState {
     QString publicBase; // "https://host:port", used in the addresses the service hands out
+    QString checkoutBase; // where checkout pages live; empty: publicBase
+    QStringList siteHosts; // host names answered with the small web site instead of the service
     int autoPaySeconds = -1; // pending orders turn "paid" this long after creation; negative: never
     std::string envelope = "mixed"; // "mixed", "bare", "data" or "key"
     std::vector<Account> accounts;
@@ -106,6 +109,9 @@ HttpResponse handleService(ServiceState &state, const HttpRequest &request, cons
 HttpResponse handleAdmin(ServiceState &state, const HttpRequest &request, const QByteArray &route);
 HttpResponse handleSubscription(ServiceState &state, const QByteArray &token);
 HttpResponse handleCheckout(ServiceState &state, const HttpRequest &request, const QByteArray &route);
+// A plain web site: a page naming the host, and /bytes/N with N bytes of content.
+HttpResponse handleSite(const QString &host, const HttpRequest &request);
+QString requestHost(const HttpRequest &request);
 QByteArray qrCodePng(const QByteArray &text);
 
 } // namespace sim

@@ -3,8 +3,11 @@
 //   service-simulator --cert server.pem --key server.key --listen 127.0.0.1:0 [--listen ...]
 //                     [--public-url https://api.example:8443] [--auto-pay SECONDS]
 //                     [--account NUMBER:PASSWORD[:active]] [--nodes ADDRESS] [--node NAME=HOST:PORT]
+//                     [--checkout-url https://pay.example] [--site www.example.com ...]
 //
 // --nodes starts the official line's SOCKS5 nodes on ADDRESS; --node lists nodes run elsewhere.
+// --checkout-url hands out checkout pages under another base than --public-url. A request whose
+// Host is a --site name gets a small web site (a page and downloads of any size) instead.
 // Prints "listening https://ADDRESS:PORT" for every listener, then "ready".
 #include "HttpServer.h"
 #include "ProxyNodes.h"
@@ -72,6 +75,8 @@ int main(int argc, char **argv)
         { "account", "Seed account (repeatable).", "number:password[:active]" },
         { "nodes", "Run the official line's SOCKS5 nodes on this address.", "address" },
         { "node", "Proxy node run elsewhere, listed in the official line (repeatable).", "name=host:port" },
+        { "checkout-url", "Base of the checkout pages the service hands out (default: the public URL).", "url" },
+        { "site", "Host name answered with a small web site (repeatable).", "host" },
     });
     parser.process(app);
     if (!parser.isSet("cert") || !parser.isSet("key") || parser.values("listen").isEmpty())
@@ -134,6 +139,9 @@ int main(int argc, char **argv)
     }
     if (parser.isSet("public-url"))
         state.publicBase = parser.value("public-url");
+    state.checkoutBase = parser.value("checkout-url");
+    for (const QString &site : parser.values("site"))
+        state.siteHosts << site.toLower();
     std::printf("ready\n");
     std::fflush(stdout);
     return app.exec();
