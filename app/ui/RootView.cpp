@@ -14,6 +14,7 @@
 #include "SymbolLabel.h"
 #include "Theme.h"
 
+#include <QEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
@@ -40,6 +41,70 @@ namespace {
     } };
 
     int indexOf(AppPage page) { return static_cast<int>(page); }
+
+    // One line that ends in "…" when the column is too narrow for it.
+    class ElidedLabel : public QLabel {
+    public:
+        using QLabel::QLabel;
+        void setFullText(const QString &text)
+        {
+            m_full = text;
+            setToolTip(text);
+            setAccessibleName(text);
+            refit();
+        }
+        QSize minimumSizeHint() const override { return { 0, QLabel::minimumSizeHint().height() }; }
+
+    protected:
+        void resizeEvent(QResizeEvent *event) override
+        {
+            QLabel::resizeEvent(event);
+            refit();
+        }
+        void changeEvent(QEvent *event) override
+        {
+            QLabel::changeEvent(event);
+            if (event->type() == QEvent::FontChange)
+                refit();
+        }
+
+    private:
+        void refit()
+        {
+            const QString shown = fontMetrics().elidedText(m_full, Qt::ElideRight, std::max(width(), 1));
+            if (shown != text())
+                setText(shown);
+        }
+        QString m_full;
+    };
+
+    // The sidebar's icons are as tall as its text, at every interface scale.
+    class SidebarList : public QListWidget {
+    public:
+        using QListWidget::QListWidget;
+
+    protected:
+        void changeEvent(QEvent *event) override
+        {
+            QListWidget::changeEvent(event);
+            if (event->type() == QEvent::FontChange)
+                fit();
+        }
+        void showEvent(QShowEvent *event) override
+        {
+            QListWidget::showEvent(event);
+            fit();
+        }
+
+    private:
+        void fit()
+        {
+            const int line = fontMetrics().height();
+            setIconSize(QSize(line, line));
+            for (int row = 0; row < count(); ++row)
+                item(row)->setSizeHint(QSize(0, line + theme::unit * 2));
+        }
+    };
 
 } // namespace
 
@@ -85,15 +150,13 @@ QWidget *RootView::buildMemberApplication()
     sidebarColumn->setContentsMargins(theme::unit, theme::unit * 2, theme::unit, theme::unit * 2);
     sidebarColumn->setSpacing(theme::unit);
 
-    m_sidebar = new QListWidget(sidebar);
+    m_sidebar = new SidebarList(sidebar);
     m_sidebar->setObjectName(QStringLiteral("Sidebar"));
     m_sidebar->setAccessibleName(QStringLiteral("页面"));
-    m_sidebar->setIconSize(QSize(18, 18));
     m_sidebar->setSpacing(1);
     m_sidebar->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     for (const PageEntry &entry : pageEntries) {
         auto *item = new QListWidgetItem(symbolIcon(QString::fromLatin1(entry.symbol)), QString::fromUtf8(entry.title));
-        item->setSizeHint(QSize(0, 34));
         m_sidebar->addItem(item);
     }
     QObject::connect(m_sidebar, &QListWidget::currentRowChanged, this, [this](int row) {
@@ -103,7 +166,7 @@ QWidget *RootView::buildMemberApplication()
 
     m_protection = new SymbolLabel({}, {}, sidebar);
     theme::setTextRole(m_protection, theme::TextRole::body, true);
-    m_sidebarAccount = new QLabel(sidebar);
+    m_sidebarAccount = new ElidedLabel(sidebar);
     theme::setTextRole(m_sidebarAccount, theme::TextRole::small);
     QPalette secondary = m_sidebarAccount->palette();
     secondary.setColor(QPalette::WindowText, theme::secondaryText());
@@ -198,9 +261,7 @@ void RootView::render()
     m_protection->setText(connected ? QStringLiteral("保护已开启") : QStringLiteral("当前未连接"));
     m_protection->setColor(connected ? theme::green() : theme::secondaryText());
     const QString account = m_model.user() ? m_model.user()->account : QStringLiteral("未登录");
-    m_sidebarAccount->setText(
-        m_sidebarAccount->fontMetrics().elidedText(account, Qt::ElideRight, m_sidebar->width() - theme::unit));
-    m_sidebarAccount->setToolTip(account);
+    static_cast<ElidedLabel *>(m_sidebarAccount)->setFullText(account);
 }
 
 void RootView::renderSheets()

@@ -137,6 +137,8 @@ TEST_F(ScreenshotTour, EveryStateOfTheWindow)
 
     // The member, disconnected and connected.
     AppModel &member = makeModel();
+    // The settings page shows the scale the pictures are taken at.
+    member.editUiScale(scale());
     MainWindow window(member);
     StatusMenuView menu(member);
     window.show();
