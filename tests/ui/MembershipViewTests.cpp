@@ -5,6 +5,7 @@
 #include "ServiceWorld.h"
 #include "UiTestSupport.h"
 
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 
@@ -106,15 +107,30 @@ TEST_F(MembershipViewIntegration, PlansAreShownFromTheServiceAndBoughtWithTheCho
 TEST_F(MembershipViewIntegration, RefreshingTheRightsAsksTheService)
 {
     signIn();
+    await(model->refreshPlans(false));
     MembershipView view(*model);
     view.show();
+    const auto trafficBar = [&] {
+        QProgressBar *bar = view.findChild<QProgressBar *>();
+        return bar && bar->isVisibleTo(&view) ? bar : nullptr;
+    };
     EXPECT_TRUE(showsText(&view, QStringLiteral("当前没有有效会员")));
     EXPECT_TRUE(showsText(&view, QStringLiteral("未生效")));
-    simulator.admin(QStringLiteral("membership"), { { "account", member }, { "active", true } });
+    EXPECT_FALSE(trafficBar()) << "no share without a plan and a figure";
+    // A quarter of the monthly plan's 200 GB used.
+    simulator.admin(QStringLiteral("membership"),
+        { { "account", member }, { "active", true }, { "planId", "monthly" }, { "uploadBytes", 0 },
+            { "downloadBytes", 50LL * 1024 * 1024 * 1024 } });
     QTest::mouseClick(findButton(&view, QStringLiteral("刷新权益")), Qt::LeftButton);
     ASSERT_TRUE(waitUntil([&] { return showsText(&view, QStringLiteral("会员权益已生效")); }));
     ASSERT_TRUE(waitUntil([&] { return showsText(&view, QStringLiteral("官方线路已安全下发")); }));
     EXPECT_FALSE(showsText(&view, QStringLiteral("需要有效会员")));
+    EXPECT_TRUE(showsText(&view, QStringLiteral("月度会员")));
+    EXPECT_TRUE(showsText(&view, QStringLiteral("有效")));
+    EXPECT_TRUE(showsText(&view, QStringLiteral("最多 3 台设备")));
+    EXPECT_TRUE(showsText(&view, model->trafficUsage().summaryText()));
+    ASSERT_TRUE(trafficBar());
+    EXPECT_EQ(trafficBar()->value(), 250);
 }
 
 } // namespace
