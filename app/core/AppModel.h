@@ -15,6 +15,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -282,6 +284,15 @@ private:
     QCoro::Task<> forgetAccount();
     // The service's account record becomes ours: published, its traffic merged, its name kept.
     QCoro::Task<> adoptAccount(AccountUser user);
+    // One change to the settings: applied to the record as it is now, published, and written
+    // whole. When the write fails, `undo` is applied to the record as it is then and the failure
+    // is returned. Changes made meanwhile by other operations survive either way, and the file
+    // always ends with the last published record.
+    using SettingsChange = std::function<void(AppSettings &)>;
+    struct SettingsWrite {
+        std::exception_ptr failure; // null when the record was written
+    };
+    QCoro::Task<SettingsWrite> commitSettings(SettingsChange change, SettingsChange undo);
 
     AppPage m_selectedPage = AppPage::dashboard;
     AppSettings m_settings;

@@ -92,11 +92,16 @@ QCoro::Task<> AppModel::selectNode(NodeItem node)
         co_return;
     }
 
-    try {
-        co_await settingsStore().saveSettings(chosen);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    const QString name = node.name;
+    SettingsChange change = [name](AppSettings &settings) {
+        settings.selectedNode = name;
+        settings.smartSelection = false;
+    };
+    SettingsChange undo = [old](AppSettings &settings) {
+        settings.selectedNode = old.selectedNode;
+        settings.smartSelection = old.smartSelection;
+    };
+    failure = (co_await commitSettings(change, undo)).failure;
     if (failure) {
         // The kernel follows the settings that stay.
         const QString previous = old.smartSelection ? smartSelection : old.selectedNode;
@@ -112,7 +117,6 @@ QCoro::Task<> AppModel::selectNode(NodeItem node)
         co_return;
     }
     Step step(*this);
-    setSettings(chosen);
     setStatusMessage(QStringLiteral("已选择并同步 ") + node.name);
     setSelectingNodeName(std::nullopt);
 }
@@ -141,11 +145,16 @@ QCoro::Task<> AppModel::setSmartSelection(bool enabled)
             co_return;
         }
     }
-    try {
-        co_await settingsStore().saveSettings(updated);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    SettingsChange change = [enabled](AppSettings &settings) {
+        settings.smartSelection = enabled;
+        if (enabled)
+            settings.selectedNode.clear();
+    };
+    SettingsChange undo = [old](AppSettings &settings) {
+        settings.smartSelection = old.smartSelection;
+        settings.selectedNode = old.selectedNode;
+    };
+    failure = (co_await commitSettings(change, undo)).failure;
     if (failure) {
         if (switchCore && !old.selectedNode.isEmpty()) {
             try {
@@ -156,8 +165,6 @@ QCoro::Task<> AppModel::setSmartSelection(bool enabled)
         present(describe(failure));
         co_return;
     }
-    Step step(*this);
-    setSettings(updated);
     setStatusMessage(enabled ? QStringLiteral("已启用智能优选") : QStringLiteral("可在节点页手动选择节点"));
 }
 
@@ -180,15 +187,13 @@ QCoro::Task<> AppModel::reconcileSelectedNode()
         Logger::shared().log(QStringLiteral("失效节点回退失败：") + describe(failure));
         co_return;
     }
-    AppSettings fallback = m_settings;
-    fallback.smartSelection = true;
-    fallback.selectedNode.clear();
-    setSettings(fallback);
-    try {
-        co_await settingsStore().saveSettings(fallback);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    // The fallback stays in effect even when it cannot be written: the kernel already runs it.
+    SettingsChange change = [](AppSettings &settings) {
+        settings.smartSelection = true;
+        settings.selectedNode.clear();
+    };
+    SettingsChange keep = [](AppSettings &) { };
+    failure = (co_await commitSettings(change, keep)).failure;
     if (failure)
         Logger::shared().log(QStringLiteral("已回退到智能优选，但设置保存失败：") + describe(failure));
     setStatusMessage(QStringLiteral("原节点已下线，已自动回退到智能优选"));
@@ -199,8 +204,6 @@ QCoro::Task<> AppModel::updateProxyMode(ConnectionMode mode)
     if (m_isBusy || mode == m_settings.proxyMode)
         co_return;
     const AppSettings old = m_settings;
-    AppSettings updated = old;
-    updated.proxyMode = mode;
 
     std::exception_ptr failure;
     const bool coreRuns = core().isRunning();
@@ -218,14 +221,10 @@ QCoro::Task<> AppModel::updateProxyMode(ConnectionMode mode)
             co_return;
         }
     }
-    setSettings(updated);
-    try {
-        co_await settingsStore().saveSettings(updated);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    SettingsChange change = [mode](AppSettings &settings) { settings.proxyMode = mode; };
+    SettingsChange undo = [old](AppSettings &settings) { settings.proxyMode = old.proxyMode; };
+    failure = (co_await commitSettings(change, undo)).failure;
     if (failure) {
-        setSettings(old);
         present(describe(failure));
         if (coreRuns) {
             std::exception_ptr putBack;

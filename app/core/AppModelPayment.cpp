@@ -18,19 +18,6 @@ namespace {
 
 constexpr qint64 pendingOrderLifetimeSeconds = 86'400;
 
-bool isFinal(const QString &status)
-{
-    static const QStringList finals { QStringLiteral("paid"), QStringLiteral("closed"), QStringLiteral("cancelled"),
-        QStringLiteral("canceled"), QStringLiteral("expired"), QStringLiteral("failed"),
-        QStringLiteral("payment_error") };
-    return finals.contains(status.toLower());
-}
-
-bool isPaid(const QString &status)
-{
-    return status.toLower() == QLatin1String("paid");
-}
-
 } // namespace
 
 QCoro::Task<> AppModel::refreshPlans(bool silent)
@@ -181,7 +168,7 @@ QCoro::Task<> AppModel::paymentPollingLoop(QPointer<AppModel> model, Cancellatio
         if (!order)
             continue;
         model->setCurrentOrder(*order);
-        if (isFinal(order->status)) {
+        if (order->isFinal()) {
             co_await model->finishOrder(*order, true);
             co_return;
         }
@@ -194,7 +181,7 @@ QCoro::Task<> AppModel::finishOrder(PaymentOrder order, bool notify)
         co_await settingsStore().savePendingOrder(std::nullopt);
     } catch (const std::exception &) {
     }
-    if (!isPaid(order.status))
+    if (!order.isPaid())
         co_return;
     co_await refreshAccount(true);
     Step step(*this);
@@ -246,7 +233,7 @@ QCoro::Task<> AppModel::resumePendingOrder()
     if (m_paymentTask)
         m_paymentTask->cancel();
     setCurrentOrder(order);
-    if (isFinal(order.status)) {
+    if (order.isFinal()) {
         co_await finishOrder(order, false);
         co_return;
     }

@@ -24,6 +24,25 @@ void AppModel::editUiScale(qint64 percent)
     setSettings(edited);
 }
 
+QCoro::Task<AppModel::SettingsWrite> AppModel::commitSettings(SettingsChange change, SettingsChange undo)
+{
+    AppSettings next = m_settings;
+    change(next);
+    setSettings(next);
+    std::exception_ptr failure;
+    try {
+        co_await settingsStore().saveSettings(next);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        AppSettings back = m_settings;
+        undo(back);
+        setSettings(back);
+    }
+    co_return SettingsWrite { failure };
+}
+
 QCoro::Task<> AppModel::saveSettings()
 {
     std::exception_ptr failure;

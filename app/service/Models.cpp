@@ -120,6 +120,16 @@ QList<Plan> Plan::listFromJson(const json::Json &value)
     return plans;
 }
 
+bool PaymentOrder::isPaid() const { return status.toLower() == QLatin1String("paid"); }
+
+bool PaymentOrder::isFinal() const
+{
+    static const QStringList finals { QStringLiteral("paid"), QStringLiteral("closed"), QStringLiteral("cancelled"),
+        QStringLiteral("canceled"), QStringLiteral("expired"), QStringLiteral("failed"),
+        QStringLiteral("payment_error") };
+    return finals.contains(status.toLower());
+}
+
 PaymentOrder PaymentOrder::fromJson(const json::Json &value)
 {
     json::requireObject(value, "order");

@@ -63,6 +63,10 @@ struct PaymentOrder {
 
     static PaymentOrder fromJson(const json::Json &value);
     bool operator==(const PaymentOrder &) const = default;
+    // The service's status words, compared without regard to case: "paid", and the statuses
+    // after which nothing changes any more (paid, closed, cancelled, expired, failed).
+    bool isPaid() const;
+    bool isFinal() const;
 };
 
 struct AuthResult {

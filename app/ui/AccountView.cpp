@@ -171,7 +171,7 @@ void AccountView::render()
     m_orderStatus->setValue(orderStatusText(*order));
     // Only an order that can still be paid is offered again; an expired or cancelled one
     // would lead to a checkout that waits for nothing.
-    const bool open = orderIsOpen(*order);
+    const bool open = !order->isFinal();
     m_resume->setVisible(open);
     m_resumeNote->setVisible(open);
 }

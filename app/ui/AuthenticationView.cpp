@@ -160,6 +160,12 @@ void AuthenticationView::done(int result)
     m_model.setShowAuthentication(false);
 }
 
+void AuthenticationView::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    m_account->setFocus(Qt::OtherFocusReason);
+}
+
 void AuthenticationView::hideEvent(QHideEvent *event)
 {
     // Each opening starts with an empty form, and no password stays behind in a hidden sheet.

@@ -34,6 +34,8 @@ public:
 
 protected:
     void hideEvent(QHideEvent *event) override;
+    // Typing starts in the account field, not on the close button.
+    void showEvent(QShowEvent *event) override;
 
 private:
     void setRegistering(bool registering);

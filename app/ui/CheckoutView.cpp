@@ -218,7 +218,7 @@ void CheckoutView::renderCode()
 void CheckoutView::render()
 {
     const std::optional<PaymentOrder> &order = m_model.currentOrder();
-    const bool open = order && orderIsOpen(*order);
+    const bool open = order && !order->isFinal();
     const bool alipay = open && order->method.compare(QLatin1String("alipay"), Qt::CaseInsensitive) == 0;
     const bool hasCode = !m_model.checkoutImage().isNull();
 
@@ -230,7 +230,7 @@ void CheckoutView::render()
     if (!order) {
         shape = QStringLiteral("creating");
     } else if (!open) {
-        const bool paid = orderIsPaid(*order);
+        const bool paid = order->isPaid();
         shape = paid ? QStringLiteral("paid") : QStringLiteral("ended");
         if (shape != m_shape) {
             m_finish->setFocus();

@@ -209,7 +209,7 @@ void MembershipView::render()
     m_required->setVisible(!m_model.membershipActive());
 
     const std::optional<PaymentOrder> &order = m_model.currentOrder();
-    m_order->setVisible(order && orderIsOpen(*order));
+    m_order->setVisible(order && !order->isFinal());
     if (order) {
         m_orderPlan->setValue(orderPlanName(*order));
         m_orderNumber->setValue(order->orderNo);

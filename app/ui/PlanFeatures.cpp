@@ -47,16 +47,6 @@ QStringList displayFeatures(const Plan &plan)
 
 QString priceText(qint64 fen) { return QString::asprintf("¥%.2f", static_cast<double>(fen) / 100.0); }
 
-bool orderIsPaid(const PaymentOrder &order) { return lowered(order) == QLatin1String("paid"); }
-
-bool orderIsOpen(const PaymentOrder &order)
-{
-    static const QStringList finals { QStringLiteral("paid"), QStringLiteral("closed"), QStringLiteral("cancelled"),
-        QStringLiteral("canceled"), QStringLiteral("expired"), QStringLiteral("failed"),
-        QStringLiteral("payment_error") };
-    return !finals.contains(lowered(order));
-}
-
 QString orderStatusText(const PaymentOrder &order)
 {
     const QString status = lowered(order);

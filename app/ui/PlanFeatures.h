@@ -14,11 +14,6 @@ QStringList displayFeatures(const Plan &plan);
 // An amount in fen as yuan, "¥25.00".
 QString priceText(qint64 fen);
 
-// The order states the pages tell apart. Statuses compare lower-cased, like the model's
-// polling does, so a "PAID" from the service is paid here too.
-bool orderIsPaid(const PaymentOrder &order);
-// Still waiting for a payment: not in one of the service's final statuses.
-bool orderIsOpen(const PaymentOrder &order);
 // The status in words: "已支付", "待支付", "已取消", "已过期" or "支付失败".
 QString orderStatusText(const PaymentOrder &order);
 // The plan an order is for, or "会员" when the service did not name it.

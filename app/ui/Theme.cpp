@@ -165,10 +165,11 @@ void setScalePercent(int percent)
     QFont font = QApplication::font();
     font.setPointSizeF(baseFontPoints * percent / 100.0);
     QApplication::setFont(font);
+    // Button icons grow with the text. Setting the style sheet re-polishes every widget, which
+    // resets their fonts, so the text roles come after it.
+    qApp->setStyleSheet(styleSheet());
     for (QWidget *widget : QApplication::allWidgets())
         applyRole(widget);
-    // Button icons grow with the text.
-    qApp->setStyleSheet(styleSheet());
 }
 
 int scalePercent() { return currentScale; }

@@ -374,3 +374,18 @@ TEST(BackgroundTask, CancellingWakesAPendingSleepAtOnce)
     }(quiet));
     EXPECT_GE(clock.elapsed(), 95);
 }
+
+TEST_F(ModelBookkeeping, OverlappingSettingsChangesAllSurviveInTheModelAndTheFile)
+{
+    // Two switches flipped one after the other, the second before the first one's write is done:
+    // neither may undo the other, in the model or on disk.
+    const bool smart = model.settings().smartSelection;
+    QCoro::Task<> first = model.setSmartSelection(!smart);
+    QCoro::Task<> second = model.updateProxyMode(ConnectionMode::global);
+    veyra::test::await(std::move(first));
+    veyra::test::await(std::move(second));
+    EXPECT_EQ(model.settings().smartSelection, !smart);
+    EXPECT_EQ(model.settings().proxyMode, ConnectionMode::global);
+    const AppSettings written = veyra::test::await(model.settingsStore().loadSettings());
+    EXPECT_EQ(written, model.settings());
+}

@@ -73,15 +73,15 @@ TEST(PlanFeatures, PricesAndOrders)
     PaymentOrder order;
     order.orderNo = QStringLiteral("VN-1");
     order.status = QStringLiteral("PAID");
-    EXPECT_TRUE(orderIsPaid(order));
-    EXPECT_FALSE(orderIsOpen(order));
+    EXPECT_TRUE(order.isPaid());
+    EXPECT_TRUE(order.isFinal());
     EXPECT_EQ(orderStatusText(order), QStringLiteral("已支付"));
     order.status = QStringLiteral("pending");
-    EXPECT_TRUE(orderIsOpen(order));
+    EXPECT_FALSE(order.isFinal());
     EXPECT_EQ(orderStatusText(order), QStringLiteral("待支付"));
     order.status = QStringLiteral("Expired");
-    EXPECT_FALSE(orderIsOpen(order));
-    EXPECT_FALSE(orderIsPaid(order));
+    EXPECT_TRUE(order.isFinal());
+    EXPECT_FALSE(order.isPaid());
     EXPECT_EQ(orderStatusText(order), QStringLiteral("已过期"));
 
     EXPECT_EQ(orderPlanName(order), QStringLiteral("会员"));
