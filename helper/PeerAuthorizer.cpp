@@ -49,9 +49,11 @@ std::optional<unsigned long long> startTime(pid_t pid)
     }
 }
 
+// Signal 0 only asks whether the process is there; without the right to signal it (the helper
+// keeps no CAP_KILL) the answer is EPERM, which still means it is there. Only ESRCH means gone.
 bool pidfdStillAlive(int pidfd)
 {
-    return ::syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0) == 0;
+    return ::syscall(SYS_pidfd_send_signal, pidfd, 0, nullptr, 0) == 0 || errno == EPERM;
 }
 
 } // namespace

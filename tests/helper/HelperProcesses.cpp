@@ -99,7 +99,12 @@ void DaemonProcess::start(const std::function<int()> &body, int passedSocket)
     if (error >= 0)
         ::dup2(error, STDERR_FILENO);
     if (passedSocket >= 0) {
-        ::dup2(passedSocket, 3); // not close-on-exec, as the service manager passes it
+        // Not close-on-exec, as the service manager passes it. dup2 onto itself would keep the
+        // flag, so a socket that already is descriptor 3 has it cleared instead.
+        if (passedSocket == 3)
+            ::fcntl(3, F_SETFD, 0);
+        else
+            ::dup2(passedSocket, 3);
         ::setenv("LISTEN_FDS", "1", 1);
         ::setenv("LISTEN_PID", std::to_string(::getpid()).c_str(), 1);
     }

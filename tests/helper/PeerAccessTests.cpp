@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <csignal>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <grp.h>
 #include <sys/ptrace.h>
 #include <sys/socket.h>
@@ -25,6 +27,59 @@ using veyra::ipc::ProxyHelperResponse;
 namespace {
 
 const std::string refusalLine = "无法验证维拉网络助手代码签名，后台服务拒绝启动。\n";
+
+// The capability bounding set the installed unit gives the helper, in setpriv's words
+// ("-all,+sys_ptrace,..."), so the test runs the helper with exactly what it will have.
+std::string unitBoundingSet()
+{
+    std::ifstream unit(VEYRA_HELPER_UNIT);
+    const std::string key = "CapabilityBoundingSet=";
+    std::string line;
+    while (std::getline(unit, line)) {
+        if (line.rfind(key, 0) != 0)
+            continue;
+        std::istringstream names(line.substr(key.size()));
+        std::string set = "-all";
+        std::string name;
+        while (names >> name) {
+            std::string lower = name.substr(std::string("CAP_").size());
+            std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+            set += ",+" + lower;
+        }
+        return set;
+    }
+    return {};
+}
+
+// Starts `program` as nobody with `environment`, without waiting for it.
+pid_t startAsNobody(const std::vector<std::string> &arguments, const std::vector<std::string> &environment)
+{
+    std::vector<char *> argv;
+    for (const std::string &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char *> envp;
+    for (const std::string &entry : environment)
+        envp.push_back(const_cast<char *>(entry.c_str()));
+    envp.push_back(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0
+            || ::setresuid(65534, 65534, 65534) != 0)
+            ::_exit(126);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    return child;
+}
+
+int exitStatusOf(pid_t child)
+{
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
 
 // A root-owned bundle whose main executable is the test client. Requests pass the helper's
 // real peer check, so only that client, run by an ordinary user, gets an answer.
@@ -169,8 +224,11 @@ TEST_F(PeerAccessTest, AConnectionCarriedIntoTheGenuineClientIsRefused)
 TEST_F(PeerAccessTest, InstalledExecutableServesThroughSocketActivation)
 {
     // The daemon as installed: started from the bundle with the socket handed over by the
-    // service manager's protocol, and the stand-in mounted at the tool's fixed path in a
-    // private mount namespace so that nothing of the host changes.
+    // service manager's protocol, with only the capabilities its unit leaves it and no way to
+    // gain more, and the stand-in mounted at the tool's fixed path in a private mount namespace
+    // so that nothing of the host changes.
+    const std::string boundingSet = unitBoundingSet();
+    ASSERT_NE(boundingSet, "");
     const fs::path sbin = dir.path() / "sbin";
     fs::create_directories(sbin);
     fs::permissions(sbin, fs::perms(0755));
@@ -178,7 +236,9 @@ TEST_F(PeerAccessTest, InstalledExecutableServesThroughSocketActivation)
     const int listener = bindListeningSocket(socketPath);
     DaemonProcess daemon(dir.path(),
         { "/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
-            "mount --bind \"$1\" /usr/sbin && LISTEN_PID=$$ exec \"$0\"", bundle->helper.string(), sbin.string() },
+            "mount --bind \"$1\" /usr/sbin && LISTEN_PID=$$ exec /usr/bin/setpriv --no-new-privs "
+            "--bounding-set=\"$2\" \"$0\"",
+            bundle->helper.string(), sbin.string(), boundingSet },
         listener);
     ::close(listener);
     const std::string notStarted = daemon.waitUntilReady();
@@ -186,10 +246,57 @@ TEST_F(PeerAccessTest, InstalledExecutableServesThroughSocketActivation)
 
     ToolOutcome permitted = client(bundle->mainExecutable, true);
     ToolOutcome asRoot = client(bundle->mainExecutable, false);
-    ASSERT_EQ(permitted.exitStatus, 0) << permitted.standardError;
+    ASSERT_EQ(permitted.exitStatus, 0) << permitted.standardError << daemon.standardError();
     EXPECT_TRUE(ProxyHelperResponse::decode(permitted.standardOutput).success);
     EXPECT_EQ(asRoot.exitStatus, 2);
+    // With those capabilities it still sees into its peers: a preloaded client is refused.
+    std::vector<std::string> environment = minimalToolEnvironment();
+    environment.push_back("LD_PRELOAD=/lib/x86_64-linux-gnu/libm.so.6");
+    const ToolOutcome preloaded = runTool("/usr/bin/setpriv",
+        { "--reuid=65534", "--regid=65534", "--clear-groups", bundle->mainExecutable.string(), socketPath.string(),
+            requestFile.string() },
+        environment);
+    EXPECT_EQ(preloaded.exitStatus, 2) << preloaded.standardError;
     EXPECT_EQ(state.history().size(), 1u);
+}
+
+// The genuine client run under strace, or changed by a debugger after it started (a library
+// others can write loaded into it, the debugger gone again before it connects), gets nothing.
+TEST_F(PeerAccessTest, TheGenuineClientWatchedOrInjectedGetsNothing)
+{
+    startInProcessHelper();
+    const ToolOutcome traced = runTool("/usr/bin/setpriv",
+        { "--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/strace", "-f", "-qq", "-o", "/dev/null",
+            bundle->mainExecutable.string(), socketPath.string(), requestFile.string() });
+    EXPECT_EQ(traced.exitStatus, 2) << traced.standardError;
+
+    const fs::path library = dir.path() / "libinjected.so";
+    fs::copy_file("/lib/x86_64-linux-gnu/libm.so.6", library);
+    fs::permissions(library, fs::perms(0666));
+    const fs::path go = dir.path() / "go";
+    std::vector<std::string> environment = minimalToolEnvironment();
+    environment.push_back("VEYRA_TEST_CLIENT_GO=" + go.string());
+    const pid_t client = startAsNobody(
+        { bundle->mainExecutable.string(), socketPath.string(), requestFile.string() }, environment);
+    ASSERT_GT(client, 0);
+    const std::string exe = "/proc/" + std::to_string(client) + "/exe";
+    std::error_code notYet;
+    for (int i = 0; i < 250 && fs::read_symlink(exe, notYet) != bundle->mainExecutable; ++i)
+        ::usleep(20'000);
+    const ToolOutcome injected = runTool("/usr/bin/gdb",
+        { "-nx", "-batch", "-p", std::to_string(client), "-ex",
+            "call (void *) dlopen(\"" + library.string() + "\", 2)", "-ex", "detach" },
+        minimalToolEnvironment(), 65'536, std::chrono::seconds(30));
+    std::ifstream maps("/proc/" + std::to_string(client) + "/maps");
+    const std::string mapped((std::istreambuf_iterator<char>(maps)), std::istreambuf_iterator<char>());
+    ASSERT_NE(mapped.find(library.string()), std::string::npos) << "the library was not loaded:\n"
+                                                                << injected.standardOutput << injected.standardError;
+    writeFile(go, "");
+    EXPECT_EQ(exitStatusOf(client), 2);
+    EXPECT_TRUE(state.history().empty()) << "a watched or injected client made something run";
+
+    // Untouched, the same client is still served.
+    EXPECT_EQ(this->client(bundle->mainExecutable, true).exitStatus, 0);
 }
 
 TEST_F(PeerAccessTest, RequirementNeedsARootOwnedProtectedBundle)
