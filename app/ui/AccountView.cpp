@@ -5,6 +5,7 @@
 #include "EmptyStateView.h"
 #include "Icons.h"
 #include "PageHeader.h"
+#include "PageScaffold.h"
 #include "PlanFeatures.h"
 #include "SectionCard.h"
 #include "StatusPill.h"
@@ -14,7 +15,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QStackedLayout>
 #include <QVBoxLayout>
 
@@ -52,18 +52,10 @@ AccountView::AccountView(AppModel &model, QWidget *parent)
     QObject::connect(signIn, &QPushButton::clicked, this, [this] { m_model.setShowAuthentication(true); });
     m_states->addWidget(m_signedOut);
 
-    auto *scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    m_signedIn = new QWidget(scroll);
-    scroll->setWidget(m_signedIn);
-    scroll->viewport()->setAutoFillBackground(false);
-    m_signedIn->setAutoFillBackground(false);
-    m_states->addWidget(scroll);
-
-    auto *column = new QVBoxLayout(m_signedIn);
-    column->setContentsMargins(theme::unit * 3, theme::unit * 3, theme::unit * 3, theme::unit * 3);
-    column->setSpacing(theme::unit * 2);
+    auto *signedInPage = new QWidget(this);
+    m_states->addWidget(signedInPage);
+    QVBoxLayout *column = scrollingPageColumn(signedInPage, theme::unit * 2);
+    m_signedIn = column->parentWidget();
 
     auto *header = new PageHeader(QStringLiteral("个人中心"), QStringLiteral("集中查看账号、会员、流量和订单状态。"), m_signedIn);
     m_refresh = button(QStringLiteral("刷新"), QStringLiteral("arrow.clockwise"), header);

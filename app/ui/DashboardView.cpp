@@ -5,6 +5,7 @@
 #include "Icons.h"
 #include "MembershipTrafficCard.h"
 #include "PageHeader.h"
+#include "PageScaffold.h"
 #include "SectionCard.h"
 #include "StatusPill.h"
 #include "SymbolLabel.h"
@@ -16,7 +17,6 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -95,10 +95,8 @@ DashboardView::DashboardView(AppModel &model, QWidget *parent)
     : QWidget(parent)
     , m_model(model)
 {
-    auto *content = new QWidget;
-    auto *column = new QVBoxLayout(content);
-    column->setContentsMargins(theme::unit * 3, theme::unit * 3, theme::unit * 3, theme::unit * 3);
-    column->setSpacing(theme::unit * 2);
+    QVBoxLayout *column = scrollingPageColumn(this, theme::unit * 2);
+    QWidget *content = column->parentWidget();
     column->addWidget(new PageHeader(QStringLiteral("一键安全连接"),
         QStringLiteral("官方线路自动下发；连接前验证可用性，断开与退出时恢复原网络设置。"), content));
     column->addWidget(makeProtectionCard());
@@ -108,17 +106,6 @@ DashboardView::DashboardView(AppModel &model, QWidget *parent)
     m_mode = new ConnectionModeCard(m_model, content);
     column->addWidget(m_mode);
     column->addStretch(1);
-
-    auto *scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->viewport()->setAutoFillBackground(false);
-    content->setAutoFillBackground(false);
-    scroll->setWidget(content);
-    auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(scroll);
 
     QObject::connect(&m_model, &AppModel::stateChanged, this, &DashboardView::render);
     render();

@@ -5,6 +5,7 @@
 #include "EmptyStateView.h"
 #include "Icons.h"
 #include "MembershipSummaryContent.h"
+#include "PageScaffold.h"
 #include "PlanFeatures.h"
 #include "SectionCard.h"
 #include "SegmentedControl.h"
@@ -16,7 +17,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QVBoxLayout>
 
 namespace veyra::ui {
@@ -53,20 +53,8 @@ MembershipView::MembershipView(AppModel &model, QWidget *parent)
     : QWidget(parent)
     , m_model(model)
 {
-    auto *scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    auto *content = new QWidget(scroll);
-    scroll->setWidget(content);
-    scroll->viewport()->setAutoFillBackground(false);
-    content->setAutoFillBackground(false);
-    auto *outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->addWidget(scroll);
-
-    auto *column = new QVBoxLayout(content);
-    column->setContentsMargins(theme::unit * 3, theme::unit * 3, theme::unit * 3, theme::unit * 3);
-    column->setSpacing(cardGap);
+    QVBoxLayout *column = scrollingPageColumn(this, cardGap);
+    QWidget *content = column->parentWidget();
 
     // Without an active membership: why the rest of the application is closed.
     m_required = new SectionCard(content);

@@ -5,6 +5,7 @@
 #include "AppPaths.h"
 #include "Icons.h"
 #include "PageHeader.h"
+#include "PageScaffold.h"
 #include "PortField.h"
 #include "SectionCard.h"
 #include "SymbolLabel.h"
@@ -17,7 +18,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QVBoxLayout>
@@ -104,20 +104,8 @@ SettingsView::SettingsView(AppModel &model, QWidget *parent)
     , m_model(model)
     , m_desktop(SettingsDesktop::native())
 {
-    auto *scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    auto *content = new QWidget(scroll);
-    scroll->setWidget(content);
-    scroll->viewport()->setAutoFillBackground(false);
-    content->setAutoFillBackground(false);
-    auto *outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->addWidget(scroll);
-
-    auto *column = new QVBoxLayout(content);
-    column->setContentsMargins(theme::unit * 3, theme::unit * 3, theme::unit * 3, theme::unit * 3);
-    column->setSpacing(theme::unit * 2);
+    QVBoxLayout *column = scrollingPageColumn(this, theme::unit * 2);
+    QWidget *content = column->parentWidget();
     column->addWidget(new PageHeader(
         QStringLiteral("设置"), QStringLiteral("系统级功能使用 macOS 原生接口；敏感信息不会进入导出文件。"), content));
 
