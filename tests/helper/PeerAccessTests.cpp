@@ -51,8 +51,10 @@ std::string unitBoundingSet()
     return {};
 }
 
-// Starts `program` as nobody with `environment`, without waiting for it.
-pid_t startAsNobody(const std::vector<std::string> &arguments, const std::vector<std::string> &environment)
+// Starts `program` as nobody with `environment`, without waiting for it; with `streams`, that
+// descriptor becomes its standard input, output and error.
+pid_t startAsNobody(
+    const std::vector<std::string> &arguments, const std::vector<std::string> &environment, int streams = -1)
 {
     std::vector<char *> argv;
     for (const std::string &argument : arguments)
@@ -64,6 +66,9 @@ pid_t startAsNobody(const std::vector<std::string> &arguments, const std::vector
     envp.push_back(nullptr);
     const pid_t child = ::fork();
     if (child == 0) {
+        if (streams >= 0)
+            for (int stream : { STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO })
+                ::dup2(streams, stream);
         if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0
             || ::setresuid(65534, 65534, 65534) != 0)
             ::_exit(126);
@@ -297,6 +302,28 @@ TEST_F(PeerAccessTest, TheGenuineClientWatchedOrInjectedGetsNothing)
 
     // Untouched, the same client is still served.
     EXPECT_EQ(this->client(bundle->mainExecutable, true).exitStatus, 0);
+}
+
+// Started by a service manager or a desktop launcher, the application's standard streams are
+// sockets it inherited; they are not the connection, and the genuine client is served.
+TEST_F(PeerAccessTest, TheGenuineClientWithSocketsForStreamsIsServed)
+{
+    startInProcessHelper();
+    int streams[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, streams), 0);
+    const pid_t client = startAsNobody(
+        { bundle->mainExecutable.string(), socketPath.string(), requestFile.string() }, minimalToolEnvironment(),
+        streams[1]);
+    ::close(streams[1]);
+    ASSERT_GT(client, 0);
+    EXPECT_EQ(exitStatusOf(client), 0);
+    std::string reply;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(streams[0], buffer, sizeof buffer)) > 0;)
+        reply.append(buffer, static_cast<std::size_t>(n));
+    ::close(streams[0]);
+    EXPECT_NE(reply.find("系统代理设置已更新。"), std::string::npos) << reply;
+    EXPECT_EQ(state.history().size(), 1u);
 }
 
 TEST_F(PeerAccessTest, RequirementNeedsARootOwnedProtectedBundle)
