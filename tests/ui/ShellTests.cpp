@@ -8,6 +8,8 @@
 #include "VeyraNetworkAssistantApp.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QLocalServer>
 #include <QTemporaryDir>
 
@@ -62,6 +64,45 @@ TEST(SingleInstance, WhatACrashedInstanceLeftDoesNotStopTheNextStart)
     ASSERT_TRUE(QFile::exists(path));
     SingleInstance next(path);
     EXPECT_TRUE(next.claim());
+}
+
+// The application itself, started twice by an ordinary user: the first process cannot be read
+// or attached to by that user's other programs, and the second one hands over and leaves.
+TEST(ApplicationProcessIntegration, ItIsNotDumpableAndOnlyOneRunsPerSession)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to start the application as another user";
+    QTemporaryDir home;
+    ASSERT_EQ(::chown(home.path().toLocal8Bit().constData(), 65534, 65534), 0);
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("HOME"), home.path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.path());
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
+    const QStringList asNobody { QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+        QStringLiteral("--clear-groups"), QStringLiteral(VEYRA_APPLICATION) };
+
+    QProcess first;
+    first.setProcessEnvironment(environment);
+    first.start(QStringLiteral("/usr/bin/setpriv"), asNobody);
+    ASSERT_TRUE(first.waitForStarted());
+    const QString socket = home.filePath(QStringLiteral("veyra-network-assistant.sock"));
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(socket); }, 20000)) << first.readAllStandardError().toStdString();
+    // A process that made itself non-dumpable has its /proc entries owned by root.
+    QFileInfo environ(QStringLiteral("/proc/%1/environ").arg(first.processId()));
+    EXPECT_EQ(environ.ownerId(), 0u);
+
+    QProcess second;
+    second.setProcessEnvironment(environment);
+    second.start(QStringLiteral("/usr/bin/setpriv"), asNobody);
+    ASSERT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(first.state(), QProcess::Running);
+
+    first.terminate();
+    EXPECT_TRUE(first.waitForFinished(20000));
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), 0);
 }
 
 class ShellIntegration : public ServiceWorld { };
