@@ -18,9 +18,7 @@ AccountRow::AccountRow(const QString &title, const QString &value, QWidget *pare
     row->addWidget(m_title);
     row->addStretch(1);
     row->addWidget(m_value);
-    QPalette secondary = m_title->palette();
-    secondary.setColor(QPalette::WindowText, theme::secondaryText());
-    m_title->setPalette(secondary);
+    theme::makeSecondary(m_title);
     m_value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_value->setTextInteractionFlags(Qt::TextSelectableByMouse);
     setValue(value);

@@ -22,13 +22,6 @@ namespace veyra::ui {
 
 namespace {
 
-    void makeSecondary(QLabel *label)
-    {
-        QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, theme::secondaryText());
-        label->setPalette(palette);
-    }
-
     QPushButton *button(const QString &text, const QString &symbol, QWidget *parent)
     {
         auto *made = new QPushButton(text, parent);
@@ -76,7 +69,7 @@ AccountView::AccountView(AppModel &model, QWidget *parent)
         auto *texts = new QVBoxLayout;
         texts->setSpacing(theme::unit / 4);
         auto *caption = new QLabel(QStringLiteral("维拉账号"), accountCard);
-        makeSecondary(caption);
+        theme::makeSecondary(caption);
         theme::setTextRole(caption, theme::TextRole::small);
         m_account = new QLabel(accountCard);
         theme::setTextRole(m_account, theme::TextRole::title, true);
@@ -120,7 +113,7 @@ AccountView::AccountView(AppModel &model, QWidget *parent)
         actions->setSpacing(theme::unit * 3 / 2);
         m_resumeNote = new QLabel(QStringLiteral("应用会继续从服务端核验支付结果。"), m_order);
         m_resumeNote->setWordWrap(true);
-        makeSecondary(m_resumeNote);
+        theme::makeSecondary(m_resumeNote);
         m_resume = button(QStringLiteral("继续付款"), {}, m_order);
         m_resume->setProperty("tint", "accent");
         QObject::connect(m_resume, &QPushButton::clicked, this, [this] { m_model.setShowCheckout(true); });

@@ -69,9 +69,7 @@ AuthenticationView::AuthenticationView(AppModel &model, QWidget *parent)
     theme::setTextRole(m_title, theme::TextRole::title, true);
     m_title->setWordWrap(true);
     m_subtitle->setWordWrap(true);
-    QPalette secondary = m_subtitle->palette();
-    secondary.setColor(QPalette::WindowText, theme::secondaryText());
-    m_subtitle->setPalette(secondary);
+    theme::makeSecondary(m_subtitle);
 
     m_close->setIcon(symbolIcon(QStringLiteral("xmark.circle.fill"), theme::secondaryText()));
     m_close->setFlat(true);

@@ -24,11 +24,8 @@ namespace {
         auto *label = new QLabel(text, parent);
         label->setAlignment(Qt::AlignCenter);
         label->setWordWrap(true);
-        if (secondary) {
-            QPalette palette = label->palette();
-            palette.setColor(QPalette::WindowText, theme::secondaryText());
-            label->setPalette(palette);
-        }
+        if (secondary)
+            theme::makeSecondary(label);
         return label;
     }
 
@@ -149,9 +146,7 @@ CheckoutView::CheckoutView(AppModel &model, QWidget *parent)
     theme::setTextRole(m_planName, theme::TextRole::headline, true);
     m_amount = new QLabel(m_open);
     theme::setTextRole(m_amount, theme::TextRole::title, true);
-    QPalette accent = m_amount->palette();
-    accent.setColor(QPalette::WindowText, theme::accent());
-    m_amount->setPalette(accent);
+    theme::setTextColor(m_amount, theme::accent());
     auto *orderRow = new QHBoxLayout;
     orderRow->addWidget(m_planName, 1);
     orderRow->addWidget(m_amount);
@@ -159,9 +154,7 @@ CheckoutView::CheckoutView(AppModel &model, QWidget *parent)
     auto *note = new QLabel(QStringLiteral("只有服务端确认订单已支付后，会员权益才会更新。"), m_open);
     note->setWordWrap(true);
     theme::setTextRole(note, theme::TextRole::small);
-    QPalette secondary = note->palette();
-    secondary.setColor(QPalette::WindowText, theme::secondaryText());
-    note->setPalette(secondary);
+    theme::makeSecondary(note);
 
     auto *openColumn = new QVBoxLayout(m_open);
     openColumn->setContentsMargins(0, 0, 0, 0);

@@ -82,9 +82,7 @@ ConnectionModeCard::ConnectionModeCard(AppModel &model, QWidget *parent)
     body()->addLayout(pickerRow);
 
     m_description->setWordWrap(true);
-    QPalette secondary = m_description->palette();
-    secondary.setColor(QPalette::WindowText, theme::secondaryText());
-    m_description->setPalette(secondary);
+    theme::makeSecondary(m_description);
     body()->addWidget(m_description);
     body()->addWidget(m_effect);
 

@@ -32,13 +32,6 @@ void setSymbolTextRole(SymbolLabel *label, theme::TextRole role, bool bold = fal
     theme::setTextRole(label->textLabel(), role, bold);
 }
 
-void makeSecondary(QWidget *widget)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, theme::secondaryText());
-    widget->setPalette(palette);
-}
-
 // A button as wide as its widest label, so that switching between "智能连接" and "断开" does
 // not move its neighbours.
 class SteadyButton : public QPushButton {
@@ -123,7 +116,7 @@ QWidget *DashboardView::makeProtectionCard()
     m_pill = new StatusPill(QStringLiteral("已断开"), theme::secondaryText(), card);
     m_status = new QLabel(card);
     m_status->setWordWrap(true);
-    makeSecondary(m_status);
+    theme::makeSecondary(m_status);
 
     auto *headlineRow = new QHBoxLayout;
     headlineRow->setSpacing(theme::unit);
@@ -161,7 +154,7 @@ QWidget *DashboardView::makeProtectionCard()
     // bar beside it keeps its room while hidden so the card never changes height or shifts.
     auto *hint = new SymbolLabel(QStringLiteral("keyboard"), shortcutHint(), card);
     setSymbolTextRole(hint, theme::TextRole::small);
-    makeSecondary(hint->textLabel());
+    theme::makeSecondary(hint->textLabel());
     hint->setSymbolColor(theme::secondaryText());
     m_busy = new QProgressBar(card);
     m_busy->setRange(0, 0);
@@ -214,7 +207,7 @@ QWidget *DashboardView::makeNodeCard()
     theme::setTextRole(m_quality, theme::TextRole::body, true);
     m_officialLine = new QLabel(card);
     m_officialLine->setWordWrap(true);
-    makeSecondary(m_officialLine);
+    theme::makeSecondary(m_officialLine);
     auto *lines = new QVBoxLayout;
     lines->setSpacing(theme::unit / 2);
     lines->addWidget(m_nodeName);
@@ -258,10 +251,8 @@ void DashboardView::render()
 
     m_nodeName->setText(node);
     m_quality->setText(quality);
-    QPalette qualityPalette = m_quality->palette();
     const std::optional<int> delay = m_model.currentDelay();
-    qualityPalette.setColor(QPalette::WindowText, delay ? theme::latencyColor(*delay) : theme::secondaryText());
-    m_quality->setPalette(qualityPalette);
+    theme::setTextColor(m_quality, delay ? theme::latencyColor(*delay) : theme::secondaryText());
     m_officialLine->setText(m_model.officialLineStatusText());
     m_retest->setEnabled(connected && !m_model.isTesting());
 }

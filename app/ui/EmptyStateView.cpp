@@ -38,9 +38,7 @@ EmptyStateView::EmptyStateView(
     m_description->setAlignment(Qt::AlignCenter);
     m_description->setWordWrap(true);
     m_description->setMinimumWidth(240);
-    QPalette secondary = m_description->palette();
-    secondary.setColor(QPalette::WindowText, theme::secondaryText());
-    m_description->setPalette(secondary);
+    theme::makeSecondary(m_description);
     setContent(title, systemImage, description);
 }
 

@@ -21,9 +21,7 @@ namespace {
         auto *label = new QLabel(text, parent);
         label->setWordWrap(true);
         label->setAlignment(Qt::AlignCenter);
-        QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, theme::secondaryText());
-        label->setPalette(palette);
+        theme::makeSecondary(label);
         return label;
     }
 

@@ -26,13 +26,6 @@ void setSymbolTextRole(SymbolLabel *label, theme::TextRole role, bool bold = fal
     theme::setTextRole(label->textLabel(), role, bold);
 }
 
-void makeSecondary(QWidget *widget)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, theme::secondaryText());
-    widget->setPalette(palette);
-}
-
 // Thousandths, so the bar's int range holds any allowance.
 constexpr int progressSteps = 1000;
 
@@ -67,7 +60,7 @@ MembershipTrafficCard::MembershipTrafficCard(AppModel &model, QWidget *parent)
 
     theme::setTextRole(m_plan, theme::TextRole::title, true);
     m_plan->setWordWrap(true);
-    makeSecondary(m_expiry);
+    theme::makeSecondary(m_expiry);
     m_expiry->setWordWrap(true);
     auto *membership = new QVBoxLayout;
     membership->setSpacing(theme::unit / 2);
@@ -104,9 +97,9 @@ MembershipTrafficCard::MembershipTrafficCard(AppModel &model, QWidget *parent)
     m_meter->addWidget(barPage);
     m_meter->addWidget(symbolPage);
 
-    makeSecondary(m_quota->textLabel());
+    theme::makeSecondary(m_quota->textLabel());
     m_quota->setSymbolColor(theme::secondaryText());
-    makeSecondary(m_remaining);
+    theme::makeSecondary(m_remaining);
     auto *trafficFooter = new QHBoxLayout;
     trafficFooter->addWidget(m_quota);
     trafficFooter->addStretch(1);

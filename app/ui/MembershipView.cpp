@@ -25,13 +25,6 @@ namespace {
 
     constexpr int cardGap = theme::unit * 2;
 
-    void makeSecondary(QLabel *label)
-    {
-        QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, theme::secondaryText());
-        label->setPalette(palette);
-    }
-
     QLabel *wrapped(const QString &text, QWidget *parent)
     {
         auto *label = new QLabel(text, parent);
@@ -69,7 +62,7 @@ MembershipView::MembershipView(AppModel &model, QWidget *parent)
         auto *title = new QLabel(QStringLiteral("需要有效会员"), m_required);
         theme::setTextRole(title, theme::TextRole::headline, true);
         auto *text = wrapped(QStringLiteral("完成购买并等待服务端确认后，首页、节点和连接功能会自动开放。"), m_required);
-        makeSecondary(text);
+        theme::makeSecondary(text);
         texts->addWidget(title);
         texts->addWidget(text);
         row->addWidget(icon, 0, Qt::AlignTop);
@@ -117,7 +110,7 @@ MembershipView::MembershipView(AppModel &model, QWidget *parent)
         rows->addWidget(m_orderStatus);
         m_order->body()->addLayout(rows);
         auto *note = wrapped(QStringLiteral("应用会继续从服务端核验支付结果。"), m_order);
-        makeSecondary(note);
+        theme::makeSecondary(note);
         m_order->body()->addWidget(note);
     }
     column->addWidget(m_order);
@@ -157,7 +150,7 @@ MembershipView::MembershipView(AppModel &model, QWidget *parent)
         QStringLiteral("付款结果以服务端订单状态为准。应用不会仅凭浏览器跳转判定支付成功，也不会在本地伪造会员权益。"),
         content);
     theme::setTextRole(note, theme::TextRole::small);
-    makeSecondary(note);
+    theme::makeSecondary(note);
     column->addWidget(note);
     column->addStretch(1);
 
@@ -226,9 +219,7 @@ void MembershipView::rebuildPlans()
         theme::setTextRole(name, theme::TextRole::headline, true);
         auto *price = new QLabel(priceText(plan.priceFen), card);
         theme::setTextRole(price, theme::TextRole::largeTitle, true);
-        QPalette accent = price->palette();
-        accent.setColor(QPalette::WindowText, theme::accent());
-        price->setPalette(accent);
+        theme::setTextColor(price, theme::accent());
         card->body()->addWidget(name);
         card->body()->addWidget(price);
         card->body()->addWidget(makeDivider(card));

@@ -16,9 +16,7 @@ PageHeader::PageHeader(const QString &title, const QString &subtitle, QWidget *p
 {
     theme::setTextRole(m_title, theme::TextRole::largeTitle, true);
     m_subtitle->setWordWrap(true);
-    QPalette secondary = m_subtitle->palette();
-    secondary.setColor(QPalette::WindowText, theme::secondaryText());
-    m_subtitle->setPalette(secondary);
+    theme::makeSecondary(m_subtitle);
 
     auto *texts = new QVBoxLayout;
     texts->setSpacing(theme::unit / 2);

@@ -14,9 +14,7 @@ PortField::PortField(const QString &title, QWidget *parent)
     , m_title(new QLabel(title, this))
     , m_spin(new QSpinBox(this))
 {
-    QPalette secondary = m_title->palette();
-    secondary.setColor(QPalette::WindowText, theme::secondaryText());
-    m_title->setPalette(secondary);
+    theme::makeSecondary(m_title);
     theme::setTextRole(m_title, theme::TextRole::small);
     m_title->setBuddy(m_spin);
 

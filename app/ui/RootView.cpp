@@ -168,9 +168,7 @@ QWidget *RootView::buildMemberApplication()
     theme::setTextRole(m_protection, theme::TextRole::body, true);
     m_sidebarAccount = new ElidedLabel(sidebar);
     theme::setTextRole(m_sidebarAccount, theme::TextRole::small);
-    QPalette secondary = m_sidebarAccount->palette();
-    secondary.setColor(QPalette::WindowText, theme::secondaryText());
-    m_sidebarAccount->setPalette(secondary);
+    theme::makeSecondary(m_sidebarAccount);
 
     sidebarColumn->addWidget(m_sidebar, 1);
     sidebarColumn->addWidget(makeDivider(sidebar));

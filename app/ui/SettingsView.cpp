@@ -30,19 +30,12 @@ namespace {
     constexpr int scaleMinimum = 90;
     constexpr int scaleMaximum = 140;
 
-    void makeSecondary(QLabel *label)
-    {
-        QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, theme::secondaryText());
-        label->setPalette(palette);
-    }
-
     QLabel *note(const QString &text, QWidget *parent)
     {
         auto *label = new QLabel(text, parent);
         label->setWordWrap(true);
         theme::setTextRole(label, theme::TextRole::small);
-        makeSecondary(label);
+        theme::makeSecondary(label);
         return label;
     }
 
@@ -233,7 +226,7 @@ SettingsView::SettingsView(AppModel &model, QWidget *parent)
             version);
         theme::setTextRole(name, theme::TextRole::body, true);
         m_kernelState = new QLabel(version);
-        makeSecondary(m_kernelState);
+        theme::makeSecondary(m_kernelState);
         texts->addWidget(name);
         texts->addWidget(m_kernelState);
         m_refresh = button(QStringLiteral("刷新会员与线路"), QStringLiteral("arrow.clockwise"), version);

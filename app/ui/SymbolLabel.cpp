@@ -58,9 +58,7 @@ void SymbolLabel::setSymbolColor(const QColor &color)
 
 void SymbolLabel::setTextColor(const QColor &color)
 {
-    QPalette palette = m_text->palette();
-    palette.setColor(QPalette::WindowText, color.isValid() ? color : theme::text());
-    m_text->setPalette(palette);
+    theme::setTextColor(m_text, color.isValid() ? color : theme::text());
 }
 
 void SymbolLabel::setSymbolScale(double scale)

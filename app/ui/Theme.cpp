@@ -119,6 +119,15 @@ QColor latencyColor(qint64 milliseconds)
     return red();
 }
 
+void setTextColor(QWidget *widget, const QColor &color)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, color);
+    widget->setPalette(palette);
+}
+
+void makeSecondary(QWidget *widget) { setTextColor(widget, secondaryText()); }
+
 void apply(QApplication &application)
 {
     application.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));

@@ -24,6 +24,11 @@ namespace theme {
     QColor cardBackground();
     QColor separator();
 
+    // A label's text in a colour of its own (the palette's WindowText); secondary text is the
+    // grey of captions, notes and explanations.
+    void setTextColor(QWidget *widget, const QColor &color);
+    void makeSecondary(QWidget *widget);
+
     // Latency colours: green below 100 ms, orange to 249 ms, red from 250 ms.
     QColor latencyColor(qint64 milliseconds);
 
