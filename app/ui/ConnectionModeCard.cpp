@@ -15,14 +15,6 @@ namespace veyra::ui {
 
 namespace {
 
-// The role goes to the text too: a label under the application's style sheet keeps its
-// own font rather than taking its parent's.
-void setSymbolTextRole(SymbolLabel *label, theme::TextRole role, bool bold = false)
-{
-    theme::setTextRole(label, role, bold);
-    theme::setTextRole(label->textLabel(), role, bold);
-}
-
 QString description(ConnectionMode mode)
 {
     switch (mode) {
@@ -52,7 +44,7 @@ ConnectionModeCard::ConnectionModeCard(AppModel &model, QWidget *parent)
     , m_effect(new SymbolLabel({}, {}, this))
 {
     auto *title = new SymbolLabel(QStringLiteral("switch.2"), QStringLiteral("连接模式"), this);
-    setSymbolTextRole(title, theme::TextRole::headline, true);
+    theme::setTextRole(title, theme::TextRole::headline, true);
     title->setSymbolColor(theme::accent());
     body()->addWidget(title);
 

@@ -24,14 +24,6 @@ namespace veyra::ui {
 
 namespace {
 
-// The role goes to the text too: a label under the application's style sheet keeps its
-// own font rather than taking its parent's.
-void setSymbolTextRole(SymbolLabel *label, theme::TextRole role, bool bold = false)
-{
-    theme::setTextRole(label, role, bold);
-    theme::setTextRole(label->textLabel(), role, bold);
-}
-
 // A button as wide as its widest label, so that switching between "智能连接" and "断开" does
 // not move its neighbours.
 class SteadyButton : public QPushButton {
@@ -153,7 +145,7 @@ QWidget *DashboardView::makeProtectionCard()
     // The hint is always there (the shortcut works whenever the button does); the progress
     // bar beside it keeps its room while hidden so the card never changes height or shifts.
     auto *hint = new SymbolLabel(QStringLiteral("keyboard"), shortcutHint(), card);
-    setSymbolTextRole(hint, theme::TextRole::small);
+    theme::setTextRole(hint, theme::TextRole::small);
     theme::makeSecondary(hint->textLabel());
     hint->setSymbolColor(theme::secondaryText());
     m_busy = new QProgressBar(card);
@@ -185,7 +177,7 @@ QWidget *DashboardView::makeNodeCard()
     auto *card = new SectionCard;
     auto *title
         = new SymbolLabel(QStringLiteral("point.3.connected.trianglepath.dotted"), QStringLiteral("当前节点"), card);
-    setSymbolTextRole(title, theme::TextRole::headline, true);
+    theme::setTextRole(title, theme::TextRole::headline, true);
     title->setSymbolColor(theme::accent());
 
     auto *nodes = new QPushButton(QStringLiteral("查看节点"), card);

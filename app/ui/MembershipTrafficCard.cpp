@@ -18,14 +18,6 @@ namespace veyra::ui {
 
 namespace {
 
-// The role goes to the text too: a label under the application's style sheet keeps its
-// own font rather than taking its parent's.
-void setSymbolTextRole(SymbolLabel *label, theme::TextRole role, bool bold = false)
-{
-    theme::setTextRole(label, role, bold);
-    theme::setTextRole(label->textLabel(), role, bold);
-}
-
 // Thousandths, so the bar's int range holds any allowance.
 constexpr int progressSteps = 1000;
 
@@ -46,7 +38,7 @@ MembershipTrafficCard::MembershipTrafficCard(AppModel &model, QWidget *parent)
     , m_remaining(new QLabel(this))
 {
     auto *title = new SymbolLabel(QStringLiteral("crown.fill"), QStringLiteral("会员权益"), this);
-    setSymbolTextRole(title, theme::TextRole::headline, true);
+    theme::setTextRole(title, theme::TextRole::headline, true);
     title->setSymbolColor(theme::orange());
     m_details->setAccessibleName(m_details->text());
 
