@@ -6,10 +6,9 @@
 #include "Icons.h"
 #include "PageHeader.h"
 #include "PageScaffold.h"
-#include "PlanFeatures.h"
+#include "RecentOrderCard.h"
 #include "SectionCard.h"
 #include "StatusPill.h"
-#include "SymbolLabel.h"
 #include "Theme.h"
 
 #include <QHBoxLayout>
@@ -94,34 +93,10 @@ AccountView::AccountView(AppModel &model, QWidget *parent)
     }
     column->addWidget(accountCard);
 
-    // The latest order, and a way back to its checkout while it waits for a payment.
-    m_order = new SectionCard(m_signedIn);
-    {
-        auto *heading = new SymbolLabel(QStringLiteral("doc.text"), QStringLiteral("最近订单"), m_order);
-        theme::setTextRole(heading->textLabel(), theme::TextRole::headline, true);
-        m_order->body()->addWidget(heading);
-        m_orderPlan = new AccountRow(QStringLiteral("套餐"), {}, m_order);
-        m_orderNumber = new AccountRow(QStringLiteral("订单号"), {}, m_order);
-        m_orderStatus = new AccountRow(QStringLiteral("状态"), {}, m_order);
-        auto *rows = new QVBoxLayout;
-        rows->setSpacing(0);
-        rows->addWidget(m_orderPlan);
-        rows->addWidget(m_orderNumber);
-        rows->addWidget(m_orderStatus);
-        m_order->body()->addLayout(rows);
-        auto *actions = new QHBoxLayout;
-        actions->setSpacing(theme::unit * 3 / 2);
-        m_resumeNote = new QLabel(QStringLiteral("应用会继续从服务端核验支付结果。"), m_order);
-        m_resumeNote->setWordWrap(true);
-        theme::makeSecondary(m_resumeNote);
-        m_resume = button(QStringLiteral("继续付款"), {}, m_order);
-        m_resume->setProperty("tint", "accent");
-        QObject::connect(m_resume, &QPushButton::clicked, this, [this] { m_model.setShowCheckout(true); });
-        actions->addWidget(m_resumeNote, 1);
-        actions->addWidget(m_resume, 0, Qt::AlignVCenter);
-        m_order->body()->addLayout(actions);
-    }
-    column->addWidget(m_order);
+    // The latest order, whatever became of it, and a way back to its checkout while it waits
+    // for a payment.
+    column->addWidget(new RecentOrderCard(
+        m_model, RecentOrderCard::Shows::latestOrder, RecentOrderCard::ResumeButton::besideNote, m_signedIn));
     column->addStretch(1);
 
     QObject::connect(&m_model, &AppModel::stateChanged, this, &AccountView::render);
@@ -146,19 +121,6 @@ void AccountView::render()
     m_plan->setValue(m_model.membershipPlanText());
     m_expiry->setValue(m_model.membershipExpiryText());
     m_line->setValue(m_model.officialLineStatusText());
-
-    const std::optional<PaymentOrder> &order = m_model.currentOrder();
-    m_order->setVisible(order.has_value());
-    if (!order)
-        return;
-    m_orderPlan->setValue(orderPlanName(*order));
-    m_orderNumber->setValue(order->orderNo);
-    m_orderStatus->setValue(orderStatusText(*order));
-    // Only an order that can still be paid is offered again; an expired or cancelled one
-    // would lead to a checkout that waits for nothing.
-    const bool open = !order->isFinal();
-    m_resume->setVisible(open);
-    m_resumeNote->setVisible(open);
 }
 
 } // namespace veyra::ui

@@ -14,7 +14,6 @@ namespace veyra::ui {
 
 class AccountRow;
 class EmptyStateView;
-class SectionCard;
 class StatusPill;
 
 // The account page: who is signed in, their membership and line, and the latest order.
@@ -37,12 +36,6 @@ private:
     AccountRow *m_plan;
     AccountRow *m_expiry;
     AccountRow *m_line;
-    SectionCard *m_order;
-    AccountRow *m_orderPlan;
-    AccountRow *m_orderNumber;
-    AccountRow *m_orderStatus;
-    QPushButton *m_resume;
-    QLabel *m_resumeNote;
 };
 
 } // namespace veyra::ui

@@ -1,11 +1,11 @@
 #include "MembershipView.h"
 
-#include "AccountRow.h"
 #include "AppModel.h"
 #include "EmptyStateView.h"
 #include "Icons.h"
 #include "MembershipSummaryContent.h"
 #include "PageScaffold.h"
+#include "RecentOrderCard.h"
 #include "PlanFeatures.h"
 #include "SectionCard.h"
 #include "SegmentedControl.h"
@@ -30,14 +30,6 @@ namespace {
         auto *label = new QLabel(text, parent);
         label->setWordWrap(true);
         return label;
-    }
-
-    // A card's heading: a symbol and a bold title.
-    SymbolLabel *cardTitle(const QString &symbol, const QString &title, QWidget *parent)
-    {
-        auto *heading = new SymbolLabel(symbol, title, parent);
-        theme::setTextRole(heading->textLabel(), theme::TextRole::headline, true);
-        return heading;
     }
 
 } // namespace
@@ -90,30 +82,8 @@ MembershipView::MembershipView(AppModel &model, QWidget *parent)
 
     // An order still waiting for its payment can be taken up again from here: this page is
     // all an account without membership sees, and a resumed order opens no sheet by itself.
-    m_order = new SectionCard(content);
-    {
-        auto *resume = new QPushButton(QStringLiteral("继续付款"), m_order);
-        resume->setProperty("tint", "accent");
-        resume->setAccessibleName(QStringLiteral("继续付款"));
-        QObject::connect(resume, &QPushButton::clicked, this, [this] { m_model.setShowCheckout(true); });
-        auto *heading = new QHBoxLayout;
-        heading->addWidget(cardTitle(QStringLiteral("doc.text"), QStringLiteral("最近订单"), m_order), 1);
-        heading->addWidget(resume);
-        m_order->body()->addLayout(heading);
-        m_orderPlan = new AccountRow(QStringLiteral("套餐"), {}, m_order);
-        m_orderNumber = new AccountRow(QStringLiteral("订单号"), {}, m_order);
-        m_orderStatus = new AccountRow(QStringLiteral("状态"), {}, m_order);
-        auto *rows = new QVBoxLayout;
-        rows->setSpacing(0);
-        rows->addWidget(m_orderPlan);
-        rows->addWidget(m_orderNumber);
-        rows->addWidget(m_orderStatus);
-        m_order->body()->addLayout(rows);
-        auto *note = wrapped(QStringLiteral("应用会继续从服务端核验支付结果。"), m_order);
-        theme::makeSecondary(note);
-        m_order->body()->addWidget(note);
-    }
-    column->addWidget(m_order);
+    column->addWidget(new RecentOrderCard(
+        m_model, RecentOrderCard::Shows::openOrder, RecentOrderCard::ResumeButton::inHeading, content));
 
     // The payment method, then the plans.
     {
@@ -188,14 +158,6 @@ bool MembershipView::eventFilter(QObject *watched, QEvent *event)
 void MembershipView::render()
 {
     m_required->setVisible(!m_model.membershipActive());
-
-    const std::optional<PaymentOrder> &order = m_model.currentOrder();
-    m_order->setVisible(order && !order->isFinal());
-    if (order) {
-        m_orderPlan->setValue(orderPlanName(*order));
-        m_orderNumber->setValue(order->orderNo);
-        m_orderStatus->setValue(orderStatusText(*order));
-    }
 
     if (m_model.plans() != m_shownPlans)
         rebuildPlans();

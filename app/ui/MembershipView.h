@@ -15,7 +15,6 @@ class AppModel;
 
 namespace veyra::ui {
 
-class AccountRow;
 class EmptyStateView;
 class SectionCard;
 class SegmentedControl;
@@ -46,10 +45,6 @@ private:
     int m_planColumns = 2;
 
     SectionCard *m_required;
-    SectionCard *m_order;
-    AccountRow *m_orderPlan;
-    AccountRow *m_orderNumber;
-    AccountRow *m_orderStatus;
     SegmentedControl *m_methods;
     EmptyStateView *m_noPlans;
     QWidget *m_planArea;
