@@ -2,6 +2,7 @@
 
 #include "AccountRow.h"
 #include "AppModel.h"
+#include "Controls.h"
 #include "EmptyStateView.h"
 #include "Icons.h"
 #include "PageHeader.h"
@@ -18,19 +19,6 @@
 #include <QVBoxLayout>
 
 namespace veyra::ui {
-
-namespace {
-
-    QPushButton *button(const QString &text, const QString &symbol, QWidget *parent)
-    {
-        auto *made = new QPushButton(text, parent);
-        if (!symbol.isEmpty())
-            made->setIcon(symbolIcon(symbol));
-        made->setAccessibleName(text);
-        return made;
-    }
-
-} // namespace
 
 AccountView::AccountView(AppModel &model, QWidget *parent)
     : QWidget(parent)
@@ -50,8 +38,8 @@ AccountView::AccountView(AppModel &model, QWidget *parent)
     m_signedIn = column->parentWidget();
 
     auto *header = new PageHeader(QStringLiteral("个人中心"), QStringLiteral("集中查看账号、会员、流量和订单状态。"), m_signedIn);
-    m_refresh = button(QStringLiteral("刷新"), QStringLiteral("arrow.clockwise"), header);
-    m_logout = button(QStringLiteral("退出账号"), {}, header);
+    m_refresh = makeButton(QStringLiteral("刷新"), header, QStringLiteral("arrow.clockwise"));
+    m_logout = makeButton(QStringLiteral("退出账号"), header);
     header->addTrailing(m_refresh);
     header->addTrailing(m_logout);
     QObject::connect(m_refresh, &QPushButton::clicked, this, [this] { m_model.refreshAccount(false); });

@@ -1,6 +1,7 @@
 #include "AuthenticationView.h"
 
 #include "AppModel.h"
+#include "Controls.h"
 #include "Icons.h"
 #include "SegmentedControl.h"
 #include "SymbolLabel.h"
@@ -60,7 +61,7 @@ AuthenticationView::AuthenticationView(AppModel &model, QWidget *parent)
     , m_password(secureField(QStringLiteral("密码（至少 8 位）"), this))
     , m_confirmation(secureField(QStringLiteral("再次输入密码"), this))
     , m_error(new SymbolLabel(QStringLiteral("exclamationmark.circle.fill"), {}, this))
-    , m_progress(new QProgressBar(this))
+    , m_progress(makeBusyBar(theme::unit * 8, this))
     , m_submit(new QPushButton(this))
 {
     setWindowModality(Qt::WindowModal);
@@ -91,10 +92,6 @@ AuthenticationView::AuthenticationView(AppModel &model, QWidget *parent)
     m_error->setVisible(false);
 
     // A small indeterminate bar beside the button while a sign-in runs.
-    m_progress->setRange(0, 0);
-    m_progress->setTextVisible(false);
-    m_progress->setFixedWidth(theme::unit * 8);
-    m_progress->setAccessibleName(QStringLiteral("正在处理"));
     m_progress->setVisible(false);
 
     m_submit->setProperty("prominent", true);

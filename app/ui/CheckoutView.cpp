@@ -1,6 +1,7 @@
 #include "CheckoutView.h"
 
 #include "AppModel.h"
+#include "Controls.h"
 #include "Icons.h"
 #include "PlanFeatures.h"
 #include "SectionCard.h"
@@ -29,15 +30,6 @@ namespace {
         return label;
     }
 
-    QProgressBar *busyBar(QWidget *parent)
-    {
-        auto *bar = new QProgressBar(parent);
-        bar->setRange(0, 0);
-        bar->setTextVisible(false);
-        bar->setFixedWidth(theme::unit * 6);
-        return bar;
-    }
-
     // An indeterminate bar and what is being waited for, centred on one row.
     QWidget *waitingRow(const QString &text, QWidget *parent)
     {
@@ -46,7 +38,7 @@ namespace {
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSpacing(theme::unit);
         layout->addStretch(1);
-        layout->addWidget(busyBar(row), 0, Qt::AlignVCenter);
+        layout->addWidget(makeBusyBar(theme::unit * 6, row), 0, Qt::AlignVCenter);
         auto *label = new QLabel(text, row);
         layout->addWidget(label);
         layout->addStretch(1);
@@ -62,20 +54,13 @@ namespace {
         return label;
     }
 
-    QPushButton *button(const QString &text, QWidget *parent)
-    {
-        auto *made = new QPushButton(text, parent);
-        made->setAccessibleName(text);
-        return made;
-    }
-
 } // namespace
 
 CheckoutView::CheckoutView(AppModel &model, QWidget *parent)
     : QDialog(parent)
     , m_model(model)
     , m_title(new QLabel(QStringLiteral("安全收银台"), this))
-    , m_close(button(QStringLiteral("关闭窗口"), this))
+    , m_close(makeButton(QStringLiteral("关闭窗口"), this))
     , m_creating(waitingRow(QStringLiteral("正在创建订单…"), this))
     , m_final(new QWidget(this))
     , m_open(new QWidget(this))
@@ -96,7 +81,7 @@ CheckoutView::CheckoutView(AppModel &model, QWidget *parent)
     m_finalTitle = centredText({}, m_final);
     theme::setTextRole(m_finalTitle, theme::TextRole::title, true);
     m_finalText = centredText({}, m_final, true);
-    m_finish = button(QStringLiteral("完成"), m_final);
+    m_finish = makeButton(QStringLiteral("完成"), m_final);
     m_finish->setProperty("prominent", true);
     m_finish->setDefault(true);
     auto *finalColumn = new QVBoxLayout(m_final);
@@ -139,7 +124,7 @@ CheckoutView::CheckoutView(AppModel &model, QWidget *parent)
     missingColumn->addStretch(1);
     codeColumn->addWidget(m_codeMissing, 0, Qt::AlignHCenter);
 
-    m_reopen = button({}, m_open);
+    m_reopen = makeButton({}, m_open);
     m_reopen->setAutoDefault(false);
 
     m_planName = new QLabel(m_open);

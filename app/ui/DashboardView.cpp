@@ -2,6 +2,7 @@
 
 #include "AppModel.h"
 #include "ConnectionModeCard.h"
+#include "Controls.h"
 #include "Icons.h"
 #include "MembershipTrafficCard.h"
 #include "PageHeader.h"
@@ -11,64 +12,14 @@
 #include "SymbolLabel.h"
 #include "Theme.h"
 
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QStyle>
 #include <QVBoxLayout>
 
 namespace veyra::ui {
-
-namespace {
-
-// A button as wide as its widest label, so that switching between "智能连接" and "断开" does
-// not move its neighbours.
-class SteadyButton : public QPushButton {
-public:
-    SteadyButton(QStringList labels, QWidget *parent)
-        : QPushButton(labels.value(0), parent)
-        , m_labels(std::move(labels))
-    {
-    }
-    QSize sizeHint() const override
-    {
-        QSize size = QPushButton::sizeHint();
-        int widest = 0;
-        for (const QString &label : m_labels)
-            widest = std::max(widest, fontMetrics().horizontalAdvance(label));
-        size.setWidth(size.width() + std::max(0, widest - fontMetrics().horizontalAdvance(text())));
-        return size;
-    }
-    QSize minimumSizeHint() const override { return sizeHint(); }
-
-protected:
-    void changeEvent(QEvent *event) override
-    {
-        // The symbol grows with the text when the interface scale changes.
-        if (event->type() == QEvent::FontChange) {
-            const int side = fontMetrics().height() * 4 / 5;
-            setIconSize({ side, side });
-        }
-        QPushButton::changeEvent(event);
-    }
-
-private:
-    QStringList m_labels;
-};
-
-void setProminent(QPushButton *button, bool prominent)
-{
-    if (button->property("prominent").toBool() == prominent)
-        return;
-    button->setProperty("prominent", prominent);
-    button->style()->unpolish(button);
-    button->style()->polish(button);
-}
-
-} // namespace
 
 QString DashboardView::shortcutHint()
 {
@@ -148,14 +99,7 @@ QWidget *DashboardView::makeProtectionCard()
     theme::setTextRole(hint, theme::TextRole::small);
     theme::makeSecondary(hint->textLabel());
     hint->setSymbolColor(theme::secondaryText());
-    m_busy = new QProgressBar(card);
-    m_busy->setRange(0, 0);
-    m_busy->setTextVisible(false);
-    m_busy->setFixedWidth(theme::unit * 12);
-    m_busy->setAccessibleName(QStringLiteral("正在处理"));
-    QSizePolicy keepRoom = m_busy->sizePolicy();
-    keepRoom.setRetainSizeWhenHidden(true);
-    m_busy->setSizePolicy(keepRoom);
+    m_busy = makeBusyBar(theme::unit * 12, card);
     auto *hintRow = new QHBoxLayout;
     hintRow->setSpacing(theme::unit * 3 / 2);
     hintRow->addWidget(hint);
@@ -180,10 +124,8 @@ QWidget *DashboardView::makeNodeCard()
     theme::setTextRole(title, theme::TextRole::headline, true);
     title->setSymbolColor(theme::accent());
 
-    auto *nodes = new QPushButton(QStringLiteral("查看节点"), card);
-    nodes->setAccessibleName(nodes->text());
-    m_retest = new QPushButton(symbolIcon(QStringLiteral("speedometer")), QStringLiteral("重新测速"), card);
-    m_retest->setAccessibleName(m_retest->text());
+    QPushButton *nodes = makeButton(QStringLiteral("查看节点"), card);
+    m_retest = makeButton(QStringLiteral("重新测速"), card, QStringLiteral("speedometer"));
     auto *header = new QHBoxLayout;
     header->setSpacing(theme::unit);
     header->addWidget(title);
@@ -236,7 +178,7 @@ void DashboardView::render()
         // White on the prominent accent fill, the text colour on the plain button.
         m_connect->setIcon(symbolIcon(connected ? QStringLiteral("stop.fill") : QStringLiteral("play.fill"),
             connected ? QColor() : QColor(Qt::white)));
-        setProminent(m_connect, !connected);
+        setStyleProperty(m_connect, "prominent", !connected);
     }
     m_connect->setEnabled(!busy);
     m_busy->setVisible(busy);

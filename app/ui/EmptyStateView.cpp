@@ -1,5 +1,6 @@
 #include "EmptyStateView.h"
 
+#include "Controls.h"
 #include "Icons.h"
 #include "Theme.h"
 
@@ -56,10 +57,7 @@ void EmptyStateView::setContent(const QString &title, const QString &systemImage
 
 QPushButton *EmptyStateView::addButton(const QString &text, const QString &systemImage)
 {
-    auto *button = new QPushButton(text, this);
-    if (!systemImage.isEmpty())
-        button->setIcon(symbolIcon(systemImage));
-    button->setAccessibleName(text);
+    QPushButton *button = makeButton(text, this, systemImage);
     // Before the closing stretch, so that the button sits under the description.
     m_layout->insertWidget(m_layout->count() - 1, button, 0, Qt::AlignHCenter);
     return button;

@@ -1,6 +1,7 @@
 #include "MembershipTrafficCard.h"
 
 #include "AppModel.h"
+#include "Controls.h"
 #include "StatusPill.h"
 #include "SymbolLabel.h"
 #include "Theme.h"
@@ -29,7 +30,7 @@ MembershipTrafficCard::MembershipTrafficCard(AppModel &model, QWidget *parent)
     , m_badge(new StatusPill(QStringLiteral("未生效"), theme::orange(), this))
     , m_plan(new QLabel(this))
     , m_expiry(new QLabel(this))
-    , m_details(new QPushButton(QStringLiteral("会员详情"), this))
+    , m_details(makeButton(QStringLiteral("会员详情"), this))
     , m_percentage(new QLabel(this))
     , m_meter(new QStackedWidget(this))
     , m_progress(new QProgressBar)
@@ -40,7 +41,6 @@ MembershipTrafficCard::MembershipTrafficCard(AppModel &model, QWidget *parent)
     auto *title = new SymbolLabel(QStringLiteral("crown.fill"), QStringLiteral("会员权益"), this);
     theme::setTextRole(title, theme::TextRole::headline, true);
     title->setSymbolColor(theme::orange());
-    m_details->setAccessibleName(m_details->text());
 
     auto *header = new QHBoxLayout;
     header->setSpacing(theme::unit);

@@ -1,6 +1,7 @@
 #include "MembershipView.h"
 
 #include "AppModel.h"
+#include "Controls.h"
 #include "EmptyStateView.h"
 #include "Icons.h"
 #include "MembershipSummaryContent.h"
@@ -66,8 +67,7 @@ MembershipView::MembershipView(AppModel &model, QWidget *parent)
     // What the account has now.
     auto *rights = new SectionCard(content);
     {
-        auto *refresh = new QPushButton(symbolIcon(QStringLiteral("arrow.clockwise")), QStringLiteral("刷新权益"), rights);
-        refresh->setAccessibleName(QStringLiteral("刷新权益"));
+        QPushButton *refresh = makeButton(QStringLiteral("刷新权益"), rights, QStringLiteral("arrow.clockwise"));
         QObject::connect(refresh, &QPushButton::clicked, this, [this] { m_model.refreshAccount(false); });
         auto *title = new QLabel(QStringLiteral("当前权益"), rights);
         theme::setTextRole(title, theme::TextRole::headline, true);
@@ -192,9 +192,8 @@ void MembershipView::rebuildPlans()
             card->body()->addWidget(line);
         }
         card->body()->addStretch(1);
-        auto *buy = new QPushButton(QStringLiteral("立即购买"), card);
+        QPushButton *buy = makeButton(QStringLiteral("立即购买"), card);
         buy->setProperty("prominent", true);
-        buy->setAccessibleName(QStringLiteral("立即购买"));
         buy->setAccessibleDescription(plan.name + QLatin1Char(' ') + priceText(plan.priceFen));
         QObject::connect(buy, &QPushButton::clicked, this, [this, plan] { m_model.createOrder(plan, m_paymentMethod); });
         card->body()->addWidget(buy);

@@ -1,6 +1,7 @@
 #include "NodesView.h"
 
 #include "AppModel.h"
+#include "Controls.h"
 #include "EmptyStateView.h"
 #include "Icons.h"
 #include "NodeFilters.h"
@@ -18,7 +19,6 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStackedWidget>
-#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -31,35 +31,6 @@ enum Column { nodeColumn, delayColumn, sourceColumn, actionColumn, columnCount }
 const QString selectLabel = QStringLiteral("选择");
 const QString selectedLabel = QStringLiteral("已选择");
 const QString syncingLabel = QStringLiteral("同步中");
-
-// As wide as the widest of its labels, so the action column keeps its width while a row
-// goes from "选择" to "同步中" to "已选择".
-class SelectionButton : public QPushButton {
-public:
-    explicit SelectionButton(QWidget *parent)
-        : QPushButton(selectLabel, parent)
-    {
-    }
-    QSize sizeHint() const override
-    {
-        QSize size = QPushButton::sizeHint();
-        int widest = 0;
-        for (const QString &label : { selectLabel, selectedLabel, syncingLabel })
-            widest = std::max(widest, fontMetrics().horizontalAdvance(label));
-        size.setWidth(size.width() + std::max(0, widest - fontMetrics().horizontalAdvance(text())));
-        return size;
-    }
-    QSize minimumSizeHint() const override { return sizeHint(); }
-};
-
-void setTint(QPushButton *button, const char *tint)
-{
-    if (button->property("tint").toString() == QLatin1String(tint))
-        return;
-    button->setProperty("tint", QString::fromLatin1(tint));
-    button->style()->unpolish(button);
-    button->style()->polish(button);
-}
 
 QStringList namesOf(const QList<NodeItem> &nodes)
 {
@@ -75,8 +46,8 @@ NodesView::NodesView(AppModel &model, QWidget *parent)
     : QWidget(parent)
     , m_model(model)
     , m_selectedRegion(allRegionsChoice())
-    , m_refresh(new QPushButton(symbolIcon(QStringLiteral("arrow.clockwise")), QStringLiteral("刷新"), this))
-    , m_testAll(new QPushButton(symbolIcon(QStringLiteral("speedometer")), QStringLiteral("全部测速"), this))
+    , m_refresh(makeButton(QStringLiteral("刷新"), this, QStringLiteral("arrow.clockwise")))
+    , m_testAll(makeButton(QStringLiteral("全部测速"), this, QStringLiteral("speedometer")))
     , m_search(new QLineEdit(this))
     , m_regions(new QComboBox(this))
     , m_smart(new ToggleSwitch(QStringLiteral("智能优选"), this))
@@ -86,8 +57,6 @@ NodesView::NodesView(AppModel &model, QWidget *parent)
 {
     auto *header = new PageHeader(QStringLiteral("官方节点"),
         QStringLiteral("仅展示会员账号授权的维拉节点，支持搜索、地区筛选和真实测速。"), this);
-    m_refresh->setAccessibleName(m_refresh->text());
-    m_testAll->setAccessibleName(m_testAll->text());
     header->addTrailing(m_refresh);
     header->addTrailing(m_testAll);
 
@@ -260,15 +229,10 @@ void NodesView::renderRows(const QList<NodeItem> &nodes)
         auto *layout = new QHBoxLayout(cell);
         layout->setContentsMargins(theme::unit, theme::unit / 2, theme::unit, theme::unit / 2);
         layout->setSpacing(theme::unit);
-        auto *syncing = new QProgressBar(cell);
-        syncing->setRange(0, 0);
-        syncing->setTextVisible(false);
-        syncing->setFixedWidth(theme::unit * 3);
-        QSizePolicy keepRoom = syncing->sizePolicy();
-        keepRoom.setRetainSizeWhenHidden(true);
-        syncing->setSizePolicy(keepRoom);
+        QProgressBar *syncing = makeBusyBar(theme::unit * 3, cell);
         syncing->hide();
-        auto *button = new SelectionButton(cell);
+        // The action column keeps its width while a row goes from "选择" to "同步中" to "已选择".
+        auto *button = new SteadyButton({ selectLabel, selectedLabel, syncingLabel }, cell);
         // The progress mark trails the button, so the buttons stay under the column's title.
         layout->addWidget(button);
         layout->addWidget(syncing, 0, Qt::AlignVCenter);
@@ -321,7 +285,7 @@ void NodesView::renderSelection()
         row.button->setEnabled(enabled);
         // An untinted button while refused, so that it reads as disabled (the accent tint has no
         // disabled look of its own).
-        setTint(row.button, selected ? "green" : enabled ? "accent" : "");
+        setStyleProperty(row.button, "tint", QString::fromLatin1(selected ? "green" : enabled ? "accent" : ""));
         row.syncing->setVisible(syncing);
     }
 }

@@ -2,6 +2,7 @@
 
 #include "AccountRow.h"
 #include "AppModel.h"
+#include "Controls.h"
 #include "PlanFeatures.h"
 #include "SymbolLabel.h"
 #include "Theme.h"
@@ -18,9 +19,8 @@ RecentOrderCard::RecentOrderCard(AppModel &model, Shows shows, ResumeButton plac
     , m_model(model)
     , m_shows(shows)
 {
-    m_resume = new QPushButton(QStringLiteral("继续付款"), this);
+    m_resume = makeButton(QStringLiteral("继续付款"), this);
     m_resume->setProperty("tint", "accent");
-    m_resume->setAccessibleName(m_resume->text());
     QObject::connect(m_resume, &QPushButton::clicked, this, [this] { m_model.setShowCheckout(true); });
 
     auto *title = new SymbolLabel(QStringLiteral("doc.text"), QStringLiteral("最近订单"), this);

@@ -3,7 +3,7 @@
 #include "AppInfo.h"
 #include "AppModel.h"
 #include "AppPaths.h"
-#include "Icons.h"
+#include "Controls.h"
 #include "PageHeader.h"
 #include "PageScaffold.h"
 #include "PortField.h"
@@ -45,15 +45,6 @@ namespace {
         auto *heading = new QLabel(title, made);
         theme::setTextRole(heading, theme::TextRole::headline, true);
         made->body()->addWidget(heading);
-        return made;
-    }
-
-    QPushButton *button(const QString &text, const QString &symbol, QWidget *parent)
-    {
-        auto *made = new QPushButton(text, parent);
-        if (!symbol.isEmpty())
-            made->setIcon(symbolIcon(symbol));
-        made->setAccessibleName(text);
         return made;
     }
 
@@ -164,7 +155,7 @@ SettingsView::SettingsView(AppModel &model, QWidget *parent)
         auto *row = new QHBoxLayout;
         row->setSpacing(theme::unit * 2);
         row->addWidget(note(QStringLiteral("端口设置在下次连接时生效。端口限制为 1024–65535，且不能重复。"), local), 1);
-        auto *saveButton = button(QStringLiteral("保存设置"), {}, local);
+        auto *saveButton = makeButton(QStringLiteral("保存设置"), local);
         saveButton->setProperty("prominent", true);
         QObject::connect(saveButton, &QPushButton::clicked, this, &SettingsView::save);
         row->addWidget(saveButton, 0, Qt::AlignBottom);
@@ -178,10 +169,10 @@ SettingsView::SettingsView(AppModel &model, QWidget *parent)
         auto *grid = new QGridLayout;
         grid->setHorizontalSpacing(theme::unit * 3 / 2);
         grid->setVerticalSpacing(theme::unit);
-        m_repair = button(QStringLiteral("修复系统代理"), QStringLiteral("arrow.triangle.2.circlepath"), data);
-        auto *logs = button(QStringLiteral("打开诊断日志"), QStringLiteral("doc.text"), data);
-        m_import = button(QStringLiteral("导入安全设置…"), QStringLiteral("arrow.down.circle"), data);
-        auto *exportButton = button(QStringLiteral("导出安全设置…"), QStringLiteral("arrow.right"), data);
+        m_repair = makeButton(QStringLiteral("修复系统代理"), data, QStringLiteral("arrow.triangle.2.circlepath"));
+        auto *logs = makeButton(QStringLiteral("打开诊断日志"), data, QStringLiteral("doc.text"));
+        m_import = makeButton(QStringLiteral("导入安全设置…"), data, QStringLiteral("arrow.down.circle"));
+        auto *exportButton = makeButton(QStringLiteral("导出安全设置…"), data, QStringLiteral("arrow.right"));
         grid->addWidget(m_repair, 0, 0);
         grid->addWidget(logs, 0, 1);
         grid->addWidget(m_import, 1, 0);
@@ -229,7 +220,7 @@ SettingsView::SettingsView(AppModel &model, QWidget *parent)
         theme::makeSecondary(m_kernelState);
         texts->addWidget(name);
         texts->addWidget(m_kernelState);
-        m_refresh = button(QStringLiteral("刷新会员与线路"), QStringLiteral("arrow.clockwise"), version);
+        m_refresh = makeButton(QStringLiteral("刷新会员与线路"), version, QStringLiteral("arrow.clockwise"));
         QObject::connect(m_refresh, &QPushButton::clicked, this, [this] { m_model.refreshAccount(false); });
         row->addLayout(texts, 1);
         row->addWidget(m_refresh, 0, Qt::AlignVCenter);

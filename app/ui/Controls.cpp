@@ -1,0 +1,69 @@
+#include "Controls.h"
+
+#include "Icons.h"
+
+#include <QEvent>
+#include <QProgressBar>
+#include <QStyle>
+
+namespace veyra::ui {
+
+QPushButton *makeButton(const QString &text, QWidget *parent, const QString &symbol)
+{
+    auto *button = new QPushButton(text, parent);
+    if (!symbol.isEmpty())
+        button->setIcon(symbolIcon(symbol));
+    button->setAccessibleName(text);
+    return button;
+}
+
+void setStyleProperty(QWidget *widget, const char *name, const QVariant &value)
+{
+    if (widget->property(name) == value)
+        return;
+    widget->setProperty(name, value);
+    widget->style()->unpolish(widget);
+    widget->style()->polish(widget);
+}
+
+QProgressBar *makeBusyBar(int width, QWidget *parent)
+{
+    auto *bar = new QProgressBar(parent);
+    bar->setRange(0, 0);
+    bar->setTextVisible(false);
+    bar->setFixedWidth(width);
+    bar->setAccessibleName(QStringLiteral("正在处理"));
+    QSizePolicy keepRoom = bar->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);
+    bar->setSizePolicy(keepRoom);
+    return bar;
+}
+
+SteadyButton::SteadyButton(QStringList labels, QWidget *parent)
+    : QPushButton(labels.value(0), parent)
+    , m_labels(std::move(labels))
+{
+}
+
+QSize SteadyButton::sizeHint() const
+{
+    QSize size = QPushButton::sizeHint();
+    int widest = 0;
+    for (const QString &label : m_labels)
+        widest = std::max(widest, fontMetrics().horizontalAdvance(label));
+    size.setWidth(size.width() + std::max(0, widest - fontMetrics().horizontalAdvance(text())));
+    return size;
+}
+
+QSize SteadyButton::minimumSizeHint() const { return sizeHint(); }
+
+void SteadyButton::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::FontChange) {
+        const int side = fontMetrics().height() * 4 / 5;
+        setIconSize({ side, side });
+    }
+    QPushButton::changeEvent(event);
+}
+
+} // namespace veyra::ui
