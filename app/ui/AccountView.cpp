@@ -5,6 +5,7 @@
 #include "Controls.h"
 #include "EmptyStateView.h"
 #include "Icons.h"
+#include "Navigation.h"
 #include "PageHeader.h"
 #include "PageScaffold.h"
 #include "RecentOrderCard.h"
@@ -29,7 +30,7 @@ AccountView::AccountView(AppModel &model, QWidget *parent)
         QStringLiteral("登录后自动获取官方线路，并查看会员、流量和订单状态。"), this);
     QPushButton *signIn = m_signedOut->addButton(QStringLiteral("登录 / 注册"));
     signIn->setProperty("prominent", true);
-    QObject::connect(signIn, &QPushButton::clicked, this, [this] { m_model.setShowAuthentication(true); });
+    QObject::connect(signIn, &QPushButton::clicked, this, [this] { openAuthentication(m_model, AuthenticationMode::login); });
     m_states->addWidget(m_signedOut);
 
     auto *signedInPage = new QWidget(this);

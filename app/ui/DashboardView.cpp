@@ -5,6 +5,7 @@
 #include "Controls.h"
 #include "Icons.h"
 #include "MembershipTrafficCard.h"
+#include "Navigation.h"
 #include "PageHeader.h"
 #include "PageScaffold.h"
 #include "SectionCard.h"
@@ -107,12 +108,7 @@ QWidget *DashboardView::makeProtectionCard()
     hintRow->addStretch(1);
     card->body()->addLayout(hintRow);
 
-    QObject::connect(m_connect, &QPushButton::clicked, this, [this] {
-        if (m_model.isConnected())
-            m_model.disconnect();
-        else
-            m_model.connect();
-    });
+    QObject::connect(m_connect, &QPushButton::clicked, this, [this] { toggleConnection(m_model); });
     return card;
 }
 

@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "AppModel.h"
+#include "Navigation.h"
 #include "RootView.h"
 
 #include <QAction>
@@ -38,12 +39,7 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent)
     for (QAction *action : { m_connection, m_quit, m_refreshNodes })
         action->setShortcutContext(Qt::WindowShortcut);
 
-    QObject::connect(m_connection, &QAction::triggered, this, [this] {
-        if (m_model.isConnected())
-            m_model.disconnect();
-        else
-            m_model.connect();
-    });
+    QObject::connect(m_connection, &QAction::triggered, this, [this] { toggleConnection(m_model); });
     QObject::connect(m_repair, &QAction::triggered, this, [this] { m_model.repairNetworkSettings(); });
     QObject::connect(m_quit, &QAction::triggered, this, &MainWindow::quitRequested);
     QObject::connect(m_refreshNodes, &QAction::triggered, this, [this] { m_model.refreshNodes(); });

@@ -9,4 +9,12 @@ void openAuthentication(AppModel &model, AuthenticationMode mode)
     model.setShowAuthentication(true);
 }
 
+void toggleConnection(AppModel &model)
+{
+    if (model.isConnected())
+        model.disconnect();
+    else
+        model.connect();
+}
+
 } // namespace veyra::ui

@@ -5,7 +5,12 @@
 namespace veyra::ui {
 
 // Opens the sign-in sheet in a mode, with no message left from an earlier try. Every entry
-// that offers to register or sign in (account bar, landing page, menu-bar menu) goes here.
+// that offers to register or sign in (account bar, landing page, account page, menu-bar menu)
+// goes here.
 void openAuthentication(AppModel &model, AuthenticationMode mode);
+
+// The one-click connection command (dashboard button, window menu, menu-bar menu): disconnects
+// when connected, else connects. The operation runs on by itself.
+void toggleConnection(AppModel &model);
 
 } // namespace veyra::ui

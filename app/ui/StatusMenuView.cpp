@@ -2,6 +2,7 @@
 
 #include "AppModel.h"
 #include "Icons.h"
+#include "Navigation.h"
 #include "NodeFilters.h"
 
 #include <QMenu>
@@ -103,17 +104,16 @@ void StatusMenuView::rebuild()
 
 void StatusMenuView::addSignedOutEntries()
 {
-    const auto openAuthentication = [this](AuthenticationMode mode) {
-        m_model.setAuthenticationMode(mode);
-        m_model.setAuthenticationErrorMessage(std::nullopt);
-        m_model.setShowAuthentication(true);
+    // The sheet belongs to the main window, so the window comes forward with it.
+    const auto signIn = [this](AuthenticationMode mode) {
+        openAuthentication(m_model, mode);
         emit showMainWindowRequested();
     };
     QObject::connect(addEntry(m_menu.get(), QStringLiteral("注册账号"), QStringLiteral("person.badge.plus")),
-        &QAction::triggered, this, [openAuthentication] { openAuthentication(AuthenticationMode::registration); });
+        &QAction::triggered, this, [signIn] { signIn(AuthenticationMode::registration); });
     QObject::connect(
         addEntry(m_menu.get(), QStringLiteral("登录账号"), QStringLiteral("person.crop.circle.badge.checkmark")),
-        &QAction::triggered, this, [openAuthentication] { openAuthentication(AuthenticationMode::login); });
+        &QAction::triggered, this, [signIn] { signIn(AuthenticationMode::login); });
 }
 
 void StatusMenuView::addSignedInEntries()
@@ -139,12 +139,7 @@ void StatusMenuView::addMemberEntries()
         ? addEntry(m_menu.get(), QStringLiteral("已连接 · 点击断开"), QStringLiteral("checkmark.circle.fill"))
         : addEntry(m_menu.get(), QStringLiteral("未连接 · 点击连接"), QStringLiteral("circle"));
     connection->setEnabled(!busy);
-    QObject::connect(connection, &QAction::triggered, this, [this] {
-        if (m_model.isConnected())
-            m_model.disconnect();
-        else
-            m_model.connect();
-    });
+    QObject::connect(connection, &QAction::triggered, this, [this] { toggleConnection(m_model); });
 
     QMenu *modes = addSubmenu(m_menu.get(), QStringLiteral("出站模式"));
     modes->menuAction()->setEnabled(!busy);

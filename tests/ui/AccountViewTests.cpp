@@ -21,8 +21,13 @@ TEST(AccountView, SignedOutOffersTheSignInSheet)
     EXPECT_TRUE(showsText(&view, QStringLiteral("登录维拉账号")));
     EXPECT_TRUE(showsText(&view, QStringLiteral("登录后自动获取官方线路，并查看会员、流量和订单状态。")));
     EXPECT_FALSE(showsText(&view, QStringLiteral("个人中心")));
+    // Whatever an earlier visit to the sheet left, it opens to sign in, with no old message.
+    model.setAuthenticationMode(AuthenticationMode::registration);
+    model.setAuthenticationErrorMessage(QStringLiteral("两次输入的密码不一致"));
     QTest::mouseClick(findButton(&view, QStringLiteral("登录 / 注册")), Qt::LeftButton);
     EXPECT_TRUE(model.showAuthentication());
+    EXPECT_EQ(model.authenticationMode(), AuthenticationMode::login);
+    EXPECT_FALSE(model.authenticationErrorMessage());
 }
 
 class AccountViewIntegration : public ServiceWorld { };
