@@ -42,6 +42,17 @@ namespace {
 
     int indexOf(AppPage page) { return static_cast<int>(page); }
 
+    // Opens a sheet (if there is one) while its flag is set, and hides it when the flag is cleared.
+    void showWhile(QDialog *sheet, bool shown)
+    {
+        if (!sheet)
+            return;
+        if (shown && !sheet->isVisible())
+            sheet->open();
+        else if (!shown && sheet->isVisible())
+            sheet->hide();
+    }
+
     // One line that ends in "…" when the column is too narrow for it.
     class ElidedLabel : public QLabel {
     public:
@@ -264,35 +275,14 @@ void RootView::render()
 
 void RootView::renderSheets()
 {
-    if (m_model.showAuthentication()) {
-        if (!m_authentication) {
-            m_authentication = new AuthenticationView(m_model, this);
-            m_authentication->setWindowModality(Qt::WindowModal);
-            QObject::connect(m_authentication, &QDialog::finished, this, [this] {
-                if (m_model.showAuthentication())
-                    m_model.setShowAuthentication(false);
-            });
-        }
-        if (!m_authentication->isVisible())
-            m_authentication->open();
-    } else if (m_authentication && m_authentication->isVisible()) {
-        m_authentication->hide();
-    }
-
-    if (m_model.showCheckout()) {
-        if (!m_checkout) {
-            m_checkout = new CheckoutView(m_model, this);
-            m_checkout->setWindowModality(Qt::WindowModal);
-            QObject::connect(m_checkout, &QDialog::finished, this, [this] {
-                if (m_model.showCheckout())
-                    m_model.setShowCheckout(false);
-            });
-        }
-        if (!m_checkout->isVisible())
-            m_checkout->open();
-    } else if (m_checkout && m_checkout->isVisible()) {
-        m_checkout->hide();
-    }
+    // A sheet is made the first time it is asked for. It is window-modal by itself, and closing
+    // it clears its flag in the model by itself.
+    if (m_model.showAuthentication() && !m_authentication)
+        m_authentication = new AuthenticationView(m_model, this);
+    if (m_model.showCheckout() && !m_checkout)
+        m_checkout = new CheckoutView(m_model, this);
+    showWhile(m_authentication, m_model.showAuthentication());
+    showWhile(m_checkout, m_model.showCheckout());
 }
 
 void RootView::renderAlert()
