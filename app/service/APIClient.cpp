@@ -112,7 +112,13 @@ QNetworkRequest APIClient::makeRequest(
 {
     const QUrl relative(path, QUrl::TolerantMode);
     const QUrl url = relative.isValid() ? m_options.baseURL.resolved(relative) : QUrl();
-    if (!url.isValid() || url.isEmpty() || url.isRelative())
+    // A "." or ".." segment (an order number of dots, escaped or not: the URL decodes %2E)
+    // would be resolved away and send the request to another resource of the service. The
+    // encoded path keeps an escaped "/" inside its segment.
+    bool dotSegment = false;
+    for (const QString &segment : relative.path(QUrl::FullyEncoded).split(QLatin1Char('/')))
+        dotSegment = dotSegment || segment == QLatin1String(".") || segment == QLatin1String("..");
+    if (!url.isValid() || url.isEmpty() || url.isRelative() || dotSegment)
         throw AppError(QString::fromUtf8("后台请求地址无效。"));
 
     QNetworkRequest request(url);

@@ -25,8 +25,13 @@ QStringList nonEmptyLines(const QString &text)
     return text.split(lineBreak, Qt::SkipEmptyParts);
 }
 
+// An optional sign and ASCII digits, nothing else: the platform's conversion would also take
+// surrounding white space and stop at a NUL.
 qint64 parsePort(const QString &text)
 {
+    static const QRegularExpression number(QRegularExpression::anchoredPattern(QStringLiteral("[+-]?[0-9]+")));
+    if (!number.match(text).hasMatch())
+        return 0;
     bool ok = false;
     qint64 value = text.toLongLong(&ok, 10);
     return ok ? value : 0;

@@ -52,6 +52,14 @@ TEST(APIClientProtocol, RequestCarriesTheFixedHeaders)
     EXPECT_EQ(api.makeRequest("orders/" + escaped, std::nullopt, false).url().toEncoded(),
         "https://api.example.test/api/v1/orders/%21%2A%27%28%29%3B%3A%40%26%3D%2B%24%2C%5B%5D%2F%20%25%3F%23");
 
+    // An order number of dots cannot be one path segment: it is refused, not resolved away.
+    for (const QString &path : { "orders/" + APIClient::encodeOrderNumber("."),
+             "orders/" + APIClient::encodeOrderNumber(".."), QStringLiteral("orders/%2E%2E/qrcode") })
+        EXPECT_THROW(api.makeRequest(path, std::nullopt, false), AppError) << path.toStdString();
+    EXPECT_EQ(
+        api.makeRequest("orders/" + APIClient::encodeOrderNumber("a/../b"), std::nullopt, false).url().toEncoded(),
+        "https://api.example.test/api/v1/orders/a%2F..%2Fb");
+
     api.setToken(QString());
     const QNetworkRequest post = api.makeRequest("orders", QStringLiteral("mac-1"), true);
     EXPECT_EQ(post.rawHeaderList(),

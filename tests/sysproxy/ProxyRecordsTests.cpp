@@ -43,6 +43,9 @@ TEST(NetworkSetupOutput, EndpointBypassAndActiveServices)
     EXPECT_EQ(endpoint(QStringLiteral("Enabled: Yes\nServer: p.lan\nPort: +3128")),
         (ProxyEndpointState { true, QStringLiteral("p.lan"), 3128 }));
     EXPECT_EQ(endpoint(QStringLiteral("Port: 80a")).port, 0);
+    // Only sign and digits: no other white space around them, nothing after a NUL.
+    EXPECT_EQ(endpoint(QStringLiteral("Port: \v80")).port, 0);
+    EXPECT_EQ(endpoint(QString::fromUtf8("Port: 80\0\0x", 12)).port, 0);
     EXPECT_TRUE(bypassDomains(QStringLiteral("THERE AREN'T ANY bypass domains set on Wi-Fi.\n")).isEmpty());
     EXPECT_EQ(bypassDomains(QStringLiteral("*.local\n\n169.254/16\n")),
         (QStringList { QStringLiteral("*.local"), QStringLiteral("169.254/16") }));
