@@ -66,6 +66,10 @@ public:
     void cancelTrafficStream();
     QCoro::Task<bool> verifyProxy(qint64 port);
 
+    // The bodies of the group listing and of the group's delay test; they throw the errors
+    // nodes() and testLatencies() report.
+    static QList<NodeItem> parseNodes(const QByteArray &body);
+    static QMap<QString, qint64> parseLatencies(const QByteArray &body);
     static std::optional<qint64> parseProviderTrafficUsage(const QByteArray &data, const QString &providerID);
     static std::optional<TrafficRateSample> parseTrafficSample(const QByteArray &data);
     static std::optional<qint64> integer(const json::Json *value);

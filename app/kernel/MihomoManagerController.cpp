@@ -95,10 +95,8 @@ QCoro::Task<QByteArray> MihomoManager::controller(
     co_return collected;
 }
 
-QCoro::Task<QList<NodeItem>> MihomoManager::nodes(AppSettings settings)
+QList<NodeItem> MihomoManager::parseNodes(const QByteArray &body)
 {
-    const QByteArray body = co_await controller(
-        QStringLiteral("proxies/") + path(selectableGroup()), QByteArrayLiteral("GET"), std::nullopt, settings);
     const json::Json document = json::parse(body);
     const auto all = document.is_object() ? document.find("all") : document.end();
     bool valid = document.is_object() && all != document.end() && all->is_array();
@@ -118,17 +116,18 @@ QCoro::Task<QList<NodeItem>> MihomoManager::nodes(AppSettings settings)
         const auto [regionName, flag] = region(name);
         items.append(NodeItem { name, regionName, flag, -1, QStringLiteral("维拉官方") });
     }
-    co_return items;
+    return items;
 }
 
-QCoro::Task<QMap<QString, qint64>> MihomoManager::testLatencies(AppSettings settings)
+QCoro::Task<QList<NodeItem>> MihomoManager::nodes(AppSettings settings)
 {
-    QString testURL = QString::fromUtf8(QUrl::toPercentEncoding(m_connectivityCheckURL, "!$&'()*+,;=:@/?"));
-    if (testURL.isEmpty())
-        testURL = m_connectivityCheckURL;
     const QByteArray body = co_await controller(
-        QStringLiteral("group/") + path(selectableGroup()) + QStringLiteral("/delay?timeout=8000&url=") + testURL,
-        QByteArrayLiteral("GET"), std::nullopt, settings);
+        QStringLiteral("proxies/") + path(selectableGroup()), QByteArrayLiteral("GET"), std::nullopt, settings);
+    co_return parseNodes(body);
+}
+
+QMap<QString, qint64> MihomoManager::parseLatencies(const QByteArray &body)
+{
     json::Json document;
     try {
         document = json::parse(body);
@@ -144,7 +143,18 @@ QCoro::Task<QMap<QString, qint64>> MihomoManager::testLatencies(AppSettings sett
             throw AppError(QStringLiteral("测速接口没有返回有效结果。"));
         delays.insert(json::qstr(it.key()), *delay);
     }
-    co_return delays;
+    return delays;
+}
+
+QCoro::Task<QMap<QString, qint64>> MihomoManager::testLatencies(AppSettings settings)
+{
+    QString testURL = QString::fromUtf8(QUrl::toPercentEncoding(m_connectivityCheckURL, "!$&'()*+,;=:@/?"));
+    if (testURL.isEmpty())
+        testURL = m_connectivityCheckURL;
+    const QByteArray body = co_await controller(
+        QStringLiteral("group/") + path(selectableGroup()) + QStringLiteral("/delay?timeout=8000&url=") + testURL,
+        QByteArrayLiteral("GET"), std::nullopt, settings);
+    co_return parseLatencies(body);
 }
 
 QCoro::Task<> MihomoManager::selectNode(QString name, AppSettings settings)

@@ -197,7 +197,11 @@ KernelConfig KernelConfig::load(const QString &file, const QString &home)
     QFile input(file);
     if (!input.open(QIODevice::ReadOnly))
         throw ConfigError(QStringLiteral("cannot read %1: %2").arg(file, input.errorString()));
-    const QByteArray bytes = input.readAll();
+    return parse(input.readAll(), home);
+}
+
+KernelConfig KernelConfig::parse(const QByteArray &bytes, const QString &home)
+{
     YAML::Node root;
     try {
         root = YAML::Load(bytes.toStdString());

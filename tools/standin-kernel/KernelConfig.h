@@ -82,6 +82,8 @@ struct KernelConfig {
 
     // Reads and checks the whole file; relative paths resolve against `home`.
     static KernelConfig load(const QString &file, const QString &home);
+    // The same for a document already in memory.
+    static KernelConfig parse(const QByteArray &document, const QString &home);
 };
 
 // The `proxies:` list of a configuration or of a provider's document.
