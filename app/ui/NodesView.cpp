@@ -96,8 +96,10 @@ NodesView::NodesView(AppModel &model, QWidget *parent)
     m_table->setShowGrid(false);
     m_table->setAlternatingRowColors(true);
     m_table->setWordWrap(false);
-    // Tab goes through the rows' buttons rather than cell by cell.
-    m_table->setFocusPolicy(Qt::NoFocus);
+    // Tab stops at the table once (the arrow keys then read it cell by cell, names, latencies
+    // and sources) and goes on through the rows' buttons rather than cell by cell; a click on a
+    // cell does not take the focus.
+    m_table->setFocusPolicy(Qt::TabFocus);
     m_table->setTabKeyNavigation(false);
     m_table->setAccessibleName(QStringLiteral("官方节点"));
 
