@@ -1,0 +1,117 @@
+#include "GrammarModel.h"
+
+#include <string_view>
+
+namespace veyra::fuzz {
+
+namespace {
+
+enum class LastArgument { onOrOff, port, anything };
+
+struct VerbRule {
+    std::string_view verb;
+    std::size_t fewestElements;
+    std::size_t mostElements;
+    LastArgument last;
+    const char *refusal;
+};
+
+constexpr const char *badState = "代理开关命令格式无效。";
+constexpr const char *badEndpoint = "代理地址命令格式无效。";
+
+// Every verb the helper knows, with the element counts of its whole line (path, verb and
+// service included) and what its last element must be.
+constexpr VerbRule verbs[] = {
+    { "-setautoproxystate", 4, 4, LastArgument::onOrOff, badState },
+    { "-setproxyautodiscovery", 4, 4, LastArgument::onOrOff, badState },
+    { "-setwebproxystate", 4, 4, LastArgument::onOrOff, badState },
+    { "-setsecurewebproxystate", 4, 4, LastArgument::onOrOff, badState },
+    { "-setsocksfirewallproxystate", 4, 4, LastArgument::onOrOff, badState },
+    { "-setwebproxy", 5, 5, LastArgument::port, badEndpoint },
+    { "-setsecurewebproxy", 5, 5, LastArgument::port, badEndpoint },
+    { "-setsocksfirewallproxy", 5, 5, LastArgument::port, badEndpoint },
+    { "-setproxybypassdomains", 4, 132, LastArgument::anything, "代理绕过域名命令格式无效。" },
+    { "-setautoproxyurl", 4, 4, LastArgument::anything, "自动代理地址命令格式无效。" },
+};
+
+// Every spelling of on and off in any letter case, listed out.
+constexpr std::string_view switchWords[]
+    = { "on", "On", "oN", "ON", "off", "Off", "oFf", "ofF", "OFf", "OfF", "oFF", "OFF" };
+
+bool isSwitchWord(const std::string &text)
+{
+    for (std::string_view word : switchWords)
+        if (text == word)
+            return true;
+    return false;
+}
+
+// An optional sign, then decimal digits only; the value 1 to 65535. Leading zeros do not
+// change the value, and a minus sign can only give 0 or less.
+bool isPortNumber(const std::string &text)
+{
+    std::size_t i = 0;
+    bool minus = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        minus = text[i] == '-';
+        ++i;
+    }
+    if (i == text.size())
+        return false;
+    for (std::size_t j = i; j < text.size(); ++j)
+        if (text[j] < '0' || text[j] > '9')
+            return false;
+    while (i < text.size() && text[i] == '0')
+        ++i;
+    const std::string significant = text.substr(i);
+    if (significant.empty() || minus)
+        return false;
+    if (significant.size() != 5)
+        return significant.size() < 5;
+    return significant <= "65535";
+}
+
+bool isCleanElement(const std::string &element)
+{
+    if (element.empty() || element.size() > 1024)
+        return false;
+    for (char c : element)
+        if (c == '\0' || c == '\n' || c == '\r')
+            return false;
+    return true;
+}
+
+std::optional<std::string> lineRefusal(const std::vector<std::string> &line)
+{
+    if (line.size() < 3 || line.size() > 132 || line[0] != "/usr/sbin/networksetup")
+        return "后台服务拒绝了未知的系统命令。";
+    for (const std::string &element : line)
+        if (!isCleanElement(element))
+            return "代理命令包含无效字符。";
+    for (const VerbRule &rule : verbs) {
+        if (line[1] != rule.verb)
+            continue;
+        if (line.size() < rule.fewestElements || line.size() > rule.mostElements)
+            return rule.refusal;
+        if (rule.last == LastArgument::onOrOff && !isSwitchWord(line.back()))
+            return rule.refusal;
+        if (rule.last == LastArgument::port && !isPortNumber(line.back()))
+            return rule.refusal;
+        return std::nullopt;
+    }
+    return "后台服务拒绝了不允许的代理操作。";
+}
+
+} // namespace
+
+std::optional<std::string> grammarRefusal(const std::vector<std::vector<std::string>> &commands)
+{
+    if (commands.empty() || commands.size() > 128)
+        return "代理命令数量无效。";
+    for (const auto &line : commands)
+        if (auto refusal = lineRefusal(line))
+            return refusal;
+    return std::nullopt;
+}
+
+} // namespace veyra::fuzz

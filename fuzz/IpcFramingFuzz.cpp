@@ -1,0 +1,102 @@
+#include "FuzzTarget.h"
+
+#include "veyra/ipc/Framing.h"
+
+#include <algorithm>
+
+using veyra::ipc::Framing::FrameReader;
+
+namespace {
+
+// The framing rules stated directly over everything received so far: four bytes of
+// big-endian length, then that many payload bytes; a length above the maximum is refused as
+// soon as the header is in, and bytes after a complete frame are never looked at.
+struct FramingModel {
+    FrameReader::Status status = FrameReader::Status::needMore;
+    std::size_t wanted = 0;
+    std::string payload;
+};
+
+FramingModel expectedAfter(std::string_view received, std::size_t maximum)
+{
+    FramingModel model;
+    if (received.size() < 4) {
+        model.wanted = 4 - received.size();
+        return model;
+    }
+    std::uint64_t length = 0;
+    for (int i = 0; i < 4; ++i)
+        length = length * 256 + static_cast<unsigned char>(received[i]);
+    if (length > maximum) {
+        model.status = FrameReader::Status::oversized;
+        return model;
+    }
+    if (received.size() - 4 >= length) {
+        model.status = FrameReader::Status::complete;
+        model.payload = std::string(received.substr(4, length));
+        return model;
+    }
+    model.wanted = 4 + length - received.size();
+    return model;
+}
+
+const char *name(FrameReader::Status status)
+{
+    switch (status) {
+    case FrameReader::Status::needMore:
+        return "needMore";
+    case FrameReader::Status::complete:
+        return "complete";
+    case FrameReader::Status::oversized:
+        return "oversized";
+    }
+    return "?";
+}
+
+} // namespace
+
+// Input: one byte choosing the reader's maximum (high bit set: the protocol's own, else the
+// low seven bits, so refusals are reachable with short inputs), one byte seeding how the
+// stream is cut into pieces, then the stream.
+VEYRA_FUZZ_TARGET(ipcFraming)
+{
+    if (input.size() < 2)
+        return;
+    const unsigned char limitByte = static_cast<unsigned char>(input[0]);
+    const std::size_t maximum = (limitByte & 0x80) ? veyra::ipc::Framing::maximumPayloadBytes : (limitByte & 0x7f);
+    std::uint32_t cut = static_cast<unsigned char>(input[1]) * 2'654'435'761u + 1;
+    const std::string_view stream = input.substr(2);
+
+    FrameReader reader(maximum);
+    std::size_t fed = 0;
+    do {
+        cut = cut * 1'103'515'245u + 12'345u;
+        // Pieces of 0 to 8 bytes, now and then a large one, as recv() hands them over.
+        std::size_t piece = (cut >> 16) % 9;
+        if ((cut >> 28) == 0)
+            piece = 4'096;
+        piece = std::min(piece, stream.size() - fed);
+        const FrameReader::Status returned = reader.feed(stream.substr(fed, piece));
+        fed += piece;
+        const FramingModel model = expectedAfter(stream.substr(0, fed), maximum);
+        const std::string where = " after " + std::to_string(fed) + " bytes";
+        FUZZ_EXPECT(returned == reader.status(), "feed() returned " + std::string(name(returned)) + where);
+        FUZZ_EXPECT(reader.status() == model.status,
+            std::string(name(reader.status())) + " instead of " + name(model.status) + where);
+        FUZZ_EXPECT(reader.wanted() == model.wanted,
+            std::to_string(reader.wanted()) + " wanted instead of " + std::to_string(model.wanted) + where);
+        if (model.status == FrameReader::Status::complete)
+            FUZZ_EXPECT(
+                reader.payload() == model.payload, "payload " + veyra::fuzz::printable(reader.payload()) + where);
+    } while (fed < stream.size());
+
+    // Whatever the stream was, its payload part framed again reads back unchanged.
+    const std::string_view payload = stream.substr(std::min<std::size_t>(stream.size(), 4));
+    const std::string framed = veyra::ipc::Framing::frame(payload);
+    FUZZ_EXPECT(framed.size() == payload.size() + 4 && framed.compare(4, std::string::npos, payload) == 0,
+        "frame() changed the payload");
+    FrameReader again(payload.size());
+    FUZZ_EXPECT(again.feed(framed) == FrameReader::Status::complete && again.payload() == payload,
+        "a framed payload did not read back");
+    FUZZ_EXPECT(again.declaredLength() == payload.size(), "declared length " + std::to_string(again.declaredLength()));
+}

@@ -1,0 +1,150 @@
+#include "FuzzModels.h"
+#include "FuzzTarget.h"
+
+#include "Errors.h"
+#include "NetworkSetupOutput.h"
+#include "ProxySnapshot.h"
+
+using namespace veyra;
+using veyra::fuzz::qtext;
+
+namespace {
+
+// The reading rules of networksetup's output, stated again over plain character loops.
+
+QStringList linesModel(const QString &text)
+{
+    QStringList lines;
+    QString current;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\r' || text[i] == u'\n') {
+            if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+                ++i;
+            if (!current.isEmpty())
+                lines << current;
+            current.clear();
+        } else {
+            current += text[i];
+        }
+    }
+    if (!current.isEmpty())
+        lines << current;
+    return lines;
+}
+
+QString withoutSpacesAndTabs(QString text)
+{
+    while (!text.isEmpty() && (text.front() == u' ' || text.front() == u'\t'))
+        text.remove(0, 1);
+    while (!text.isEmpty() && (text.back() == u' ' || text.back() == u'\t'))
+        text.chop(1);
+    return text;
+}
+
+QMap<QString, QString> dictionaryModel(const QString &text)
+{
+    QMap<QString, QString> map;
+    for (const QString &line : linesModel(text)) {
+        const qsizetype colon = line.indexOf(u':');
+        if (colon < 0)
+            continue;
+        const QString left = line.left(colon);
+        const QString right = line.mid(colon + 1);
+        if (left.isEmpty() || right.isEmpty())
+            continue;
+        map[withoutSpacesAndTabs(left).toLower()] = withoutSpacesAndTabs(right);
+    }
+    return map;
+}
+
+bool enabledModel(const QMap<QString, QString> &map)
+{
+    QString value;
+    if (map.contains(QStringLiteral("enabled")))
+        value = map[QStringLiteral("enabled")];
+    else if (map.contains(QStringLiteral("auto proxy discovery")))
+        value = map[QStringLiteral("auto proxy discovery")];
+    value = value.toLower();
+    return value == u"yes" || value == u"on" || value == u"1" || value == u"true";
+}
+
+bool startsWith(const QString &text, const QString &start)
+{
+    return text.size() >= start.size() && text.left(start.size()) == start;
+}
+
+QString shown(const ProxyEndpointState &state)
+{
+    return QStringLiteral("%1 %2 %3").arg(state.enabled).arg(state.server).arg(state.port);
+}
+
+} // namespace
+
+// Input: the text one networksetup run printed; every reader looks at it.
+VEYRA_FUZZ_TARGET(networkSetup)
+{
+    const QString text = qtext(std::string(input));
+    const QStringList lines = linesModel(text);
+
+    const QMap<QString, QString> dictionary = dictionaryModel(text);
+    FUZZ_EXPECT(NetworkSetupOutput::dictionary(text) == dictionary, "dictionary of " + fuzz::printable(input));
+    FUZZ_EXPECT(NetworkSetupOutput::isEnabled(dictionary) == enabledModel(dictionary), "enabled");
+
+    const ProxyEndpointState endpoint = NetworkSetupOutput::endpoint(text);
+    const ProxyEndpointState expectedEndpoint { enabledModel(dictionary),
+        fuzz::trimmedWhiteSpace(dictionary.value(QStringLiteral("server"))),
+        fuzz::decimal(dictionary.value(QStringLiteral("port"))).value_or(0) };
+    FUZZ_EXPECT(endpoint == expectedEndpoint,
+        fuzz::printable((shown(endpoint) + QStringLiteral(" instead of ") + shown(expectedEndpoint)).toStdString()));
+
+    QStringList domains;
+    for (const QString &line : lines) {
+        const QString lower = line.toLower();
+        if (!lower.contains(u"there aren't any") && !lower.contains(u"no bypass"))
+            domains << line;
+    }
+    FUZZ_EXPECT(NetworkSetupOutput::bypassDomains(text) == domains, "bypass domains");
+
+    const QString lower = text.toLower();
+    const bool discovery = lower.contains(u"on") || lower.contains(u"yes") || lower.contains(u"enabled: 1");
+    FUZZ_EXPECT(NetworkSetupOutput::autoDiscoveryEnabled(text) == discovery, "auto discovery");
+
+    QStringList services;
+    bool address = false;
+    for (const QString &line : lines) {
+        if (!startsWith(line, QStringLiteral("An asterisk")) && !startsWith(line, QStringLiteral("*")))
+            services << line;
+        const QString lowerLine = line.toLower();
+        if (startsWith(lowerLine, QStringLiteral("ip address:")) && !lowerLine.contains(u"none")
+            && !(lowerLine.size() >= 7 && lowerLine.right(7) == u"0.0.0.0"))
+            address = true;
+    }
+    FUZZ_EXPECT(NetworkSetupOutput::listedServices(text) == services, "listed services");
+    FUZZ_EXPECT(NetworkSetupOutput::hasAddress(text) == address, "has address");
+
+    // What was read goes into the crash journal and must come back from it unchanged.
+    NetworkServiceProxySnapshot service;
+    service.service = services.value(0, QStringLiteral("Wi-Fi"));
+    service.web = endpoint;
+    service.secureWeb = { !endpoint.enabled, endpoint.server, -endpoint.port };
+    service.socks = endpoint;
+    service.bypassDomains = domains;
+    service.autoProxyURL = dictionary.value(QStringLiteral("url"));
+    service.autoProxyEnabled = enabledModel(dictionary);
+    service.autoDiscoveryEnabled = discovery;
+    const ProxySnapshot snapshot { endpoint.port, { service } };
+    const ProxySnapshot restored
+        = ProxySnapshot::fromJson(json::parse(QByteArray::fromStdString(snapshot.toJson().dump())));
+    FUZZ_EXPECT(restored.appliedPort == snapshot.appliedPort && restored.services.size() == 1
+            && restored.services[0] == service,
+        "the snapshot changed in its file");
+
+    // The journal file itself may be damaged in any way: that is a decoding error, nothing else.
+    const nlohmann::json file = nlohmann::json::parse(input.begin(), input.end(), nullptr, false);
+    if (!file.is_discarded()) {
+        try {
+            ProxySnapshot::fromJson(file);
+        } catch (const Error &) {
+        }
+    }
+}

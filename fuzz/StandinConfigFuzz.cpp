@@ -1,0 +1,148 @@
+#include "FuzzModels.h"
+#include "FuzzTarget.h"
+
+#include "KernelConfig.h"
+#include "ProviderStore.h"
+
+#include <QDir>
+#include <QHostAddress>
+#include <QSet>
+#include <QUrl>
+
+#include <yaml-cpp/yaml.h>
+
+using namespace standin;
+
+namespace {
+
+void checkNodes(const QList<NodeConfig> &nodes, QSet<QString> &names)
+{
+    for (const NodeConfig &node : nodes) {
+        FUZZ_EXPECT(!names.contains(node.name), "proxy name " + node.name.toStdString() + " twice");
+        names.insert(node.name);
+        FUZZ_EXPECT(node.type == u"socks5" || node.type == u"http", "proxy type " + node.type.toStdString());
+        FUZZ_EXPECT(node.port >= 1, "proxy port 0");
+    }
+}
+
+// What a configuration the kernel accepted promises to the code that runs it.
+void checkAccepted(const KernelConfig &config)
+{
+    FUZZ_EXPECT(isKnownMode(config.mode), "mode " + config.mode.toStdString());
+    FUZZ_EXPECT(QStringList({ "debug", "info", "warning", "error", "silent" }).contains(config.logLevel),
+        "log level " + config.logLevel.toStdString());
+    FUZZ_EXPECT(QStringList({ "always", "strict", "off" }).contains(config.findProcessMode),
+        "find-process-mode " + config.findProcessMode.toStdString());
+    FUZZ_EXPECT(config.bindAddress == u"*" || !QHostAddress(config.bindAddress).isNull(), "bind address");
+    if (!config.controllerHost.isEmpty())
+        FUZZ_EXPECT(!QHostAddress(config.controllerHost).isNull() && config.controllerPort > 0, "controller address");
+    const quint16 ports[] = { config.mixedPort, config.socksPort, config.controllerPort };
+    for (int i = 0; i < 3; ++i)
+        for (int j = i + 1; j < 3; ++j)
+            FUZZ_EXPECT(ports[i] == 0 || ports[i] != ports[j], "two listeners on port " + std::to_string(ports[i]));
+
+    QSet<QString> names { QStringLiteral("DIRECT"), QStringLiteral("REJECT") };
+    checkNodes(config.proxies, names);
+    QSet<QString> providers;
+    for (const ProviderConfig &provider : config.providers) {
+        providers.insert(provider.name);
+        FUZZ_EXPECT(QDir::isAbsolutePath(provider.path) && QDir::cleanPath(provider.path) == provider.path,
+            "provider path " + provider.path.toStdString());
+        const QUrl url(provider.url);
+        FUZZ_EXPECT((url.scheme() == u"http" || url.scheme() == u"https") && !url.host().isEmpty(),
+            "provider address " + provider.url.toStdString());
+    }
+    for (const GroupConfig &group : config.groups) {
+        FUZZ_EXPECT(!names.contains(group.name), "group name " + group.name.toStdString() + " taken");
+        names.insert(group.name);
+        FUZZ_EXPECT(group.type == u"select" || group.type == u"url-test", "group type " + group.type.toStdString());
+        FUZZ_EXPECT(!group.proxies.isEmpty() || !group.use.isEmpty(), "empty group " + group.name.toStdString());
+    }
+    for (const GroupConfig &group : config.groups) {
+        for (const QString &member : group.proxies)
+            FUZZ_EXPECT(names.contains(member), "member " + member.toStdString() + " missing");
+        for (const QString &provider : group.use)
+            FUZZ_EXPECT(providers.contains(provider), "provider " + provider.toStdString() + " missing");
+    }
+    for (const RuleConfig &rule : config.rules) {
+        FUZZ_EXPECT(names.contains(rule.target), "rule target " + rule.target.toStdString() + " missing");
+        if (rule.type == u"MATCH")
+            continue;
+        FUZZ_EXPECT(QStringList({ "DOMAIN", "DOMAIN-SUFFIX", "IP-CIDR", "IP-CIDR6" }).contains(rule.type),
+            "rule type " + rule.type.toStdString());
+        FUZZ_EXPECT(!rule.value.isEmpty(), "empty rule value");
+        if (rule.type.startsWith(u"IP-CIDR")) {
+            const auto subnet = QHostAddress::parseSubnet(rule.value);
+            FUZZ_EXPECT(subnet.first.protocol()
+                    == (rule.type == u"IP-CIDR" ? QAbstractSocket::IPv4Protocol : QAbstractSocket::IPv6Protocol),
+                "rule network " + rule.value.toStdString());
+        }
+    }
+}
+
+// "upload=1; download=2; total=3; expire=4": parts at ";", name and value at the first "=",
+// both trimmed; the four known names with a decimal value count, the rest is skipped.
+std::optional<SubscriptionInfo> userinfoModel(const QByteArray &header)
+{
+    SubscriptionInfo info;
+    bool any = false;
+    for (const QByteArray &part : header.split(';')) {
+        const qsizetype equals = part.indexOf('=');
+        if (equals <= 0)
+            continue;
+        const QByteArray name = part.left(equals).trimmed().toLower();
+        const std::optional<std::int64_t> value
+            = veyra::fuzz::decimal(QString::fromLatin1(part.mid(equals + 1).trimmed()));
+        qint64 *field = name == "upload" ? &info.upload
+            : name == "download"         ? &info.download
+            : name == "total"            ? &info.total
+            : name == "expire"           ? &info.expire
+                                         : nullptr;
+        if (!field || !value)
+            continue;
+        *field = *value;
+        any = true;
+    }
+    return any ? std::optional(info) : std::nullopt;
+}
+
+bool operator==(const SubscriptionInfo &a, const SubscriptionInfo &b)
+{
+    return a.upload == b.upload && a.download == b.download && a.total == b.total && a.expire == b.expire;
+}
+
+} // namespace
+
+// Input: a configuration file for the stand-in kernel; the same bytes are also read as a
+// provider's node list and as a subscription usage header.
+VEYRA_FUZZ_TARGET(standinConfig)
+{
+    const QByteArray bytes(input.data(), static_cast<qsizetype>(input.size()));
+    try {
+        checkAccepted(KernelConfig::parse(bytes, QStringLiteral("/home/fuzz/.config/kernel")));
+    } catch (const ConfigError &) {
+    }
+
+    // A header value never holds NUL (Qt's number reading would stop there).
+    if (!bytes.contains('\0')) {
+        const auto info = parseSubscriptionUserinfo(bytes);
+        const auto expected = userinfoModel(bytes);
+        FUZZ_EXPECT(info.has_value() == expected.has_value() && (!info || *info == *expected),
+            "usage header " + veyra::fuzz::printable(input));
+    }
+
+    // A provider's document, read the way the provider reads a download or its cache.
+    YAML::Node root;
+    try {
+        root = YAML::Load(bytes.toStdString());
+    } catch (const YAML::Exception &) {
+        return;
+    }
+    if (root.IsMap() && root["proxies"]) {
+        try {
+            QSet<QString> names;
+            checkNodes(parseNodes(root["proxies"], QStringLiteral("provider fuzz")), names);
+        } catch (const ConfigError &) {
+        }
+    }
+}
