@@ -30,6 +30,14 @@ protected:
     }
     void TearDown() override
     {
+        // An operation a test started from a button runs on by itself; the last steps of one
+        // that the test did not wait for get a moment to finish before the model goes.
+        if (model) {
+            await(model->flushStorage());
+            QEventLoop settle;
+            QTimer::singleShot(150, &settle, &QEventLoop::quit);
+            settle.exec();
+        }
         model.reset();
         DataFolderTest::TearDown();
     }

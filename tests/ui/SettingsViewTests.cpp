@@ -199,8 +199,10 @@ TEST_F(SettingsViewIntegration, SwitchesShowWhatTheOperationsLeft)
     EXPECT_FALSE(model->settings().showNotifications);
 
     QTest::mouseClick(toggle(QStringLiteral("自动选择延迟较低的节点")), Qt::LeftButton);
+    // The operation ends with its status line; the model must outlive it.
     ASSERT_TRUE(waitUntil([&] {
-        return savedSettings() && !savedSettings()->smartSelection && !model->settings().smartSelection;
+        return savedSettings() && !savedSettings()->smartSelection && !model->settings().smartSelection
+            && model->statusMessage() == QStringLiteral("可在节点页手动选择节点");
     })) << model->settings().smartSelection << model->isBusy() << toggle(QStringLiteral("自动选择延迟较低的节点"))->isChecked()
         << (savedSettings() ? savedSettings()->smartSelection : 7);
 }
