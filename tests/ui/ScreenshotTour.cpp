@@ -163,6 +163,8 @@ TEST_F(ScreenshotTour, EveryStateOfTheWindow)
     settle();
     save(&window, QStringLiteral("15-nodes-filtered"));
 
+    // Start-up loads the plans in the application; this model was made by hand.
+    await(member.refreshPlans(false));
     member.setSelectedPage(AppPage::membership);
     settle();
     save(&window, QStringLiteral("16-membership-member"));
