@@ -16,8 +16,8 @@ int main(int argc, char **argv)
     QDBusConnection bus = QDBusConnection::sessionBus();
     NotificationRecorder recorder(stdout);
     if (!bus.isConnected()
-        || !bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &recorder,
-            QDBusConnection::ExportAllSlots)
+        || !bus.registerObject(
+            QStringLiteral("/org/freedesktop/Notifications"), &recorder, QDBusConnection::ExportAllSlots)
         || !bus.registerService(QStringLiteral("org.freedesktop.Notifications"))) {
         std::fprintf(stderr, "sandbox-notification-server: cannot serve on the session bus: %s\n",
             qPrintable(bus.lastError().message()));
