@@ -15,6 +15,10 @@ int main(int argc, char *argv[])
     // Before anything else: no other process of this user may attach to this one (ptrace,
     // /proc/<pid>/mem) and speak to the root helper in its name.
     ::prctl(PR_SET_DUMPABLE, 0);
+    // No code is ever generated at run time: the helper serves only a process whose every
+    // executable page comes from a root-protected file, and the regular-expression JIT would
+    // make writable, executable anonymous memory.
+    qputenv("QT_ENABLE_REGEXP_JIT", "0");
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QString::fromLatin1(veyra::AppInfo::identifier));
     QApplication::setApplicationName(QString::fromLatin1(veyra::AppInfo::identifier));

@@ -91,6 +91,21 @@ TEST(ApplicationProcessIntegration, ItIsNotDumpableAndOnlyOneRunsPerSession)
     // A process that made itself non-dumpable has its /proc entries owned by root.
     QFileInfo environ(QStringLiteral("/proc/%1/environ").arg(first.processId()));
     EXPECT_EQ(environ.ownerId(), 0u);
+    // Every page it runs comes from a file: the root helper refuses a peer with executable
+    // anonymous memory (a regular-expression JIT makes some). Checked once start-up has logged
+    // and installed the kernel, so the masking expressions have run.
+    ASSERT_TRUE(waitUntil(
+        [&] { return QFile::exists(home.filePath(QStringLiteral(".local/share/VeyraNetworkAssistant/Core/mihomo"))); },
+        20000));
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(first.processId()));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    for (const QByteArray &line : maps.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 5 || fields.at(1).size() < 3 || fields.at(1).at(2) != 'x')
+            continue;
+        const QByteArray path = fields.size() > 5 ? fields.at(5) : QByteArray();
+        EXPECT_TRUE(path.startsWith('/') || path == "[vdso]" || path == "[vsyscall]") << line.toStdString();
+    }
 
     QProcess second;
     second.setProcessEnvironment(environment);
