@@ -35,6 +35,14 @@ class FuzzReplay : public testing::TestWithParam<Target> { };
 
 } // namespace
 
+namespace veyra::fuzz {
+// Shown by the test listing instead of the raw bytes of the record.
+void PrintTo(const Target &target, std::ostream *stream)
+{
+    *stream << target.name;
+}
+} // namespace veyra::fuzz
+
 // Every committed seed and every input that once found a fault goes through its target on
 // every test run, so a fixed fault that comes back fails here without a fuzzing campaign.
 TEST_P(FuzzReplay, CommittedInputsPass)
