@@ -1,0 +1,58 @@
+#include "ApplicationMain.h"
+
+#include "AppInfo.h"
+#include "AppPaths.h"
+#include "Logger.h"
+#include "SingleInstance.h"
+#include "Theme.h"
+#include "VeyraNetworkAssistantApp.h"
+
+#include <QApplication>
+#include <QTextStream>
+#include <QTimer>
+
+#include <sys/prctl.h>
+
+namespace veyra::ui {
+
+int runApplication(int argc, char *argv[], const std::function<AppCollaborators()> &makeCollaborators,
+    const std::function<void(VeyraNetworkAssistantApp &)> &started)
+{
+    // Before anything else: no other process of this user may attach to this one (ptrace,
+    // /proc/<pid>/mem) and speak to the root helper in its name.
+    ::prctl(PR_SET_DUMPABLE, 0);
+    // No code is ever generated at run time: the helper serves only a process whose every
+    // executable page comes from a root-protected file, and the regular-expression JIT would
+    // make writable, executable anonymous memory.
+    qputenv("QT_ENABLE_REGEXP_JIT", "0");
+    QApplication application(argc, argv);
+    QApplication::setOrganizationName(QString::fromLatin1(AppInfo::identifier));
+    QApplication::setApplicationName(QString::fromLatin1(AppInfo::identifier));
+    QApplication::setApplicationDisplayName(QStringLiteral("维拉网络助手"));
+    QApplication::setApplicationVersion(QString::fromLatin1(AppInfo::version));
+    QApplication::setDesktopFileName(QString::fromLatin1(AppInfo::identifier));
+
+    // A second start shows the running instance's window and leaves; it touches neither the
+    // kernel nor the system proxy.
+    SingleInstance instance;
+    if (!instance.claim())
+        return 0;
+
+    try {
+        AppPaths::prepare();
+    } catch (const std::exception &error) {
+        QTextStream(stderr) << "data folder unavailable: " << error.what() << Qt::endl;
+        return 1;
+    }
+    Logger::shared().log(QStringLiteral("应用启动，版本 %1").arg(QApplication::applicationVersion()));
+
+    theme::apply(application);
+    VeyraNetworkAssistantApp app(makeCollaborators());
+    QObject::connect(&instance, &SingleInstance::activationRequested, &app, &VeyraNetworkAssistantApp::showMainWindow);
+    app.start();
+    if (started)
+        QTimer::singleShot(0, &app, [&app, started] { started(app); });
+    return QApplication::exec();
+}
+
+} // namespace veyra::ui
