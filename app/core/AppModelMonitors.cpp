@@ -3,6 +3,7 @@
 #include "AppModel.h"
 
 #include "AppPaths.h"
+#include "MihomoManager.h"
 #include "OfficialLineStore.h"
 
 #include <algorithm>
@@ -48,7 +49,12 @@ QCoro::Task<> AppModel::coreMonitorLoop(QPointer<AppModel> model, CancellationTo
     for (;;) {
         if (token->isCancelled() || !model)
             co_return;
-        CancellableSleep pause(token, corePollInterval);
+        // The kernel's end wakes the check at once, so the system proxy comes back without
+        // waiting out the interval; the poll still catches a kernel that hangs on.
+        auto wake = std::make_shared<CancellationToken>();
+        QObject::connect(token.get(), &CancellationToken::cancelled, wake.get(), &CancellationToken::cancel);
+        QObject::connect(&model->core(), &MihomoManager::processEnded, wake.get(), &CancellationToken::cancel);
+        CancellableSleep pause(wake, corePollInterval);
         co_await pause;
         if (token->isCancelled() || !model)
             co_return;

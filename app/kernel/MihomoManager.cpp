@@ -169,8 +169,9 @@ QCoro::Task<> MihomoManager::start(ProviderSource source, AppSettings settings)
     process->setProcessChannelMode(QProcess::MergedChannels);
     process->setStandardOutputFile(logPath, QIODevice::Append);
     process->setStandardInputFile(QProcess::nullDevice());
-    connect(process.get(), &QProcess::finished, process.get(), [](int exitCode, QProcess::ExitStatus) {
+    connect(process.get(), &QProcess::finished, this, [this](int exitCode, QProcess::ExitStatus) {
         Logger::shared().log(QStringLiteral("Mihomo 已退出，状态码 %1。").arg(exitCode));
+        emit processEnded();
     });
     process->start();
     m_process = std::move(process);

@@ -76,6 +76,10 @@ public:
     static QString path(const QString &component);
     static std::pair<QString, QString> region(const QString &name);
 
+signals:
+    // The kernel process ended, for whatever reason (a stop, a crash, a kill from outside).
+    void processEnded();
+
 private:
     QCoro::Task<> validateConfiguration();
     QCoro::Task<> waitForController(qint64 port);

@@ -153,7 +153,8 @@ TEST_F(ConnectionIntegration, AKernelKilledWhileConnectedIsNoticedAndTheSystemPr
     ASSERT_GT(pid, 0);
     ::kill(static_cast<pid_t>(pid), SIGKILL);
 
-    // The monitor looks every two seconds.
+    // The monitor looks every two seconds, and at once when the kernel's process ends.
+    EXPECT_TRUE(eventually([&] { return !m.isConnected(); }, 1500)) << "noticed only by the periodic check";
     EXPECT_TRUE(eventually([&] { return !m.isConnected() && m.alertMessage().has_value(); }, 6000));
     EXPECT_EQ(m.alertMessage(), QStringLiteral("网络核心已异常退出，应用已自动恢复系统网络设置。"));
     EXPECT_TRUE(

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QAbstractButton;
+class QDialog;
+class QLineEdit;
+class QWidget;
+
+namespace veyra {
+class AppModel;
+class MihomoManager;
+}
+
+namespace veyra::ui {
+class VeyraNetworkAssistantApp;
+}
+
+namespace veyra::e2e {
+
+struct DriverOptions {
+    QString screenshots; // folder for one PNG per step (none when empty)
+    QString networkState; // the stand-in networksetup's state file (readable by the user)
+    QString siteUrl; // a web site of the world; /bytes/N serves N bytes
+    QString account;
+    QString password;
+    QString world; // "REQUESTS,REPLIES": named pipes to the world's root side (see World.h)
+    int count = 0; // how many rounds a repeated scenario runs
+};
+
+// A scripted person at the application's real window: finds what is shown, clicks and types
+// with QTest events, waits on nested event loops, checks and reports one line per check on
+// standard output ("ok  ..." or "FAIL ..."). Scenarios derive from it.
+class Driver {
+public:
+    Driver(ui::VeyraNetworkAssistantApp &app, MihomoManager &core, DriverOptions options);
+    virtual ~Driver();
+
+    // Runs the scenario and then quits the application through its menu, as a person would.
+    virtual void run() = 0;
+    bool passed() const { return m_failures == 0; }
+
+    // The pages the application asked the browser to open; this "browser" fetches each one
+    // and never shows the address (it carries the order's code).
+    bool openInBrowser(const QString &url);
+
+protected:
+    AppModel &model() const;
+    QWidget *window() const;
+    bool openPage(const QString &title);
+    bool click(const QString &buttonText);
+    bool waitFor(const QString &what, const std::function<bool()> &condition, int limitMs);
+    bool check(bool condition, const QString &what);
+    void shot(const QString &name);
+    void say(const QString &line);
+    void quit();
+    // The services' proxy settings from the stand-in's state file (compact JSON array).
+    QByteArray readNetworkState() const;
+    // A GET of the kernel's controller; empty when it does not answer.
+    QString kernelState(const QString &path);
+
+    // Common roads: signing in through the sheet, connecting and disconnecting with the
+    // dashboard's button.
+    bool signIn();
+    bool connectLine(int limitMs = 30'000, const std::function<void()> &beforeClick = {});
+    bool disconnectLine();
+
+    ui::VeyraNetworkAssistantApp &m_app;
+    MihomoManager &m_core;
+    DriverOptions m_options;
+    int m_step = 0;
+    int m_failures = 0;
+    int m_pagesOpened = 0;
+};
+
+// What a person sees now, in the main window or a sheet over it.
+QAbstractButton *shownButton(const QString &text);
+QLineEdit *shownField(const QString &placeholder);
+QDialog *shownSheet(QWidget *window);
+
+// Whether the services' settings `after` are those of `before` as a restore leaves them:
+// equal, except that an endpoint that was off and named no server may name one now (the tool
+// cannot clear a server, so switching the endpoint off is all a restore can do for it).
+bool restoredAsBefore(const QByteArray &before, const QByteArray &after);
+
+} // namespace veyra::e2e

@@ -1,0 +1,99 @@
+// The application with a scripted person at the keyboard: the same start-up as the product's
+// executable, then one scenario through its window. It takes the product's place as the main
+// executable of a test copy of the bundle, so the root helper serves it as it would the
+// application (scripts/e2e runs it in the simulated world).
+//
+//   VeyraNetworkAssistant --scenario NAME --network-state FILE [--screenshots DIR] [--site URL]
+//       [--account NUMBER --password TEXT] [--world REQUESTS,REPLIES] [--action ACTION] [--count N]
+//
+// Scenarios: tour, faults, crash-trial (--action connect|disconnect|repair), start
+// (after a crash; --sign-in signs in first), kernel-kills (--count N).
+#include "ApplicationMain.h"
+#include "Faults.h"
+#include "Tour.h"
+#include "Trials.h"
+#include "VeyraNetworkAssistantApp.h"
+
+#include <QCommandLineParser>
+#include <QStringList>
+
+#include <memory>
+
+using namespace veyra;
+
+namespace {
+
+struct Choice {
+    QString scenario;
+    QString action;
+    bool signInFirst = false;
+    e2e::DriverOptions options;
+};
+
+std::optional<Choice> parse(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    const auto option = [&](const char *name) {
+        QCommandLineOption made(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        parser.addOption(made);
+        return made;
+    };
+    const QCommandLineOption scenario = option("scenario"), screenshots = option("screenshots"),
+                             state = option("network-state"), site = option("site"), account = option("account"),
+                             password = option("password"), world = option("world"), action = option("action"),
+                             count = option("count");
+    const QCommandLineOption signIn(QStringLiteral("sign-in"));
+    parser.addOption(signIn);
+    if (!parser.parse(arguments))
+        return std::nullopt;
+    Choice choice { parser.value(scenario), parser.value(action), parser.isSet(signIn),
+        { parser.value(screenshots), parser.value(state), parser.value(site), parser.value(account),
+            parser.value(password), parser.value(world), parser.value(count).toInt() } };
+    const QStringList known { QStringLiteral("tour"), QStringLiteral("faults"), QStringLiteral("crash-trial"),
+        QStringLiteral("start"), QStringLiteral("kernel-kills") };
+    if (!known.contains(choice.scenario) || choice.options.networkState.isEmpty())
+        return std::nullopt;
+    return choice;
+}
+
+std::unique_ptr<e2e::Driver> makeDriver(const Choice &choice, ui::VeyraNetworkAssistantApp &app, MihomoManager &core)
+{
+    if (choice.scenario == QStringLiteral("tour"))
+        return std::make_unique<e2e::Tour>(app, core, choice.options);
+    if (choice.scenario == QStringLiteral("faults"))
+        return std::make_unique<e2e::Faults>(app, core, choice.options);
+    if (choice.scenario == QStringLiteral("crash-trial"))
+        return std::make_unique<e2e::CrashTrial>(app, core, choice.options, choice.action);
+    if (choice.scenario == QStringLiteral("start"))
+        return std::make_unique<e2e::StartAfterCrash>(app, core, choice.options, choice.signInFirst);
+    return std::make_unique<e2e::KernelKills>(app, core, choice.options);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const std::optional<Choice> choice = parse(argc, argv);
+    if (!choice) {
+        fprintf(stderr, "usage: %s --scenario tour|faults|crash-trial|start|kernel-kills --network-state FILE ...\n", argv[0]);
+        return 2;
+    }
+    MihomoManager *core = nullptr;
+    auto driver = std::make_shared<std::unique_ptr<e2e::Driver>>();
+    const auto collaborators = [&] {
+        AppCollaborators made = AppCollaborators::product();
+        core = made.core.get();
+        made.openURL = [driver](const QUrl &url) { return *driver && (*driver)->openInBrowser(url.toString()); };
+        return made;
+    };
+    const int status = ui::runApplication(argc, argv, collaborators, [&](ui::VeyraNetworkAssistantApp &app) {
+        *driver = makeDriver(*choice, app, *core);
+        (*driver)->run();
+    });
+    const bool passed = *driver && (*driver)->passed();
+    driver->reset();
+    return status == 0 && passed ? 0 : 1;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "Driver.h"
+
+namespace veyra::e2e {
+
+// What goes wrong, one after the other in one session of a signed-in member: the line fails
+// its check (the nodes are down), the kernel is killed while connected, the service goes away
+// during a refresh, the helper is stopped, and the service ends the session (401).
+class Faults : public Driver {
+public:
+    using Driver::Driver;
+    void run() override;
+
+private:
+    bool lineFailsItsCheck();
+    bool kernelKilledWhileConnected();
+    bool serviceGoneDuringRefresh();
+    bool helperStopped();
+    bool sessionEndedByService();
+};
+
+// The pid of the kernel the application runs (its child named after the kernel), or 0.
+qint64 kernelPid();
+
+} // namespace veyra::e2e
