@@ -17,7 +17,9 @@
 #include <QUuid>
 
 #include <arpa/inet.h>
+#include <csignal>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -169,6 +171,14 @@ QCoro::Task<> MihomoManager::start(ProviderSource source, AppSettings settings)
     process->setProcessChannelMode(QProcess::MergedChannels);
     process->setStandardOutputFile(logPath, QIODevice::Append);
     process->setStandardInputFile(QProcess::nullDevice());
+    // The kernel ends with the application: one that outlived a crash would hold the ports
+    // (every later connect would fail) and keep serving the line to anyone on this computer.
+    const pid_t application = ::getpid();
+    process->setChildProcessModifier([application] {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != application) // the application ended before the line above
+            ::_exit(1);
+    });
     connect(process.get(), &QProcess::finished, this, [this](int exitCode, QProcess::ExitStatus) {
         Logger::shared().log(QStringLiteral("Mihomo 已退出，状态码 %1。").arg(exitCode));
         emit processEnded();

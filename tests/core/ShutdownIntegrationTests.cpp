@@ -17,7 +17,45 @@ using namespace veyra::test;
 
 namespace {
 
-class ShutdownIntegration : public ModelWorld { };
+struct ConnectedProgram {
+    qint64 kernel = 0;
+    qint64 port = 0;
+};
+
+class ShutdownIntegration : public ModelWorld {
+protected:
+    // Starts the stand-in application, signed in and connected in a process of its own, and
+    // answers its kernel's pid and port once it says so (nothing, with a failure, otherwise).
+    ConnectedProgram startConnectedProgram(QProcess &program)
+    {
+        const WorldSeams world = seams(QStringLiteral("/generate_204"));
+        const QString settings = fixtures.filePath(QStringLiteral("program-settings.json"));
+        AppPaths::write(freeSettings().toJson(), settings);
+        program.setProcessChannelMode(QProcess::SeparateChannels);
+        program.start(QStringLiteral(VEYRA_TEST_CONNECTED_MODEL),
+            { root(), world.kernelResources, world.checkURL, world.helperSocket, world.networkSetup,
+                world.defaultsFile, world.service->baseURL.toString(), simulator->certificatePath(),
+                QString::fromLatin1(member), QString::fromLatin1(password), settings });
+        if (!program.waitForStarted(5000)) {
+            ADD_FAILURE() << program.errorString().toStdString();
+            return {};
+        }
+        // Waits for the one report line while this process keeps serving the line and the check.
+        QByteArray report;
+        QElapsedTimer clock;
+        clock.start();
+        while (!report.contains('\n') && clock.elapsed() < 30'000 && program.state() == QProcess::Running) {
+            await(QCoro::sleepFor(std::chrono::milliseconds(20)));
+            report += program.readAllStandardOutput();
+        }
+        if (!report.startsWith("connected ")) {
+            ADD_FAILURE() << report.constData() << program.readAllStandardError().constData();
+            return {};
+        }
+        const QList<QByteArray> fields = report.trimmed().split(' ');
+        return { fields.value(1).toLongLong(), fields.value(2).toLongLong() };
+    }
+};
 
 TEST_F(ShutdownIntegration, QuittingWhileConnectedRestoresAndStops)
 {
@@ -102,42 +140,40 @@ TEST_F(ShutdownIntegration, ReleasingTheModelWhileItsLoopsRunIsSafe)
 TEST_F(ShutdownIntegration, SigtermEndsAConnectedProcessOnlyAfterTheSystemProxyIsBack)
 {
     const nlohmann::json before = services();
-    const WorldSeams world = seams(QStringLiteral("/generate_204"));
-    const QString settings = fixtures.filePath(QStringLiteral("program-settings.json"));
-    AppPaths::write(freeSettings().toJson(), settings);
     QProcess program;
-    program.setProcessChannelMode(QProcess::SeparateChannels);
-    program.start(QStringLiteral(VEYRA_TEST_CONNECTED_MODEL),
-        { root(), world.kernelResources, world.checkURL, world.helperSocket, world.networkSetup, world.defaultsFile,
-            world.service->baseURL.toString(), simulator->certificatePath(), QString::fromLatin1(member),
-            QString::fromLatin1(password), settings });
-    ASSERT_TRUE(program.waitForStarted(5000)) << program.errorString().toStdString();
-
-    // Waits for the one report line while this process keeps serving the line and the check.
-    QByteArray report;
-    QElapsedTimer clock;
-    clock.start();
-    while (!report.contains('\n') && clock.elapsed() < 30'000 && program.state() == QProcess::Running) {
-        await(QCoro::sleepFor(std::chrono::milliseconds(20)));
-        report += program.readAllStandardOutput();
-    }
-    ASSERT_TRUE(report.startsWith("connected ")) << report.constData() << program.readAllStandardError().constData();
-    const QList<QByteArray> fields = report.trimmed().split(' ');
-    const qint64 kernel = fields.value(1).toLongLong();
-    const qint64 port = fields.value(2).toLongLong();
-    EXPECT_TRUE(everyServicePointsAt(port));
-    EXPECT_TRUE(processAlive(kernel));
+    const ConnectedProgram connected = startConnectedProgram(program);
+    ASSERT_GT(connected.kernel, 0);
+    EXPECT_TRUE(everyServicePointsAt(connected.port));
+    EXPECT_TRUE(processAlive(connected.kernel));
 
     ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-    clock.restart();
+    QElapsedTimer clock;
+    clock.start();
     while (program.state() != QProcess::NotRunning && clock.elapsed() < 20'000)
         await(QCoro::sleepFor(std::chrono::milliseconds(20)));
     ASSERT_EQ(program.state(), QProcess::NotRunning) << "still running 20 s after SIGTERM";
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().constData();
     EXPECT_EQ(services(), before);
-    EXPECT_FALSE(processAlive(kernel));
+    EXPECT_FALSE(processAlive(connected.kernel));
     EXPECT_FALSE(QFile::exists(AppPaths::proxyBackup()));
+}
+
+TEST_F(ShutdownIntegration, AKilledApplicationTakesItsKernelWithIt)
+{
+    QProcess program;
+    const ConnectedProgram connected = startConnectedProgram(program);
+    ASSERT_GT(connected.kernel, 0);
+
+    ::kill(static_cast<pid_t>(program.processId()), SIGKILL);
+    ASSERT_TRUE(program.waitForFinished(5000));
+    // Left running, it would hold the ports and every later connect would fail.
+    EXPECT_TRUE(eventually([&] { return !processAlive(connected.kernel); }, 5000));
+    // A crash cannot restore anything: the snapshot stays for the next start's repair.
+    EXPECT_TRUE(QFile::exists(AppPaths::proxyBackup()));
+    SystemProxyManager repair(
+        QStringLiteral(VEYRA_NETWORKSETUP_EXECUTABLE), std::make_unique<PrivilegedProxyClient>(helper->socketPath()));
+    await(repair.restoreIfNeeded(true));
 }
 
 } // namespace

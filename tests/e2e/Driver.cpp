@@ -160,6 +160,15 @@ bool Driver::openInBrowser(const QString &url)
     return true;
 }
 
+bool Driver::waitForStartUp()
+{
+    // Start-up runs once the window is first shown; until then the status is the initial one.
+    return waitFor(QStringLiteral("the end of start-up"), [&] {
+        return window() && window()->isVisible() && !model().isBusy()
+            && model().statusMessage() != QStringLiteral("正在初始化…");
+    }, 30'000);
+}
+
 bool Driver::signIn()
 {
     // The sheet may already be open (a first start opens it for registration).

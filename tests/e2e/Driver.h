@@ -65,6 +65,7 @@ protected:
 
     // Common roads: signing in through the sheet, connecting and disconnecting with the
     // dashboard's button.
+    bool waitForStartUp();
     bool signIn();
     bool connectLine(int limitMs = 30'000, const std::function<void()> &beforeClick = {});
     bool disconnectLine();

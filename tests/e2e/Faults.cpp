@@ -53,9 +53,7 @@ qint64 kernelPid()
 
 void Faults::run()
 {
-    const bool ready = waitFor(QStringLiteral("the end of start-up"),
-        [&] { return window() && window()->isVisible() && !model().isBusy() && !model().statusMessage().isEmpty(); },
-        30'000);
+    const bool ready = waitForStartUp();
     const bool completed = ready && signIn()
         && check(model().membershipActive(), QStringLiteral("the account is a member"));
     if (completed) {

@@ -36,11 +36,10 @@ QString proxyText(const QJsonObject &endpoint)
 
 void Tour::run()
 {
-        say(QStringLiteral("screenshots: %1").arg(m_options.screenshots));
-    const bool ready = waitFor(QStringLiteral("the window and the end of start-up"), [&] {
-        return window() && window()->isVisible() && !model().isBusy() && !model().statusMessage().isEmpty()
-            && test::showsText(window(), QStringLiteral("注册或登录后开始使用"));
-    }, 30'000);
+    say(QStringLiteral("screenshots: %1").arg(m_options.screenshots));
+    const bool ready = waitForStartUp()
+        && check(test::showsText(window(), QStringLiteral("注册或登录后开始使用")),
+            QStringLiteral("a first start shows \"注册或登录后开始使用\""));
     shot(QStringLiteral("signed-out"));
     m_servicesBefore = readNetworkState();
     say(QStringLiteral("network services before: %1").arg(QString::fromUtf8(m_servicesBefore).simplified()));

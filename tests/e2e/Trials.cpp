@@ -16,15 +16,6 @@
 
 namespace veyra::e2e {
 
-namespace {
-
-bool startedUp(AppModel &model, QWidget *window)
-{
-    return window && window->isVisible() && !model.isBusy() && !model.statusMessage().isEmpty();
-}
-
-} // namespace
-
 CrashTrial::CrashTrial(ui::VeyraNetworkAssistantApp &app, MihomoManager &core, DriverOptions options, QString action)
     : Driver(app, core, std::move(options))
     , m_action(std::move(action))
@@ -33,7 +24,7 @@ CrashTrial::CrashTrial(ui::VeyraNetworkAssistantApp &app, MihomoManager &core, D
 
 void CrashTrial::run()
 {
-    bool ok = waitFor(QStringLiteral("the end of start-up"), [&] { return startedUp(model(), window()); }, 30'000)
+    bool ok = waitForStartUp()
         && check(model().membershipActive(), QStringLiteral("signed in as a member"));
     if (ok && m_action != QStringLiteral("connect"))
         ok = connectLine();
@@ -69,7 +60,7 @@ StartAfterCrash::StartAfterCrash(
 
 void StartAfterCrash::run()
 {
-    bool ok = waitFor(QStringLiteral("the end of start-up"), [&] { return startedUp(model(), window()); }, 30'000);
+    bool ok = waitForStartUp();
     if (ok && m_signInFirst)
         ok = signIn();
     if (ok) {
@@ -81,7 +72,7 @@ void StartAfterCrash::run()
 
 void KernelKills::run()
 {
-    const bool ready = waitFor(QStringLiteral("the end of start-up"), [&] { return startedUp(model(), window()); }, 30'000)
+    const bool ready = waitForStartUp()
         && check(model().membershipActive(), QStringLiteral("signed in as a member"));
     QList<qint64> times;
     for (int round = 1; ready && round <= m_options.count; ++round) {
