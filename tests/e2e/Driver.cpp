@@ -30,31 +30,6 @@ namespace veyra::e2e {
 using test::findButton;
 using test::visibleTexts;
 
-namespace {
-
-// Runs a task on a nested event loop for at most `limitMs`; answers its result, or nothing
-// when it failed or ran late (the task then finishes on its own).
-template <typename T>
-QCoro::Task<> keep(QCoro::Task<T> task, std::shared_ptr<std::optional<T>> result, std::shared_ptr<bool> done)
-{
-    try {
-        result->emplace(co_await std::move(task));
-    } catch (...) {
-    }
-    *done = true;
-}
-
-template <typename T> std::optional<T> finish(QCoro::Task<T> &&task, int limitMs)
-{
-    auto result = std::make_shared<std::optional<T>>();
-    auto done = std::make_shared<bool>(false);
-    QCoro::Task<> runner = keep<T>(std::move(task), result, done);
-    test::waitUntil([&] { return *done; }, limitMs);
-    return *result;
-}
-
-} // namespace
-
 // The windows a person sees now: the main window and any sheet over it.
 QList<QWidget *> shownWindows()
 {

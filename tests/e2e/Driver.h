@@ -4,7 +4,13 @@
 #include <QString>
 #include <QStringList>
 
+#include "UiTestSupport.h"
+
+#include <QCoroTask>
+
 #include <functional>
+#include <memory>
+#include <optional>
 
 class QAbstractButton;
 class QDialog;
@@ -77,6 +83,27 @@ protected:
     int m_failures = 0;
     int m_pagesOpened = 0;
 };
+
+// Runs a task on a nested event loop for at most `limitMs`; answers its result, or nothing
+// when it failed or ran late (the task then finishes on its own).
+template <typename T>
+QCoro::Task<> keep(QCoro::Task<T> task, std::shared_ptr<std::optional<T>> result, std::shared_ptr<bool> done)
+{
+    try {
+        result->emplace(co_await std::move(task));
+    } catch (...) {
+    }
+    *done = true;
+}
+
+template <typename T> std::optional<T> finish(QCoro::Task<T> &&task, int limitMs)
+{
+    auto result = std::make_shared<std::optional<T>>();
+    auto done = std::make_shared<bool>(false);
+    QCoro::Task<> runner = keep<T>(std::move(task), result, done);
+    test::waitUntil([&] { return *done; }, limitMs);
+    return *result;
+}
 
 // What a person sees now, in the main window or a sheet over it.
 QAbstractButton *shownButton(const QString &text);

@@ -7,14 +7,17 @@
 //       [--account NUMBER --password TEXT] [--world REQUESTS,REPLIES] [--action ACTION] [--count N]
 //
 // Scenarios: tour, faults, crash-trial (--action connect|disconnect|repair), start
-// (after a crash; --sign-in signs in first), kernel-kills (--count N).
+// (after a crash; --sign-in signs in first), kernel-kills (--count N), bench, launch.
 #include "ApplicationMain.h"
+#include "Bench.h"
 #include "Faults.h"
 #include "Tour.h"
 #include "Trials.h"
 #include "VeyraNetworkAssistantApp.h"
 
+#include <QApplication>
 #include <QCommandLineParser>
+#include <QEvent>
 #include <QStringList>
 
 #include <memory>
@@ -53,7 +56,7 @@ std::optional<Choice> parse(int argc, char *argv[])
         { parser.value(screenshots), parser.value(state), parser.value(site), parser.value(account),
             parser.value(password), parser.value(world), parser.value(count).toInt() } };
     const QStringList known { QStringLiteral("tour"), QStringLiteral("faults"), QStringLiteral("crash-trial"),
-        QStringLiteral("start"), QStringLiteral("kernel-kills") };
+        QStringLiteral("start"), QStringLiteral("kernel-kills"), QStringLiteral("bench"), QStringLiteral("launch") };
     if (!known.contains(choice.scenario) || choice.options.networkState.isEmpty())
         return std::nullopt;
     return choice;
@@ -69,8 +72,26 @@ std::unique_ptr<e2e::Driver> makeDriver(const Choice &choice, ui::VeyraNetworkAs
         return std::make_unique<e2e::CrashTrial>(app, core, choice.options, choice.action);
     if (choice.scenario == QStringLiteral("start"))
         return std::make_unique<e2e::StartAfterCrash>(app, core, choice.options, choice.signInFirst);
+    if (choice.scenario == QStringLiteral("bench"))
+        return std::make_unique<e2e::Bench>(app, core, choice.options);
+    if (choice.scenario == QStringLiteral("launch"))
+        return std::make_unique<e2e::LaunchAndQuit>(app, core, choice.options);
     return std::make_unique<e2e::KernelKills>(app, core, choice.options);
 }
+
+// Notes the first paint of the main window, for the launch figure.
+class FirstPaint : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && watched->inherits("veyra::ui::MainWindow")) {
+            e2e::Bench::notePaint();
+            qApp->removeEventFilter(this);
+        }
+        return false;
+    }
+};
 
 } // namespace
 
@@ -84,6 +105,8 @@ int main(int argc, char *argv[])
     MihomoManager *core = nullptr;
     auto driver = std::make_shared<std::unique_ptr<e2e::Driver>>();
     const auto collaborators = [&] {
+        // The application object exists now, the window not yet.
+        qApp->installEventFilter(new FirstPaint(qApp));
         AppCollaborators made = AppCollaborators::product();
         core = made.core.get();
         made.openURL = [driver](const QUrl &url) { return *driver && (*driver)->openInBrowser(url.toString()); };

@@ -35,12 +35,19 @@ same_proxy_settings() {
 }
 
 # A private X server for the application (the world's /tmp and network namespace keep it
-# private, so it needs no access control); prints its display name.
+# private, so it needs no access control) with a system tray; prints its display name.
 start_display() {
     local display=:77
     Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp -ac >"$VEYRA_WORLD_DIR/logs/xvfb.log" 2>&1 &
     for _ in $(seq 1 100); do
-        [ -S /tmp/.X11-unix/X${display#:} ] && { echo "$display"; return 0; }
+        if [ -S /tmp/.X11-unix/X${display#:} ]; then
+            # A system tray, as a desktop has: the application keeps running in it when its
+            # window closes.
+            DISPLAY=$display trayer --edge top --align right --widthtype pixel --width 120 \
+                >"$VEYRA_WORLD_DIR/logs/trayer.log" 2>&1 &
+            echo "$display"
+            return 0
+        fi
         sleep 0.05
     done
     echo "the private X server did not start: $(tail -n 3 "$VEYRA_WORLD_DIR/logs/xvfb.log")" >&2

@@ -1,0 +1,318 @@
+#include "Bench.h"
+
+#include "AppModel.h"
+#include "AppPaths.h"
+#include "MihomoManager.h"
+#include "PrivilegedProxyClient.h"
+#include "SystemProxyManager.h"
+#include "VeyraNetworkAssistantApp.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <ctime>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace veyra::e2e {
+
+namespace {
+
+constexpr int connectRoundsCount = 10;
+constexpr int idleWindowMs = 60'000;
+constexpr int downloadWindowMs = 30'000;
+
+qint64 cpuTimeMs()
+{
+    rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto ms = [](const timeval &t) { return qint64(t.tv_sec) * 1000 + t.tv_usec / 1000; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+struct Memory {
+    qint64 rss = -1, pss = -1, anonymous = -1; // kB
+};
+
+// Resident and proportional set size of this process, and its anonymous (own) memory.
+Memory memoryKb()
+{
+    QFile file(QStringLiteral("/proc/self/smaps_rollup"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QString text = QString::fromLatin1(file.readAll());
+    const auto field = [&](const char *name) {
+        const QRegularExpression line(QStringLiteral("^%1:\\s+(\\d+) kB").arg(QLatin1String(name)),
+            QRegularExpression::MultilineOption);
+        return line.match(text).captured(1).toLongLong();
+    };
+    return { field("Rss"), field("Pss"), field("Anonymous") };
+}
+
+struct Marks {
+    qint64 starting = -1, checking = -1, applying = -1, connected = -1;
+};
+
+QCoro::Task<bool> runHelperRequest(ipc::CommandList commands)
+{
+    try {
+        PrivilegedProxyClient client;
+        co_await client.execute(std::move(commands));
+        co_return true;
+    } catch (const std::exception &) {
+        co_return false;
+    }
+}
+
+// Starts the kernel by hand with the application's own configuration and answers the time
+// until its controller answers an HTTP request, or -1.
+qint64 kernelByHand(const QString &configuration, int controllerPort)
+{
+    QTemporaryDir directory;
+    QProcess kernel;
+    kernel.setProgram(AppPaths::core());
+    kernel.setArguments({ QStringLiteral("-d"), directory.path(), QStringLiteral("-f"), configuration });
+    kernel.setStandardOutputFile(QProcess::nullDevice());
+    QElapsedTimer clock;
+    clock.start();
+    kernel.start();
+    qint64 answered = -1;
+    while (answered < 0 && clock.elapsed() < 10'000 && kernel.state() != QProcess::NotRunning) {
+        QTcpSocket socket;
+        socket.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(controllerPort));
+        if (socket.waitForConnected(200)) {
+            socket.write("GET /version HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+            if (socket.waitForReadyRead(1000) && socket.readAll().startsWith("HTTP/"))
+                answered = clock.elapsed();
+        } else {
+            QThread::msleep(2);
+        }
+        QCoreApplication::processEvents();
+    }
+    kernel.kill();
+    kernel.waitForFinished(2000);
+    return answered;
+}
+
+} // namespace
+
+qint64 Bench::processAgeMs()
+{
+    QFile stat(QStringLiteral("/proc/self/stat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.readAll();
+    // Field 22 (start time, in clock ticks after boot) counted after the command's ')'.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    const qint64 startTicks = fields.value(19).toLongLong();
+    timespec now {};
+    ::clock_gettime(CLOCK_BOOTTIME, &now);
+    const qint64 nowMs = qint64(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
+    return nowMs - startTicks * 1000 / ::sysconf(_SC_CLK_TCK);
+}
+
+void Bench::notePaint()
+{
+    if (s_firstPaintAgeMs < 0)
+        s_firstPaintAgeMs = processAgeMs();
+}
+
+void Bench::run()
+{
+    const bool ready = waitForStartUp() && check(model().membershipActive(), QStringLiteral("signed in as a member"));
+    if (ready) {
+        launchFigures();
+        connectRounds(connectRoundsCount);
+        idleFigures();
+    }
+    quit();
+}
+
+void Bench::launchFigures()
+{
+    say(QStringLiteral("launch: first paint %1 ms, start-up ended %2 ms after the process started (\"%3\")")
+            .arg(firstPaintAgeMs())
+            .arg(processAgeMs())
+            .arg(model().statusMessage()));
+}
+
+void Bench::connectRounds(int rounds)
+{
+    QList<qint64> total, kernel, verify, enable, own, disconnect, kernelFloor, curlFloor, helperFloor;
+    QTemporaryDir keep;
+    const QString configuration = keep.filePath(QStringLiteral("config.yaml"));
+    QElapsedTimer clock;
+    Marks marks;
+    QObject context;
+    QObject::connect(&model(), &AppModel::statusMessageChanged, &context, [&] {
+        const QString status = model().statusMessage();
+        if (status == QStringLiteral("正在安全启动…"))
+            marks.starting = clock.elapsed();
+        else if (status == QStringLiteral("正在检查线路可用性…"))
+            marks.checking = clock.elapsed();
+        else if (status == QStringLiteral("正在应用系统代理…"))
+            marks.applying = clock.elapsed();
+        else if (status.startsWith(QStringLiteral("已安全连接 · ")))
+            marks.connected = clock.elapsed();
+    });
+    for (int round = 0; round < rounds; ++round) {
+        marks = {};
+        if (!connectLine(30'000, [&] { clock.start(); }) || marks.connected < 0 || marks.applying < 0)
+            return;
+        total << marks.connected;
+        kernel << marks.checking - marks.starting;
+        verify << marks.applying - marks.checking;
+        enable << marks.connected - marks.applying;
+        own << marks.connected - (marks.checking - marks.starting) - (marks.applying - marks.checking)
+                - (marks.connected - marks.applying);
+
+        // Floors while connected: one fetch through the kernel, one helper request of the
+        // same lines the application sends.
+        const qint64 port = model().settings().mixedPort;
+        QProcess curl;
+        QElapsedTimer fetch;
+        fetch.start();
+        curl.start(QStringLiteral("curl"), { QStringLiteral("-sS"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
+                                              QStringLiteral("-x"), QStringLiteral("http://127.0.0.1:%1").arg(port),
+                                              m_core.connectivityCheckURL() });
+        curl.waitForFinished(10'000);
+        curlFloor << fetch.elapsed();
+        ipc::CommandList lines;
+        for (const QJsonValue &service : QJsonDocument::fromJson(readNetworkState()).array())
+            if (!service.toObject().value(QStringLiteral("ipAddress")).toString().isEmpty())
+                for (const ipc::CommandLine &line : SystemProxyManager::applyCommands(
+                         service.toObject().value(QStringLiteral("name")).toString(), port))
+                    lines.push_back(line);
+        QElapsedTimer helper;
+        helper.start();
+        auto request = runHelperRequest(lines);
+        if (finish(std::move(request), 15'000).value_or(false))
+            helperFloor << helper.elapsed();
+        QFile::remove(configuration);
+        QFile::copy(AppPaths::config(), configuration);
+
+        QElapsedTimer off;
+        off.start();
+        if (!disconnectLine())
+            return;
+        disconnect << off.elapsed();
+        const qint64 byHand = kernelByHand(configuration, static_cast<int>(model().settings().controllerPort));
+        if (byHand >= 0)
+            kernelFloor << byHand;
+    }
+    report(QStringLiteral("connect"), total, QStringLiteral("ms"));
+    report(QStringLiteral("connect: kernel (configure, test run, start, controller ready)"), kernel, QStringLiteral("ms"));
+    report(QStringLiteral("  floor: the kernel started by hand until its controller answers"), kernelFloor, QStringLiteral("ms"));
+    report(QStringLiteral("connect: verifyProxy"), verify, QStringLiteral("ms"));
+    report(QStringLiteral("  floor: one curl through the running kernel"), curlFloor, QStringLiteral("ms"));
+    report(QStringLiteral("connect: enable (helper round trip, read-back)"), enable, QStringLiteral("ms"));
+    report(QStringLiteral("  floor: one helper request of the same lines"), helperFloor, QStringLiteral("ms"));
+    report(QStringLiteral("connect: the application's own remainder"), own, QStringLiteral("ms"));
+    report(QStringLiteral("disconnect"), disconnect, QStringLiteral("ms"));
+}
+
+void Bench::idleFigures()
+{
+    if (!connectLine())
+        return;
+    // The window closed: the application lives in the tray.
+    window()->close();
+    const bool closed = waitFor(QStringLiteral("the window to close"), [&] { return !m_app.mainWindow(); }, 5'000);
+    check(closed && model().isConnected(), QStringLiteral("connected with the window closed (tray only)"));
+    qint64 before = cpuTimeMs();
+    idle(idleWindowMs);
+    qint64 spent = cpuTimeMs() - before;
+    Memory memory = memoryKb();
+    say(QStringLiteral("bench: window closed, connected, %1 s idle: RSS %2 MB (anonymous %6 MB), PSS %3 MB, CPU %4 ms (%5 % of one core)")
+            .arg(idleWindowMs / 1000)
+            .arg(memory.rss / 1024.0, 0, 'f', 1)
+            .arg(memory.pss / 1024.0, 0, 'f', 1)
+            .arg(spent)
+            .arg(100.0 * spent / idleWindowMs, 0, 'f', 2)
+            .arg(memory.anonymous / 1024.0, 0, 'f', 1));
+
+    m_app.showMainWindow();
+    waitFor(QStringLiteral("the window"), [&] { return window() && window()->isVisible(); }, 5'000);
+    openPage(QStringLiteral("首页"));
+    before = cpuTimeMs();
+    idle(idleWindowMs);
+    spent = cpuTimeMs() - before;
+    memory = memoryKb();
+    say(QStringLiteral("bench: window open on the dashboard, connected, %1 s idle: RSS %2 MB (anonymous %6 MB), PSS %3 MB, CPU %4 ms (%5 % of one core)")
+            .arg(idleWindowMs / 1000)
+            .arg(memory.rss / 1024.0, 0, 'f', 1)
+            .arg(memory.pss / 1024.0, 0, 'f', 1)
+            .arg(spent)
+            .arg(100.0 * spent / idleWindowMs, 0, 'f', 2)
+            .arg(memory.anonymous / 1024.0, 0, 'f', 1));
+
+    // A steady 1 MB/s download through the proxy: the traffic monitor and the dashboard at work.
+    QProcess curl;
+    curl.start(QStringLiteral("curl"),
+        { QStringLiteral("-sS"), QStringLiteral("-o"), QStringLiteral("/dev/null"), QStringLiteral("--limit-rate"),
+            QStringLiteral("1M"), QStringLiteral("--max-time"), QString::number(downloadWindowMs / 1000 + 2),
+            QStringLiteral("-w"), QStringLiteral("%{size_download}"),
+            QStringLiteral("-x"), QStringLiteral("http://127.0.0.1:%1").arg(model().settings().mixedPort),
+            m_options.siteUrl + QStringLiteral("bytes/100000000") });
+    idle(2'000); // the transfer reaches its rate
+    before = cpuTimeMs();
+    idle(downloadWindowMs);
+    spent = cpuTimeMs() - before;
+    memory = memoryKb();
+    curl.waitForFinished(5'000);
+    say(QStringLiteral("bench: window open, 1 MB/s download, %1 s: RSS %2 MB, CPU %3 ms (%4 % of one core); %5 bytes came through")
+            .arg(downloadWindowMs / 1000)
+            .arg(memory.rss / 1024.0, 0, 'f', 1)
+            .arg(spent)
+            .arg(100.0 * spent / downloadWindowMs, 0, 'f', 2)
+            .arg(QString::fromUtf8(curl.readAllStandardOutput())));
+}
+
+void Bench::report(const QString &name, QList<qint64> values, const QString &unit)
+{
+    if (values.isEmpty()) {
+        say(QStringLiteral("bench: %1: no samples").arg(name));
+        return;
+    }
+    std::sort(values.begin(), values.end());
+    say(QStringLiteral("bench: %1: median %2 %4, max %3 %4 (n=%5)")
+            .arg(name)
+            .arg(values.at(values.size() / 2))
+            .arg(values.last())
+            .arg(unit)
+            .arg(values.size()));
+}
+
+void LaunchAndQuit::run()
+{
+    if (!waitForStartUp())
+        return quit();
+    say(QStringLiteral("launch: first paint %1 ms, start-up ended %2 ms after the process started")
+            .arg(Bench::firstPaintAgeMs())
+            .arg(Bench::processAgeMs()));
+    if (!connectLine())
+        return quit();
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    say(QStringLiteral("quit-requested %1").arg(qint64(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000));
+    quit();
+}
+
+void Bench::idle(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace veyra::e2e
