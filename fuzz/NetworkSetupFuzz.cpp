@@ -32,19 +32,21 @@ QStringList linesModel(const QString &text)
     return lines;
 }
 
-QString withoutSpacesAndTabs(QString text)
+QString withoutSpacesAndTabs(const QString &text)
 {
-    while (!text.isEmpty() && (text.front() == u' ' || text.front() == u'\t'))
-        text.remove(0, 1);
-    while (!text.isEmpty() && (text.back() == u' ' || text.back() == u'\t'))
-        text.chop(1);
-    return text;
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && (text[start] == u' ' || text[start] == u'\t'))
+        ++start;
+    while (end > start && (text[end - 1] == u' ' || text[end - 1] == u'\t'))
+        --end;
+    return text.mid(start, end - start);
 }
 
-QMap<QString, QString> dictionaryModel(const QString &text)
+QMap<QString, QString> dictionaryModel(const QStringList &lines)
 {
     QMap<QString, QString> map;
-    for (const QString &line : linesModel(text)) {
+    for (const QString &line : lines) {
         const qsizetype colon = line.indexOf(u':');
         if (colon < 0)
             continue;
@@ -86,7 +88,7 @@ VEYRA_FUZZ_TARGET(networkSetup)
     const QString text = qtext(std::string(input));
     const QStringList lines = linesModel(text);
 
-    const QMap<QString, QString> dictionary = dictionaryModel(text);
+    const QMap<QString, QString> dictionary = dictionaryModel(lines);
     FUZZ_EXPECT(NetworkSetupOutput::dictionary(text) == dictionary, "dictionary of " + fuzz::printable(input));
     FUZZ_EXPECT(NetworkSetupOutput::isEnabled(dictionary) == enabledModel(dictionary), "enabled");
 

@@ -79,11 +79,10 @@ public:
     template <typename T>
     static T decodeEnvelope(const QByteArray &data, const QStringList &payloadKeys, const Decoder<T> &decode)
     {
-        json::Json parsed = json::Json::parse(data.begin(), data.end(), nullptr, false);
-        if (!parsed.is_discarded()) {
-            if (std::optional<T> value = tryDecode(parsed, decode))
-                return std::move(*value);
-        }
+        // Parsed once: a body that is not JSON leaves here with the parser's own error.
+        const json::Json parsed = json::parse(data);
+        if (std::optional<T> value = tryDecode(parsed, decode))
+            return std::move(*value);
         const json::Json &object = parseEnvelopeObject(data, parsed);
         for (const QString &key : payloadKeys) {
             auto found = object.find(key.toStdString());
