@@ -9,6 +9,9 @@
 #include <QApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <malloc.h>
 
 namespace veyra::ui {
 
@@ -80,8 +83,14 @@ void VeyraNetworkAssistantApp::showMainWindow()
         });
         QObject::connect(m_window, &QObject::destroyed, this, [this] {
             // Without a tray there would be no way back to a running, invisible application.
-            if (!m_tray)
+            if (!m_tray) {
                 m_delegate->requestQuit();
+                return;
+            }
+            // The window's widgets, pixmaps and backing store are freed once this returns; the
+            // allocator keeps freed pages for reuse unless asked to give them back, and an
+            // application that lives in the tray all day should not hold them.
+            QTimer::singleShot(0, this, [] { ::malloc_trim(0); });
         });
     }
     if (m_window->isMinimized())
