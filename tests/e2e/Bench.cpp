@@ -1,6 +1,7 @@
 #include "Bench.h"
 
 #include "AppModel.h"
+#include "Icons.h"
 #include "AppPaths.h"
 #include "MihomoManager.h"
 #include "PrivilegedProxyClient.h"
@@ -9,15 +10,20 @@
 
 #include <QEventLoop>
 #include <QFile>
+#include <QApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSystemTrayIcon>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
+#include <QVBoxLayout>
+#include <QWidget>
 
 #include <algorithm>
 #include <ctime>
@@ -306,6 +312,35 @@ void LaunchAndQuit::run()
     ::clock_gettime(CLOCK_REALTIME, &now);
     say(QStringLiteral("quit-requested %1").arg(qint64(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000));
     quit();
+}
+
+int memoryFloor(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    const auto settle = [](int ms) {
+        QEventLoop loop;
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    const auto print = [](const QString &what) {
+        const Memory memory = memoryKb();
+        printf("tour: bench: floor: %s: RSS %.1f MB (anonymous %.1f MB), PSS %.1f MB\n", qPrintable(what),
+            memory.rss / 1024.0, memory.anonymous / 1024.0, memory.pss / 1024.0);
+        fflush(stdout);
+    };
+    QSystemTrayIcon tray(ui::symbolIcon(QStringLiteral("network.badge.shield.half.filled")));
+    tray.show();
+    settle(5'000);
+    print(QStringLiteral("this executable with a tray icon and no application"));
+
+    QWidget window;
+    auto *layout = new QVBoxLayout(&window);
+    layout->addWidget(new QLabel(QStringLiteral("准备就绪 · Ready")));
+    window.resize(960, 640);
+    window.show();
+    settle(3'000);
+    print(QStringLiteral("and a window of one line of text"));
+    return 0;
 }
 
 void Bench::idle(int ms)

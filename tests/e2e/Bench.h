@@ -34,6 +34,11 @@ private:
     static inline qint64 s_firstPaintAgeMs = -1;
 };
 
+// The memory floor, in a process of this same executable that does not start the application:
+// a tray icon alone, then also a small window with one line of text in the interface's font.
+// Prints "bench: floor: ..." lines and answers the exit status.
+int memoryFloor(int argc, char *argv[]);
+
 // One start of the application for the launch and quit figures: the launch times once
 // start-up has ended, then a connect and a quit while connected, whose request time it prints
 // ("quit-requested MS", wall clock) for the world's side to compare with the process's end.

@@ -7,7 +7,8 @@
 //       [--account NUMBER --password TEXT] [--world REQUESTS,REPLIES] [--action ACTION] [--count N]
 //
 // Scenarios: tour, faults, crash-trial (--action connect|disconnect|repair), start
-// (after a crash; --sign-in signs in first), kernel-kills (--count N), bench, launch.
+// (after a crash; --sign-in signs in first), kernel-kills (--count N), bench, launch; and
+// memory-floor, which measures this executable without starting the application.
 #include "ApplicationMain.h"
 #include "Bench.h"
 #include "Faults.h"
@@ -97,6 +98,9 @@ public:
 
 int main(int argc, char *argv[])
 {
+    for (int i = 1; i + 1 < argc; ++i)
+        if (QByteArray(argv[i]) == "--scenario" && QByteArray(argv[i + 1]) == "memory-floor")
+            return e2e::memoryFloor(argc, argv);
     const std::optional<Choice> choice = parse(argc, argv);
     if (!choice) {
         fprintf(stderr, "usage: %s --scenario tour|faults|crash-trial|start|kernel-kills --network-state FILE ...\n", argv[0]);
