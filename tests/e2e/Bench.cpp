@@ -8,6 +8,7 @@
 #include "SystemProxyManager.h"
 #include "VeyraNetworkAssistantApp.h"
 
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QApplication>
@@ -281,7 +282,9 @@ void Bench::idleFigures()
             .arg(spent)
             .arg(100.0 * spent / idleWindowMs, 0, 'f', 2)
             .arg(memory.anonymous / 1024.0, 0, 'f', 1));
-    say(QStringLiteral("bench:   largest resident parts: %1").arg(largestResidentParts(10)));
+    say(QStringLiteral("bench:   largest resident parts: %1; %2 threads")
+            .arg(largestResidentParts(10))
+            .arg(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size()));
 
     m_app.showMainWindow();
     waitFor(QStringLiteral("the window"), [&] { return window() && window()->isVisible(); }, 5'000);
