@@ -271,17 +271,22 @@ void Bench::idleFigures()
     window()->close();
     const bool closed = waitFor(QStringLiteral("the window to close"), [&] { return !m_app.mainWindow(); }, 5'000);
     check(closed && model().isConnected(), QStringLiteral("connected with the window closed (tray only)"));
-    qint64 before = cpuTimeMs();
-    idle(idleWindowMs);
-    qint64 spent = cpuTimeMs() - before;
-    Memory memory = memoryKb();
-    say(QStringLiteral("bench: window closed, connected, %1 s idle: RSS %2 MB (anonymous %6 MB), PSS %3 MB, CPU %4 ms (%5 % of one core)")
-            .arg(idleWindowMs / 1000)
-            .arg(memory.rss / 1024.0, 0, 'f', 1)
-            .arg(memory.pss / 1024.0, 0, 'f', 1)
-            .arg(spent)
-            .arg(100.0 * spent / idleWindowMs, 0, 'f', 2)
-            .arg(memory.anonymous / 1024.0, 0, 'f', 1));
+    // Idles for the window's length, then prints memory and the CPU time spent meanwhile.
+    const auto idleFigure = [&](const QString &what) {
+        const qint64 before = cpuTimeMs();
+        idle(idleWindowMs);
+        const qint64 spent = cpuTimeMs() - before;
+        const Memory memory = memoryKb();
+        say(QStringLiteral("bench: %1, %2 s idle: RSS %3 MB (anonymous %4 MB), PSS %5 MB, CPU %6 ms (%7 % of one core)")
+                .arg(what)
+                .arg(idleWindowMs / 1000)
+                .arg(memory.rss / 1024.0, 0, 'f', 1)
+                .arg(memory.anonymous / 1024.0, 0, 'f', 1)
+                .arg(memory.pss / 1024.0, 0, 'f', 1)
+                .arg(spent)
+                .arg(100.0 * spent / idleWindowMs, 0, 'f', 2));
+    };
+    idleFigure(QStringLiteral("window closed, connected"));
     say(QStringLiteral("bench:   largest resident parts: %1; %2 threads")
             .arg(largestResidentParts(10))
             .arg(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size()));
@@ -289,17 +294,7 @@ void Bench::idleFigures()
     m_app.showMainWindow();
     waitFor(QStringLiteral("the window"), [&] { return window() && window()->isVisible(); }, 5'000);
     openPage(QStringLiteral("首页"));
-    before = cpuTimeMs();
-    idle(idleWindowMs);
-    spent = cpuTimeMs() - before;
-    memory = memoryKb();
-    say(QStringLiteral("bench: window open on the dashboard, connected, %1 s idle: RSS %2 MB (anonymous %6 MB), PSS %3 MB, CPU %4 ms (%5 % of one core)")
-            .arg(idleWindowMs / 1000)
-            .arg(memory.rss / 1024.0, 0, 'f', 1)
-            .arg(memory.pss / 1024.0, 0, 'f', 1)
-            .arg(spent)
-            .arg(100.0 * spent / idleWindowMs, 0, 'f', 2)
-            .arg(memory.anonymous / 1024.0, 0, 'f', 1));
+    idleFigure(QStringLiteral("window open on the dashboard, connected"));
 
     // A steady 1 MB/s download through the proxy: the traffic monitor and the dashboard at work.
     QProcess curl;
@@ -310,10 +305,10 @@ void Bench::idleFigures()
             QStringLiteral("-x"), QStringLiteral("http://127.0.0.1:%1").arg(model().settings().mixedPort),
             m_options.siteUrl + QStringLiteral("bytes/60000000") });
     idle(2'000); // the transfer reaches its rate
-    before = cpuTimeMs();
+    const qint64 before = cpuTimeMs();
     idle(downloadWindowMs);
-    spent = cpuTimeMs() - before;
-    memory = memoryKb();
+    const qint64 spent = cpuTimeMs() - before;
+    const Memory memory = memoryKb();
     curl.waitForFinished(5'000);
     say(QStringLiteral("bench: window open, 1 MB/s download, %1 s: RSS %2 MB, CPU %3 ms (%4 % of one core); %5 bytes came through")
             .arg(downloadWindowMs / 1000)

@@ -67,21 +67,26 @@ void Faults::run()
     quit();
 }
 
-bool Faults::lineFailsItsCheck()
+bool Faults::connectFailsLeavingSettingsAlone(const QString &screenshot)
 {
-    say(QStringLiteral("-- the line fails its check: every node is down"));
     const QByteArray before = readNetworkState();
-    World world(m_options.world);
-    if (!check(world.ask(QStringLiteral("nodes-down")), QStringLiteral("the world took the nodes down")))
-        return false;
     if (!openPage(QStringLiteral("首页")) || !click(QStringLiteral("智能连接")))
         return false;
     waitFor(QStringLiteral("\"连接失败\""),
         [&] { return !model().isBusy() && model().statusMessage() == QStringLiteral("连接失败"); }, 40'000);
-    shot(QStringLiteral("line-check-failed"));
-    bool ok = check(!model().isConnected() && !model().isCoreRunning() && kernelPid() == 0,
+    shot(screenshot);
+    const bool ok = check(!model().isConnected() && !model().isCoreRunning() && kernelPid() == 0,
         QStringLiteral("not connected, the kernel stopped"));
-    ok = check(readNetworkState() == before, QStringLiteral("the network services' settings were never touched")) && ok;
+    return check(readNetworkState() == before, QStringLiteral("the network services' settings were never touched")) && ok;
+}
+
+bool Faults::lineFailsItsCheck()
+{
+    say(QStringLiteral("-- the line fails its check: every node is down"));
+    World world(m_options.world);
+    if (!check(world.ask(QStringLiteral("nodes-down")), QStringLiteral("the world took the nodes down")))
+        return false;
+    bool ok = connectFailsLeavingSettingsAlone(QStringLiteral("line-check-failed"));
     ok = check(alertShows(window(), QStringLiteral("官方线路尚未连通，未修改系统代理")),
              QStringLiteral("the alert says the line is not through and nothing was changed"))
         && ok;
@@ -140,17 +145,9 @@ bool Faults::helperStopped()
 {
     say(QStringLiteral("-- the helper is stopped"));
     World world(m_options.world);
-    const QByteArray before = readNetworkState();
     if (!check(world.ask(QStringLiteral("helper-stop")), QStringLiteral("the world stopped the helper")))
         return false;
-    if (!openPage(QStringLiteral("首页")) || !click(QStringLiteral("智能连接")))
-        return false;
-    waitFor(QStringLiteral("\"连接失败\""),
-        [&] { return !model().isBusy() && model().statusMessage() == QStringLiteral("连接失败"); }, 40'000);
-    shot(QStringLiteral("helper-stopped"));
-    bool ok = check(!model().isConnected() && !model().isCoreRunning() && kernelPid() == 0,
-        QStringLiteral("not connected, the kernel stopped"));
-    ok = check(readNetworkState() == before, QStringLiteral("the network services' settings were never touched")) && ok;
+    bool ok = connectFailsLeavingSettingsAlone(QStringLiteral("helper-stopped"));
     ok = check(shownButton(QStringLiteral("知道了")) != nullptr, QStringLiteral("an alert explains the failure")) && ok;
     click(QStringLiteral("知道了"));
     return ok;

@@ -13,6 +13,9 @@ public:
     void run() override;
 
 private:
+    // Connect from the dashboard, which must fail with "连接失败", the kernel stopped and the
+    // network services' settings exactly as before it.
+    bool connectFailsLeavingSettingsAlone(const QString &screenshot);
     bool lineFailsItsCheck();
     bool kernelKilledWhileConnected();
     bool serviceGoneDuringRefresh();
