@@ -6,6 +6,7 @@
 #include "MihomoManager.h"
 
 
+#include <string_view>
 #include <variant>
 
 using namespace veyra;
@@ -35,9 +36,10 @@ std::optional<qint64> integerModel(const Json *value)
     return std::nullopt;
 }
 
-const Json *key(const Json &object, const char *name)
+// The name is taken with its length: a key may hold a NUL, which a C string would end at.
+const Json *key(const Json &object, std::string_view name)
 {
-    auto found = object.find(name);
+    auto found = object.find(std::string(name));
     return found == object.end() ? nullptr : &*found;
 }
 
@@ -69,7 +71,7 @@ std::optional<qint64> usageModel(const Json &document, const std::string &provid
     const Json *providers = key(document, "providers");
     if (!providers || !providers->is_object())
         return std::nullopt;
-    const Json *entry = key(*providers, provider.c_str());
+    const Json *entry = key(*providers, provider);
     if (!entry || !entry->is_object())
         return std::nullopt;
     const Json *info = key(*entry, "subscriptionInfo");
