@@ -5,7 +5,6 @@
 #include "Errors.h"
 #include "MihomoManager.h"
 
-
 #include <string_view>
 #include <variant>
 
