@@ -243,9 +243,11 @@ std::optional<Plan> AppModel::currentPlan() const
     if (!m_user || !m_user->membership || !m_user->membership->planId)
         return std::nullopt;
     const QString &planId = *m_user->membership->planId;
-    auto plan
-        = std::find_if(m_plans.begin(), m_plans.end(), [&](const Plan &candidate) { return candidate.id == planId; });
-    if (plan == m_plans.end())
+    // Among every plan the service knows, offered or not: a member keeps a plan that is no
+    // longer sold.
+    auto plan = std::find_if(
+        m_servicePlans.begin(), m_servicePlans.end(), [&](const Plan &candidate) { return candidate.id == planId; });
+    if (plan == m_servicePlans.end())
         return std::nullopt;
     return *plan;
 }

@@ -150,7 +150,9 @@ public:
     QCoro::Task<> login(QString account, QString password, bool registering);
     QCoro::Task<> refreshAccount(bool silent);
     QCoro::Task<> logout();
-    QCoro::Task<> invalidatePersistedSession();
+    // The service turned the session away. A pending order is kept for after the next sign-in
+    // when the refusal came while it was being paid.
+    QCoro::Task<> invalidatePersistedSession(bool keepPendingOrder = false);
     QCoro::Task<> syncOfficialLine();
     // Start-up's part of the session: a first run clears what an earlier installation left;
     // otherwise the stored token goes to the client (read off the main thread). True when a
@@ -159,7 +161,9 @@ public:
     QCoro::Task<bool> restoreSession(bool firstRun);
     void showRestoredSession();
 
-    // Start-up (AppModelStartup.cpp): runs once.
+    // Start-up (AppModelStartup.cpp): runs once. The settings are read first, before the
+    // window's first paint, so the interface scale is right from its first frame.
+    void readSettingsBeforeFirstPaint();
     QCoro::Task<> bootstrap();
     // Settings with side effects outside the application.
     QCoro::Task<> setStartAtLogin(bool value);
@@ -266,7 +270,8 @@ private:
     static QCoro::Task<> coreMonitorLoop(QPointer<AppModel> model, CancellationTokenPtr token);
     static QCoro::Task<> trafficMonitorLoop(QPointer<AppModel> model, CancellationTokenPtr token);
     static QCoro::Task<> paymentPollingLoop(QPointer<AppModel> model, CancellationTokenPtr token, QString orderNo);
-    // One status query; a failure is logged ("will retry") and gives nothing.
+    // One status query; a failure is logged ("will retry") and gives nothing, except that the
+    // service turning the session away is thrown.
     QCoro::Task<std::optional<PaymentOrder>> fetchOrder(QString orderNo);
     // The order's QR code: the service's image, else one drawn from its code address.
     QCoro::Task<> loadCheckoutImage(PaymentOrder order);
@@ -281,9 +286,12 @@ private:
     void accessExpiryReached();
     // Forgets everything of the signed-in account on this computer (sign-out and a rejected
     // session share it); the service is not contacted.
-    QCoro::Task<> forgetAccount();
+    QCoro::Task<> forgetAccount(bool keepPendingOrder = false);
     // The service's account record becomes ours: published, its traffic merged, its name kept.
     QCoro::Task<> adoptAccount(AccountUser user);
+    // A token that never became a session: revoked at the service, dropped from the client,
+    // and removed from the secret store when it had been saved there.
+    QCoro::Task<> abandonToken(bool saved);
     // One change to the settings: applied to the record as it is now, published, and written
     // whole. When the write fails, `undo` is applied to the record as it is then and the failure
     // is returned. Changes made meanwhile by other operations survive either way, and the file
@@ -293,12 +301,17 @@ private:
         std::exception_ptr failure; // null when the record was written
     };
     QCoro::Task<SettingsWrite> commitSettings(SettingsChange change, SettingsChange undo);
+    // A switch of the settings page: committed like above, a failure presented.
+    QCoro::Task<> saveSwitch(SettingsChange change, SettingsChange undo);
 
     AppPage m_selectedPage = AppPage::dashboard;
     AppSettings m_settings;
+    // The record as last written (or read): switches change only their own field of it.
+    AppSettings m_storedSettings;
     bool m_officialLineReady = false;
     QList<NodeItem> m_nodes;
-    QList<Plan> m_plans;
+    QList<Plan> m_plans; // on offer, in the service's order
+    QList<Plan> m_servicePlans; // every plan the service returned, for the member's own
     std::optional<AccountUser> m_user;
     std::optional<PaymentOrder> m_currentOrder;
     QImage m_checkoutImage;
@@ -319,6 +332,22 @@ private:
     std::optional<TrafficUsageIdentity> m_trafficIdentity;
     int m_trafficSamplesSincePersist = 0;
     bool m_bootstrapped = false;
+    // Counts sign-outs, so a step suspended across one can tell its session has ended.
+    quint64 m_sessionGeneration = 0;
+    // Set once quitting has begun: no workflow that touches the system proxy starts after it.
+    bool m_shuttingDown = false;
+    // Workflows that change the system proxy (connect, disconnect, repair, the core monitor's
+    // restore) take turns: each waits for the one before it before touching the settings, and
+    // quitting waits for the last. Cancelled when the newest one ends.
+    CancellationTokenPtr m_proxyWorkflowDone;
+    struct ProxyWorkflow {
+        CancellationTokenPtr done;
+        CancellationTokenPtr previous;
+        ~ProxyWorkflow() { done->cancel(); }
+    };
+    ProxyWorkflow beginProxyWorkflow();
+    // Resumes once the workflow behind `token` has ended (at once for none).
+    static QCoro::Task<> ended(CancellationTokenPtr token);
 
     std::optional<BackgroundTask> m_coreMonitorTask;
     std::optional<BackgroundTask> m_trafficMonitorTask;

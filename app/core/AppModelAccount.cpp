@@ -53,11 +53,7 @@ QCoro::Task<> AppModel::login(QString account, QString password, bool registerin
         failure = std::current_exception();
     }
     if (failure) {
-        try {
-            co_await api().logout();
-        } catch (const std::exception &) {
-        }
-        api().setToken(std::nullopt);
+        co_await abandonToken(false);
         Step step(*this);
         setAuthenticationErrorMessage(QStringLiteral("无法安全保存登录状态，请稍后重试"));
         Logger::shared().log(QStringLiteral("登录令牌无法保存：") + Logger::redact(describe(failure)));
@@ -75,6 +71,9 @@ QCoro::Task<> AppModel::login(QString account, QString password, bool registerin
             failure = std::current_exception();
         }
         if (failure) {
+            // Without an account there is no session: the saved token is taken back too, or
+            // the next start would sign in silently behind the error shown now.
+            co_await abandonToken(true);
             refuse(failure);
             co_return;
         }
@@ -92,12 +91,32 @@ QCoro::Task<> AppModel::login(QString account, QString password, bool registerin
     }
 
     scheduleAccessExpiry();
+    // An order that was being paid when an earlier session was turned away is followed again.
+    co_await resumePendingOrder();
     Step step(*this);
     setShowAuthentication(false);
     setSelectedPage(membershipActive() ? AppPage::dashboard : AppPage::membership);
     setStatusMessage(registering ? QStringLiteral("注册成功") : QStringLiteral("登录成功"));
     setAlertMessage(std::nullopt);
     setIsBusy(false);
+}
+
+QCoro::Task<> AppModel::abandonToken(bool saved)
+{
+    try {
+        co_await api().logout();
+    } catch (const std::exception &) {
+        // revoking is a courtesy to the service; the token is forgotten here either way
+    }
+    api().setToken(std::nullopt);
+    if (!saved)
+        co_return;
+    auto remove = [keychain = m_collaborators.keychain] { keychain.remove(sessionAccount); };
+    try {
+        co_await m_ioExecutor.run(remove);
+    } catch (const std::exception &error) {
+        Logger::shared().log(QStringLiteral("登录令牌无法删除：") + Logger::redact(describe(error)));
+    }
 }
 
 QCoro::Task<> AppModel::adoptAccount(AccountUser user)
@@ -114,13 +133,28 @@ QCoro::Task<> AppModel::adoptAccount(AccountUser user)
 
 QCoro::Task<> AppModel::refreshAccount(bool silent)
 {
+    // A sign-out while a request is out ends this session: what the answer brings belongs
+    // to it and is dropped, and a line stored meanwhile is taken away again.
+    const quint64 session = m_sessionGeneration;
+    const auto signedOutMeanwhile = [this, session] { return m_sessionGeneration != session; };
     std::exception_ptr failure;
     try {
         const AccountUser user = co_await api().currentUser();
+        if (signedOutMeanwhile())
+            co_return;
         co_await adoptAccount(user);
         co_await syncOfficialLine();
     } catch (...) {
         failure = std::current_exception();
+    }
+    if (signedOutMeanwhile()) {
+        try {
+            co_await officialLineStore().synchronize(std::nullopt);
+        } catch (const std::exception &) {
+            // the sign-out's own removal of the line already ran or failed the same way
+        }
+        setOfficialLineReady(false);
+        co_return;
     }
 
     if (!failure) {
@@ -169,8 +203,9 @@ QCoro::Task<> AppModel::syncOfficialLine()
     setOfficialLineReady(false);
 }
 
-QCoro::Task<> AppModel::forgetAccount()
+QCoro::Task<> AppModel::forgetAccount(bool keepPendingOrder)
 {
+    ++m_sessionGeneration;
     m_accessExpiry.stop();
     api().setToken(std::nullopt);
     auto forget = [keychain = m_collaborators.keychain] {
@@ -189,9 +224,12 @@ QCoro::Task<> AppModel::forgetAccount()
         setCurrentOrder(std::nullopt);
         setShowCheckout(false);
     }
-    try {
-        co_await settingsStore().savePendingOrder(std::nullopt);
-    } catch (const std::exception &) {
+    if (!keepPendingOrder) {
+        try {
+            co_await settingsStore().savePendingOrder(std::nullopt);
+        } catch (const std::exception &) {
+            // an order record left behind expires on its own after a day
+        }
     }
     try {
         co_await officialLineStore().synchronize(std::nullopt);
@@ -200,14 +238,14 @@ QCoro::Task<> AppModel::forgetAccount()
     setOfficialLineReady(false);
 }
 
-QCoro::Task<> AppModel::invalidatePersistedSession()
+QCoro::Task<> AppModel::invalidatePersistedSession(bool keepPendingOrder)
 {
     if (m_paymentTask)
         m_paymentTask->cancel();
     persistObservedTraffic();
     if (m_isConnected)
         co_await disconnect();
-    co_await forgetAccount();
+    co_await forgetAccount(keepPendingOrder);
     Step step(*this);
     setAuthenticationMode(AuthenticationMode::login);
     setAuthenticationErrorMessage(QStringLiteral("登录状态已过期，请重新登录"));

@@ -23,8 +23,9 @@ QCoro::Task<> AppModel::connect()
         present(QStringLiteral("网络功能仅向有效会员开放，请先开通或续费会员。"));
         co_return;
     }
-    if (m_isBusy || m_isConnected)
+    if (m_isBusy || m_isConnected || m_shuttingDown)
         co_return;
+    const ProxyWorkflow workflow = beginProxyWorkflow();
     {
         Step step(*this);
         setIsBusy(true);
@@ -48,6 +49,9 @@ QCoro::Task<> AppModel::connect()
         if (!co_await core().verifyProxy(settings.mixedPort))
             throw AppError(QStringLiteral("官方线路尚未连通，未修改系统代理。请刷新会员权益或查看诊断日志。"));
         setStatusMessage(QStringLiteral("正在应用系统代理…"));
+        // A restore still under way (the core monitor's, after the kernel before this one
+        // died) finishes first; its journal would otherwise refuse this change.
+        co_await ended(workflow.previous);
         co_await proxy().enable(settings.mixedPort);
     } catch (...) {
         failure = std::current_exception();
@@ -62,25 +66,37 @@ QCoro::Task<> AppModel::connect()
     startTrafficMonitor();
 
     // The node list and the latencies are a courtesy: failing them still leaves us connected.
+    // A kernel that dies meanwhile is the core monitor's to handle (it puts the settings back
+    // and says so), so after each wait a connection that is gone ends this quietly.
+    const auto gone = [this] { return !m_isConnected || !core().isRunning(); };
     QList<NodeItem> nodes;
     try {
         nodes = co_await core().nodes(m_settings);
     } catch (const std::exception &) {
+        // courtesy: an empty list until the next refresh
+    }
+    if (gone()) {
+        setIsBusy(false);
+        co_return;
     }
     setNodes(nodes);
     co_await reconcileSelectedNode();
+    if (gone()) {
+        setIsBusy(false);
+        co_return;
+    }
     try {
         const QMap<QString, qint64> delays = co_await core().testLatencies(m_settings);
         applyLatencies(delays);
     } catch (const std::exception &) {
+        // courtesy: latencies come with the next test
     }
-
-    {
-        Step step(*this);
+    Step step(*this);
+    if (!gone()) {
         setStatusMessage(QStringLiteral("已安全连接 · ") + activeNodeName());
         sendNotification(QStringLiteral("网络连接已启用"));
-        setIsBusy(false);
     }
+    setIsBusy(false);
 }
 
 QCoro::Task<> AppModel::rollBackConnect(const std::exception_ptr &failure)
@@ -105,11 +121,13 @@ QCoro::Task<> AppModel::rollBackConnect(const std::exception_ptr &failure)
 
 QCoro::Task<> AppModel::disconnect()
 {
-    if (m_isBusy)
+    if (m_isBusy || m_shuttingDown)
         co_return;
+    const ProxyWorkflow workflow = beginProxyWorkflow();
     setIsBusy(true);
     cancelMonitors();
     persistObservedTraffic();
+    co_await ended(workflow.previous);
 
     setStatusMessage(QStringLiteral("正在恢复系统网络设置…"));
     std::exception_ptr restoreFailure;
@@ -123,8 +141,10 @@ QCoro::Task<> AppModel::disconnect()
         Step step(*this);
         setIsCoreRunning(core().isRunning());
         setStatusMessage(QStringLiteral("恢复网络设置失败，代理核心仍保持运行"));
-        if (m_isCoreRunning)
+        if (m_isCoreRunning) {
             startCoreMonitor();
+            startTrafficMonitor();
+        }
         present(describe(restoreFailure));
         setIsBusy(false);
         co_return;

@@ -76,13 +76,16 @@ QCoro::Task<> AppModel::coreMonitorLoop(QPointer<AppModel> model, CancellationTo
         co_return;
 
     model->setIsConnected(false);
+    const ProxyWorkflow workflow = model->beginProxyWorkflow();
     std::exception_ptr restoreFailure;
     try {
         co_await model->proxy().restoreIfNeeded(false);
     } catch (...) {
         restoreFailure = std::current_exception();
     }
-    if (!model)
+    // A connect started meanwhile cancelled this monitor and owns the kernel, the status and
+    // the alert from then on: a stale monitor touches none of them.
+    if (!model || token->isCancelled())
         co_return;
     if (restoreFailure) {
         Step step(*model);
@@ -94,8 +97,9 @@ QCoro::Task<> AppModel::coreMonitorLoop(QPointer<AppModel> model, CancellationTo
         // Clears the dead process and removes its configuration.
         co_await model->core().stop(true);
     } catch (const std::exception &) {
+        // the process is gone already; only its leftovers could not be cleared
     }
-    if (!model)
+    if (!model || token->isCancelled())
         co_return;
     Step step(*model);
     model->setStatusMessage(QStringLiteral("网络核心异常退出，系统代理已自动恢复"));

@@ -24,10 +24,16 @@ QCoro::Task<> AppModel::refreshPlans(bool silent)
 {
     std::exception_ptr failure;
     try {
-        QList<Plan> offered = co_await api().plans();
+        const QList<Plan> all = co_await api().plans();
+        QList<Plan> offered = all;
         offered.removeIf([](const Plan &plan) { return plan.enabled == false; });
         std::stable_sort(offered.begin(), offered.end(),
             [](const Plan &a, const Plan &b) { return a.sortOrder.value_or(0) < b.sortOrder.value_or(0); });
+        Step step(*this);
+        if (m_servicePlans != all) {
+            m_servicePlans = all;
+            changedState();
+        }
         setPlans(offered);
     } catch (...) {
         failure = std::current_exception();
@@ -146,6 +152,8 @@ QCoro::Task<std::optional<PaymentOrder>> AppModel::fetchOrder(QString orderNo)
     try {
         PaymentOrder order = co_await api().order(orderNo);
         co_return order;
+    } catch (const APIClientError &) {
+        throw;
     } catch (...) {
         failure = std::current_exception();
     }
@@ -162,9 +170,22 @@ QCoro::Task<> AppModel::paymentPollingLoop(QPointer<AppModel> model, Cancellatio
         co_await pause;
         if (token->isCancelled() || !model)
             co_return;
-        const std::optional<PaymentOrder> order = co_await model->fetchOrder(orderNo);
+        std::optional<PaymentOrder> order;
+        std::exception_ptr expired;
+        try {
+            order = co_await model->fetchOrder(orderNo);
+        } catch (...) {
+            expired = std::current_exception();
+        }
         if (token->isCancelled() || !model)
             co_return;
+        if (expired) {
+            // Like any request the service refuses for the session: signed out, asked to sign
+            // in again; the order's record stays so it is followed after the next sign-in.
+            Logger::shared().log(Logger::redact(describe(expired)));
+            co_await model->invalidatePersistedSession(true);
+            co_return;
+        }
         if (!order)
             continue;
         model->setCurrentOrder(*order);
@@ -185,12 +206,15 @@ QCoro::Task<> AppModel::finishOrder(PaymentOrder order, bool notify)
         co_return;
     co_await refreshAccount(true);
     Step step(*this);
-    setCheckoutImage(QImage());
+    // A newer order made meanwhile keeps its QR code and its sheet.
+    const bool stillShown = m_currentOrder && m_currentOrder->orderNo == order.orderNo;
+    if (stillShown)
+        setCheckoutImage(QImage());
     setStatusMessage(QStringLiteral("开通成功"));
     if (notify)
         notifications().send(
             QStringLiteral("开通成功"), QStringLiteral("会员权益已更新"), m_settings.showNotifications);
-    else
+    else if (stillShown)
         setShowCheckout(false);
 }
 

@@ -26,12 +26,16 @@ void AppModel::editUiScale(qint64 percent)
 
 QCoro::Task<AppModel::SettingsWrite> AppModel::commitSettings(SettingsChange change, SettingsChange undo)
 {
+    // The change goes into the record as last written, not the published one: port and scale
+    // edits the user has not saved yet are neither written by a switch nor able to fail it.
     AppSettings next = m_settings;
     change(next);
     setSettings(next);
+    AppSettings stored = m_storedSettings;
+    change(stored);
     std::exception_ptr failure;
     try {
-        co_await settingsStore().saveSettings(next);
+        co_await settingsStore().saveSettings(stored);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -39,6 +43,8 @@ QCoro::Task<AppModel::SettingsWrite> AppModel::commitSettings(SettingsChange cha
         AppSettings back = m_settings;
         undo(back);
         setSettings(back);
+    } else {
+        change(m_storedSettings);
     }
     co_return SettingsWrite { failure };
 }
@@ -46,21 +52,31 @@ QCoro::Task<AppModel::SettingsWrite> AppModel::commitSettings(SettingsChange cha
 QCoro::Task<> AppModel::saveSettings()
 {
     std::exception_ptr failure;
+    const AppSettings whole = m_settings;
     try {
-        co_await settingsStore().saveSettings(m_settings);
+        co_await settingsStore().saveSettings(whole);
     } catch (...) {
         failure = std::current_exception();
     }
-    if (failure)
+    if (failure) {
         present(describe(failure));
+        co_return;
+    }
+    m_storedSettings = whole;
+}
+
+QCoro::Task<> AppModel::saveSwitch(SettingsChange change, SettingsChange undo)
+{
+    const SettingsWrite written = co_await commitSettings(std::move(change), std::move(undo));
+    if (written.failure)
+        present(describe(written.failure));
 }
 
 QCoro::Task<> AppModel::setAutoConnect(bool value)
 {
-    AppSettings updated = m_settings;
-    updated.autoConnect = value;
-    setSettings(updated);
-    co_await saveSettings();
+    const bool old = m_settings.autoConnect;
+    co_await saveSwitch([value](AppSettings &settings) { settings.autoConnect = value; },
+        [old](AppSettings &settings) { settings.autoConnect = old; });
 }
 
 QCoro::Task<> AppModel::exportSettings(QString path)
@@ -100,18 +116,35 @@ QCoro::Task<> AppModel::importSettings(QString path)
         present(describe(failure));
         co_return;
     }
-    Step step(*this);
-    setSettings(imported);
+    // The two switches with effects outside the application take the file's values the way a
+    // click would: the login item registered, notifications asked for.
+    const bool startAtLogin = imported.startAtLogin;
+    const bool notifications = imported.showNotifications;
+    imported.startAtLogin = m_settings.startAtLogin;
+    imported.showNotifications = m_settings.showNotifications;
+    {
+        Step step(*this);
+        setSettings(imported);
+        m_storedSettings = imported;
+    }
+    if (startAtLogin != m_settings.startAtLogin)
+        co_await setStartAtLogin(startAtLogin);
+    if (notifications != m_settings.showNotifications)
+        co_await setNotifications(notifications);
+    // Whatever the two switches came to, the file ends holding what the page shows.
+    co_await saveSwitch([](AppSettings &) { }, [](AppSettings &) { });
     setStatusMessage(QStringLiteral("设置已导入"));
 }
 
 QCoro::Task<> AppModel::repairNetworkSettings()
 {
-    if (m_isBusy)
+    if (m_isBusy || m_shuttingDown)
         co_return;
+    const ProxyWorkflow workflow = beginProxyWorkflow();
     setIsBusy(true);
     cancelMonitors();
     persistObservedTraffic();
+    co_await ended(workflow.previous);
 
     // Every saved service goes back, whether or not it still points at us; a failed restore
     // keeps the snapshot for another attempt and the kernel is then left alone.

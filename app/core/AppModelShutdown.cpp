@@ -7,10 +7,29 @@
 
 namespace veyra {
 
+AppModel::ProxyWorkflow AppModel::beginProxyWorkflow()
+{
+    CancellationTokenPtr previous = std::move(m_proxyWorkflowDone);
+    m_proxyWorkflowDone = std::make_shared<CancellationToken>();
+    return ProxyWorkflow { m_proxyWorkflowDone, std::move(previous) };
+}
+
+QCoro::Task<> AppModel::ended(CancellationTokenPtr token)
+{
+    if (!token || token->isCancelled())
+        co_return;
+    CancellableSleep finished(token, std::chrono::hours(24));
+    co_await finished;
+}
+
 QCoro::Task<bool> AppModel::shutdown()
 {
+    m_shuttingDown = true;
     if (m_paymentTask)
         m_paymentTask->cancel();
+    // A connect between its journal and its change would otherwise see the change land after
+    // this restore: it finishes first, and what it did is then put back like any connection.
+    co_await ended(m_proxyWorkflowDone);
     cancelMonitors();
     persistObservedTraffic();
     co_await flushStorage();

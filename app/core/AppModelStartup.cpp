@@ -11,6 +11,21 @@
 
 namespace veyra {
 
+void AppModel::readSettingsBeforeFirstPaint()
+{
+    // A small local file, read once on the main thread: the first frame depends on it. A file
+    // that does not read is left to start-up, which quarantines it and says so.
+    try {
+        std::optional<AppSettings> stored = AppPaths::read<AppSettings>(AppPaths::settings(), AppPaths::settingsCap);
+        if (!stored)
+            return;
+        stored->validate();
+        setSettings(*stored);
+    } catch (const std::exception &) {
+        // start-up reports it
+    }
+}
+
 QCoro::Task<> AppModel::bootstrap()
 {
     if (m_bootstrapped)
@@ -27,7 +42,8 @@ QCoro::Task<> AppModel::bootstrap()
     try {
         auto prepare = [] { AppPaths::prepare(); };
         co_await m_ioExecutor.run(prepare);
-        setSettings(co_await settingsStore().loadSettings());
+        m_storedSettings = co_await settingsStore().loadSettings();
+        setSettings(m_storedSettings);
 
         // The stored line counts only when it would pass the address check today.
         auto lineIsUsable = [keychain = m_collaborators.keychain, resolver = m_collaborators.resolver] {
@@ -45,13 +61,10 @@ QCoro::Task<> AppModel::bootstrap()
         // The desktop's answer wins over the stored switch.
         const bool registered = m_collaborators.loginItem.status() == LoginItemService::Status::enabled;
         if (m_settings.startAtLogin != registered) {
-            AppSettings reconciled = m_settings;
-            reconciled.startAtLogin = registered;
-            setSettings(reconciled);
-            try {
-                co_await settingsStore().saveSettings(reconciled);
-            } catch (const std::exception &) {
-            }
+            const SettingsWrite written = co_await commitSettings(
+                [registered](AppSettings &settings) { settings.startAtLogin = registered; },
+                [](AppSettings &) { /* the desktop's answer is shown even when it cannot be kept */ });
+            Q_UNUSED(written); // not kept on disk: the next start reconciles again
         }
 
         if (co_await proxy().recoverStaleProxy())
@@ -91,7 +104,9 @@ QCoro::Task<> AppModel::bootstrap()
     }
 
     Step step(*this);
-    if (!m_user) {
+    // A session the service turned away has already opened the sheet with its reason, which
+    // stays; otherwise the sheet opens clean.
+    if (!m_user && !m_showAuthentication) {
         setAuthenticationMode(firstRun || !session ? AuthenticationMode::registration : AuthenticationMode::login);
         setAuthenticationErrorMessage(std::nullopt);
         setShowAuthentication(true);
@@ -108,17 +123,17 @@ QCoro::Task<> AppModel::setStartAtLogin(bool value)
     } catch (...) {
         failure = std::current_exception();
     }
-    AppSettings updated = m_settings;
     if (failure) {
         // The switch shows what is really registered; the record is not saved.
+        AppSettings updated = m_settings;
         updated.startAtLogin = m_collaborators.loginItem.status() == LoginItemService::Status::enabled;
         setSettings(updated);
         present(QStringLiteral("无法修改登录启动设置：") + describe(failure));
         co_return;
     }
-    updated.startAtLogin = value;
-    setSettings(updated);
-    co_await saveSettings();
+    const bool old = !value;
+    co_await saveSwitch([value](AppSettings &settings) { settings.startAtLogin = value; },
+        [old](AppSettings &settings) { settings.startAtLogin = old; });
 }
 
 QCoro::Task<> AppModel::setNotifications(bool value)
@@ -128,10 +143,9 @@ QCoro::Task<> AppModel::setNotifications(bool value)
     bool granted = false;
     if (value)
         granted = co_await notifications().requestAuthorization();
-    AppSettings updated = m_settings;
-    updated.showNotifications = granted;
-    setSettings(updated);
-    co_await saveSettings();
+    const bool old = m_settings.showNotifications;
+    co_await saveSwitch([granted](AppSettings &settings) { settings.showNotifications = granted; },
+        [old](AppSettings &settings) { settings.showNotifications = old; });
 }
 
 } // namespace veyra

@@ -258,6 +258,11 @@ QCoro::Task<> MihomoManager::validateConfiguration()
     throw AppError(QStringLiteral("线路配置未通过 Mihomo 检查：") + Logger::redact(output));
 }
 
+QCoro::Task<bool> MihomoManager::controllerAnswers(qint64 port)
+{
+    return controllerAcceptsConnections(port);
+}
+
 QCoro::Task<> MihomoManager::waitForController(qint64 port)
 {
     // About ten seconds in all. A refused connection on loopback costs next to nothing, and the
@@ -265,7 +270,7 @@ QCoro::Task<> MihomoManager::waitForController(qint64 port)
     // pause of 200 ms made every connect wait for the second attempt.
     const QDeadlineTimer deadline(10s);
     for (;;) {
-        if (co_await controllerAcceptsConnections(port))
+        if (co_await controllerAnswers(port))
             co_return;
         if (!isRunning())
             throw AppError(QStringLiteral("Mihomo 控制端口启动超时。"));

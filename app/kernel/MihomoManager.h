@@ -80,6 +80,11 @@ signals:
     // The kernel process ended, for whatever reason (a stop, a crash, a kill from outside).
     void processEnded();
 
+protected:
+    // Whether the controller port accepts a connection now. A seam: a test decides when the
+    // controller answers relative to the kernel's end, which real scheduling cannot pin down.
+    virtual QCoro::Task<bool> controllerAnswers(qint64 port);
+
 private:
     QCoro::Task<> validateConfiguration();
     QCoro::Task<> waitForController(qint64 port);

@@ -72,11 +72,7 @@ QUrl SecurityPolicy::apiBaseURL()
 const QStringList &SecurityPolicy::checkoutDomains()
 {
     static const QStringList domains = [] {
-        // The service's own domain: its host without the leading "api."-style label.
-        QString own = QString::fromLatin1(AppInfo::serviceHost).toLower();
-        if (own.count(QLatin1Char('.')) >= 2)
-            own = own.section(QLatin1Char('.'), 1);
-        return QStringList { own, QStringLiteral("mclient.alipay.com"), QStringLiteral("openapi.alipay.com"),
+        return QStringList { QString::fromLatin1(AppInfo::serviceDomain), QStringLiteral("mclient.alipay.com"), QStringLiteral("openapi.alipay.com"),
             QStringLiteral("pay.weixin.qq.com"), QStringLiteral("tenpay.com"), QStringLiteral("wx.tenpay.com") };
     }();
     return domains;

@@ -8,13 +8,27 @@
 #include "VeyraNetworkAssistantApp.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QTextStream>
+#include <QTranslator>
 #include <QTimer>
 
 #include <malloc.h>
 #include <sys/prctl.h>
 
 namespace veyra::ui {
+
+bool installPlatformTranslations()
+{
+    auto *texts = new QTranslator(QCoreApplication::instance());
+    if (!texts->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qt"), QStringLiteral("_"),
+            QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete texts;
+        return false;
+    }
+    return QCoreApplication::installTranslator(texts);
+}
 
 int runApplication(int argc, char *argv[], const std::function<AppCollaborators()> &makeCollaborators,
     const std::function<void(VeyraNetworkAssistantApp &)> &started)
@@ -35,6 +49,9 @@ int runApplication(int argc, char *argv[], const std::function<AppCollaborators(
     QApplication::setApplicationDisplayName(QStringLiteral("维拉网络助手"));
     QApplication::setApplicationVersion(QString::fromLatin1(AppInfo::version));
     QApplication::setDesktopFileName(QString::fromLatin1(AppInfo::identifier));
+    if (!installPlatformTranslations())
+        QTextStream(stderr) << "Qt's Simplified Chinese translations are missing; its own texts stay English"
+                            << Qt::endl;
 
     // A second start shows the running instance's window and leaves; it touches neither the
     // kernel nor the system proxy.

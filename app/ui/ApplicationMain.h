@@ -17,4 +17,8 @@ int runApplication(int argc, char *argv[],
     const std::function<AppCollaborators()> &makeCollaborators = AppCollaborators::product,
     const std::function<void(VeyraNetworkAssistantApp &)> &started = {});
 
+// Qt's own texts (a transport failure, a dialog button) in Simplified Chinese, the language
+// of the whole interface, whatever the session's locale. False when the system has none.
+bool installPlatformTranslations();
+
 } // namespace veyra::ui

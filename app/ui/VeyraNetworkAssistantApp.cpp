@@ -43,6 +43,8 @@ MainWindow *VeyraNetworkAssistantApp::mainWindow() const { return m_window; }
 void VeyraNetworkAssistantApp::start()
 {
     m_delegate->watchQuitRequests();
+    m_model->readSettingsBeforeFirstPaint();
+    applyInterfaceScale();
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         m_tray = new QSystemTrayIcon(this);
         m_tray->setToolTip(QStringLiteral("维拉网络助手"));
@@ -72,7 +74,7 @@ void VeyraNetworkAssistantApp::showMainWindow()
 {
     if (!m_window) {
         m_window = new MainWindow(*m_model);
-        // A closed window gives its widgets back; the tray keeps the application reachable.
+        // A closed window gives its widgets back; the tray, or a second start, brings it back.
         m_window->setAttribute(Qt::WA_DeleteOnClose);
         QObject::connect(m_window, &MainWindow::quitRequested, this, [this] { m_delegate->requestQuit(); });
         QObject::connect(m_window, &MainWindow::firstShown, this, [this] {
@@ -82,14 +84,11 @@ void VeyraNetworkAssistantApp::showMainWindow()
             }
         });
         QObject::connect(m_window, &QObject::destroyed, this, [this] {
-            // Without a tray there would be no way back to a running, invisible application.
-            if (!m_tray) {
-                m_delegate->requestQuit();
-                return;
-            }
-            // The window's widgets, pixmaps and backing store are freed once this returns; the
-            // allocator keeps freed pages for reuse unless asked to give them back, and an
-            // application that lives in the tray all day should not hold them.
+            // Closing never quits, tray or not: a second start brings the window back, and
+            // quitting is the menu's "退出" or the session's end. The window's widgets, pixmaps
+            // and backing store are freed once this returns; the allocator keeps freed pages
+            // for reuse unless asked to give them back, and an application that lives in the
+            // background all day should not hold them.
             QTimer::singleShot(0, this, [] { ::malloc_trim(0); });
         });
     }

@@ -173,4 +173,42 @@ TEST_F(AccountIntegration, SigningOutForgetsTheAccountEvenWhenTheServiceIsDown)
     EXPECT_EQ(model->observedTrafficUsedBytes(), std::nullopt);
 }
 
+TEST_F(AccountIntegration, ASignInWhoseAccountCannotBeReadLeavesNoTokenBehind)
+{
+    const QString token = simulator.signedInToken(QString::fromLatin1(member), true);
+    simulator.fault(QStringLiteral("/api/v1/auth/login"),
+        { { "status", 200 }, { "body", Json { { "token", token.toStdString() } }.dump() },
+            { "contentType", "application/json" } });
+    simulator.fault(QStringLiteral("/api/v1/me"), { { "status", 503 } });
+    await(model->login(QString::fromLatin1(member), QStringLiteral("password123"), false));
+    EXPECT_TRUE(model->authenticationErrorMessage().has_value());
+    EXPECT_FALSE(model->user());
+    EXPECT_FALSE(model->api().token());
+    EXPECT_FALSE(storedToken()) << "the next start would sign in silently";
+    EXPECT_EQ(requestsTo("/api/v1/auth/logout").size(), 1);
+}
+
+TEST_F(AccountIntegration, ASignOutDuringARefreshStaysASignOut)
+{
+    simulator.admin(
+        QStringLiteral("accounts"), { { "account", member }, { "password", "password123" }, { "active", true } });
+    await(model->login(QString::fromLatin1(member), QStringLiteral("password123"), false));
+    ASSERT_TRUE(model->officialLineReady());
+
+    // The refresh's answer comes only after the sign-out has finished.
+    const qsizetype asked = requestsTo("/api/v1/me").size();
+    simulator.fault(QStringLiteral("/api/v1/me"), { { "delayMs", 1500 }, { "times", 1 } });
+    QCoro::Task<> refreshing = model->refreshAccount(true);
+    ASSERT_TRUE(eventually([&] { return requestsTo("/api/v1/me").size() > asked; }, 5000));
+    await(model->logout());
+    ASSERT_FALSE(model->user());
+    await(std::move(refreshing));
+
+    EXPECT_FALSE(model->user()) << "the refresh brought the account back";
+    EXPECT_FALSE(model->officialLineReady());
+    EXPECT_FALSE(keychain().load(lineAccount));
+    EXPECT_FALSE(QFile::exists(AppPaths::sessionIdentity()));
+    EXPECT_FALSE(model->api().token());
+}
+
 } // namespace

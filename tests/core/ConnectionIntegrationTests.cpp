@@ -11,6 +11,8 @@
 #include <QNetworkReply>
 
 #include <csignal>
+#include <fstream>
+#include <unistd.h>
 
 using namespace veyra;
 using namespace veyra::test;
@@ -180,6 +182,7 @@ TEST_F(ConnectionIntegration, ARestoreThatFailsOnDisconnectKeepsTheConnectionWat
     EXPECT_TRUE(m.isCoreRunning());
     EXPECT_TRUE(m.core().isRunning());
     EXPECT_TRUE(m.coreMonitorRunning());
+    EXPECT_TRUE(m.trafficMonitorRunning()) << "traffic would stop counting while still connected";
     EXPECT_FALSE(m.isBusy());
     EXPECT_TRUE(m.alertMessage().value_or(QString()).contains(QStringLiteral("设置被锁定")));
 
@@ -292,6 +295,68 @@ TEST_F(ConnectionIntegration, AKernelThatDiesBeforeTheProxyIsAppliedEndsInTheRol
     EXPECT_FALSE(m.isBusy());
     EXPECT_EQ(stateBytes(), before);
     EXPECT_FALSE(QFile::exists(AppPaths::config()));
+}
+
+// Kills the kernel and returns once it is a zombie: its end is then already waiting in the
+// event loop, ahead of anything the model asks of the dead controller afterwards.
+void killKernelNow(qint64 pid)
+{
+    ::kill(static_cast<pid_t>(pid), SIGKILL);
+    const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
+    for (int i = 0; i < 2000; ++i) {
+        std::ifstream file(stat);
+        std::string line;
+        std::getline(file, line);
+        if (line.find(") Z ") != std::string::npos)
+            return;
+        ::usleep(1000);
+    }
+}
+
+TEST_F(ConnectionIntegration, AConnectStartedWhileTheMonitorRestoresWinsOverTheStaleMonitor)
+{
+    AppModel &m = makeModel();
+    await(m.connect());
+    ASSERT_TRUE(m.isConnected());
+
+    // The kernel dies; the monitor's restore waits in the helper while the user connects again.
+    helper->hold();
+    ::kill(static_cast<pid_t>(m.core().processId()), SIGKILL);
+    ASSERT_TRUE(eventually([&] { return helper->waitingRequests() == 1; }, 5000));
+    EXPECT_FALSE(m.isConnected());
+    QObject::connect(&m, &AppModel::statusMessageChanged, &m, [&] {
+        if (m.statusMessage() == QStringLiteral("正在检查线路可用性…"))
+            helper->release();
+    });
+    await(m.connect());
+    // Every step the old monitor could still take has had its turn.
+    await(m.flushStorage());
+    EXPECT_TRUE(m.isConnected());
+    EXPECT_TRUE(m.core().isRunning()) << "the stale monitor stopped the new kernel";
+    EXPECT_TRUE(m.statusMessage().startsWith(QStringLiteral("已安全连接 · "))) << m.statusMessage().toStdString();
+    EXPECT_TRUE(everyServicePointsAt(m.settings().mixedPort)) << services().dump();
+    EXPECT_TRUE(QFile::exists(AppPaths::config()));
+}
+
+TEST_F(ConnectionIntegration, AKernelDyingAfterTheProxyWasAppliedEndsTheConnectQuietly)
+{
+    AppModel &m = makeModel();
+    const nlohmann::json before = services();
+    QStringList statuses;
+    QObject::connect(&m, &AppModel::statusMessageChanged, &m, [&] { statuses.append(m.statusMessage()); });
+    QObject::connect(&m, &AppModel::isConnectedChanged, &m, [&m] {
+        if (m.isConnected())
+            killKernelNow(m.core().processId());
+    });
+    await(m.connect());
+    EXPECT_TRUE(eventually([&] { return m.alertMessage().has_value(); }, 6000));
+    EXPECT_FALSE(m.isConnected());
+    EXPECT_FALSE(m.isBusy());
+    EXPECT_EQ(m.statusMessage(), QStringLiteral("网络核心异常退出，系统代理已自动恢复"));
+    EXPECT_EQ(services(), before);
+    for (const QString &status : statuses)
+        EXPECT_FALSE(status.startsWith(QStringLiteral("已安全连接"))) << statuses.join(u'|').toStdString();
+    EXPECT_FALSE(notificationServer->bodies().contains(QStringLiteral("网络连接已启用")));
 }
 
 } // namespace

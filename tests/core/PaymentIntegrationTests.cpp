@@ -71,6 +71,13 @@ TEST_F(PaymentIntegration, PlansAreFilteredAndOrderedStably)
         ids << offered.id;
     EXPECT_EQ(ids, QStringList({ "lifetime", "monthly", "quarterly", "yearly" }));
 
+    // A member on a plan no longer sold still has it as the current plan.
+    simulator.admin(QStringLiteral("membership"), { { "account", member }, { "active", true }, { "planId", "legacy" } });
+    await(model->refreshAccount(true));
+    ASSERT_TRUE(model->currentPlan());
+    EXPECT_EQ(model->currentPlan()->id, QStringLiteral("legacy"));
+    EXPECT_FALSE(ids.contains(QStringLiteral("legacy")));
+
     simulator.fault(QStringLiteral("/api/v1/plans"), { { "status", 500 } });
     await(model->refreshPlans(true));
     EXPECT_EQ(model->plans().size(), 4);
@@ -228,6 +235,55 @@ TEST_F(PaymentIntegration, OldFutureDamagedAndFinishedRecordsEndWithoutPolling)
     simulator.fault(QStringLiteral("/api/v1/orders/") + open, { { "status", 503 } });
     await(model->resumePendingOrder());
     EXPECT_TRUE(pendingRecord());
+}
+
+TEST_F(PaymentIntegration, AnOldOrderPaidLateLeavesTheNewOrdersCheckoutAlone)
+{
+    signIn();
+    await(model->createOrder(plan(QStringLiteral("monthly")), QStringLiteral("wechat")));
+    ASSERT_TRUE(model->currentOrder());
+    const QString old = model->currentOrder()->orderNo;
+
+    // The old order is paid; the account refresh that follows is slow to answer, and the user
+    // makes a new order meanwhile.
+    const qsizetype refreshes = requestsTo("/api/v1/me").size();
+    simulator.fault(QStringLiteral("/api/v1/me"), { { "delayMs", 1500 }, { "times", 1 } });
+    setStatus(old, "paid");
+    ASSERT_TRUE(eventually([&] { return requestsTo("/api/v1/me").size() > refreshes; }, 5000));
+    await(model->createOrder(plan(QStringLiteral("quarterly")), QStringLiteral("wechat")));
+    ASSERT_TRUE(model->currentOrder());
+    const QString fresh = model->currentOrder()->orderNo;
+    ASSERT_NE(fresh, old);
+    ASSERT_FALSE(model->checkoutImage().isNull());
+
+    ASSERT_TRUE(eventually([&] { return model->statusMessage() == QStringLiteral("开通成功"); }, 5000));
+    EXPECT_EQ(model->currentOrder()->orderNo, fresh);
+    EXPECT_FALSE(model->checkoutImage().isNull()) << "the new order's QR code was cleared";
+    EXPECT_TRUE(model->showCheckout());
+    ASSERT_TRUE(pendingRecord());
+    EXPECT_EQ(pendingRecord()->orderNo, fresh);
+}
+
+TEST_F(PaymentIntegration, ASessionRefusedWhilePollingSignsOutAndKeepsTheOrderForLater)
+{
+    signIn();
+    await(model->createOrder(plan(QStringLiteral("monthly")), QStringLiteral("wechat")));
+    ASSERT_TRUE(model->currentOrder());
+    const QString orderNo = model->currentOrder()->orderNo;
+    simulator.admin(QStringLiteral("revoke"), { { "account", member } });
+
+    ASSERT_TRUE(eventually([&] { return model->showAuthentication() && !model->paymentPollingRunning(); }, 5000))
+        << "polling went on with a refused session";
+    EXPECT_FALSE(model->user());
+    EXPECT_EQ(model->authenticationErrorMessage(), QStringLiteral("登录状态已过期，请重新登录"));
+    ASSERT_TRUE(pendingRecord());
+    EXPECT_EQ(pendingRecord()->orderNo, orderNo);
+
+    // Signed in again, the order is followed once more.
+    await(model->login(QString::fromLatin1(member), QStringLiteral("password123"), false));
+    ASSERT_TRUE(model->currentOrder());
+    EXPECT_EQ(model->currentOrder()->orderNo, orderNo);
+    EXPECT_TRUE(model->paymentPollingRunning());
 }
 
 } // namespace

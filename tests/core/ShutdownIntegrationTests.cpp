@@ -11,6 +11,7 @@
 #include <QProcess>
 
 #include <csignal>
+#include <optional>
 
 using namespace veyra;
 using namespace veyra::test;
@@ -174,6 +175,31 @@ TEST_F(ShutdownIntegration, AKilledApplicationTakesItsKernelWithIt)
     SystemProxyManager repair(
         QStringLiteral(VEYRA_NETWORKSETUP_EXECUTABLE), std::make_unique<PrivilegedProxyClient>(helper->socketPath()));
     await(repair.restoreIfNeeded(true));
+}
+
+TEST_F(ShutdownIntegration, QuittingDuringAConnectWaitsForItThenPutsEverythingBack)
+{
+    AppModel &m = makeModel();
+    const nlohmann::json before = services();
+    // Quit just as the connect is about to change the system proxy.
+    std::optional<QCoro::Task<bool>> quitting;
+    QObject::connect(&m, &AppModel::statusMessageChanged, &m, [&] {
+        if (!quitting && m.statusMessage() == QStringLiteral("正在应用系统代理…"))
+            quitting.emplace(m.shutdown());
+    });
+    await(m.connect());
+    ASSERT_TRUE(quitting);
+    EXPECT_TRUE(await(std::move(*quitting)));
+    EXPECT_EQ(services(), before) << "the machine was left pointing at a stopped kernel";
+    EXPECT_FALSE(QFile::exists(AppPaths::proxyBackup()));
+    EXPECT_FALSE(m.core().isRunning());
+
+    // Nothing that touches the system proxy starts once quitting has begun.
+    await(m.connect());
+    await(m.repairNetworkSettings());
+    EXPECT_FALSE(m.core().isRunning());
+    EXPECT_FALSE(m.isBusy());
+    EXPECT_EQ(services(), before);
 }
 
 } // namespace

@@ -72,6 +72,7 @@ TEST_F(StartupIntegration, ARejectedTokenAtStartSignsOutQuietly)
     EXPECT_EQ(model->statusMessage(), QStringLiteral("需要重新登录"));
     EXPECT_TRUE(model->showAuthentication());
     EXPECT_EQ(model->authenticationMode(), AuthenticationMode::login);
+    EXPECT_EQ(model->authenticationErrorMessage(), QStringLiteral("登录状态已过期，请重新登录"));
     EXPECT_EQ(model->alertMessage(), std::nullopt);
 }
 
@@ -179,6 +180,28 @@ TEST_F(StartupIntegration, SwitchesWithEffectsOutsideTheApplication)
     await(model->setAutoConnect(true));
     EXPECT_TRUE(await(model->settingsStore().loadSettings()).autoConnect);
     EXPECT_TRUE(await(model->settingsStore().loadSettings()).showNotifications);
+}
+
+TEST_F(StartupIntegration, SwitchesSaveOnlyTheirOwnFieldAndImportAppliesTheirEffects)
+{
+    // A half-typed port edit, not saved: a switch neither fails on it nor writes it.
+    const AppSettings saved = model->settings();
+    model->editPorts(saved.mixedPort, saved.mixedPort, saved.controllerPort);
+    await(model->setAutoConnect(true));
+    EXPECT_EQ(model->alertMessage(), std::nullopt);
+    const AppSettings onDisk = await(model->settingsStore().loadSettings());
+    EXPECT_TRUE(onDisk.autoConnect);
+    EXPECT_EQ(onDisk.socksPort, saved.socksPort);
+    EXPECT_EQ(model->settings().socksPort, saved.mixedPort) << "the edit on screen was lost";
+
+    // Imported switches take effect the way a click would: the login item is registered.
+    AppSettings file;
+    file.startAtLogin = true;
+    AppPaths::write(file.toJson(), fixtures.filePath(QStringLiteral("import.json")));
+    await(model->importSettings(fixtures.filePath(QStringLiteral("import.json"))));
+    EXPECT_TRUE(model->settings().startAtLogin);
+    EXPECT_TRUE(QFile::exists(fixtures.filePath(QStringLiteral("autostart/net.veyra.networkassistant.desktop"))));
+    EXPECT_TRUE(await(model->settingsStore().loadSettings()).startAtLogin);
 }
 
 } // namespace

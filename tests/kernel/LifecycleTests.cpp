@@ -137,41 +137,46 @@ TEST_F(LifecycleIntegration, AKernelWhoseControllerNeverOpensIsGivenTenSecondsAn
     EXPECT_TRUE(readBytes(AppPaths::logs() + QStringLiteral("/mihomo-current.log")).contains("asked to end"));
 }
 
+// A controller that answers only once the kernel has gone: it stands in for a controller
+// the dying kernel left behind (a child still holding the port, say). Waiting for the end
+// here, instead of racing a listener against the kernel's exit, makes the order certain.
+class ControllerAnsweringAfterTheKernelEnded : public MihomoManager {
+public:
+    using MihomoManager::MihomoManager;
+    bool answered = false;
+
+protected:
+    QCoro::Task<bool> controllerAnswers(qint64) override
+    {
+        for (int i = 0; i < 1000 && isRunning(); ++i)
+            co_await QCoro::sleepFor(std::chrono::milliseconds(5));
+        answered = !isRunning();
+        co_return true;
+    }
+};
+
 TEST_F(LifecycleIntegration, AKernelGoneRightAfterItsControllerAnsweredIsReported)
 {
-    // The kernel lives a tenth of a second: the manager's first probe, made at once, finds it
-    // alive with no controller yet. The controller that answers is this test's listener, opened
-    // the moment the kernel is gone; it stands in for a controller the dying kernel left behind
-    // (a child still holding the port, say). The manager's next probe, 0.2 s after the first,
-    // therefore connects to a controller whose kernel has already exited: the case that must
-    // not count as a successful start. The exit lies about 0.1 s from either probe, so ordinary
-    // scheduling delays do not change the outcome. A probe that sat out its whole second on a
-    // refused port would instead find the kernel gone and report a time-out.
     installScriptResource(resources,
         "#!/bin/sh\n"
         "[ \"$1\" = \"-t\" ] && exit 0\n"
         "echo 'starting, then gone'\n"
         "exec sleep 0.1\n");
-    MihomoManager manager({}, { resources });
-    QTcpServer controller;
+    ControllerAnsweringAfterTheKernelEnded manager({}, { resources });
     qint64 pid = 0;
     QTimer watch;
     watch.setInterval(1);
     QObject::connect(&watch, &QTimer::timeout, [&] {
         if (pid == 0)
             pid = manager.processId();
-        else if (!controller.isListening() && !processAlive(pid))
-            controller.listen(QHostAddress::LocalHost, static_cast<quint16>(settings.controllerPort));
     });
     watch.start();
     const QString failure = startFailure(manager);
     watch.stop();
 
+    ASSERT_TRUE(manager.answered) << "the kernel never ended";
     EXPECT_EQ(failure, QStringLiteral("Mihomo 启动后立即退出，请查看诊断日志。"));
     ASSERT_NE(pid, 0) << "the kernel was never seen running";
-    EXPECT_TRUE(controller.isListening());
-    EXPECT_TRUE(controller.hasPendingConnections()) << "the manager never reached the controller";
-    EXPECT_FALSE(manager.isRunning());
     EXPECT_EQ(manager.processId(), 0);
     EXPECT_FALSE(processAlive(pid));
     EXPECT_TRUE(readBytes(AppPaths::logs() + QStringLiteral("/mihomo-current.log")).contains("starting, then gone"));

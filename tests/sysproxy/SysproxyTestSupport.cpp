@@ -13,19 +13,25 @@ namespace {
 
 class CountingAuthorizer : public helper::PeerAuthorizer {
 public:
-    explicit CountingAuthorizer(std::atomic<int> &count)
+    CountingAuthorizer(std::atomic<int> &count, HelperHarness::Gate &gate)
         : m_count(count)
+        , m_gate(gate)
     {
     }
     bool authorize(int) override
     {
         ++m_count;
+        std::unique_lock lock(m_gate.mutex);
+        ++m_gate.waiting;
+        m_gate.opened.wait(lock, [this] { return !m_gate.held; });
+        --m_gate.waiting;
         return true;
     }
     bool stillAuthorized(int) override { return true; }
 
 private:
     std::atomic<int> &m_count;
+    HelperHarness::Gate &m_gate;
 };
 
 } // namespace
@@ -40,12 +46,34 @@ HelperHarness::HelperHarness()
     toolEnvironment.push_back("VEYRA_NETWORKSETUP_STATE=" + statePath().toStdString());
     m_server = std::make_unique<helper::ProxyHelperServer>(helper::bindListeningSocket(socketPath().toStdString()),
         helper::ProxyHelperService(VEYRA_NETWORKSETUP_EXECUTABLE, toolEnvironment),
-        std::make_unique<CountingAuthorizer>(m_requests));
+        std::make_unique<CountingAuthorizer>(m_requests, m_gate));
     m_thread = std::thread([this] { m_server->serve(); });
+}
+
+void HelperHarness::hold()
+{
+    std::lock_guard lock(m_gate.mutex);
+    m_gate.held = true;
+}
+
+void HelperHarness::release()
+{
+    {
+        std::lock_guard lock(m_gate.mutex);
+        m_gate.held = false;
+    }
+    m_gate.opened.notify_all();
+}
+
+int HelperHarness::waitingRequests()
+{
+    std::lock_guard lock(m_gate.mutex);
+    return m_gate.waiting;
 }
 
 HelperHarness::~HelperHarness()
 {
+    release();
     m_server->stop();
     m_thread.join();
 }

@@ -9,7 +9,9 @@
 #include <nlohmann/json.hpp>
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -26,6 +28,18 @@ public:
     QString socketPath() const { return m_dir.path() + QStringLiteral("/helper.sock"); }
     QString statePath() const { return m_dir.path() + QStringLiteral("/state.json"); }
     int requests() const { return m_requests.load(); }
+
+    // A delayed helper: while held, every request waits before it is served, so a test can
+    // start another workflow at a known point of the one whose request is waiting.
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable opened;
+        bool held = false;
+        int waiting = 0;
+    };
+    void hold();
+    void release();
+    int waitingRequests();
 
     // The stand-in's state: services, failure rules and the history of changes.
     nlohmann::json state() const;
@@ -44,6 +58,7 @@ public:
 private:
     QTemporaryDir m_dir;
     std::atomic<int> m_requests { 0 };
+    Gate m_gate;
     std::unique_ptr<helper::ProxyHelperServer> m_server;
     std::thread m_thread;
 };
