@@ -1,16 +1,13 @@
 #include "AppModel.h"
 
 #include "AppInfo.h"
+#include "ConfigCompiler.h"
 #include "Errors.h"
 #include "Logger.h"
 
 #include <algorithm>
 
 namespace veyra {
-
-namespace {
-const QString smartSelectionName = QStringLiteral("智能优选");
-} // namespace
 
 QString AppModel::notificationTitle()
 {
@@ -101,9 +98,18 @@ void AppModel::setNodes(const QList<NodeItem> &value)
 {
     publish(m_nodes, value, &AppModel::nodesChanged);
 }
-void AppModel::setPlans(const QList<Plan> &value)
+void AppModel::setServicePlans(const QList<Plan> &all)
 {
-    publish(m_plans, value, &AppModel::plansChanged);
+    QList<Plan> offered = all;
+    offered.removeIf([](const Plan &plan) { return plan.enabled == false; });
+    std::stable_sort(offered.begin(), offered.end(),
+        [](const Plan &a, const Plan &b) { return a.sortOrder.value_or(0) < b.sortOrder.value_or(0); });
+    Step step(*this);
+    if (m_servicePlans != all) {
+        m_servicePlans = all;
+        changedState();
+    }
+    publish(m_plans, offered, &AppModel::plansChanged);
 }
 void AppModel::setUser(const std::optional<AccountUser> &value)
 {
@@ -164,7 +170,7 @@ AppAccessState AppModel::accessState() const
 QString AppModel::activeNodeName() const
 {
     if (m_settings.smartSelection)
-        return smartSelectionName;
+        return QString::fromUtf8(ConfigCompiler::automaticGroup);
     if (!m_settings.selectedNode.isEmpty())
         return m_settings.selectedNode;
     return QStringLiteral("尚未选择");

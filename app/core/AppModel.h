@@ -191,6 +191,8 @@ public:
     QCoro::Task<> exportSettings(QString path);
     QCoro::Task<> importSettings(QString path);
     QCoro::Task<> repairNetworkSettings();
+    // Where the diagnostic log is written, for the page that opens it.
+    QString diagnosticLogFolder() const;
 
     // The collaborators, for the workflows of the other files and for tests that need to
     // look behind the model (a test reads the kernel's pid, never replaces a collaborator).
@@ -230,7 +232,9 @@ protected:
     void setSettings(const AppSettings &value);
     void setOfficialLineReady(bool value);
     void setNodes(const QList<NodeItem> &value);
-    void setPlans(const QList<Plan> &value);
+    // Every plan the service returned: those on offer are published, in its order; the member's
+    // own plan is looked up among all of them.
+    void setServicePlans(const QList<Plan> &all);
     void setUser(const std::optional<AccountUser> &value);
     void setCurrentOrder(const std::optional<PaymentOrder> &value);
     void setCheckoutImage(const QImage &value);

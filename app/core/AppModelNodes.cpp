@@ -2,6 +2,7 @@
 // file second; when the file cannot be written, the kernel is put back.
 #include "AppModel.h"
 
+#include "ConfigCompiler.h"
 #include "Errors.h"
 #include "Logger.h"
 
@@ -12,7 +13,10 @@ namespace veyra {
 
 namespace {
 
-const QString smartSelection = QStringLiteral("智能优选");
+QString automaticGroup()
+{
+    return QString::fromUtf8(ConfigCompiler::automaticGroup);
+}
 
 QByteArray modeBody(ConnectionMode mode)
 {
@@ -104,7 +108,7 @@ QCoro::Task<> AppModel::selectNode(NodeItem node)
     failure = (co_await commitSettings(change, undo)).failure;
     if (failure) {
         // The kernel follows the settings that stay.
-        const QString previous = old.smartSelection ? smartSelection : old.selectedNode;
+        const QString previous = old.smartSelection ? automaticGroup() : old.selectedNode;
         if (!previous.isEmpty()) {
             try {
                 co_await core().selectNode(previous, old);
@@ -136,7 +140,7 @@ QCoro::Task<> AppModel::setSmartSelection(bool enabled)
     const bool switchCore = enabled && core().isRunning();
     if (switchCore) {
         try {
-            co_await core().selectNode(smartSelection, updated);
+            co_await core().selectNode(automaticGroup(), updated);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -179,7 +183,7 @@ QCoro::Task<> AppModel::reconcileSelectedNode()
     // The chosen node is gone: fall back to the automatic group, quietly.
     std::exception_ptr failure;
     try {
-        co_await core().selectNode(smartSelection, m_settings);
+        co_await core().selectNode(automaticGroup(), m_settings);
     } catch (...) {
         failure = std::current_exception();
     }

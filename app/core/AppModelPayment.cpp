@@ -24,17 +24,7 @@ QCoro::Task<> AppModel::refreshPlans(bool silent)
 {
     std::exception_ptr failure;
     try {
-        const QList<Plan> all = co_await api().plans();
-        QList<Plan> offered = all;
-        offered.removeIf([](const Plan &plan) { return plan.enabled == false; });
-        std::stable_sort(offered.begin(), offered.end(),
-            [](const Plan &a, const Plan &b) { return a.sortOrder.value_or(0) < b.sortOrder.value_or(0); });
-        Step step(*this);
-        if (m_servicePlans != all) {
-            m_servicePlans = all;
-            changedState();
-        }
-        setPlans(offered);
+        setServicePlans(co_await api().plans());
     } catch (...) {
         failure = std::current_exception();
     }

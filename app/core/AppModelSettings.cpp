@@ -28,11 +28,13 @@ QCoro::Task<AppModel::SettingsWrite> AppModel::commitSettings(SettingsChange cha
 {
     // The change goes into the record as last written, not the published one: port and scale
     // edits the user has not saved yet are neither written by a switch nor able to fail it.
+    // Both records take the change at once, so a second change made before this write ends
+    // carries this one with it.
     AppSettings next = m_settings;
     change(next);
     setSettings(next);
-    AppSettings stored = m_storedSettings;
-    change(stored);
+    change(m_storedSettings);
+    const AppSettings stored = m_storedSettings;
     std::exception_ptr failure;
     try {
         co_await settingsStore().saveSettings(stored);
@@ -40,11 +42,10 @@ QCoro::Task<AppModel::SettingsWrite> AppModel::commitSettings(SettingsChange cha
         failure = std::current_exception();
     }
     if (failure) {
+        undo(m_storedSettings);
         AppSettings back = m_settings;
         undo(back);
         setSettings(back);
-    } else {
-        change(m_storedSettings);
     }
     co_return SettingsWrite { failure };
 }
@@ -116,10 +117,17 @@ QCoro::Task<> AppModel::importSettings(QString path)
         present(describe(failure));
         co_return;
     }
-    // The two switches with effects outside the application take the file's values the way a
-    // click would: the login item registered, notifications asked for.
     const bool startAtLogin = imported.startAtLogin;
     const bool notifications = imported.showNotifications;
+    if (startAtLogin == m_settings.startAtLogin && notifications == m_settings.showNotifications) {
+        Step step(*this);
+        setSettings(imported);
+        m_storedSettings = imported;
+        setStatusMessage(QStringLiteral("设置已导入"));
+        co_return;
+    }
+    // The two switches with effects outside the application take the file's values the way a
+    // click would: the login item registered, notifications asked for.
     imported.startAtLogin = m_settings.startAtLogin;
     imported.showNotifications = m_settings.showNotifications;
     {
@@ -135,6 +143,8 @@ QCoro::Task<> AppModel::importSettings(QString path)
     co_await saveSwitch([](AppSettings &) { }, [](AppSettings &) { });
     setStatusMessage(QStringLiteral("设置已导入"));
 }
+
+QString AppModel::diagnosticLogFolder() const { return AppPaths::logs(); }
 
 QCoro::Task<> AppModel::repairNetworkSettings()
 {

@@ -120,15 +120,23 @@ QList<Plan> Plan::listFromJson(const json::Json &value)
     return plans;
 }
 
-bool PaymentOrder::isPaid() const { return status.toLower() == QLatin1String("paid"); }
-
-bool PaymentOrder::isFinal() const
+PaymentOrder::Outcome PaymentOrder::outcome() const
 {
-    static const QStringList finals { QStringLiteral("paid"), QStringLiteral("closed"), QStringLiteral("cancelled"),
-        QStringLiteral("canceled"), QStringLiteral("expired"), QStringLiteral("failed"),
-        QStringLiteral("payment_error") };
-    return finals.contains(status.toLower());
+    const QString word = status.toLower();
+    if (word == QLatin1String("paid"))
+        return Outcome::paid;
+    if (word == QLatin1String("closed") || word == QLatin1String("cancelled") || word == QLatin1String("canceled"))
+        return Outcome::cancelled;
+    if (word == QLatin1String("expired"))
+        return Outcome::expired;
+    if (word == QLatin1String("failed") || word == QLatin1String("payment_error"))
+        return Outcome::failed;
+    return Outcome::open;
 }
+
+bool PaymentOrder::isPaid() const { return outcome() == Outcome::paid; }
+
+bool PaymentOrder::isFinal() const { return outcome() != Outcome::open; }
 
 PaymentOrder PaymentOrder::fromJson(const json::Json &value)
 {

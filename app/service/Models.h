@@ -63,8 +63,10 @@ struct PaymentOrder {
 
     static PaymentOrder fromJson(const json::Json &value);
     bool operator==(const PaymentOrder &) const = default;
-    // The service's status words, compared without regard to case: "paid", and the statuses
-    // after which nothing changes any more (paid, closed, cancelled, expired, failed).
+    // What the service's status word means, compared without regard to case. Every outcome
+    // but `open` is final: nothing changes after it.
+    enum class Outcome { open, paid, cancelled, expired, failed };
+    Outcome outcome() const;
     bool isPaid() const;
     bool isFinal() const;
 };

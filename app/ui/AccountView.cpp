@@ -30,7 +30,8 @@ AccountView::AccountView(AppModel &model, QWidget *parent)
         QStringLiteral("登录后自动获取官方线路，并查看会员、流量和订单状态。"), this);
     QPushButton *signIn = m_signedOut->addButton(QStringLiteral("登录 / 注册"));
     signIn->setProperty("prominent", true);
-    QObject::connect(signIn, &QPushButton::clicked, this, [this] { openAuthentication(m_model, AuthenticationMode::login); });
+    QObject::connect(
+        signIn, &QPushButton::clicked, this, [this] { openAuthentication(m_model, AuthenticationMode::login); });
     m_states->addWidget(m_signedOut);
 
     auto *signedInPage = new QWidget(this);
@@ -38,12 +39,15 @@ AccountView::AccountView(AppModel &model, QWidget *parent)
     QVBoxLayout *column = scrollingPageColumn(signedInPage, theme::unit * 2);
     m_signedIn = column->parentWidget();
 
-    auto *header = new PageHeader(QStringLiteral("个人中心"), QStringLiteral("集中查看账号、会员、流量和订单状态。"), m_signedIn);
-    m_refresh = makeButton(QStringLiteral("刷新"), header, QStringLiteral("arrow.clockwise"));
+    auto *header = new PageHeader(
+        QStringLiteral("个人中心"), QStringLiteral("集中查看账号、会员、流量和订单状态。"), m_signedIn);
+    m_refresh = new OperationButton(
+        QStringLiteral("刷新"), QStringLiteral("正在刷新…"), header, QStringLiteral("arrow.clockwise"));
     m_logout = makeButton(QStringLiteral("退出账号"), header);
     header->addTrailing(m_refresh);
     header->addTrailing(m_logout);
-    QObject::connect(m_refresh, &QPushButton::clicked, this, [this] { m_model.refreshAccount(false); });
+    QObject::connect(m_refresh, &QPushButton::clicked, this,
+        [this] { m_refresh->run([this] { return m_model.refreshAccount(false); }); });
     QObject::connect(m_logout, &QPushButton::clicked, this, [this] { m_model.logout(); });
     column->addWidget(header);
 
@@ -53,7 +57,8 @@ AccountView::AccountView(AppModel &model, QWidget *parent)
         auto *row = new QHBoxLayout;
         row->setSpacing(theme::unit * 3 / 2);
         auto *icon = new QLabel(accountCard);
-        icon->setPixmap(symbolPixmap(QStringLiteral("person.crop.circle.fill"), 44, theme::accent(), devicePixelRatioF()));
+        icon->setPixmap(
+            symbolPixmap(QStringLiteral("person.crop.circle.fill"), 44, theme::accent(), devicePixelRatioF()));
         auto *texts = new QVBoxLayout;
         texts->setSpacing(theme::unit / 4);
         auto *caption = new QLabel(QStringLiteral("维拉账号"), accountCard);
@@ -100,7 +105,7 @@ void AccountView::render()
         return;
 
     const bool busy = m_model.isBusy();
-    m_refresh->setEnabled(!busy);
+    m_refresh->setAvailable(!busy);
     m_logout->setEnabled(!busy);
 
     m_account->setText(user->account);

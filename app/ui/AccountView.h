@@ -12,6 +12,8 @@ class AppModel;
 
 namespace veyra::ui {
 
+class OperationButton;
+
 class AccountRow;
 class EmptyStateView;
 class StatusPill;
@@ -29,7 +31,7 @@ private:
     QStackedLayout *m_states;
     EmptyStateView *m_signedOut;
     QWidget *m_signedIn;
-    QPushButton *m_refresh;
+    OperationButton *m_refresh;
     QPushButton *m_logout;
     QLabel *m_account;
     StatusPill *m_badge;

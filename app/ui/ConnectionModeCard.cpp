@@ -1,6 +1,7 @@
 #include "ConnectionModeCard.h"
 
 #include "AppModel.h"
+#include "Controls.h"
 #include "SegmentedControl.h"
 #include "StatusPill.h"
 #include "SymbolLabel.h"
@@ -78,11 +79,15 @@ ConnectionModeCard::ConnectionModeCard(AppModel &model, QWidget *parent)
     body()->addWidget(m_description);
     body()->addWidget(m_effect);
 
-    QObject::connect(m_picker, &SegmentedControl::activated, this,
-        [this](const QVariant &value) { m_model.updateProxyMode(static_cast<ConnectionMode>(value.toInt())); });
+    QObject::connect(m_picker, &SegmentedControl::activated, this, [this](const QVariant &value) {
+        // Once the change has ended the picker shows the mode the settings hold, also when the
+        // change was refused.
+        whenDone(this, m_model.updateProxyMode(static_cast<ConnectionMode>(value.toInt())), [this] {
+            m_shownMode.reset();
+            render();
+        });
+    });
     QObject::connect(&m_model, &AppModel::stateChanged, this, &ConnectionModeCard::render);
-    // A refused change leaves the settings as they were: show their mode again.
-    QObject::connect(&m_model, &AppModel::alertMessageChanged, this, [this] { m_shownMode.reset(); });
     render();
 }
 

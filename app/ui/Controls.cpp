@@ -55,7 +55,10 @@ QSize SteadyButton::sizeHint() const
     return size;
 }
 
-QSize SteadyButton::minimumSizeHint() const { return sizeHint(); }
+QSize SteadyButton::minimumSizeHint() const
+{
+    return sizeHint();
+}
 
 void SteadyButton::changeEvent(QEvent *event)
 {
@@ -64,6 +67,59 @@ void SteadyButton::changeEvent(QEvent *event)
         setIconSize({ side, side });
     }
     QPushButton::changeEvent(event);
+}
+
+namespace {
+QCoro::Task<> followThen(QPointer<QObject> context, QCoro::Task<> operation, std::function<void()> then)
+{
+    co_await std::move(operation);
+    if (context)
+        then();
+}
+} // namespace
+
+void whenDone(QObject *context, QCoro::Task<> operation, std::function<void()> then)
+{
+    followThen(QPointer<QObject>(context), std::move(operation), std::move(then));
+}
+
+OperationButton::OperationButton(
+    const QString &text, const QString &workingText, QWidget *parent, const QString &symbol)
+    : SteadyButton({ text, workingText }, parent)
+    , m_text(text)
+    , m_workingText(workingText)
+{
+    if (!symbol.isEmpty())
+        setIcon(symbolIcon(symbol));
+    setAccessibleName(text);
+}
+
+void OperationButton::run(std::function<QCoro::Task<>()> operation)
+{
+    if (m_working)
+        return;
+    setWorking(true);
+    follow(QPointer<OperationButton>(this), operation());
+}
+
+QCoro::Task<> OperationButton::follow(QPointer<OperationButton> button, QCoro::Task<> operation)
+{
+    co_await std::move(operation);
+    if (button)
+        button->setWorking(false);
+}
+
+void OperationButton::setAvailable(bool available)
+{
+    m_available = available;
+    setEnabled(m_available && !m_working);
+}
+
+void OperationButton::setWorking(bool working)
+{
+    m_working = working;
+    setText(working ? m_workingText : m_text);
+    setEnabled(m_available && !m_working);
 }
 
 } // namespace veyra::ui

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QCoroTask>
+#include <QPointer>
 #include <QPushButton>
 #include <QStringList>
+
+#include <functional>
 
 class QProgressBar;
 
@@ -33,6 +37,34 @@ protected:
 
 private:
     QStringList m_labels;
+};
+
+// Calls `then` once a model operation started from a control has ended, unless `context` has
+// gone by then. A control that showed the user's choice at once shows the model's value
+// again afterwards, whether the change went through or was refused.
+void whenDone(QObject *context, QCoro::Task<> operation, std::function<void()> then);
+
+// A button that starts a model operation and shows it at work: while the operation runs it
+// reads its working label, is disabled, and a second press starts nothing.
+class OperationButton : public SteadyButton {
+    Q_OBJECT
+public:
+    OperationButton(const QString &text, const QString &workingText, QWidget *parent, const QString &symbol = {});
+    // Runs `operation` unless one is running already (the new one is then dropped unstarted).
+    void run(std::function<QCoro::Task<>()> operation);
+    // Whether the model allows the operation now; the button is usable when it does and no
+    // operation of its own is running.
+    void setAvailable(bool available);
+    bool isWorking() const { return m_working; }
+
+private:
+    static QCoro::Task<> follow(QPointer<OperationButton> button, QCoro::Task<> operation);
+    void setWorking(bool working);
+
+    QString m_text;
+    QString m_workingText;
+    bool m_available = true;
+    bool m_working = false;
 };
 
 } // namespace veyra::ui

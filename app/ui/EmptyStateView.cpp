@@ -58,13 +58,25 @@ void EmptyStateView::setContent(const QString &title, const QString &systemImage
 QPushButton *EmptyStateView::addButton(const QString &text, const QString &systemImage)
 {
     QPushButton *button = makeButton(text, this, systemImage);
-    // Before the closing stretch, so that the button sits under the description.
-    m_layout->insertWidget(m_layout->count() - 1, button, 0, Qt::AlignHCenter);
+    addButton(button);
     return button;
 }
 
-QString EmptyStateView::title() const { return m_title->text(); }
-QString EmptyStateView::description() const { return m_description->text(); }
+void EmptyStateView::addButton(QPushButton *button)
+{
+    // Before the closing stretch, so that the button sits under the description.
+    button->setParent(this);
+    m_layout->insertWidget(m_layout->count() - 1, button, 0, Qt::AlignHCenter);
+}
+
+QString EmptyStateView::title() const
+{
+    return m_title->text();
+}
+QString EmptyStateView::description() const
+{
+    return m_description->text();
+}
 
 void EmptyStateView::changeEvent(QEvent *event)
 {

@@ -14,10 +14,12 @@ class SymbolLabel;
 class EmptyStateView : public QWidget {
     Q_OBJECT
 public:
-    EmptyStateView(const QString &title, const QString &systemImage, const QString &description,
-        QWidget *parent = nullptr);
+    EmptyStateView(
+        const QString &title, const QString &systemImage, const QString &description, QWidget *parent = nullptr);
     void setContent(const QString &title, const QString &systemImage, const QString &description);
     QPushButton *addButton(const QString &text, const QString &systemImage = {});
+    // Places a button made elsewhere where addButton() would.
+    void addButton(QPushButton *button);
 
     QString title() const;
     QString systemImage() const { return m_systemImage; }

@@ -6,8 +6,8 @@
 #include "Icons.h"
 #include "MembershipSummaryContent.h"
 #include "PageScaffold.h"
-#include "RecentOrderCard.h"
 #include "PlanFeatures.h"
+#include "RecentOrderCard.h"
 #include "SectionCard.h"
 #include "SegmentedControl.h"
 #include "SymbolLabel.h"
@@ -54,7 +54,8 @@ MembershipView::MembershipView(AppModel &model, QWidget *parent)
         texts->setSpacing(theme::unit / 2);
         auto *title = new QLabel(QStringLiteral("需要有效会员"), m_required);
         theme::setTextRole(title, theme::TextRole::headline, true);
-        auto *text = wrapped(QStringLiteral("完成购买并等待服务端确认后，首页、节点和连接功能会自动开放。"), m_required);
+        auto *text
+            = wrapped(QStringLiteral("完成购买并等待服务端确认后，首页、节点和连接功能会自动开放。"), m_required);
         theme::makeSecondary(text);
         texts->addWidget(title);
         texts->addWidget(text);
@@ -67,8 +68,10 @@ MembershipView::MembershipView(AppModel &model, QWidget *parent)
     // What the account has now.
     auto *rights = new SectionCard(content);
     {
-        QPushButton *refresh = makeButton(QStringLiteral("刷新权益"), rights, QStringLiteral("arrow.clockwise"));
-        QObject::connect(refresh, &QPushButton::clicked, this, [this] { m_model.refreshAccount(false); });
+        auto *refresh = new OperationButton(
+            QStringLiteral("刷新权益"), QStringLiteral("正在刷新…"), rights, QStringLiteral("arrow.clockwise"));
+        QObject::connect(refresh, &QPushButton::clicked, this,
+            [this, refresh] { refresh->run([this] { return m_model.refreshAccount(false); }); });
         auto *title = new QLabel(QStringLiteral("当前权益"), rights);
         theme::setTextRole(title, theme::TextRole::headline, true);
         auto *heading = new QHBoxLayout;
@@ -105,8 +108,11 @@ MembershipView::MembershipView(AppModel &model, QWidget *parent)
 
     m_noPlans = new EmptyStateView(QStringLiteral("暂时无法加载套餐"), QStringLiteral("exclamationmark.triangle.fill"),
         QStringLiteral("请检查网络后重试。"), content);
-    QPushButton *reload = m_noPlans->addButton(QStringLiteral("重新加载"), QStringLiteral("arrow.clockwise"));
-    QObject::connect(reload, &QPushButton::clicked, this, [this] { m_model.refreshPlans(false); });
+    auto *reload = new OperationButton(
+        QStringLiteral("重新加载"), QStringLiteral("正在加载…"), m_noPlans, QStringLiteral("arrow.clockwise"));
+    m_noPlans->addButton(reload);
+    QObject::connect(reload, &QPushButton::clicked, this,
+        [this, reload] { reload->run([this] { return m_model.refreshPlans(false); }); });
     column->addWidget(m_noPlans);
 
     m_planArea = new QWidget(content);
@@ -195,7 +201,8 @@ void MembershipView::rebuildPlans()
         QPushButton *buy = makeButton(QStringLiteral("立即购买"), card);
         buy->setProperty("prominent", true);
         buy->setAccessibleDescription(plan.name + QLatin1Char(' ') + priceText(plan.priceFen));
-        QObject::connect(buy, &QPushButton::clicked, this, [this, plan] { m_model.createOrder(plan, m_paymentMethod); });
+        QObject::connect(
+            buy, &QPushButton::clicked, this, [this, plan] { m_model.createOrder(plan, m_paymentMethod); });
         card->body()->addWidget(buy);
         m_planCards << card;
         m_buyButtons << buy;
@@ -211,7 +218,8 @@ void MembershipView::placePlans()
     for (int column = 0; column < 3; ++column)
         m_planGrid->setColumnStretch(column, column < m_planColumns ? 1 : 0);
     for (qsizetype i = 0; i < m_planCards.size(); ++i)
-        m_planGrid->addWidget(m_planCards.at(i), static_cast<int>(i / m_planColumns), static_cast<int>(i % m_planColumns));
+        m_planGrid->addWidget(
+            m_planCards.at(i), static_cast<int>(i / m_planColumns), static_cast<int>(i % m_planColumns));
 }
 
 } // namespace veyra::ui

@@ -46,8 +46,10 @@ NodesView::NodesView(AppModel &model, QWidget *parent)
     : QWidget(parent)
     , m_model(model)
     , m_selectedRegion(allRegionsChoice())
-    , m_refresh(makeButton(QStringLiteral("刷新"), this, QStringLiteral("arrow.clockwise")))
-    , m_testAll(makeButton(QStringLiteral("全部测速"), this, QStringLiteral("speedometer")))
+    , m_refresh(new OperationButton(
+          QStringLiteral("刷新"), QStringLiteral("正在刷新…"), this, QStringLiteral("arrow.clockwise")))
+    , m_testAll(new OperationButton(
+          QStringLiteral("全部测速"), QStringLiteral("正在测速…"), this, QStringLiteral("speedometer")))
     , m_search(new QLineEdit(this))
     , m_regions(new QComboBox(this))
     , m_smart(new ToggleSwitch(QStringLiteral("智能优选"), this))
@@ -116,17 +118,23 @@ NodesView::NodesView(AppModel &model, QWidget *parent)
     column->addLayout(filters);
     column->addWidget(card, 1);
 
-    QObject::connect(m_refresh, &QPushButton::clicked, this, [this] { m_model.refreshNodes(); });
-    QObject::connect(m_testAll, &QPushButton::clicked, this, [this] { m_model.testAllNodes(); });
+    QObject::connect(
+        m_refresh, &QPushButton::clicked, this, [this] { m_refresh->run([this] { return m_model.refreshNodes(); }); });
+    QObject::connect(
+        m_testAll, &QPushButton::clicked, this, [this] { m_testAll->run([this] { return m_model.testAllNodes(); }); });
     QObject::connect(m_search, &QLineEdit::textChanged, this, [this](const QString &text) {
         m_searchText = text;
         render();
     });
     QObject::connect(m_regions, &QComboBox::activated, this, &NodesView::chooseRegion);
-    QObject::connect(m_smart, &ToggleSwitch::clicked, this, [this](bool on) { m_model.setSmartSelection(on); });
+    QObject::connect(m_smart, &ToggleSwitch::clicked, this, [this](bool on) {
+        // Once the change has ended the switch shows what the settings hold, also when refused.
+        whenDone(this, m_model.setSmartSelection(on), [this] {
+            m_shownSmartSelection.reset();
+            render();
+        });
+    });
     QObject::connect(&m_model, &AppModel::stateChanged, this, &NodesView::render);
-    // A refused change leaves the settings as they were: show their value again.
-    QObject::connect(&m_model, &AppModel::alertMessageChanged, this, [this] { m_shownSmartSelection.reset(); });
     render();
 }
 
@@ -156,8 +164,8 @@ void NodesView::render()
     const bool running = m_model.isCoreRunning();
     const bool busy = m_model.isBusy();
     // Refreshing is refused while another workflow runs, so the button says so.
-    m_refresh->setEnabled(running && !busy);
-    m_testAll->setEnabled(running && !m_model.isTesting());
+    m_refresh->setAvailable(running && !busy);
+    m_testAll->setAvailable(running && !m_model.isTesting());
     // As with the mode picker: the switch follows the stored value when that changes, and is
     // left alone while the user's change is being applied.
     if (m_shownSmartSelection != m_model.settings().smartSelection) {

@@ -20,6 +20,8 @@ class AppModel;
 
 namespace veyra::ui {
 
+class OperationButton;
+
 class EmptyStateView;
 class ToggleSwitch;
 
@@ -62,8 +64,8 @@ private:
     QString m_searchText;
     QString m_selectedRegion;
 
-    QPushButton *m_refresh;
-    QPushButton *m_testAll;
+    OperationButton *m_refresh;
+    OperationButton *m_testAll;
     QLineEdit *m_search;
     QComboBox *m_regions;
     ToggleSwitch *m_smart;

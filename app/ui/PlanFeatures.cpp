@@ -14,8 +14,6 @@ namespace {
             || feature.contains(QStringLiteral("设备"));
     }
 
-    QString lowered(const PaymentOrder &order) { return order.status.toLower(); }
-
 } // namespace
 
 QStringList displayFeatures(const Plan &plan)
@@ -49,15 +47,18 @@ QString priceText(qint64 fen) { return QString::asprintf("¥%.2f", static_cast<d
 
 QString orderStatusText(const PaymentOrder &order)
 {
-    const QString status = lowered(order);
-    if (status == QLatin1String("paid"))
+    switch (order.outcome()) {
+    case PaymentOrder::Outcome::paid:
         return QStringLiteral("已支付");
-    if (status == QLatin1String("closed") || status == QLatin1String("cancelled") || status == QLatin1String("canceled"))
+    case PaymentOrder::Outcome::cancelled:
         return QStringLiteral("已取消");
-    if (status == QLatin1String("expired"))
+    case PaymentOrder::Outcome::expired:
         return QStringLiteral("已过期");
-    if (status == QLatin1String("failed") || status == QLatin1String("payment_error"))
+    case PaymentOrder::Outcome::failed:
         return QStringLiteral("支付失败");
+    case PaymentOrder::Outcome::open:
+        break;
+    }
     return QStringLiteral("待支付");
 }
 

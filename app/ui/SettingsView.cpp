@@ -2,7 +2,6 @@
 
 #include "AppInfo.h"
 #include "AppModel.h"
-#include "AppPaths.h"
 #include "Controls.h"
 #include "PageHeader.h"
 #include "PageScaffold.h"
@@ -81,7 +80,10 @@ SettingsDesktop SettingsDesktop::native()
     return desktop;
 }
 
-int SettingsView::scaleForPosition(int position) { return position * scaleStep; }
+int SettingsView::scaleForPosition(int position)
+{
+    return position * scaleStep;
+}
 
 SettingsView::SettingsView(AppModel &model, QWidget *parent)
     : QWidget(parent)
@@ -142,7 +144,8 @@ SettingsView::SettingsView(AppModel &model, QWidget *parent)
         m_scale->setAccessibleName(QStringLiteral("界面字号"));
         label->setBuddy(m_scale);
         m_scaleValue = new QLabel(local);
-        m_scaleValue->setMinimumWidth(m_scaleValue->fontMetrics().horizontalAdvance(QStringLiteral("140%")) + theme::unit);
+        m_scaleValue->setMinimumWidth(
+            m_scaleValue->fontMetrics().horizontalAdvance(QStringLiteral("140%")) + theme::unit);
         m_scaleValue->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         row->addWidget(label);
         row->addWidget(m_scale, 1);
@@ -180,8 +183,8 @@ SettingsView::SettingsView(AppModel &model, QWidget *parent)
         grid->setColumnStretch(0, 1);
         grid->setColumnStretch(1, 1);
         data->body()->addLayout(grid);
-        data->body()->addWidget(
-            note(QStringLiteral("导入/导出使用原生文件选择器，仅包含非敏感设置；账号令牌和官方线路凭据不会导出。"), data));
+        data->body()->addWidget(note(
+            QStringLiteral("导入/导出使用原生文件选择器，仅包含非敏感设置；账号令牌和官方线路凭据不会导出。"), data));
         QObject::connect(m_repair, &QPushButton::clicked, this, [this] { m_model.repairNetworkSettings(); });
         QObject::connect(logs, &QPushButton::clicked, this, &SettingsView::openLogs);
         QObject::connect(m_import, &QPushButton::clicked, this, &SettingsView::importFile);
@@ -212,16 +215,18 @@ SettingsView::SettingsView(AppModel &model, QWidget *parent)
         row->setSpacing(theme::unit * 2);
         auto *texts = new QVBoxLayout;
         texts->setSpacing(theme::unit / 2);
-        auto *name = new QLabel(QString::fromUtf8(AppInfo::displayName) + QStringLiteral(" v")
-                + QString::fromLatin1(AppInfo::version),
+        auto *name = new QLabel(
+            QString::fromUtf8(AppInfo::displayName) + QStringLiteral(" v") + QString::fromLatin1(AppInfo::version),
             version);
         theme::setTextRole(name, theme::TextRole::body, true);
         m_kernelState = new QLabel(version);
         theme::makeSecondary(m_kernelState);
         texts->addWidget(name);
         texts->addWidget(m_kernelState);
-        m_refresh = makeButton(QStringLiteral("刷新会员与线路"), version, QStringLiteral("arrow.clockwise"));
-        QObject::connect(m_refresh, &QPushButton::clicked, this, [this] { m_model.refreshAccount(false); });
+        m_refresh = new OperationButton(
+            QStringLiteral("刷新会员与线路"), QStringLiteral("正在刷新…"), version, QStringLiteral("arrow.clockwise"));
+        QObject::connect(m_refresh, &QPushButton::clicked, this,
+            [this] { m_refresh->run([this] { return m_model.refreshAccount(false); }); });
         row->addLayout(texts, 1);
         row->addWidget(m_refresh, 0, Qt::AlignVCenter);
         version->body()->addLayout(row);
@@ -233,7 +238,10 @@ SettingsView::SettingsView(AppModel &model, QWidget *parent)
     render();
 }
 
-void SettingsView::setDesktop(SettingsDesktop desktop) { m_desktop = std::move(desktop); }
+void SettingsView::setDesktop(SettingsDesktop desktop)
+{
+    m_desktop = std::move(desktop);
+}
 
 void SettingsView::render()
 {
@@ -241,9 +249,9 @@ void SettingsView::render()
     // setChecked does not count as a click, so showing a value never calls an operation. A
     // switch whose operation still runs (a permission question can take a while) keeps the
     // user's choice and waits; it shows the outcome when the operation ends.
-    const std::pair<ToggleSwitch *, bool> switches[] = { { m_startAtLogin, settings.startAtLogin },
-        { m_notifications, settings.showNotifications }, { m_autoConnect, settings.autoConnect },
-        { m_smartSelection, settings.smartSelection } };
+    const std::pair<ToggleSwitch *, bool> switches[]
+        = { { m_startAtLogin, settings.startAtLogin }, { m_notifications, settings.showNotifications },
+              { m_autoConnect, settings.autoConnect }, { m_smartSelection, settings.smartSelection } };
     for (const auto &[toggle, on] : switches) {
         const bool pending = m_pendingSwitches.contains(toggle);
         toggle->setEnabled(!pending);
@@ -264,7 +272,7 @@ void SettingsView::render()
 
     const bool busy = m_model.isBusy();
     m_repair->setEnabled(!busy);
-    m_refresh->setEnabled(!busy);
+    m_refresh->setAvailable(!busy);
     m_kernelState->setText(
         m_model.isCoreRunning() ? QStringLiteral("网络核心正在运行") : QStringLiteral("网络核心已就绪"));
 }
@@ -274,7 +282,10 @@ void SettingsView::editPorts()
     m_model.editPorts(m_mixedPort->value(), m_socksPort->value(), m_controllerPort->value());
 }
 
-void SettingsView::save() { runThenApplyScale(m_model.saveSettings()); }
+void SettingsView::save()
+{
+    runThenApplyScale(m_model.saveSettings());
+}
 
 void SettingsView::importFile()
 {
@@ -298,9 +309,9 @@ void SettingsView::exportFile()
 
 void SettingsView::openLogs()
 {
-    const QUrl folder = QUrl::fromLocalFile(AppPaths::logs());
-    if (!m_desktop.openFolder || !m_desktop.openFolder(folder))
-        m_model.present(QStringLiteral("无法打开诊断日志目录：") + AppPaths::logs());
+    const QString folder = m_model.diagnosticLogFolder();
+    if (!m_desktop.openFolder || !m_desktop.openFolder(QUrl::fromLocalFile(folder)))
+        m_model.present(QStringLiteral("无法打开诊断日志目录：") + folder);
 }
 
 void SettingsView::runThenRender(QCoro::Task<> operation, QAbstractButton *toggle)

@@ -20,6 +20,8 @@ class AppModel;
 
 namespace veyra::ui {
 
+class OperationButton;
+
 class PortField;
 class ToggleSwitch;
 
@@ -81,7 +83,7 @@ private:
     QPushButton *m_repair;
     QPushButton *m_import;
     QLabel *m_kernelState;
-    QPushButton *m_refresh;
+    OperationButton *m_refresh;
 };
 
 } // namespace veyra::ui

@@ -20,7 +20,7 @@ public:
     using AppModel::setNodes;
     using AppModel::setObservedTrafficUsedBytes;
     using AppModel::setOfficialLineReady;
-    using AppModel::setPlans;
+    using AppModel::setServicePlans;
     using AppModel::setSettings;
     using AppModel::setUser;
 
@@ -181,7 +181,7 @@ TEST(AppModel, MembershipTexts)
     const QString expiry = QDateTime(QDate(2026, 12, 31), QTime(12, 0), Qt::UTC).toLocalTime().toString("yyyy年M月d日");
     EXPECT_EQ(model.membershipExpiryText(), "有效期至 " + expiry);
 
-    model.setPlans({ plan("yearly", 1), plan("monthly", 100 * GB, 3) });
+    model.setServicePlans({ plan("yearly", 1), plan("monthly", 100 * GB, 3) });
     EXPECT_EQ(model.membershipPlanText(), "月度会员");
     EXPECT_EQ(model.deviceLimitText(), "最多 3 台设备");
     membership.deviceLimit = 5;
@@ -211,7 +211,7 @@ TEST(AppModel, TrafficUsageTakesTheLargerKnownCount)
     EXPECT_EQ(model.trafficUsage().summaryText(), "已用 2 GB · 套餐额度同步中");
     EXPECT_EQ(model.trafficProgress(), std::nullopt);
 
-    model.setPlans({ plan("monthly", 10 * GB) });
+    model.setServicePlans({ plan("monthly", 10 * GB) });
     model.setObservedTrafficUsedBytes(3 * GB);
     EXPECT_EQ(model.trafficUsage().summaryText(), "已用 3 GB / 10 GB");
     EXPECT_DOUBLE_EQ(*model.trafficProgress(), 0.3);
@@ -220,7 +220,7 @@ TEST(AppModel, TrafficUsageTakesTheLargerKnownCount)
     model.setObservedTrafficUsedBytes(12 * GB);
     EXPECT_DOUBLE_EQ(*model.trafficProgress(), 1.0);
 
-    model.setPlans({ plan("monthly", std::nullopt) });
+    model.setServicePlans({ plan("monthly", std::nullopt) });
     EXPECT_EQ(model.trafficUsage().summaryText(), "已用 12 GB · 不限流量");
     EXPECT_EQ(model.trafficProgress(), std::nullopt);
 }

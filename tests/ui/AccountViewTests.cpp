@@ -87,4 +87,23 @@ TEST_F(AccountViewIntegration, TheAccountItsMembershipAndItsLatestOrder)
     EXPECT_FALSE(showsText(&view, QStringLiteral("个人中心")));
 }
 
+TEST_F(AccountViewIntegration, ARefreshShowsItIsWorkingAndTakesNoSecondPress)
+{
+    simulator.admin(QStringLiteral("accounts"), { { "account", member }, { "password", "password123" } });
+    await(model->login(QString::fromLatin1(member), QStringLiteral("password123"), false));
+    AccountView view(*model);
+    view.show();
+    const qsizetype asked = requestsTo("/api/v1/me").size();
+    simulator.fault(QStringLiteral("/api/v1/me"), { { "delayMs", 500 }, { "times", 1 } });
+
+    QAbstractButton *refresh = findButton(&view, QStringLiteral("刷新"));
+    ASSERT_TRUE(refresh);
+    QTest::mouseClick(refresh, Qt::LeftButton);
+    EXPECT_EQ(refresh->text(), QStringLiteral("正在刷新…"));
+    EXPECT_FALSE(refresh->isEnabled());
+    ASSERT_TRUE(eventually([&] { return refresh->text() == QStringLiteral("刷新"); }, 5000));
+    EXPECT_TRUE(refresh->isEnabled());
+    EXPECT_EQ(requestsTo("/api/v1/me").size(), asked + 1);
+}
+
 } // namespace

@@ -196,3 +196,25 @@ TEST_F(DashboardTrafficIntegration, AllowanceSyncingUnlimitedAndMetered)
     EXPECT_TRUE(showsText(&card, "25%"));
     EXPECT_TRUE(showsText(&card, "剩余 150 GB"));
 }
+
+TEST_F(DashboardViewIntegration, ARefusedModeChangeShowsTheKeptModeEveryTime)
+{
+    AppModel &m = makeModel();
+    DashboardView view(m);
+    view.show();
+    await(m.connect());
+    ASSERT_TRUE(m.isConnected());
+    SegmentedControl *picker = view.modeCard()->picker();
+    const QVariant kept = picker->currentValue();
+    // The kernel's controller is asked on a port where nothing answers: every change is refused
+    // before the settings move, and with the same words, so the alert does not change the
+    // second time.
+    const AppSettings settings = m.settings();
+    m.editPorts(settings.mixedPort, settings.socksPort, 1);
+    for (const ConnectionMode chosen : { ConnectionMode::global, ConnectionMode::direct }) {
+        click(picker->segment(static_cast<int>(chosen)));
+        EXPECT_TRUE(waitUntil([&] { return m.alertMessage() && picker->currentValue() == kept; }, 5000))
+            << "the picker still shows the refused mode " << static_cast<int>(chosen);
+    }
+    m.editPorts(settings.mixedPort, settings.socksPort, settings.controllerPort);
+}
