@@ -128,6 +128,7 @@ QCoro::Task<> AppModel::adoptAccount(AccountUser user)
     try {
         co_await m_ioExecutor.run(remember);
     } catch (const std::exception &) {
+        // harmless: only the placeholder name at the next start is lost
     }
 }
 
@@ -173,6 +174,7 @@ QCoro::Task<> AppModel::refreshAccount(bool silent)
     } catch (const APIClientError &) {
         expired = true;
     } catch (...) {
+        // an outage: handled below, the session stays
     }
     if (expired) {
         co_await invalidatePersistedSession();
@@ -213,6 +215,7 @@ QCoro::Task<> AppModel::forgetAccount(bool keepPendingOrder)
         try {
             SessionIdentityStore::clear();
         } catch (const std::exception &) {
+            // harmless: a stale name is only shown until the next sign-in
         }
     };
     co_await m_ioExecutor.run(forget);
@@ -234,6 +237,7 @@ QCoro::Task<> AppModel::forgetAccount(bool keepPendingOrder)
     try {
         co_await officialLineStore().synchronize(std::nullopt);
     } catch (const std::exception &) {
+        // best effort: the line is unusable without a membership anyway
     }
     setOfficialLineReady(false);
 }
@@ -279,6 +283,7 @@ QCoro::Task<> AppModel::logout()
     try {
         co_await api().logout();
     } catch (const std::exception &) {
+        // courtesy: the token is forgotten here whatever the service says
     }
     co_await forgetAccount();
     setStatusMessage(QStringLiteral("已退出账号"));

@@ -106,10 +106,12 @@ QCoro::Task<> AppModel::rollBackConnect(const std::exception_ptr &failure)
     try {
         co_await core().stop(true);
     } catch (const std::exception &) {
+        // best effort: the kernel may already be gone
     }
     try {
         co_await proxy().restoreIfNeeded(true);
     } catch (const std::exception &) {
+        // best effort: the journal stays for repair if this fails
     }
     Step step(*this);
     setIsCoreRunning(false);

@@ -127,6 +127,7 @@ QCoro::Task<> AppModel::applyProviderTrafficUsage()
             = MihomoManager::parseProviderTrafficUsage(answer, QString::fromLatin1(OfficialLineStore::providerID)))
             applyAbsoluteTrafficUsage(*used);
     } catch (const std::exception &) {
+        // optional: the provider figure is one of several sources
     }
 }
 
@@ -143,6 +144,7 @@ QCoro::Task<> AppModel::trafficMonitorLoop(QPointer<AppModel> model, Cancellatio
             sample = co_await model->core().nextTrafficSample(model->m_settings);
             received = true;
         } catch (const std::exception &) {
+            // retried: the loop waits and asks again
         }
         if (!model || token->isCancelled())
             co_return;

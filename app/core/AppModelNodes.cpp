@@ -113,6 +113,7 @@ QCoro::Task<> AppModel::selectNode(NodeItem node)
             try {
                 co_await core().selectNode(previous, old);
             } catch (const std::exception &) {
+                // best effort: the failure that made this necessary is already shown
             }
         }
         Step step(*this);
@@ -164,6 +165,7 @@ QCoro::Task<> AppModel::setSmartSelection(bool enabled)
             try {
                 co_await core().selectNode(old.selectedNode, old);
             } catch (const std::exception &) {
+                // best effort: the failure that made this necessary is already shown
             }
         }
         present(describe(failure));

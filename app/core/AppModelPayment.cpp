@@ -42,6 +42,7 @@ QCoro::Task<> AppModel::loadCheckoutImage(PaymentOrder order)
     try {
         image = QRCodeRenderer::image(co_await api().orderQRCode(order.orderNo));
     } catch (const std::exception &) {
+        // fallback: the code address is drawn instead
     }
     if (!image && order.codeUrl)
         image = QRCodeRenderer::image(*order.codeUrl, QRCodeRenderer::checkoutSize);
@@ -191,6 +192,7 @@ QCoro::Task<> AppModel::finishOrder(PaymentOrder order, bool notify)
     try {
         co_await settingsStore().savePendingOrder(std::nullopt);
     } catch (const std::exception &) {
+        // harmless: an order record expires on its own after a day
     }
     if (!order.isPaid())
         co_return;
@@ -230,6 +232,7 @@ QCoro::Task<> AppModel::resumePendingOrder()
         try {
             co_await settingsStore().savePendingOrder(std::nullopt);
         } catch (const std::exception &) {
+            // harmless: an order record expires on its own after a day
         }
         co_return;
     }

@@ -89,6 +89,7 @@ QCoro::Task<> AppModel::bootstrap()
             try {
                 co_await officialLineStore().synchronize(std::nullopt);
             } catch (const std::exception &) {
+                // best effort: the line is unusable without a membership anyway
             }
             setOfficialLineReady(false);
         }

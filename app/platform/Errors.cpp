@@ -23,6 +23,7 @@ QString describe(const std::exception_ptr &error)
     } catch (const std::exception &e) {
         return describe(e);
     } catch (...) {
+        // not one of ours: worded below
     }
     return QStringLiteral("未知错误");
 }
