@@ -8,6 +8,7 @@
 #include "PeerAuthorizer.h"
 #include "PrivilegedProxyClient.h"
 #include "ProxyHelperServer.h"
+#include "NetworkSetupProxyBackend.h"
 #include "SystemProxyManager.h"
 
 #include <QCoreApplication>
@@ -116,13 +117,13 @@ int main(int argc, char **argv)
             ipc::CommandList restore;
             for (int i = 0; i < services; ++i) {
                 const QString name = QStringLiteral("Service %1").arg(i);
-                auto lines = SystemProxyManager::applyCommands(name, 7890);
+                auto lines = NetworkSetupProxyBackend::applyCommands(name, 7890);
                 apply.insert(apply.end(), lines.begin(), lines.end());
                 NetworkServiceProxySnapshot saved;
                 saved.service = name;
                 saved.web = { true, QStringLiteral("proxy.lan"), 3128 };
                 saved.bypassDomains = { QStringLiteral("*.corp") };
-                lines = SystemProxyManager::restoreCommands(saved);
+                lines = NetworkSetupProxyBackend::restoreCommands(saved);
                 restore.insert(restore.end(), lines.begin(), lines.end());
             }
             PrivilegedProxyClient client(socketPath);
