@@ -41,12 +41,20 @@ void ProxyKeyRules::write(const std::vector<ProxyKeyRecord> &records, bool ours)
     }
 }
 
+bool ProxyKeyRules::holdsOurValue(const ProxyKeyRecord &record) const
+{
+    return store(record.store).read(record.key) == record.applied;
+}
+
 std::vector<ProxyKeyRecord> ProxyKeyRules::stillOurs(const std::vector<ProxyKeyRecord> &records) const
 {
     std::vector<ProxyKeyRecord> ours;
-    for (const ProxyKeyRecord &record : records)
-        if (store(record.store).read(record.key) == record.applied)
+    for (const ProxyKeyRecord &record : records) {
+        // A key that already held our value before we came changed nothing: there is nothing
+        // of ours in it to put back, and a start-up must not report a repair for it.
+        if (record.previous != record.applied && holdsOurValue(record))
             ours.push_back(record);
+    }
     return ours;
 }
 
@@ -76,8 +84,9 @@ void ProxyKeyRules::enable(qint64 port)
 
     try {
         write(snapshot.keys, true);
-        if (stillOurs(snapshot.keys).size() != snapshot.keys.size())
-            throw AppError(QStringLiteral("系统没有确认全部代理设置。"));
+        for (const ProxyKeyRecord &record : snapshot.keys)
+            if (!holdsOurValue(record))
+                throw AppError(QStringLiteral("系统没有确认全部代理设置。"));
     } catch (...) {
         const std::exception_ptr failure = std::current_exception();
         try {

@@ -32,6 +32,8 @@ private:
     ProxySettingsStore &store(const QString &name) const;
     // Each record's previous value, or our value, written store by store.
     void write(const std::vector<ProxyKeyRecord> &records, bool ours) const;
+    bool holdsOurValue(const ProxyKeyRecord &record) const;
+    // The keys we changed that still hold the value we wrote.
     std::vector<ProxyKeyRecord> stillOurs(const std::vector<ProxyKeyRecord> &records) const;
     void restore(const std::vector<ProxyKeyRecord> &records) const;
 
