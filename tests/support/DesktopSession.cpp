@@ -1,10 +1,16 @@
 #include "DesktopSession.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
-#include <gtest/gtest.h>
 
-#include <csignal>
+// GLib has struct members named "signals", which Qt defines as a keyword.
+#pragma push_macro("signals")
+#undef signals
+#include <gio/gio.h>
+#pragma pop_macro("signals")
+
 #include <cstdlib>
 #include <stdexcept>
 
@@ -19,11 +25,20 @@ void setVariable(const char *name, const QString &value)
 
 } // namespace
 
+DesktopSession *DesktopSession::s_shared = nullptr;
+
 DesktopSession &DesktopSession::shared()
 {
-    // Ended only at exit, after every GIO and QtDBus user.
-    static DesktopSession session;
-    return session;
+    if (!s_shared) {
+        s_shared = new DesktopSession;
+        // Ended with the application object, after every test and while Qt can still wait
+        // for the bus to leave.
+        qAddPostRoutine([] {
+            delete s_shared;
+            s_shared = nullptr;
+        });
+    }
+    return *s_shared;
 }
 
 DesktopSession::DesktopSession()
@@ -46,23 +61,28 @@ DesktopSession::DesktopSession()
     ::unsetenv("DCONF_PROFILE");
     ::unsetenv("GSETTINGS_SCHEMA_DIR");
 
-    // The bus forks into the background and prints its address and process id; it inherits
-    // the environment above and hands it on to the dconf-service it activates.
-    const QByteArray started = run(QStringLiteral("dbus-daemon"),
-        { QStringLiteral("--session"), QStringLiteral("--fork"), QStringLiteral("--print-address=1"),
-            QStringLiteral("--print-pid=1"), QStringLiteral("--address=unix:path=") + root + QStringLiteral("/bus") });
-    const QList<QByteArray> lines = started.trimmed().split('\n');
-    if (lines.size() != 2)
-        throw std::runtime_error("dbus-daemon did not say where it listens: " + started.toStdString());
-    ::setenv("DBUS_SESSION_BUS_ADDRESS", lines[0].trimmed().constData(), 1);
-    m_busPid = lines[1].trimmed().toLongLong();
+    // The bus inherits the environment above and hands it on to the dconf-service it
+    // activates. It prints its address once it listens.
+    m_bus.start(QStringLiteral("dbus-daemon"),
+        { QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1"),
+            QStringLiteral("--address=unix:path=") + root + QStringLiteral("/bus") });
+    while (!m_bus.canReadLine())
+        if (!m_bus.waitForReadyRead(10'000))
+            throw std::runtime_error("dbus-daemon did not say where it listens: " + m_bus.errorString().toStdString());
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", m_bus.readLine().trimmed().constData(), 1);
 }
 
 DesktopSession::~DesktopSession()
 {
+    // GIO ends the whole process when the session bus goes away under one of its connections;
+    // here that is expected.
+    if (GDBusConnection *bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
+        g_dbus_connection_set_exit_on_close(bus, FALSE);
+        g_object_unref(bus);
+    }
     // dconf-service leaves with its bus.
-    if (m_busPid > 0)
-        ::kill(static_cast<pid_t>(m_busPid), SIGTERM);
+    m_bus.terminate();
+    m_bus.waitForFinished(10'000);
 }
 
 QString DesktopSession::configFolder() const

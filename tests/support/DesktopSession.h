@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -22,8 +23,8 @@ public:
 
     QString configFolder() const;
 
-    // Runs a tool of the session and returns its standard output; fails the test when the
-    // tool cannot run or exits with an error.
+    // Runs a tool of the session and returns its standard output; throws when the tool cannot
+    // run or exits with an error.
     QByteArray run(const QString &program, const QStringList &arguments, const QByteArray &input = {}) const;
 
     // The whole user settings database as dconf prints it, and back.
@@ -41,8 +42,9 @@ private:
     DesktopSession();
     ~DesktopSession();
 
+    static DesktopSession *s_shared;
     QTemporaryDir m_dir;
-    qint64 m_busPid = 0;
+    QProcess m_bus;
 };
 
 } // namespace veyra::test
