@@ -4,6 +4,7 @@
 #include "Errors.h"
 #include "Logger.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace veyra {
@@ -16,7 +17,19 @@ ProxyKeyRules::ProxyKeyRules(std::vector<ProxySettingsStore *> stores, QString j
 
 std::optional<DesktopProxySnapshot> ProxyKeyRules::readJournal() const
 {
-    return AppPaths::read<DesktopProxySnapshot>(m_journal, AppPaths::proxyBackupCap);
+    std::optional<DesktopProxySnapshot> snapshot
+        = AppPaths::read<DesktopProxySnapshot>(m_journal, AppPaths::proxyBackupCap);
+    // Only keys a store writes may be put back. Anything else is a damaged file, and it must be
+    // refused here: GIO ends the process when asked for a key its schema lacks, which would
+    // stop every later start at its repair.
+    if (!snapshot)
+        return std::nullopt;
+    for (const ProxyKeyRecord &record : snapshot->keys) {
+        const std::vector<ProxySettingsStore::Entry> known = store(record.store).proxyEntries(0);
+        if (std::none_of(known.begin(), known.end(), [&](const auto &entry) { return entry.key == record.key; }))
+            throw SystemError(QStringLiteral("代理快照中有未知的设置“%1”。").arg(record.key));
+    }
+    return snapshot;
 }
 
 ProxySettingsStore &ProxyKeyRules::store(const QString &name) const
@@ -60,7 +73,9 @@ std::vector<ProxyKeyRecord> ProxyKeyRules::stillOurs(const std::vector<ProxyKeyR
 
 void ProxyKeyRules::restore(const std::vector<ProxyKeyRecord> &records) const
 {
-    write(records, false);
+    // Undone in the reverse order of the apply, so a desktop that follows the changes leaves
+    // manual mode before the addresses it pointed at are changed.
+    write(std::vector<ProxyKeyRecord>(records.rbegin(), records.rend()), false);
     AppPaths::removeIfExists(m_journal);
 }
 

@@ -119,12 +119,34 @@ void DesktopSession::dconfReset() const
     run(QStringLiteral("dconf"), { QStringLiteral("reset"), QStringLiteral("-f"), QStringLiteral("/") });
 }
 
+QString DesktopSession::gnomeSetting(const QString &schema, const QString &key) const
+{
+    return QString::fromUtf8(run(QStringLiteral("gsettings"), { QStringLiteral("get"), schema, key }).trimmed());
+}
+
+void DesktopSession::setGnomeSetting(const QString &schema, const QString &key, const QString &value) const
+{
+    run(QStringLiteral("gsettings"), { QStringLiteral("set"), schema, key, value });
+}
+
+namespace {
+
+QStringList kioslavercEntry(const QString &key)
+{
+    return { QStringLiteral("--file"), QStringLiteral("kioslaverc"), QStringLiteral("--group"),
+        QStringLiteral("Proxy Settings"), QStringLiteral("--key"), key };
+}
+
+} // namespace
+
 QString DesktopSession::kdeProxySetting(const QString &key) const
 {
-    return QString::fromUtf8(run(QStringLiteral("kreadconfig5"),
-        { QStringLiteral("--file"), QStringLiteral("kioslaverc"), QStringLiteral("--group"),
-            QStringLiteral("Proxy Settings"), QStringLiteral("--key"), key })
-                                 .trimmed());
+    return QString::fromUtf8(run(QStringLiteral("kreadconfig5"), kioslavercEntry(key)).trimmed());
+}
+
+void DesktopSession::setKdeProxySetting(const QString &key, const QString &value) const
+{
+    run(QStringLiteral("kwriteconfig5"), kioslavercEntry(key) << value);
 }
 
 } // namespace veyra::test

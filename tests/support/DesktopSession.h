@@ -32,8 +32,12 @@ public:
     void dconfLoad(const QByteArray &keyFile) const;
     void dconfReset() const;
 
-    // What KDE itself reads from the [Proxy Settings] group of kioslaverc.
+    // What GNOME and KDE themselves read (gsettings, kreadconfig5 on the [Proxy Settings] group
+    // of kioslaverc), and a change made the way the user's desktop makes it.
+    QString gnomeSetting(const QString &schema, const QString &key) const;
+    void setGnomeSetting(const QString &schema, const QString &key, const QString &value) const;
     QString kdeProxySetting(const QString &key) const;
+    void setKdeProxySetting(const QString &key, const QString &value) const;
 
     DesktopSession(const DesktopSession &) = delete;
     DesktopSession &operator=(const DesktopSession &) = delete;

@@ -5,6 +5,7 @@
 #include "AppPaths.h"
 #include "DesktopSession.h"
 #include "Errors.h"
+#include "Json.h"
 #include "TestSupport.h"
 
 #include <QDBusConnection>
@@ -135,36 +136,29 @@ protected:
         }
     }
 
-    // What GNOME and KDE themselves read: every proxy at 127.0.0.1 on `port`, local names bypassed.
-    void expectPointedAt(const QString &port, bool kde, const char *name)
+    // What GNOME and KDE themselves read: every proxy at 127.0.0.1 on 7890, local names bypassed.
+    void expectPointedAtUs(bool kde, const char *name)
     {
-        const auto gsettings = [&](const char *schema, const char *key) {
-            return QString::fromUtf8(session
-                                         .run(QStringLiteral("gsettings"),
-                                             { QStringLiteral("get"), QLatin1String(schema), QLatin1String(key) })
-                                         .trimmed());
-        };
-        EXPECT_EQ(gsettings("org.gnome.system.proxy", "mode"), QStringLiteral("'manual'")) << name;
-        EXPECT_EQ(gsettings("org.gnome.system.proxy", "ignore-hosts"),
+        const QString gnome = QStringLiteral("org.gnome.system.proxy");
+        EXPECT_EQ(session.gnomeSetting(gnome, QStringLiteral("mode")), QStringLiteral("'manual'")) << name;
+        EXPECT_EQ(session.gnomeSetting(gnome, QStringLiteral("ignore-hosts")),
             QStringLiteral("['localhost', '127.0.0.1', '::1', '*.local', '169.254.0.0/16']"))
             << name;
-        for (const char *schema :
-            { "org.gnome.system.proxy.http", "org.gnome.system.proxy.https", "org.gnome.system.proxy.socks" }) {
-            EXPECT_EQ(gsettings(schema, "host"), QStringLiteral("'127.0.0.1'")) << name << " " << schema;
-            EXPECT_EQ(gsettings(schema, "port"), port) << name << " " << schema;
+        for (const char *kind : { ".http", ".https", ".socks" }) {
+            EXPECT_EQ(session.gnomeSetting(gnome + QLatin1String(kind), QStringLiteral("host")),
+                QStringLiteral("'127.0.0.1'"))
+                << name << kind;
+            EXPECT_EQ(session.gnomeSetting(gnome + QLatin1String(kind), QStringLiteral("port")), QStringLiteral("7890"))
+                << name << kind;
         }
         if (!kde)
             return;
-        EXPECT_EQ(session.kdeProxySetting(QStringLiteral("ProxyType")), QStringLiteral("1")) << name;
-        EXPECT_EQ(session.kdeProxySetting(QStringLiteral("httpProxy")), QStringLiteral("http://127.0.0.1 ") + port)
-            << name;
-        EXPECT_EQ(session.kdeProxySetting(QStringLiteral("httpsProxy")), QStringLiteral("http://127.0.0.1 ") + port)
-            << name;
-        EXPECT_EQ(session.kdeProxySetting(QStringLiteral("socksProxy")), QStringLiteral("socks://127.0.0.1 ") + port)
-            << name;
-        EXPECT_EQ(session.kdeProxySetting(QStringLiteral("NoProxyFor")),
-            QStringLiteral("localhost,127.0.0.1,::1,*.local,169.254.0.0/16"))
-            << name;
+        const std::pair<const char *, const char *> expected[]
+            = { { "ProxyType", "1" }, { "httpProxy", "http://127.0.0.1 7890" },
+                  { "httpsProxy", "http://127.0.0.1 7890" }, { "socksProxy", "socks://127.0.0.1 7890" },
+                  { "NoProxyFor", "localhost,127.0.0.1,::1,*.local,169.254.0.0/16" } };
+        for (const auto &[key, value] : expected)
+            EXPECT_EQ(session.kdeProxySetting(QLatin1String(key)), QLatin1String(value)) << name << " " << key;
     }
 
     DesktopSession &session = DesktopSession::shared();
@@ -182,7 +176,7 @@ TEST_F(DesktopProxyBackendTest, EveryStartingStateIsPointedAtUsAndPutBackByteFor
         const bool kdePresent = start.kdeSession || start.kioslaverc;
         const int told = kde.count;
         test::await(backend.enable(7890));
-        expectPointedAt(QStringLiteral("7890"), kdePresent, start.name);
+        expectPointedAtUs(kdePresent, start.name);
         EXPECT_EQ(test::modeOf(AppPaths::desktopProxyBackup()), 0600) << start.name;
         if (kdePresent) {
             EXPECT_TRUE(kde.waitFor(told + 1)) << start.name << ": running KDE applications were not told";
@@ -198,41 +192,28 @@ TEST_F(DesktopProxyBackendTest, EveryStartingStateIsPointedAtUsAndPutBackByteFor
 
 TEST_F(DesktopProxyBackendTest, AKeyTheUserChangedWhileConnectedIsKeptUnlessForced)
 {
+    // From nothing set, the user changes GNOME's HTTP host and KDE's HTTPS proxy while connected.
     struct Case {
         const char *name;
         bool force;
-        const char *gnomeHostAfter;
+        const char *dconfAfter;
         const char *kdeHttpsAfter;
     } cases[] = {
-        { "Disconnect", false, "'proxy.user.example'", "http://proxy.user.example 8080" },
-        { "Repair", true, "''", "" },
+        { "Disconnect", false, "[system/proxy/http]\nhost='proxy.user.example'\n", "http://proxy.user.example 8080" },
+        { "Repair", true, "", "" },
     };
     for (const Case &c : cases) {
         begin(starts[0]);
         test::await(backend.enable(7890));
-        session.run(QStringLiteral("gsettings"),
-            { QStringLiteral("set"), QStringLiteral("org.gnome.system.proxy.http"), QStringLiteral("host"),
-                QStringLiteral("proxy.user.example") });
-        session.run(QStringLiteral("kwriteconfig5"),
-            { QStringLiteral("--file"), QStringLiteral("kioslaverc"), QStringLiteral("--group"),
-                QStringLiteral("Proxy Settings"), QStringLiteral("--key"), QStringLiteral("httpsProxy"),
-                QStringLiteral("http://proxy.user.example 8080") });
+        session.setGnomeSetting(QStringLiteral("org.gnome.system.proxy.http"), QStringLiteral("host"),
+            QStringLiteral("proxy.user.example"));
+        session.setKdeProxySetting(QStringLiteral("httpsProxy"), QStringLiteral("http://proxy.user.example 8080"));
 
         test::await(backend.restoreIfNeeded(c.force));
-        EXPECT_EQ(QString::fromUtf8(session.run(QStringLiteral("gsettings"),
-                                        { QStringLiteral("get"), QStringLiteral("org.gnome.system.proxy.http"),
-                                            QStringLiteral("host") }))
-                      .trimmed(),
-            QLatin1String(c.gnomeHostAfter))
-            << c.name;
+        EXPECT_EQ(session.dconfDump().toStdString(), c.dconfAfter) << c.name;
         EXPECT_EQ(session.kdeProxySetting(QStringLiteral("httpsProxy")), QLatin1String(c.kdeHttpsAfter)) << c.name;
-        // Everything else is back as it was: nothing was set.
         for (const char *key : { "ProxyType", "httpProxy", "socksProxy", "NoProxyFor" })
             EXPECT_EQ(session.kdeProxySetting(QLatin1String(key)), QString()) << c.name << " " << key;
-        const QByteArray dconf = session.dconfDump();
-        EXPECT_EQ(dconf.contains("mode") || dconf.contains("port") || dconf.contains("ignore-hosts"), false)
-            << c.name << ":\n"
-            << dconf.toStdString();
         EXPECT_FALSE(journalExists()) << c.name;
     }
 }
@@ -293,6 +274,17 @@ TEST_F(DesktopProxyBackendTest, WithoutAnyDesktopSettingsNothingIsChanged)
     EXPECT_EQ(failureOf(none.enable(7890)), QStringLiteral("没有找到桌面代理设置（GNOME 或 KDE），无法设置系统代理。"));
     EXPECT_FALSE(journalExists());
     EXPECT_FALSE(QFile::exists(emptyFolder.path() + QStringLiteral("/kioslaverc")));
+}
+
+TEST_F(DesktopProxyBackendTest, AJournalNamingAKeyWeNeverWriteIsAnErrorAndStays)
+{
+    AppPaths::prepare();
+    AppPaths::write(json::Json::parse(R"({"keys": [{"store": "gsettings", "key": "org.gnome.system.proxy/no-such-key",
+        "previous": null, "applied": "'x'"}]})"),
+        AppPaths::desktopProxyBackup());
+    EXPECT_THROW(test::await(backend.recoverStaleProxy()), SystemError);
+    EXPECT_THROW(test::await(backend.restoreIfNeeded(true)), SystemError);
+    EXPECT_TRUE(journalExists());
 }
 
 #include "DesktopProxyBackendTests.moc"
