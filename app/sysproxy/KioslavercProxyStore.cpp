@@ -100,8 +100,13 @@ void KioslavercProxyStore::write(const std::vector<Entry> &entries)
 {
     const QByteArray before = contents();
     QByteArray after = before;
-    for (const Entry &entry : entries)
+    for (const Entry &entry : entries) {
+        // A value read from one line never holds a line break; one that does would add lines
+        // of its own to the file.
+        if (entry.value && entry.value->contains(u'\n'))
+            throw SystemError(QStringLiteral("代理设置“%1”的值无效。").arg(entry.key));
         after = KConfigText::withEntry(after, group, entry.key, entry.value);
+    }
     if (after != before)
         replaceContents(after);
     announceChange();
