@@ -25,8 +25,7 @@ AppCollaborators AppCollaborators::product()
     collaborators.settingsStore = std::make_unique<SettingsStore>();
     collaborators.officialLineStore = std::make_unique<OfficialLineStore>();
     collaborators.api = std::make_unique<APIClient>();
-    collaborators.proxy = std::make_unique<SystemProxyManager>(
-        SystemProxyManager::defaultNetworkSetupPath(), std::make_unique<PrivilegedProxyClient>());
+    collaborators.proxy = SystemProxyManager::forThisSystem();
     collaborators.core = std::make_unique<MihomoManager>();
     collaborators.notifications = std::make_unique<NotificationService>();
     return collaborators;

@@ -89,6 +89,11 @@ QString AppPaths::proxyBackup()
 {
     return appSupport() + QStringLiteral("/proxy-backup-v2.json");
 }
+// The desktop backend's journal: its own format, so each backend only ever reads its own file.
+QString AppPaths::desktopProxyBackup()
+{
+    return appSupport() + QStringLiteral("/desktop-proxy-backup-v1.json");
+}
 QString AppPaths::coreDirectory()
 {
     return appSupport() + QStringLiteral("/Core");

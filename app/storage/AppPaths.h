@@ -24,6 +24,7 @@ public:
     static QString trafficUsage();
     static QString pendingOrder();
     static QString proxyBackup();
+    static QString desktopProxyBackup();
     static QString coreDirectory();
     static QString core();
     static QString config();

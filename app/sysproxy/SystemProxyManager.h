@@ -1,69 +1,35 @@
 #pragma once
 
 #include "PrivilegedProxyClient.h"
-#include "ProxySnapshot.h"
-
-#include "Errors.h"
+#include "SystemProxyBackend.h"
 
 #include <QCoroTask>
 #include <QString>
-#include <QStringList>
 
-#include <chrono>
 #include <memory>
-#include <optional>
 
 namespace veyra {
 
-// Points every active network service at the local proxy and puts the settings back exactly
-// as they were. The snapshot file is written before the first change and removed only after
-// a successful restore, so it doubles as the journal that start-up recovery repairs from.
-// Reads run networksetup directly; every change goes through the privileged helper.
+// The application's one handle on the system proxy settings. Which settings those are depends
+// on the machine, so the work is done by a backend chosen once, at creation.
 class SystemProxyManager {
 public:
-    // `networkSetupPath` is the program used for reads (a seam for tests); the command lines
-    // sent to the helper always name the fixed tool path, which the helper insists on.
-    explicit SystemProxyManager(
-        QString networkSetupPath = defaultNetworkSetupPath(), std::unique_ptr<PrivilegedProxyClient> client = nullptr);
-    ~SystemProxyManager();
+    // networksetup where the tool is installed at its fixed path (a machine managed that way),
+    // the desktop's own proxy settings everywhere else.
+    static std::unique_ptr<SystemProxyManager> forThisSystem();
 
-    QCoro::Task<void> enable(qint64 port);
-    QCoro::Task<void> restoreIfNeeded(bool force);
-    QCoro::Task<bool> recoverStaleProxy();
+    // The networksetup backend with the given tool for reads (a seam for tests and sandboxes).
+    SystemProxyManager(QString networkSetupPath, std::unique_ptr<PrivilegedProxyClient> client);
+    explicit SystemProxyManager(std::unique_ptr<SystemProxyBackend> backend);
 
-    // Building blocks, public so that callers and tests can use them on their own.
-    QCoro::Task<QStringList> activeNetworkServices();
-    QCoro::Task<NetworkServiceProxySnapshot> capture(QString service);
-    QCoro::Task<std::vector<NetworkServiceProxySnapshot>> managedServices(ProxySnapshot snapshot);
-    QCoro::Task<void> restore(ProxySnapshot snapshot, std::vector<NetworkServiceProxySnapshot> services);
-    QCoro::Task<void> runPrivileged(ipc::CommandList commands);
-    // Runs a program without privileges and returns its standard output.
-    QCoro::Task<QString> run(QString program, QStringList arguments);
-
-    // The command lines that point one service at 127.0.0.1:port, and those that put a saved
-    // service back.
-    static ipc::CommandList applyCommands(const QString &service, qint64 port);
-    static ipc::CommandList restoreCommands(const NetworkServiceProxySnapshot &saved);
-    // All saved services' lines, in order, as one request.
-    static ipc::CommandList restoreCommands(const std::vector<NetworkServiceProxySnapshot> &services);
+    QCoro::Task<void> enable(qint64 port) { return m_backend->enable(port); }
+    QCoro::Task<void> restoreIfNeeded(bool force) { return m_backend->restoreIfNeeded(force); }
+    QCoro::Task<bool> recoverStaleProxy() { return m_backend->recoverStaleProxy(); }
 
     static QString defaultNetworkSetupPath();
-    static std::optional<ProxySnapshot> readSnapshot();
-
-    // A read of the settings that takes longer than this is given up (the tool is killed).
-    static constexpr std::chrono::milliseconds toolTimeout { 30'000 };
-
-    static constexpr const char *helperUnavailablePrefix
-        = "后台网络服务不可用。请重新运行 v0.8.12 安装包完成一次管理员授权；安装后连接、断开和关机都不会再要求密码。";
 
 private:
-    // The failure of a helper call as the user sees it: the prefix, a line feed, the cause.
-    static AppError helperUnavailable(const std::exception &cause);
-    QCoro::Task<ProxyEndpointState> endpoint(QStringList arguments);
-    QCoro::Task<void> rollBack(const ProxySnapshot &snapshot);
-
-    QString m_networkSetup;
-    std::unique_ptr<PrivilegedProxyClient> m_client;
+    std::unique_ptr<SystemProxyBackend> m_backend;
 };
 
 } // namespace veyra

@@ -1,10 +1,13 @@
 // Times SystemProxyManager.enable followed by restoreIfNeeded(force: false) for 2 and 8
 // network services, against the stand-in networksetup and the helper's own server on a
-// temporary socket, and the share of that time spent in the helper round trips.
+// temporary socket, and the share of that time spent in the helper round trips; then the
+// desktop backend's enable and restore (DesktopBench.cpp).
 //
 // The round-trip share is measured by sending the same two requests (apply, then restore)
 // straight through PrivilegedProxyClient on the same state and dividing by the full time.
 #include "AppPaths.h"
+#include "BenchSupport.h"
+#include "NetworkSetupProxyBackend.h"
 #include "PeerAuthorizer.h"
 #include "PrivilegedProxyClient.h"
 #include "ProxyHelperServer.h"
@@ -23,6 +26,8 @@
 #include <thread>
 
 using namespace veyra;
+using bench::median;
+using bench::wait;
 
 namespace {
 
@@ -54,27 +59,6 @@ void writeState(const QString &path, int services)
     file.write(QByteArray::fromStdString(nlohmann::json { { "services", list }, { "failures", nlohmann::json::array() },
         { "history",
             nlohmann::json::array() } }.dump()));
-}
-
-void wait(QCoro::Task<void> &&task)
-{
-    std::exception_ptr failure;
-    auto guarded = [](QCoro::Task<void> inner, std::exception_ptr &error) -> QCoro::Task<void> {
-        try {
-            co_await std::move(inner);
-        } catch (...) {
-            error = std::current_exception();
-        }
-    };
-    QCoro::waitFor(guarded(std::move(task), failure));
-    if (failure)
-        std::rethrow_exception(failure);
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 } // namespace
@@ -116,13 +100,13 @@ int main(int argc, char **argv)
             ipc::CommandList restore;
             for (int i = 0; i < services; ++i) {
                 const QString name = QStringLiteral("Service %1").arg(i);
-                auto lines = SystemProxyManager::applyCommands(name, 7890);
+                auto lines = NetworkSetupProxyBackend::applyCommands(name, 7890);
                 apply.insert(apply.end(), lines.begin(), lines.end());
                 NetworkServiceProxySnapshot saved;
                 saved.service = name;
                 saved.web = { true, QStringLiteral("proxy.lan"), 3128 };
                 saved.bypassDomains = { QStringLiteral("*.corp") };
-                lines = SystemProxyManager::restoreCommands(saved);
+                lines = NetworkSetupProxyBackend::restoreCommands(saved);
                 restore.insert(restore.end(), lines.begin(), lines.end());
             }
             PrivilegedProxyClient client(socketPath);
@@ -137,5 +121,6 @@ int main(int argc, char **argv)
     }
     server.stop();
     serving.join();
+    bench::benchDesktopBackend();
     return 0;
 }

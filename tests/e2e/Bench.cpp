@@ -5,7 +5,7 @@
 #include "AppPaths.h"
 #include "MihomoManager.h"
 #include "PrivilegedProxyClient.h"
-#include "SystemProxyManager.h"
+#include "NetworkSetupProxyBackend.h"
 #include "VeyraNetworkAssistantApp.h"
 
 #include <QDir>
@@ -232,7 +232,7 @@ void Bench::connectRounds(int rounds)
         ipc::CommandList lines;
         for (const QJsonValue &service : QJsonDocument::fromJson(readNetworkState()).array())
             if (!service.toObject().value(QStringLiteral("ipAddress")).toString().isEmpty())
-                for (const ipc::CommandLine &line : SystemProxyManager::applyCommands(
+                for (const ipc::CommandLine &line : NetworkSetupProxyBackend::applyCommands(
                          service.toObject().value(QStringLiteral("name")).toString(), port))
                     lines.push_back(line);
         QElapsedTimer helper;

@@ -1,5 +1,5 @@
 #include "NetworkSetupOutput.h"
-#include "SystemProxyManager.h"
+#include "NetworkSetupProxyBackend.h"
 
 #include "Errors.h"
 
@@ -76,7 +76,7 @@ TEST(ProxySnapshot, RoundTripsAndRequiresEveryKey)
 
 TEST(SystemProxyCommands, ApplyAndRestoreLines)
 {
-    EXPECT_EQ(withoutProgram(SystemProxyManager::applyCommands(QStringLiteral("Wi-Fi"), 7890)),
+    EXPECT_EQ(withoutProgram(NetworkSetupProxyBackend::applyCommands(QStringLiteral("Wi-Fi"), 7890)),
         (Lines { { "-setautoproxystate", "Wi-Fi", "off" }, { "-setproxyautodiscovery", "Wi-Fi", "off" },
             { "-setwebproxy", "Wi-Fi", "127.0.0.1", "7890" }, { "-setsecurewebproxy", "Wi-Fi", "127.0.0.1", "7890" },
             { "-setsocksfirewallproxy", "Wi-Fi", "127.0.0.1", "7890" },
@@ -89,7 +89,7 @@ TEST(SystemProxyCommands, ApplyAndRestoreLines)
     saved.web = { true, QStringLiteral("p.lan"), 3128 };
     saved.socks = { false, QStringLiteral("host.without.port"), 0 };
     saved.autoProxyURL = QStringLiteral("http://pac/p.pac");
-    EXPECT_EQ(withoutProgram(SystemProxyManager::restoreCommands(saved)),
+    EXPECT_EQ(withoutProgram(NetworkSetupProxyBackend::restoreCommands(saved)),
         (Lines { { "-setwebproxy", "Wi-Fi", "p.lan", "3128" }, { "-setwebproxystate", "Wi-Fi", "on" },
             { "-setsecurewebproxystate", "Wi-Fi", "off" }, { "-setsocksfirewallproxystate", "Wi-Fi", "off" },
             { "-setproxybypassdomains", "Wi-Fi", "Empty" }, { "-setautoproxyurl", "Wi-Fi", "http://pac/p.pac" },

@@ -1,3 +1,4 @@
+#include "NetworkSetupProxyBackend.h"
 #include "SysproxyTestSupport.h"
 #include "SystemProxyManager.h"
 
@@ -15,7 +16,7 @@ using Lines = std::vector<std::vector<std::string>>;
 
 namespace {
 
-const QString prefix = QString::fromUtf8(SystemProxyManager::helperUnavailablePrefix) + u'\n';
+const QString prefix = QString::fromUtf8(NetworkSetupProxyBackend::helperUnavailablePrefix) + u'\n';
 
 class SystemProxyManagerTest : public test::DataFolderTest {
 protected:
@@ -78,7 +79,7 @@ Lines applyLines(std::initializer_list<const char *> services)
 {
     Lines lines;
     for (const char *service : services)
-        for (const auto &line : SystemProxyManager::applyCommands(QLatin1String(service), 7890))
+        for (const auto &line : NetworkSetupProxyBackend::applyCommands(QLatin1String(service), 7890))
             lines.emplace_back(line.begin() + 1, line.end());
     return lines;
 }
@@ -93,7 +94,7 @@ TEST_F(SystemProxyManagerTest, EnableSendsOneRequestInTableOrderAndRestorePutsEv
     EXPECT_EQ(helper.requests(), 1);
     EXPECT_EQ(helper.history(), applyLines({ "Wi-Fi", "Ethernet" }));
     EXPECT_EQ(test::modeOf(AppPaths::proxyBackup()), 0600);
-    auto snapshot = SystemProxyManager::readSnapshot();
+    auto snapshot = NetworkSetupProxyBackend::readSnapshot();
     ASSERT_TRUE(snapshot);
     EXPECT_EQ(snapshot->appliedPort, 7890);
     EXPECT_EQ(snapshot->services.at(0).autoProxyURL, QStringLiteral("http://pac.lan/p.pac"));
@@ -146,7 +147,7 @@ TEST_F(SystemProxyManagerTest, UnconfirmedSettingsAreRolledBack)
     const nlohmann::json before = settings();
     // The tool claims success for Ethernet's SOCKS address but changes nothing.
     helper.failOn(QStringLiteral("-setsocksfirewallproxy"), 0, QString(), QStringLiteral("Ethernet"));
-    EXPECT_EQ(failureOf(manager->enable(7890)), QStringLiteral("macOS 没有确认全部代理设置。"));
+    EXPECT_EQ(failureOf(manager->enable(7890)), QStringLiteral("系统没有确认全部代理设置。"));
     EXPECT_EQ(settings(), before);
     EXPECT_FALSE(snapshotExists());
 }
@@ -267,7 +268,7 @@ TEST_F(SystemProxyManagerTest, RecoveryRestoresWhatIsStillOursAndLogsIt)
     EXPECT_TRUE(test::await(next->recoverStaleProxy()));
     EXPECT_EQ(settings(), before);
     EXPECT_FALSE(test::await(next->recoverStaleProxy()));
-    EXPECT_TRUE(log().contains(QStringLiteral("检测到上次异常退出，已恢复仍由本应用管理的 macOS 系统代理。")));
+    EXPECT_TRUE(log().contains(QStringLiteral("检测到上次异常退出，已恢复仍由本应用管理的系统代理。")));
 }
 
 TEST_F(SystemProxyManagerTest, RecoveryLeavesUserSettingsAndSaysSo)

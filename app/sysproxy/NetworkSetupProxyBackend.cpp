@@ -1,0 +1,336 @@
+#include "NetworkSetupProxyBackend.h"
+
+#include "AppPaths.h"
+#include "ChildProcess.h"
+#include "Errors.h"
+#include "Logger.h"
+#include "NetworkSetupOutput.h"
+
+#include "veyra/ipc/ProxyHelperConstants.h"
+
+namespace veyra {
+
+namespace {
+
+const std::string tool(ipc::ProxyHelperConstants::networkSetupPath);
+
+ipc::CommandLine line(std::initializer_list<QString> parts)
+{
+    ipc::CommandLine result { tool };
+    for (const QString &part : parts)
+        result.push_back(part.toStdString());
+    return result;
+}
+
+QString onOff(bool value)
+{
+    return value ? QStringLiteral("on") : QStringLiteral("off");
+}
+
+// Arguments for a read verb. Built outside co_await expressions: GCC 12 cannot compile
+// braced initializer lists inside coroutine suspension expressions.
+QStringList readArguments(const char *verb, const QString &service = QString())
+{
+    QStringList arguments { QString::fromLatin1(verb) };
+    if (!service.isNull())
+        arguments.append(service);
+    return arguments;
+}
+
+bool pointsAtUs(const ProxyEndpointState &endpoint, qint64 port)
+{
+    const QString server = endpoint.server.toLower();
+    return endpoint.enabled && (server == u"127.0.0.1" || server == u"localhost" || server == u"::1")
+        && endpoint.port == port;
+}
+
+bool confirmed(const NetworkServiceProxySnapshot &service, qint64 port)
+{
+    for (const ProxyEndpointState *endpoint : { &service.web, &service.secureWeb, &service.socks })
+        if (!endpoint->enabled || endpoint->server != u"127.0.0.1" || endpoint->port != port)
+            return false;
+    return true;
+}
+
+void appendEndpoint(
+    ipc::CommandList &commands, const ProxyEndpointState &saved, const QString &kind, const QString &service)
+{
+    if (!saved.server.isEmpty() && saved.port > 0)
+        commands.push_back(line({ QStringLiteral("-set") + kind, service, saved.server, QString::number(saved.port) }));
+    commands.push_back(
+        line({ QStringLiteral("-set") + kind + QStringLiteral("state"), service, onOff(saved.enabled) }));
+}
+
+} // namespace
+
+NetworkSetupProxyBackend::NetworkSetupProxyBackend(
+    QString networkSetupPath, std::unique_ptr<PrivilegedProxyClient> client)
+    : m_networkSetup(std::move(networkSetupPath))
+    , m_client(client ? std::move(client) : std::make_unique<PrivilegedProxyClient>())
+{
+}
+
+NetworkSetupProxyBackend::~NetworkSetupProxyBackend() = default;
+
+QString NetworkSetupProxyBackend::defaultNetworkSetupPath()
+{
+    return QString::fromUtf8(
+        ipc::ProxyHelperConstants::networkSetupPath.data(), ipc::ProxyHelperConstants::networkSetupPath.size());
+}
+
+std::optional<ProxySnapshot> NetworkSetupProxyBackend::readSnapshot()
+{
+    return AppPaths::read<ProxySnapshot>(AppPaths::proxyBackup(), AppPaths::proxyBackupCap);
+}
+
+QCoro::Task<QString> NetworkSetupProxyBackend::run(QString program, QStringList arguments)
+{
+    ChildProcessOptions options;
+    options.timeout = toolTimeout;
+    const ChildProcessResult result = co_await runChildProcess(program, arguments, options);
+    // A tool that hangs tells nothing about the settings: like a launch failure it is the
+    // platform's problem, never a statement that a service is gone.
+    if (result.timedOut)
+        throw SystemError(QStringLiteral("%1: Process operation timed out").arg(program));
+    const QString output = QString::fromUtf8(result.standardOutput);
+    if (result.succeeded())
+        co_return output;
+    const QString errors = QString::fromUtf8(result.standardError).trimmed();
+    const QString detail = errors.isEmpty() ? output.trimmed() : errors;
+    throw AppError(QStringLiteral("系统网络设置失败：") + Logger::redact(detail));
+}
+
+QCoro::Task<ProxyEndpointState> NetworkSetupProxyBackend::endpoint(QStringList arguments)
+{
+    co_return NetworkSetupOutput::endpoint(co_await run(m_networkSetup, arguments));
+}
+
+QCoro::Task<NetworkServiceProxySnapshot> NetworkSetupProxyBackend::capture(QString service)
+{
+    NetworkServiceProxySnapshot snapshot;
+    snapshot.service = service;
+    snapshot.web = co_await endpoint(readArguments("-getwebproxy", service));
+    snapshot.secureWeb = co_await endpoint(readArguments("-getsecurewebproxy", service));
+    snapshot.socks = co_await endpoint(readArguments("-getsocksfirewallproxy", service));
+    snapshot.bypassDomains = NetworkSetupOutput::bypassDomains(
+        co_await run(m_networkSetup, readArguments("-getproxybypassdomains", service)));
+    const auto autoProxy
+        = NetworkSetupOutput::dictionary(co_await run(m_networkSetup, readArguments("-getautoproxyurl", service)));
+    snapshot.autoProxyURL = autoProxy.value(QStringLiteral("url"));
+    snapshot.autoProxyEnabled = NetworkSetupOutput::isEnabled(autoProxy);
+    snapshot.autoDiscoveryEnabled = NetworkSetupOutput::autoDiscoveryEnabled(
+        co_await run(m_networkSetup, readArguments("-getproxyautodiscovery", service)));
+    co_return snapshot;
+}
+
+QCoro::Task<QStringList> NetworkSetupProxyBackend::activeNetworkServices()
+{
+    const QStringList listed
+        = NetworkSetupOutput::listedServices(co_await run(m_networkSetup, readArguments("-listallnetworkservices")));
+    QStringList active;
+    for (const QString &service : listed) {
+        QString info;
+        try {
+            info = co_await run(m_networkSetup, readArguments("-getinfo", service));
+        } catch (const std::exception &) {
+            continue; // a service that cannot describe itself is not one we can point anywhere
+        }
+        if (NetworkSetupOutput::hasAddress(info))
+            active.append(service);
+    }
+    co_return active;
+}
+
+ipc::CommandList NetworkSetupProxyBackend::applyCommands(const QString &service, qint64 port)
+{
+    const QString p = QString::number(port);
+    const QString local = QStringLiteral("127.0.0.1");
+    return {
+        line({ QStringLiteral("-setautoproxystate"), service, QStringLiteral("off") }),
+        line({ QStringLiteral("-setproxyautodiscovery"), service, QStringLiteral("off") }),
+        line({ QStringLiteral("-setwebproxy"), service, local, p }),
+        line({ QStringLiteral("-setsecurewebproxy"), service, local, p }),
+        line({ QStringLiteral("-setsocksfirewallproxy"), service, local, p }),
+        line({ QStringLiteral("-setproxybypassdomains"), service, QStringLiteral("localhost"), local,
+            QStringLiteral("::1"), QStringLiteral("*.local"), QStringLiteral("169.254/16") }),
+        line({ QStringLiteral("-setwebproxystate"), service, QStringLiteral("on") }),
+        line({ QStringLiteral("-setsecurewebproxystate"), service, QStringLiteral("on") }),
+        line({ QStringLiteral("-setsocksfirewallproxystate"), service, QStringLiteral("on") }),
+    };
+}
+
+ipc::CommandList NetworkSetupProxyBackend::restoreCommands(const NetworkServiceProxySnapshot &saved)
+{
+    ipc::CommandList commands;
+    appendEndpoint(commands, saved.web, QStringLiteral("webproxy"), saved.service);
+    appendEndpoint(commands, saved.secureWeb, QStringLiteral("securewebproxy"), saved.service);
+    appendEndpoint(commands, saved.socks, QStringLiteral("socksfirewallproxy"), saved.service);
+    ipc::CommandLine bypass = line({ QStringLiteral("-setproxybypassdomains"), saved.service });
+    if (saved.bypassDomains.isEmpty())
+        bypass.push_back("Empty");
+    for (const QString &domain : saved.bypassDomains)
+        bypass.push_back(domain.toStdString());
+    commands.push_back(std::move(bypass));
+    if (!saved.autoProxyURL.isEmpty())
+        commands.push_back(line({ QStringLiteral("-setautoproxyurl"), saved.service, saved.autoProxyURL }));
+    commands.push_back(line({ QStringLiteral("-setautoproxystate"), saved.service, onOff(saved.autoProxyEnabled) }));
+    commands.push_back(
+        line({ QStringLiteral("-setproxyautodiscovery"), saved.service, onOff(saved.autoDiscoveryEnabled) }));
+    return commands;
+}
+
+AppError NetworkSetupProxyBackend::helperUnavailable(const std::exception &cause)
+{
+    return AppError(QString::fromUtf8(helperUnavailablePrefix) + u'\n' + describe(cause));
+}
+
+QCoro::Task<void> NetworkSetupProxyBackend::runPrivileged(ipc::CommandList commands)
+{
+    try {
+        co_await m_client->execute(std::move(commands));
+    } catch (const std::exception &error) {
+        throw helperUnavailable(error);
+    }
+}
+
+ipc::CommandList NetworkSetupProxyBackend::restoreCommands(const std::vector<NetworkServiceProxySnapshot> &services)
+{
+    ipc::CommandList commands;
+    for (const NetworkServiceProxySnapshot &saved : services) {
+        ipc::CommandList lines = restoreCommands(saved);
+        commands.insert(commands.end(), lines.begin(), lines.end());
+    }
+    return commands;
+}
+
+QCoro::Task<void> NetworkSetupProxyBackend::restore(
+    ProxySnapshot snapshot, std::vector<NetworkServiceProxySnapshot> services)
+{
+    Q_UNUSED(snapshot);
+    co_await runPrivileged(restoreCommands(services));
+    AppPaths::removeIfExists(AppPaths::proxyBackup());
+}
+
+QCoro::Task<void> NetworkSetupProxyBackend::rollBack(const ProxySnapshot &snapshot)
+{
+    try {
+        co_await restore(snapshot, snapshot.services);
+    } catch (const std::exception &) {
+        // The snapshot stays behind, so repair or the next start can still restore it; the
+        // caller reports the failure that made the roll-back necessary.
+    }
+}
+
+QCoro::Task<void> NetworkSetupProxyBackend::enable(qint64 port)
+{
+    AppPaths::prepare();
+    if (readSnapshot())
+        throw AppError(QStringLiteral("检测到尚未恢复的代理快照，请先执行“修复网络设置”。"));
+    const QStringList services = co_await activeNetworkServices();
+    if (services.isEmpty())
+        throw AppError(QStringLiteral("没有检测到正在联网的 Wi‑Fi 或以太网服务。"));
+
+    ProxySnapshot snapshot;
+    snapshot.appliedPort = port;
+    for (const QString &service : services)
+        snapshot.services.push_back(co_await capture(service));
+
+    ipc::CommandList commands;
+    for (const QString &service : services) {
+        ipc::CommandList lines = applyCommands(service, port);
+        commands.insert(commands.end(), lines.begin(), lines.end());
+    }
+    // Both the change and its undo must get past the client's checks, or nothing is touched:
+    // a change the client refuses was never sent, so there is nothing to roll back and no
+    // journal to leave behind; and a saved state the client would refuse to send back (too
+    // many services, a bypass list too long for one command line) could never be restored.
+    try {
+        PrivilegedProxyClient::encodeRequest(commands);
+    } catch (const std::exception &error) {
+        throw helperUnavailable(error);
+    }
+    // An undo that cannot be sent is no fault of the helper's installation: the user sees
+    // which rule it broke, not advice to reinstall.
+    try {
+        PrivilegedProxyClient::encodeRequest(restoreCommands(snapshot.services));
+    } catch (const std::exception &error) {
+        throw AppError(describe(error));
+    }
+    AppPaths::write(snapshot.toJson(), AppPaths::proxyBackup());
+
+    std::exception_ptr failure;
+    try {
+        co_await runPrivileged(std::move(commands));
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!failure) {
+        try {
+            for (const QString &service : services) {
+                if (!confirmed(co_await capture(service), port))
+                    throw AppError(QStringLiteral("系统没有确认全部代理设置。"));
+            }
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }
+    if (failure) {
+        co_await rollBack(snapshot);
+        std::rethrow_exception(failure);
+    }
+}
+
+QCoro::Task<std::vector<NetworkServiceProxySnapshot>> NetworkSetupProxyBackend::managedServices(ProxySnapshot snapshot)
+{
+    std::vector<NetworkServiceProxySnapshot> kept;
+    for (const NetworkServiceProxySnapshot &saved : snapshot.services) {
+        NetworkServiceProxySnapshot current;
+        try {
+            current = co_await capture(saved.service);
+        } catch (const AppError &) {
+            // The tool answered but could not describe the service (it is gone, say): not ours.
+            // A tool that could not be run at all propagates, and the snapshot is kept for a
+            // later attempt instead of being dropped as if nothing were ours.
+            continue;
+        }
+        if (pointsAtUs(current.web, snapshot.appliedPort) || pointsAtUs(current.secureWeb, snapshot.appliedPort)
+            || pointsAtUs(current.socks, snapshot.appliedPort))
+            kept.push_back(saved);
+    }
+    co_return kept;
+}
+
+QCoro::Task<void> NetworkSetupProxyBackend::restoreIfNeeded(bool force)
+{
+    std::optional<ProxySnapshot> snapshot = readSnapshot();
+    if (!snapshot)
+        co_return;
+    // No co_await inside a conditional expression: GCC 12 destroys its temporaries twice.
+    std::vector<NetworkServiceProxySnapshot> services;
+    if (force)
+        services = snapshot->services;
+    else
+        services = co_await managedServices(*snapshot);
+    if (services.empty())
+        AppPaths::removeIfExists(AppPaths::proxyBackup());
+    else
+        co_await restore(*snapshot, std::move(services));
+}
+
+QCoro::Task<bool> NetworkSetupProxyBackend::recoverStaleProxy()
+{
+    std::optional<ProxySnapshot> snapshot = readSnapshot();
+    if (!snapshot)
+        co_return false;
+    std::vector<NetworkServiceProxySnapshot> services = co_await managedServices(*snapshot);
+    if (services.empty()) {
+        AppPaths::removeIfExists(AppPaths::proxyBackup());
+        Logger::shared().log(QStringLiteral("发现旧代理快照，但当前设置已被用户修改，因此没有覆盖。"));
+        co_return false;
+    }
+    co_await restore(*snapshot, std::move(services));
+    Logger::shared().log(QStringLiteral("检测到上次异常退出，已恢复仍由本应用管理的系统代理。"));
+    co_return true;
+}
+
+} // namespace veyra

@@ -1,0 +1,290 @@
+#include "DesktopProxyBackend.h"
+#include "FaultyProxyStore.h"
+#include "KioslavercProxyStore.h"
+
+#include "AppPaths.h"
+#include "DesktopSession.h"
+#include "Errors.h"
+#include "Json.h"
+#include "TestSupport.h"
+
+#include <QDBusConnection>
+#include <QFile>
+
+#include <cstdlib>
+
+using namespace veyra;
+using test::DesktopSession;
+
+namespace {
+
+// Counts KIO's request to running KDE applications to read their proxy settings again.
+class ReparseListener : public QObject {
+    Q_OBJECT
+public:
+    ReparseListener()
+    {
+        // A connection of its own, as a KDE application has.
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("kde-application"))
+            .connect(QString(), QStringLiteral("/KIO/Scheduler"), QStringLiteral("org.kde.KIO.Scheduler"),
+                QStringLiteral("reparseSlaveConfiguration"), this, SLOT(heard(QString)));
+    }
+    int count = 0;
+
+    // Waits until `wanted` signals have arrived; one travels through the bus, so it may arrive
+    // after the call that sent it has returned.
+    bool waitFor(int wanted)
+    {
+        QEventLoop loop;
+        QTimer::singleShot(std::chrono::seconds(10), &loop, &QEventLoop::quit);
+        connect(this, &ReparseListener::changed, &loop, [&] {
+            if (count >= wanted)
+                loop.quit();
+        });
+        if (count < wanted)
+            loop.exec();
+        return count >= wanted;
+    }
+
+signals:
+    void changed();
+
+public slots:
+    void heard(const QString &) { ++count, emit changed(); }
+};
+
+// Both stores as the desktop has them: the whole settings database and kioslaverc's bytes.
+struct DesktopState {
+    QByteArray dconf;
+    std::optional<QByteArray> kioslaverc;
+    bool operator==(const DesktopState &) const = default;
+};
+
+struct Start {
+    const char *name;
+    const char *dconf;
+    const char *kioslaverc; // nullptr: no file
+    bool kdeSession;
+};
+
+const Start corporate { "ManualCorporateProxy",
+    "[system/proxy]\nmode='manual'\nignore-hosts=['localhost', '*.corp.example']\n\n"
+    "[system/proxy/http]\nhost='proxy.corp.example'\nport=3128\n\n"
+    "[system/proxy/https]\nhost='proxy.corp.example'\nport=3128\n",
+    "[Proxy Settings]\nNoProxyFor=.corp.example\nProxyType=1\nhttpProxy=http://proxy.corp.example 3128\n"
+    "httpsProxy=http://proxy.corp.example 3128\n",
+    false };
+
+const Start starts[] = {
+    { "NothingSet", "", nullptr, true },
+    corporate,
+    { "AutomaticWithAPacAddress", "[system/proxy]\nmode='auto'\nautoconfig-url='http://wpad.corp.example/proxy.pac'\n",
+        "[Proxy Settings]\nProxy Config Script=http://wpad.corp.example/proxy.pac\nProxyType=2\n", false },
+    { "OnlySomeKeysSet", "[system/proxy/http]\nhost='proxy.corp.example'\n\n[system/proxy/socks]\nport=1080\n",
+        "[Proxy Settings]\nhttpProxy=http://proxy.corp.example 3128\n", false },
+    { "OtherGroupsAndComments", "[org/gnome/desktop/interface]\nclock-format='24h'\n",
+        "# kept by hand\n[$Version]\nupdate_info=kioslave.upd:change-proxy-type\n\n[Cache Settings]\n"
+        "MaxCacheSize = 51200\n\n# the proxy\n[Proxy Settings]\nProxyType = 0\n# none yet\nNoProxyFor=\n"
+        "[UserAgent]\nSendUserAgent=false",
+        false },
+    { "NoProxyGroupYet", "", "[General]\nfoo=bar\n", false },
+};
+
+class DesktopProxyBackendTest : public test::DataFolderTest {
+protected:
+    static void SetUpTestSuite() { DesktopSession::shared(); }
+
+    void SetUp() override
+    {
+        DataFolderTest::SetUp();
+        session.dconfReset();
+        QFile::remove(kioslaverc());
+        ::unsetenv("XDG_CURRENT_DESKTOP");
+    }
+
+    QString kioslaverc() const { return session.configFolder() + QStringLiteral("/kioslaverc"); }
+    bool journalExists() const { return QFile::exists(AppPaths::desktopProxyBackup()); }
+
+    void begin(const Start &start)
+    {
+        session.dconfReset();
+        session.dconfLoad(start.dconf);
+        QFile::remove(kioslaverc());
+        if (start.kioslaverc)
+            test::writeBytes(kioslaverc(), start.kioslaverc);
+        if (start.kdeSession)
+            ::setenv("XDG_CURRENT_DESKTOP", "KDE", 1);
+        else
+            ::unsetenv("XDG_CURRENT_DESKTOP");
+    }
+
+    DesktopState state() const
+    {
+        DesktopState now { session.dconfDump(), std::nullopt };
+        if (QFile::exists(kioslaverc()))
+            now.kioslaverc = test::readBytes(kioslaverc());
+        return now;
+    }
+
+    std::optional<QString> failureOf(QCoro::Task<void> &&task)
+    {
+        try {
+            test::await(std::move(task));
+            return std::nullopt;
+        } catch (const std::exception &error) {
+            return describe(error);
+        }
+    }
+
+    // What GNOME and KDE themselves read: every proxy at 127.0.0.1 on 7890, local names bypassed.
+    void expectPointedAtUs(bool kde, const char *name)
+    {
+        const QString gnome = QStringLiteral("org.gnome.system.proxy");
+        EXPECT_EQ(session.gnomeSetting(gnome, QStringLiteral("mode")), QStringLiteral("'manual'")) << name;
+        EXPECT_EQ(session.gnomeSetting(gnome, QStringLiteral("ignore-hosts")),
+            QStringLiteral("['localhost', '127.0.0.1', '::1', '*.local', '169.254.0.0/16']"))
+            << name;
+        for (const char *kind : { ".http", ".https", ".socks" }) {
+            EXPECT_EQ(session.gnomeSetting(gnome + QLatin1String(kind), QStringLiteral("host")),
+                QStringLiteral("'127.0.0.1'"))
+                << name << kind;
+            EXPECT_EQ(session.gnomeSetting(gnome + QLatin1String(kind), QStringLiteral("port")), QStringLiteral("7890"))
+                << name << kind;
+        }
+        if (!kde)
+            return;
+        const std::pair<const char *, const char *> expected[]
+            = { { "ProxyType", "1" }, { "httpProxy", "http://127.0.0.1 7890" },
+                  { "httpsProxy", "http://127.0.0.1 7890" }, { "socksProxy", "socks://127.0.0.1 7890" },
+                  { "NoProxyFor", "localhost,127.0.0.1,::1,*.local,169.254.0.0/16" } };
+        for (const auto &[key, value] : expected)
+            EXPECT_EQ(session.kdeProxySetting(QLatin1String(key)), QLatin1String(value)) << name << " " << key;
+    }
+
+    DesktopSession &session = DesktopSession::shared();
+    DesktopProxyBackend backend;
+};
+
+} // namespace
+
+TEST_F(DesktopProxyBackendTest, EveryStartingStateIsPointedAtUsAndPutBackByteForByte)
+{
+    ReparseListener kde;
+    for (const Start &start : starts) {
+        begin(start);
+        const DesktopState before = state();
+        const bool kdePresent = start.kdeSession || start.kioslaverc;
+        const int told = kde.count;
+        test::await(backend.enable(7890));
+        expectPointedAtUs(kdePresent, start.name);
+        EXPECT_EQ(test::modeOf(AppPaths::desktopProxyBackup()), 0600) << start.name;
+        if (kdePresent) {
+            EXPECT_TRUE(kde.waitFor(told + 1)) << start.name << ": running KDE applications were not told";
+        }
+
+        test::await(backend.restoreIfNeeded(false));
+        const DesktopState after = state();
+        EXPECT_EQ(after.dconf.toStdString(), before.dconf.toStdString()) << start.name;
+        EXPECT_EQ(after.kioslaverc, before.kioslaverc) << start.name;
+        EXPECT_FALSE(journalExists()) << start.name;
+    }
+}
+
+TEST_F(DesktopProxyBackendTest, AKeyTheUserChangedWhileConnectedIsKeptUnlessForced)
+{
+    // From nothing set, the user changes GNOME's HTTP host and KDE's HTTPS proxy while connected.
+    struct Case {
+        const char *name;
+        bool force;
+        const char *dconfAfter;
+        const char *kdeHttpsAfter;
+    } cases[] = {
+        { "Disconnect", false, "[system/proxy/http]\nhost='proxy.user.example'\n", "http://proxy.user.example 8080" },
+        { "Repair", true, "", "" },
+    };
+    for (const Case &c : cases) {
+        begin(starts[0]);
+        test::await(backend.enable(7890));
+        session.setGnomeSetting(QStringLiteral("org.gnome.system.proxy.http"), QStringLiteral("host"),
+            QStringLiteral("proxy.user.example"));
+        session.setKdeProxySetting(QStringLiteral("httpsProxy"), QStringLiteral("http://proxy.user.example 8080"));
+
+        test::await(backend.restoreIfNeeded(c.force));
+        EXPECT_EQ(session.dconfDump().toStdString(), c.dconfAfter) << c.name;
+        EXPECT_EQ(session.kdeProxySetting(QStringLiteral("httpsProxy")), QLatin1String(c.kdeHttpsAfter)) << c.name;
+        for (const char *key : { "ProxyType", "httpProxy", "socksProxy", "NoProxyFor" })
+            EXPECT_EQ(session.kdeProxySetting(QLatin1String(key)), QString()) << c.name << " " << key;
+        EXPECT_FALSE(journalExists()) << c.name;
+    }
+}
+
+TEST_F(DesktopProxyBackendTest, TheNextStartRepairsWhatACrashLeftBehind)
+{
+    // Entries are written GNOME first (eight keys), then KDE (five).
+    struct Case {
+        const char *name;
+        int writesBeforeCrash;
+        bool repaired;
+    } cases[] = {
+        { "AfterTheJournal", 0, false },
+        { "InsideTheGnomeBatch", 3, true },
+        { "BetweenTheStores", 8, true },
+        { "InsideTheKdeBatch", 10, true },
+    };
+    for (const Case &c : cases) {
+        begin(corporate);
+        const DesktopState before = state();
+        auto faults = std::make_shared<test::StoreFaults>();
+        faults->writesBeforeCrash = c.writesBeforeCrash;
+        DesktopProxyBackend crashing(test::FaultyProxyStore::around(faults));
+        EXPECT_TRUE(failureOf(crashing.enable(7890))) << c.name;
+        ASSERT_TRUE(journalExists()) << c.name;
+
+        DesktopProxyBackend next;
+        EXPECT_EQ(failureOf(next.enable(7890)), QStringLiteral("检测到尚未恢复的代理快照，请先执行“修复网络设置”。"))
+            << c.name;
+        EXPECT_EQ(test::await(next.recoverStaleProxy()), c.repaired) << c.name;
+        EXPECT_EQ(state(), before) << c.name;
+        EXPECT_FALSE(journalExists()) << c.name;
+    }
+}
+
+TEST_F(DesktopProxyBackendTest, AValueTheStoreDidNotKeepRollsEverythingBack)
+{
+    for (const char *key : { "org.gnome.system.proxy.socks/port", "NoProxyFor" }) {
+        begin(starts[4]);
+        const DesktopState before = state();
+        auto faults = std::make_shared<test::StoreFaults>();
+        faults->ignoredKey = QLatin1String(key);
+        DesktopProxyBackend forgetful(test::FaultyProxyStore::around(faults));
+        EXPECT_EQ(failureOf(forgetful.enable(7890)), QStringLiteral("系统没有确认全部代理设置。")) << key;
+        EXPECT_EQ(state(), before) << key;
+        EXPECT_FALSE(journalExists()) << key;
+    }
+}
+
+TEST_F(DesktopProxyBackendTest, WithoutAnyDesktopSettingsNothingIsChanged)
+{
+    QTemporaryDir emptyFolder;
+    DesktopProxyBackend none([&] {
+        DesktopProxyBackend::Stores stores;
+        stores.push_back(std::make_unique<KioslavercProxyStore>(emptyFolder.path()));
+        return stores;
+    });
+    EXPECT_EQ(failureOf(none.enable(7890)), QStringLiteral("没有找到桌面代理设置（GNOME 或 KDE），无法设置系统代理。"));
+    EXPECT_FALSE(journalExists());
+    EXPECT_FALSE(QFile::exists(emptyFolder.path() + QStringLiteral("/kioslaverc")));
+}
+
+TEST_F(DesktopProxyBackendTest, AJournalNamingAKeyWeNeverWriteIsAnErrorAndStays)
+{
+    AppPaths::prepare();
+    AppPaths::write(json::Json::parse(R"({"keys": [{"store": "gsettings", "key": "org.gnome.system.proxy/no-such-key",
+        "previous": null, "applied": "'x'"}]})"),
+        AppPaths::desktopProxyBackup());
+    EXPECT_THROW(test::await(backend.recoverStaleProxy()), SystemError);
+    EXPECT_THROW(test::await(backend.restoreIfNeeded(true)), SystemError);
+    EXPECT_TRUE(journalExists());
+}
+
+#include "DesktopProxyBackendTests.moc"
