@@ -3,6 +3,7 @@
 #include "AppModel.h"
 
 #include "AppPaths.h"
+#include "Errors.h"
 #include "MihomoManager.h"
 #include "OfficialLineStore.h"
 
