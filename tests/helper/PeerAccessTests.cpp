@@ -8,13 +8,16 @@
 #include "veyra/ipc/ProxyHelperRecords.h"
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <grp.h>
 #include <sys/ptrace.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
@@ -104,13 +107,13 @@ protected:
             thread.join();
         }
     }
-    void startInProcessHelper()
+    void startInProcessHelper(RequirementPeerAuthorizer::Digest digest = sha256OfDescriptor)
     {
         auto requirement = containingAppDesignatedRequirement(bundle->helper.string());
         ASSERT_TRUE(requirement);
         server = std::make_unique<ProxyHelperServer>(bindListeningSocket(socketPath),
             ProxyHelperService(VEYRA_NETWORKSETUP_EXECUTABLE, state.toolEnvironment()),
-            std::make_unique<RequirementPeerAuthorizer>(*requirement));
+            std::make_unique<RequirementPeerAuthorizer>(*requirement, std::move(digest)));
         thread = std::thread([this] { server->serve(); });
     }
     ToolOutcome client(const fs::path &program, bool unprivileged)
@@ -143,6 +146,28 @@ TEST_F(PeerAccessTest, OnlyTheBundleClientRunByAnOrdinaryUserIsServed)
     ASSERT_EQ(permitted.exitStatus, 0) << permitted.standardError;
     EXPECT_EQ(ProxyHelperResponse::decode(permitted.standardOutput).message, "系统代理设置已更新。");
     EXPECT_EQ(state.service("Wi-Fi")["web"]["server"], "127.0.0.1");
+}
+
+// The content is hashed at start only, and again only once the file's identity has changed (here
+// its modification time); the same file reached through another name (a hard link) is refused.
+TEST_F(PeerAccessTest, TheExecutableIsHashedAgainOnlyWhenItsIdentityChangesAndOnlyItsPathPasses)
+{
+    std::atomic<int> digests = 0;
+    startInProcessHelper([&digests](int fd) {
+        ++digests;
+        return sha256OfDescriptor(fd);
+    });
+    EXPECT_EQ(client(bundle->mainExecutable, true).exitStatus, 0);
+    EXPECT_EQ(digests, 0);
+    const struct timespec now[2] = { { 0, UTIME_NOW }, { 0, UTIME_NOW } };
+    ASSERT_EQ(::utimensat(AT_FDCWD, bundle->mainExecutable.c_str(), now, 0), 0);
+    EXPECT_EQ(client(bundle->mainExecutable, true).exitStatus, 0);
+    EXPECT_EQ(digests, 1) << "hashed once for the new identity, not for every check";
+
+    const fs::path link = bundle->macos / "AnotherName";
+    fs::create_hard_link(bundle->mainExecutable, link);
+    EXPECT_EQ(client(link, true).exitStatus, 2);
+    EXPECT_EQ(state.history().size(), 2u);
 }
 
 // The genuine client run by an ordinary user, but taken over: started with a loader variable,

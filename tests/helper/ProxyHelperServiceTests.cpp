@@ -1,6 +1,5 @@
 #include "HelperTestSupport.h"
 #include "ProxyHelperService.h"
-#include "Sha256.h"
 
 #include "veyra/ipc/ProxyHelperRecords.h"
 
@@ -146,17 +145,4 @@ TEST(StandInNetworksetup, ConcurrentRunsNeverLoseAWrite)
     for (auto &writer : writers)
         writer.join();
     EXPECT_EQ(state.history().size(), 16u);
-}
-
-TEST(Sha256, KnownVectors)
-{
-    auto sha = [](const std::string &text) {
-        Sha256 hash;
-        hash.update(text.data(), text.size());
-        return Sha256::hex(hash.finish());
-    };
-    EXPECT_EQ(sha(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    EXPECT_EQ(sha("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
-        "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-    EXPECT_EQ(sha(std::string(1'000'000, 'a')), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
