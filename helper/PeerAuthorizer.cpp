@@ -2,12 +2,12 @@
 
 #include "PeerConnection.h"
 #include "PeerIntegrity.h"
+#include "ProcFile.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
-#include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -28,10 +28,10 @@ namespace {
 // Field 22 of /proc/<pid>/stat, in clock ticks since boot; nothing when the process is gone.
 std::optional<unsigned long long> startTime(pid_t pid)
 {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-    std::string text;
-    if (!std::getline(file, text))
+    const std::optional<std::string> read = readWholeFile("/proc/" + std::to_string(pid) + "/stat");
+    if (!read)
         return std::nullopt;
+    const std::string text = read->substr(0, read->find('\n'));
     // The command name (field 2) may contain spaces and parentheses; count from the last ')'.
     std::size_t close = text.rfind(')');
     if (close == std::string::npos)
