@@ -60,14 +60,15 @@ double medianRequest(const fs::path &dir, const fs::path &client, std::unique_pt
     std::vector<std::string> environment = minimalToolEnvironment();
     environment.push_back("VEYRA_NETWORKSETUP_STATE=" + (dir / "state.json").string());
     ProxyHelperServer server(bindListeningSocket(socket.string()),
-        ProxyHelperService(VEYRA_NETWORKSETUP_EXECUTABLE, environment), std::move(authorizer));
+        ProxyHelperService(VEYRA_NETWORKSETUP_EXECUTABLE, (dir / "record" / "settings.json").string(), environment), std::move(authorizer));
     std::thread serving([&server] { server.serve(); });
     std::vector<double> times;
     for (int i = 0; i < rounds; ++i) {
         const auto begin = Clock::now();
         const ToolOutcome outcome = runTool("/usr/bin/setpriv",
             { "--reuid=65534", "--regid=65534", "--clear-groups", client.string(), socket.string(),
-                (dir / "request.json").string() });
+                (dir / "request.json").string() },
+            minimalToolEnvironment(), 65'536, std::chrono::seconds(10), ToolCapabilities::inherited);
         times.push_back(milliseconds(Clock::now() - begin));
         if (outcome.exitStatus != 0 || outcome.standardOutput.find("\"success\":true") == std::string::npos)
             std::fprintf(stderr, "request failed (%d): %s%s\n", outcome.exitStatus, outcome.standardOutput.c_str(),
