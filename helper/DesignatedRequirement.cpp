@@ -1,6 +1,6 @@
 #include "DesignatedRequirement.h"
 
-#include "Sha256.h"
+#include "DescriptorDigest.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -27,24 +27,16 @@ bool isTrustedDirectory(const fs::path &path)
 
 } // namespace
 
-std::optional<std::string> sha256OfDescriptor(int fd)
+FileIdentity FileIdentity::of(const struct stat &info)
 {
-    Sha256 hash;
-    char buffer[65536];
-    off_t offset = 0;
-    for (;;) {
-        ssize_t n = ::pread(fd, buffer, sizeof buffer, offset);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return std::nullopt;
-        }
-        if (n == 0)
-            break;
-        hash.update(buffer, static_cast<std::size_t>(n));
-        offset += n;
-    }
-    return Sha256::hex(hash.finish());
+    return { info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim, info.st_uid, info.st_mode };
+}
+
+bool FileIdentity::operator==(const FileIdentity &other) const
+{
+    const auto same = [](const timespec &a, const timespec &b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; };
+    return device == other.device && inode == other.inode && size == other.size && same(modified, other.modified)
+        && same(changed, other.changed) && owner == other.owner && mode == other.mode;
 }
 
 std::optional<DesignatedRequirement> containingAppDesignatedRequirement(const std::string &ownPath)
@@ -74,7 +66,7 @@ std::optional<DesignatedRequirement> containingAppDesignatedRequirement(const st
     ::close(fd);
     if (!digest)
         return std::nullopt;
-    return DesignatedRequirement { executable.string(), info.st_dev, info.st_ino, *digest };
+    return DesignatedRequirement { executable.string(), FileIdentity::of(info), *digest };
 }
 
 } // namespace veyra::helper

@@ -2,12 +2,12 @@
 
 #include "PeerConnection.h"
 #include "PeerIntegrity.h"
+#include "ProcFile.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
-#include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -28,10 +28,10 @@ namespace {
 // Field 22 of /proc/<pid>/stat, in clock ticks since boot; nothing when the process is gone.
 std::optional<unsigned long long> startTime(pid_t pid)
 {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-    std::string text;
-    if (!std::getline(file, text))
+    const std::optional<std::string> read = readWholeFile("/proc/" + std::to_string(pid) + "/stat");
+    if (!read)
         return std::nullopt;
+    const std::string text = read->substr(0, read->find('\n'));
     // The command name (field 2) may contain spaces and parentheses; count from the last ')'.
     std::size_t close = text.rfind(')');
     if (close == std::string::npos)
@@ -58,23 +58,47 @@ bool pidfdStillAlive(int pidfd)
 
 } // namespace
 
-RequirementPeerAuthorizer::RequirementPeerAuthorizer(DesignatedRequirement requirement)
+RequirementPeerAuthorizer::RequirementPeerAuthorizer(DesignatedRequirement requirement, Digest digest)
     : m_requirement(std::move(requirement))
+    , m_digest(std::move(digest))
+    , m_verified(m_requirement.identity)
 {
 }
 
-bool RequirementPeerAuthorizer::executableMatches(pid_t pid) const
+std::optional<std::string> RequirementPeerAuthorizer::executableProblem(pid_t pid) const
 {
     const std::string link = "/proc/" + std::to_string(pid) + "/exe";
-    int fd = ::open(link.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(link.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return "its executable cannot be read";
     struct stat info { };
-    bool same = ::fstat(fd, &info) == 0 && info.st_dev == m_requirement.device && info.st_ino == m_requirement.inode;
-    if (same)
-        same = sha256OfDescriptor(fd) == m_requirement.sha256;
+    const bool opened = ::fstat(fd, &info) == 0;
+    const FileIdentity identity = FileIdentity::of(info);
+    // The same file under another name (a hard link placed elsewhere) is not the application:
+    // what the application does next depends on where it runs from.
+    char target[4096];
+    const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
+    std::optional<std::string> problem;
+    if (!opened || identity.device != m_requirement.identity.device || identity.inode != m_requirement.identity.inode)
+        problem = "it is not the application's executable";
+    else if (length <= 0 || std::string_view(target, static_cast<std::size_t>(length)) != m_requirement.executablePath)
+        problem = "it runs the application's executable from another path";
+    if (!problem && !alreadyVerified(identity)) {
+        if (m_digest(fd) != m_requirement.sha256) {
+            problem = "its executable's content is not the application's";
+        } else {
+            std::lock_guard guard(m_verifiedLock);
+            m_verified = identity;
+        }
+    }
     ::close(fd);
-    return same;
+    return problem;
+}
+
+bool RequirementPeerAuthorizer::alreadyVerified(const FileIdentity &identity) const
+{
+    std::lock_guard guard(m_verifiedLock);
+    return identity == m_verified;
 }
 
 std::optional<std::string> RequirementPeerAuthorizer::refusal(int connection, pid_t &pid, uid_t &uid) const
@@ -90,8 +114,8 @@ std::optional<std::string> RequirementPeerAuthorizer::refusal(int connection, pi
 
     // Everything below is only believed while the same process provably still holds the pid.
     const auto inspect = [this, pid, connection]() -> std::optional<std::string> {
-        if (!executableMatches(pid))
-            return "it is not the application's executable";
+        if (auto problem = executableProblem(pid))
+            return problem;
         if (auto problem = peerIntegrityProblem(pid))
             return problem;
         return connectionOwnershipProblem(pid, connection);

@@ -1,13 +1,15 @@
 #include "PeerConnection.h"
 
+#include "ProcFile.h"
+
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <fstream>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <linux/sock_diag.h>
 #include <linux/unix_diag.h>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,7 +40,10 @@ private:
 // The "flags:" line of /proc/<pid>/fdinfo/<fd>, octal; nothing when it cannot be read.
 std::optional<unsigned long> descriptorFlags(pid_t pid, const std::string &fd)
 {
-    std::ifstream info("/proc/" + std::to_string(pid) + "/fdinfo/" + fd);
+    const std::optional<std::string> text = readWholeFile("/proc/" + std::to_string(pid) + "/fdinfo/" + fd);
+    if (!text)
+        return std::nullopt;
+    std::istringstream info(*text);
     std::string key;
     std::string value;
     while (info >> key >> value) {

@@ -29,7 +29,7 @@ int runProxyHelper(
         } else {
             listener = bindListeningSocket(locations.socketPath);
         }
-        ProxyHelperServer server(listener, ProxyHelperService(locations.toolPath),
+        ProxyHelperServer server(listener, ProxyHelperService(locations.toolPath, locations.recordFile),
             std::make_unique<RequirementPeerAuthorizer>(std::move(*requirement)), limits);
         sd_notify(0, "READY=1");
         server.serve();

@@ -10,6 +10,7 @@ struct ProxyHelperLocations {
     std::string ownPath; // the helper's own executable, inside the bundle it serves
     std::string socketPath; // used when systemd did not pass a socket
     std::string toolPath; // the networksetup program to run
+    std::string recordFile; // the settings as they were before the helper pointed them here
 };
 
 // How long a socket-activated helper waits with no connection in flight before it exits.

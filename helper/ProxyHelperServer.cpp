@@ -67,6 +67,16 @@ void writeReply(int fd, const std::string &payload, Clock::time_point deadline)
     }
 }
 
+// "pid 123 uid 1000", for the log.
+std::string peerName(int connection)
+{
+    struct ucred credentials { };
+    socklen_t length = sizeof credentials;
+    if (::getsockopt(connection, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
+        return {};
+    return "pid " + std::to_string(credentials.pid) + " uid " + std::to_string(credentials.uid);
+}
+
 } // namespace
 
 ProxyHelperServer::ProxyHelperServer(
@@ -176,8 +186,8 @@ void ProxyHelperServer::serveConnection(int connection)
             const bool oversized = request->status() == ipc::Framing::FrameReader::Status::oversized;
             // Checked again right before anything runs; a peer refused now gets no reply.
             if (oversized || m_authorizer->stillAuthorized(connection)) {
-                const std::string reply
-                    = oversized ? ProxyHelperService::oversizedReply() : m_service.execute(request->payload());
+                const std::string reply = oversized ? ProxyHelperService::oversizedReply()
+                                                    : m_service.execute(request->payload(), peerName(connection));
                 writeReply(connection, reply, Clock::now() + m_limits.ioTimeout);
             }
         }

@@ -1,12 +1,16 @@
 #include "ToolRunner.h"
 
+#include "ProcFile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
+#include <linux/capability.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,11 +48,68 @@ private:
     int m_fds[2] = { -1, -1 };
 };
 
-struct SpawnActions {
-    posix_spawn_file_actions_t actions;
-    SpawnActions() { posix_spawn_file_actions_init(&actions); }
-    ~SpawnActions() { posix_spawn_file_actions_destroy(&actions); }
-};
+// The highest capability number the kernel knows; read before forking, since the child may
+// only make system calls.
+int lastCapability()
+{
+    const std::optional<std::string> text = readWholeFile("/proc/sys/kernel/cap_last_cap");
+    try {
+        return text ? std::stoi(*text) : 63;
+    } catch (...) {
+        return 63;
+    }
+}
+
+// In the child, before exec: the tool runs as root but holds no capability, and cannot regain
+// one by exec (no new privileges, nothing permitted to intersect with). The helper keeps what it
+// needs to look into its peers; a tool run with those could read every process of the machine.
+// The bounding set can only be emptied with CAP_SETPCAP, which the service unit leaves the helper
+// for that; without it the rest still keeps the tool from every capability.
+bool dropCapabilities(int last)
+{
+    for (int capability = 0; capability <= last; ++capability)
+        ::prctl(PR_CAPBSET_DROP, capability, 0, 0, 0);
+    __user_cap_header_struct header { _LINUX_CAPABILITY_VERSION_3, 0 };
+    __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};
+    return ::prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_CLEAR_ALL, 0, 0, 0) == 0
+        && ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && ::syscall(SYS_capset, &header, none) == 0;
+}
+
+// Starts `program` in a process group of its own, with standard input from /dev/null and the
+// two pipes as its output streams. Throws ToolLaunchError when it cannot be run.
+pid_t startTool(const std::string &program, char *const argv[], char *const envp[], Pipe &out, Pipe &err,
+    ToolCapabilities capabilities)
+{
+    const int last = lastCapability();
+    Pipe failure; // carries the errno of a failed exec; closed by a successful one
+    const pid_t child = ::fork();
+    if (child < 0)
+        throw ToolLaunchError(std::string("fork: ") + std::strerror(errno));
+    if (child == 0) {
+        // System calls only from here: other threads of the helper may have held locks at the fork.
+        int error = 0;
+        const int input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (::setpgid(0, 0) != 0 || input < 0 || ::dup2(input, STDIN_FILENO) < 0
+            || ::dup2(out.writeEnd(), STDOUT_FILENO) < 0 || ::dup2(err.writeEnd(), STDERR_FILENO) < 0
+            || (capabilities == ToolCapabilities::none && !dropCapabilities(last)))
+            error = errno ? errno : EPERM;
+        else
+            ::execve(program.c_str(), argv, envp);
+        if (!error)
+            error = errno;
+        [[maybe_unused]] ssize_t n = ::write(failure.writeEnd(), &error, sizeof error);
+        ::_exit(127);
+    }
+    failure.closeWrite();
+    int error = 0;
+    ssize_t n = 0;
+    while ((n = ::read(failure.readEnd(), &error, sizeof error)) < 0 && errno == EINTR) { }
+    if (n == static_cast<ssize_t>(sizeof error)) {
+        while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) { }
+        throw ToolLaunchError(program + ": " + std::strerror(error));
+    }
+    return child;
+}
 
 // Reads both streams until both are closed; false when the deadline came first.
 bool drain(
@@ -119,32 +180,19 @@ std::vector<std::string> minimalToolEnvironment()
 }
 
 ToolOutcome runTool(const std::string &program, const std::vector<std::string> &arguments,
-    const std::vector<std::string> &environment, std::size_t keptBytes, std::chrono::milliseconds timeLimit)
+    const std::vector<std::string> &environment, std::size_t keptBytes, std::chrono::milliseconds timeLimit,
+    ToolCapabilities capabilities)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeLimit;
     Pipe out;
     Pipe err;
-    SpawnActions spawn;
-    posix_spawn_file_actions_addopen(&spawn.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&spawn.actions, out.writeEnd(), STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&spawn.actions, err.writeEnd(), STDERR_FILENO);
-
     std::vector<std::string> commandLine = { program };
     commandLine.insert(commandLine.end(), arguments.begin(), arguments.end());
     std::vector<char *> argv = pointersTo(commandLine);
     std::vector<char *> envp = pointersTo(environment);
-
     // In a process group of its own, so a tool killed for hanging takes whatever it started
     // down with it.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    pid_t child = 0;
-    int result = ::posix_spawn(&child, program.c_str(), &spawn.actions, &attributes, argv.data(), envp.data());
-    posix_spawnattr_destroy(&attributes);
-    if (result != 0)
-        throw ToolLaunchError(program + ": " + std::strerror(result));
+    const pid_t child = startTool(program, argv.data(), envp.data(), out, err, capabilities);
     out.closeWrite();
     err.closeWrite();
 

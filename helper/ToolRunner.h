@@ -26,6 +26,9 @@ struct ToolOutcome {
 // LANG=C.UTF-8, nothing else.
 std::vector<std::string> minimalToolEnvironment();
 
+// What the tool may keep of the caller's capabilities. A tool the helper runs keeps none.
+enum class ToolCapabilities { none, inherited };
+
 // Runs `program` with `arguments` and exactly `environment` ("NAME=value" entries; standard
 // input from /dev/null) and collects both output streams while it runs, so a child that writes
 // more than a pipe holds cannot block itself and the helper thread waiting for it. Each stream
@@ -34,7 +37,7 @@ std::vector<std::string> minimalToolEnvironment();
 // waiting behind it) for ever.
 ToolOutcome runTool(const std::string &program, const std::vector<std::string> &arguments,
     const std::vector<std::string> &environment = minimalToolEnvironment(), std::size_t keptBytes = 65'536,
-    std::chrono::milliseconds timeLimit = std::chrono::seconds(10));
+    std::chrono::milliseconds timeLimit = std::chrono::seconds(10), ToolCapabilities capabilities = ToolCapabilities::none);
 
 // Turns raw bytes into valid UTF-8, replacing every invalid sequence with U+FFFD.
 std::string repairUtf8(const std::string &bytes);

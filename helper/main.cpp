@@ -11,7 +11,10 @@ int main(int argc, char **argv)
     using namespace veyra;
     // The own path is the first argument as systemd passes it (the unit's absolute path).
     const std::string ownPath = argc > 0 && argv[0] ? argv[0] : "";
-    return helper::runProxyHelper(
-        { ownPath, ipc::ProxyHelperConstants::socketPath(), std::string(ipc::ProxyHelperConstants::networkSetupPath) },
+    // Root's own state folder for this application; the service unit lets the helper write there.
+    const std::string recordFile
+        = "/var/lib/" + std::string(ipc::ProxyHelperConstants::appIdentifier) + "/proxy-settings-before.json";
+    return helper::runProxyHelper({ ownPath, ipc::ProxyHelperConstants::socketPath(),
+                                      std::string(ipc::ProxyHelperConstants::networkSetupPath), recordFile },
         std::cerr);
 }

@@ -51,24 +51,15 @@ std::string lowercased(std::string text)
     return text;
 }
 
-// Base-10 with an optional sign, digits only, no overflow, 1 to 65535.
+// Base-10 digits only, no overflow, 1 to 65535: the tool itself refuses a sign, so a line the
+// grammar lets through must not fail there.
 bool isPort(const std::string &text)
 {
-    std::string_view digits = text;
-    bool negative = false;
-    if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
-        negative = digits.front() == '-';
-        digits.remove_prefix(1);
-    }
-    if (digits.empty() || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return false;
     long long value = 0;
-    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (error != std::errc() || end != digits.data() + digits.size())
-        return false;
-    if (negative)
-        value = -value;
-    return value >= 1 && value <= 65'535;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size() && value >= 1 && value <= 65'535;
 }
 
 void validateLine(const CommandLine &line)

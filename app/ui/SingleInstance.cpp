@@ -1,10 +1,14 @@
 #include "SingleInstance.h"
 
+#include "AppPaths.h"
+
 #include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace veyra::ui {
@@ -14,14 +18,28 @@ namespace {
     constexpr QByteArrayView showRequest = "show\n";
     constexpr int answerLimitMs = 1500;
 
+    // A real folder (not a link) of this user that no one else may write into.
+    bool isPrivateFolder(const QString &path)
+    {
+        struct stat info { };
+        return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode)
+            && info.st_uid == ::getuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    }
+
 } // namespace
 
 QString SingleInstance::defaultPath()
 {
-    const QString runtime = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR"));
-    if (!runtime.isEmpty() && QDir(runtime).exists())
-        return runtime + QStringLiteral("/veyra-network-assistant.sock");
-    return QDir::tempPath() + QStringLiteral("/veyra-network-assistant-%1.sock").arg(::getuid());
+    // Whoever holds the socket first is asked to show itself by every later start, which then
+    // leaves: another user able to create it first could keep the application from ever starting.
+    QString folder = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR"));
+    if (!isPrivateFolder(folder)) {
+        folder = AppPaths::appSupport();
+        QDir().mkpath(folder);
+        if (!isPrivateFolder(folder))
+            return {};
+    }
+    return folder + QStringLiteral("/veyra-network-assistant.sock");
 }
 
 SingleInstance::SingleInstance(QString path, QObject *parent)
@@ -52,6 +70,10 @@ bool SingleInstance::askRunningInstance()
 
 bool SingleInstance::claim()
 {
+    if (m_path.isEmpty()) {
+        qWarning("single-instance socket unavailable: no folder of this user's own to hold it");
+        return true;
+    }
     // Two starts at the same moment: the lock makes one of them wait for the other's listener.
     m_lock = std::make_unique<QLockFile>(m_path + QStringLiteral(".lock"));
     m_lock->setStaleLockTime(0);

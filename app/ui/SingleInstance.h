@@ -15,8 +15,9 @@ namespace veyra::ui {
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
-    // The socket's path: in the session's runtime folder, else in the temporary folder under
-    // the user's id.
+    // The socket's path: in the session's runtime folder, else in the application's data folder,
+    // whichever is a folder of this user that nobody else can write (checked); empty when
+    // neither is, and then every start runs on its own.
     static QString defaultPath();
 
     explicit SingleInstance(QString path = defaultPath(), QObject *parent = nullptr);

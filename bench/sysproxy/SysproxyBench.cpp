@@ -76,7 +76,8 @@ int main(int argc, char **argv)
     std::vector<std::string> toolEnvironment = helper::minimalToolEnvironment();
     toolEnvironment.push_back("VEYRA_NETWORKSETUP_STATE=" + statePath.toStdString());
     helper::ProxyHelperServer server(helper::bindListeningSocket(socketPath.toStdString()),
-        helper::ProxyHelperService(VEYRA_NETWORKSETUP_EXECUTABLE, toolEnvironment), std::make_unique<LetEveryoneIn>());
+        helper::ProxyHelperService(
+            VEYRA_NETWORKSETUP_EXECUTABLE, (dir.path() + QStringLiteral("/record/settings.json")).toStdString(), toolEnvironment), std::make_unique<LetEveryoneIn>());
     std::thread serving([&] { server.serve(); });
 
     constexpr int rounds = 7;

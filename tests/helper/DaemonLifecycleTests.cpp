@@ -28,12 +28,13 @@ protected:
         if (!runningAsRoot())
             GTEST_SKIP() << "needs root: the bundle must be root-owned and the client must switch users";
         bundle = std::make_unique<TestBundle>(dir.path());
-        writeFile(requestFile, requestJson({ { tool, "-setwebproxystate", "Wi-Fi", "on" } }));
+        writeFile(requestFile, requestJson({ { tool, "-setwebproxystate", "Wi-Fi", "off" } }));
     }
     std::unique_ptr<DaemonProcess> startDaemon(bool socketActivated, const std::string &toolBody)
     {
         writeScript(toolPath, toolBody);
-        const ProxyHelperLocations locations { bundle->helper.string(), socketPath.string(), toolPath.string() };
+        const ProxyHelperLocations locations { bundle->helper.string(), socketPath.string(), toolPath.string(),
+            (dir.path() / "record" / "settings.json").string() };
         const int listener = socketActivated ? bindListeningSocket(socketPath) : -1;
         auto daemon = std::make_unique<DaemonProcess>(
             dir.path(),

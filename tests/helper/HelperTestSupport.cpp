@@ -138,10 +138,16 @@ ToolOutcome runClient(const fs::path &client, const fs::path &socket, const fs::
     return runTool(client.string(), { socket.string(), requestFile.string() });
 }
 
+ToolOutcome runPrivileged(const std::string &program, const std::vector<std::string> &arguments,
+    const std::vector<std::string> &environment, std::chrono::milliseconds timeLimit)
+{
+    return runTool(program, arguments, environment, 65'536, timeLimit, ToolCapabilities::inherited);
+}
+
 ToolOutcome runClientAs(uid_t uid, const fs::path &client, const fs::path &socket, const fs::path &requestFile)
 {
     const std::string id = std::to_string(uid);
-    return runTool("/usr/bin/setpriv",
+    return runPrivileged("/usr/bin/setpriv",
         { "--reuid=" + id, "--regid=" + id, "--clear-groups", client.string(), socket.string(), requestFile.string() });
 }
 

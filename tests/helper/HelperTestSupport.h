@@ -50,6 +50,8 @@ public:
     std::vector<std::vector<std::string>> history() const;
     nlohmann::json service(const std::string &name) const;
     const fs::path &path() const { return m_path; }
+    // Where a helper serving this state keeps its record of the settings before it changed them.
+    fs::path recordFile() const { return m_path.parent_path() / "helper-record" / "settings.json"; }
     // The helper's minimal environment plus this state file's location.
     std::vector<std::string> toolEnvironment() const;
     // Writes an executable script at `launcher` that runs the stand-in on this state file.
@@ -73,6 +75,11 @@ inline constexpr uid_t nobody = 65534;
 
 // Writes `body` as an executable /bin/sh script.
 void writeScript(const fs::path &path, const std::string &body);
+
+// Runs a program that needs the test's own capabilities (setpriv, a debugger).
+ToolOutcome runPrivileged(const std::string &program, const std::vector<std::string> &arguments,
+    const std::vector<std::string> &environment = minimalToolEnvironment(),
+    std::chrono::milliseconds timeLimit = std::chrono::seconds(10));
 
 // Runs the test client (or any program) with setpriv as nobody when `unprivileged`.
 ToolOutcome runClient(const fs::path &client, const fs::path &socket, const fs::path &requestFile, bool unprivileged);

@@ -8,13 +8,16 @@
 #include "veyra/ipc/ProxyHelperRecords.h"
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <grp.h>
 #include <sys/ptrace.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
@@ -104,13 +107,13 @@ protected:
             thread.join();
         }
     }
-    void startInProcessHelper()
+    void startInProcessHelper(RequirementPeerAuthorizer::Digest digest = sha256OfDescriptor)
     {
         auto requirement = containingAppDesignatedRequirement(bundle->helper.string());
         ASSERT_TRUE(requirement);
         server = std::make_unique<ProxyHelperServer>(bindListeningSocket(socketPath),
-            ProxyHelperService(VEYRA_NETWORKSETUP_EXECUTABLE, state.toolEnvironment()),
-            std::make_unique<RequirementPeerAuthorizer>(*requirement));
+            ProxyHelperService(VEYRA_NETWORKSETUP_EXECUTABLE, state.recordFile(), state.toolEnvironment()),
+            std::make_unique<RequirementPeerAuthorizer>(*requirement, std::move(digest)));
         thread = std::thread([this] { server->serve(); });
     }
     ToolOutcome client(const fs::path &program, bool unprivileged)
@@ -145,6 +148,28 @@ TEST_F(PeerAccessTest, OnlyTheBundleClientRunByAnOrdinaryUserIsServed)
     EXPECT_EQ(state.service("Wi-Fi")["web"]["server"], "127.0.0.1");
 }
 
+// The content is hashed at start only, and again only once the file's identity has changed (here
+// its modification time); the same file reached through another name (a hard link) is refused.
+TEST_F(PeerAccessTest, TheExecutableIsHashedAgainOnlyWhenItsIdentityChangesAndOnlyItsPathPasses)
+{
+    std::atomic<int> digests = 0;
+    startInProcessHelper([&digests](int fd) {
+        ++digests;
+        return sha256OfDescriptor(fd);
+    });
+    EXPECT_EQ(client(bundle->mainExecutable, true).exitStatus, 0);
+    EXPECT_EQ(digests, 0);
+    const struct timespec now[2] = { { 0, UTIME_NOW }, { 0, UTIME_NOW } };
+    ASSERT_EQ(::utimensat(AT_FDCWD, bundle->mainExecutable.c_str(), now, 0), 0);
+    EXPECT_EQ(client(bundle->mainExecutable, true).exitStatus, 0);
+    EXPECT_EQ(digests, 1) << "hashed once for the new identity, not for every check";
+
+    const fs::path link = bundle->macos / "AnotherName";
+    fs::create_hard_link(bundle->mainExecutable, link);
+    EXPECT_EQ(client(link, true).exitStatus, 2);
+    EXPECT_EQ(state.history().size(), 2u);
+}
+
 // The genuine client run by an ordinary user, but taken over: started with a loader variable,
 // or traced from its first instruction. Neither gets an answer, and nothing runs.
 TEST_F(PeerAccessTest, TheGenuineClientTakenOverGetsNothing)
@@ -152,7 +177,7 @@ TEST_F(PeerAccessTest, TheGenuineClientTakenOverGetsNothing)
     startInProcessHelper();
     std::vector<std::string> environment = minimalToolEnvironment();
     environment.push_back("LD_PRELOAD=/lib/x86_64-linux-gnu/libm.so.6");
-    const ToolOutcome preloaded = runTool("/usr/bin/setpriv",
+    const ToolOutcome preloaded = runPrivileged("/usr/bin/setpriv",
         { "--reuid=65534", "--regid=65534", "--clear-groups", bundle->mainExecutable.string(), socketPath.string(),
             requestFile.string() },
         environment);
@@ -230,20 +255,23 @@ TEST_F(PeerAccessTest, InstalledExecutableServesThroughSocketActivation)
 {
     // The daemon as installed: started from the bundle with the socket handed over by the
     // service manager's protocol, with only the capabilities its unit leaves it and no way to
-    // gain more, and the stand-in mounted at the tool's fixed path in a private mount namespace
-    // so that nothing of the host changes.
+    // gain more, and the stand-in mounted at the tool's fixed path and a folder of the test over
+    // /var/lib (where it keeps its record) in a private mount namespace, so nothing of the host
+    // changes.
     const std::string boundingSet = unitBoundingSet();
     ASSERT_NE(boundingSet, "");
     const fs::path sbin = dir.path() / "sbin";
     fs::create_directories(sbin);
     fs::permissions(sbin, fs::perms(0755));
     state.writeLauncher(sbin / "networksetup");
+    const fs::path varLib = dir.path() / "var-lib";
+    fs::create_directories(varLib);
     const int listener = bindListeningSocket(socketPath);
     DaemonProcess daemon(dir.path(),
         { "/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
-            "mount --bind \"$1\" /usr/sbin && LISTEN_PID=$$ exec /usr/bin/setpriv --no-new-privs "
-            "--bounding-set=\"$2\" \"$0\"",
-            bundle->helper.string(), sbin.string(), boundingSet },
+            "mount --bind \"$1\" /usr/sbin && mount --bind \"$3\" /var/lib && LISTEN_PID=$$ exec "
+            "/usr/bin/setpriv --no-new-privs --bounding-set=\"$2\" \"$0\"",
+            bundle->helper.string(), sbin.string(), boundingSet, varLib.string() },
         listener);
     ::close(listener);
     const std::string notStarted = daemon.waitUntilReady();
@@ -257,12 +285,13 @@ TEST_F(PeerAccessTest, InstalledExecutableServesThroughSocketActivation)
     // With those capabilities it still sees into its peers: a preloaded client is refused.
     std::vector<std::string> environment = minimalToolEnvironment();
     environment.push_back("LD_PRELOAD=/lib/x86_64-linux-gnu/libm.so.6");
-    const ToolOutcome preloaded = runTool("/usr/bin/setpriv",
+    const ToolOutcome preloaded = runPrivileged("/usr/bin/setpriv",
         { "--reuid=65534", "--regid=65534", "--clear-groups", bundle->mainExecutable.string(), socketPath.string(),
             requestFile.string() },
         environment);
     EXPECT_EQ(preloaded.exitStatus, 2) << preloaded.standardError;
     EXPECT_EQ(state.history().size(), 1u);
+    EXPECT_TRUE(fs::exists(varLib / "net.veyra.networkassistant" / "proxy-settings-before.json"));
 }
 
 // The genuine client run under strace, or changed by a debugger after it started (a library
@@ -270,7 +299,7 @@ TEST_F(PeerAccessTest, InstalledExecutableServesThroughSocketActivation)
 TEST_F(PeerAccessTest, TheGenuineClientWatchedOrInjectedGetsNothing)
 {
     startInProcessHelper();
-    const ToolOutcome traced = runTool("/usr/bin/setpriv",
+    const ToolOutcome traced = runPrivileged("/usr/bin/setpriv",
         { "--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/strace", "-f", "-qq", "-o", "/dev/null",
             bundle->mainExecutable.string(), socketPath.string(), requestFile.string() });
     EXPECT_EQ(traced.exitStatus, 2) << traced.standardError;
@@ -288,10 +317,10 @@ TEST_F(PeerAccessTest, TheGenuineClientWatchedOrInjectedGetsNothing)
     std::error_code notYet;
     for (int i = 0; i < 250 && fs::read_symlink(exe, notYet) != bundle->mainExecutable; ++i)
         ::usleep(20'000);
-    const ToolOutcome injected = runTool("/usr/bin/gdb",
+    const ToolOutcome injected = runPrivileged("/usr/bin/gdb",
         { "-nx", "-batch", "-p", std::to_string(client), "-ex",
             "call (void *) dlopen(\"" + library.string() + "\", 2)", "-ex", "detach" },
-        minimalToolEnvironment(), 65'536, std::chrono::seconds(30));
+        minimalToolEnvironment(), std::chrono::seconds(30));
     std::ifstream maps("/proc/" + std::to_string(client) + "/maps");
     const std::string mapped((std::istreambuf_iterator<char>(maps)), std::istreambuf_iterator<char>());
     ASSERT_NE(mapped.find(library.string()), std::string::npos) << "the library was not loaded:\n"

@@ -1,6 +1,8 @@
 // What the helper finds wrong with a process that runs the right executable.
 #include "PeerConnection.h"
 #include "PeerIntegrity.h"
+#include "ProcFile.h"
+#include "ToolRunner.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +11,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <string>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/ptrace.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
@@ -91,7 +98,7 @@ TEST(PeerIntegrity, EachWayOfTakingOverAProgramIsFound)
     });
     const std::optional<std::string> tracing = peerIntegrityProblem(traced.pid());
     ASSERT_TRUE(tracing);
-    EXPECT_EQ(tracing->rfind("it is traced by process ", 0), 0u) << *tracing;
+    EXPECT_NE(tracing->find("is traced by process"), std::string::npos) << *tracing;
 
     // Executable memory that no file backs.
     Subject anonymous([](int ready) {
@@ -124,6 +131,77 @@ TEST(PeerIntegrity, EachWayOfTakingOverAProgramIsFound)
 
     // A process that is gone has nothing to inspect, which is a refusal too.
     EXPECT_TRUE(peerIntegrityProblem(999'999'999));
+}
+
+// What is done to one thread other than the first counts as much: a tracer holding it, or a
+// system-call filter installed in it alone.
+TEST(PeerIntegrity, EveryThreadIsLookedAt)
+{
+    const auto withSecondThread = [](bool filtered) {
+        return Subject([filtered](int ready) {
+            std::thread([ready, filtered] {
+                if (filtered) {
+                    struct sock_filter allow[] = { BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW) };
+                    struct sock_fprog program = { 1, allow };
+                    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0
+                        || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+                        ::_exit(1);
+                }
+                waitHere(ready);
+            }).join();
+        });
+    };
+    const auto secondThread = [](pid_t pid) {
+        for (const auto &entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task"))
+            if (entry.path().filename() != std::to_string(pid))
+                return static_cast<pid_t>(std::stoi(entry.path().filename()));
+        return pid_t(0);
+    };
+    Subject filtered = withSecondThread(true);
+    const std::optional<std::string> filter = peerIntegrityProblem(filtered.pid());
+    ASSERT_TRUE(filter);
+    EXPECT_NE(filter->find("system-call filter"), std::string::npos) << *filter;
+
+    Subject traced = withSecondThread(false);
+    const pid_t thread = secondThread(traced.pid());
+    ASSERT_GT(thread, 0);
+    ASSERT_EQ(::ptrace(PTRACE_SEIZE, thread, nullptr, nullptr), 0) << std::strerror(errno);
+    const std::optional<std::string> tracing = peerIntegrityProblem(traced.pid());
+    // The traced thread's end is told to its tracer, which must collect it for the process to go.
+    ::kill(traced.pid(), SIGKILL);
+    ::waitpid(thread, nullptr, __WALL);
+    ASSERT_TRUE(tracing);
+    EXPECT_NE(tracing->find("is traced by process"), std::string::npos) << *tracing;
+}
+
+// The helper reads a peer's files while other threads start its tool: none of those reads may
+// leave a descriptor the tool would inherit. A FIFO holds the read open long enough to look.
+TEST(ProcFile, ReadsThroughACloseOnExecDescriptor)
+{
+    char folder[] = "/tmp/veyra-procfile-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(folder));
+    const std::string fifo = std::string(folder) + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::optional<std::string> text;
+    std::thread reader([&] { text = veyra::helper::readWholeFile(fifo); });
+    const int writer = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC); // returns once the reader has it open
+    ASSERT_GE(writer, 0);
+    bool found = false;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error) != fifo || entry.path().filename() == std::to_string(writer))
+            continue;
+        found = true;
+        const int flags = ::fcntl(std::stoi(entry.path().filename()), F_GETFD);
+        EXPECT_TRUE(flags & FD_CLOEXEC) << "descriptor " << entry.path().filename();
+    }
+    EXPECT_TRUE(found);
+    ASSERT_EQ(::write(writer, "x", 1), 1);
+    ::close(writer);
+    reader.join();
+    EXPECT_EQ(text, "x");
+    ::unlink(fifo.c_str());
+    ::rmdir(folder);
 }
 
 // A connection whose other end is held by a process that ran another program when it
@@ -172,4 +250,13 @@ TEST(PeerConnection, AnEndCarriedAcrossAnExecIsNotThePeersOwn)
     ::close(listener);
     ::unlink(path.c_str());
     ::rmdir(folder);
+}
+
+// The application stops being dumpable before any library's initialiser runs, so not even a
+// library preloaded into it finds it open.
+TEST(NonDumpableAtStart, NoLibraryInitialiserFindsTheProcessDumpable)
+{
+    const veyra::helper::ToolOutcome probe
+        = veyra::helper::runTool(VEYRA_NONDUMPABLE_PROBE, {}, { "LD_PRELOAD=" VEYRA_REPORT_DUMPABLE });
+    EXPECT_EQ(probe.exitStatus, 0) << probe.standardError;
 }

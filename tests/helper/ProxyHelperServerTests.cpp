@@ -74,7 +74,7 @@ protected:
         bool allow, ProxyHelperServer::Limits limits = {}, const std::string &toolPath = VEYRA_NETWORKSETUP_EXECUTABLE)
     {
         server = std::make_unique<ProxyHelperServer>(bindListeningSocket(socketPath),
-            ProxyHelperService(toolPath, state.toolEnvironment()), std::make_unique<FixedAuthorizer>(allow), limits);
+            ProxyHelperService(toolPath, state.recordFile(), state.toolEnvironment()), std::make_unique<FixedAuthorizer>(allow), limits);
         thread = std::thread([this] { server->serve(); });
     }
     void TearDown() override
@@ -90,7 +90,7 @@ protected:
     fs::path socketPath = dir.path() / "helper.sock";
     std::unique_ptr<ProxyHelperServer> server;
     std::thread thread;
-    const std::string request = Framing::frame(requestJson({ { tool, "-setwebproxystate", "Wi-Fi", "on" } }));
+    const std::string request = Framing::frame(requestJson({ { tool, "-setwebproxystate", "Wi-Fi", "off" } }));
 };
 
 } // namespace
@@ -152,8 +152,8 @@ TEST_F(ProxyHelperServerTest, ConcurrentRequestsRunTheirLinesOneRequestAtATime)
     start(true, {}, slowTool.string());
     const auto linesFor = [](const std::string &service) {
         return Framing::frame(requestJson(
-            { { tool, "-setwebproxystate", service, "on" }, { tool, "-setsecurewebproxystate", service, "on" },
-                { tool, "-setsocksfirewallproxystate", service, "on" } }));
+            { { tool, "-setwebproxystate", service, "off" }, { tool, "-setsecurewebproxystate", service, "off" },
+                { tool, "-setsocksfirewallproxystate", service, "off" } }));
     };
     Client first(socketPath);
     Client second(socketPath);
@@ -183,7 +183,7 @@ TEST_F(ProxyHelperServerTest, OneUserStallingConnectionsLeavesRoomForAnother)
     const fs::path client = dir.path() / "client";
     copyExecutable(VEYRA_TEST_CLIENT, client);
     const fs::path requestFile = dir.path() / "request.json";
-    writeFile(requestFile, requestJson({ { tool, "-setwebproxystate", "Wi-Fi", "on" } }));
+    writeFile(requestFile, requestJson({ { tool, "-setwebproxystate", "Wi-Fi", "off" } }));
     const auto started = std::chrono::steady_clock::now();
     ToolOutcome other = runClientAs(nobody - 1, client, socketPath, requestFile);
     ASSERT_EQ(other.exitStatus, 0) << other.standardError;

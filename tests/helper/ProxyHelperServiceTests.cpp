@@ -1,12 +1,13 @@
 #include "HelperTestSupport.h"
 #include "ProxyHelperService.h"
-#include "Sha256.h"
 
 #include "veyra/ipc/ProxyHelperRecords.h"
 
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <sys/stat.h>
 #include <thread>
 
 using namespace veyra::helper;
@@ -26,43 +27,43 @@ protected:
 
     TempDir dir;
     StandInState state { dir.path() };
-    ProxyHelperService service { VEYRA_NETWORKSETUP_EXECUTABLE, state.toolEnvironment() };
+    ProxyHelperService service { VEYRA_NETWORKSETUP_EXECUTABLE, state.recordFile(), state.toolEnvironment() };
 };
 
-const std::vector<std::string> webOn = { tool, "-setwebproxystate", "Wi-Fi", "on" };
-const std::vector<std::string> socksOn = { tool, "-setsocksfirewallproxystate", "Wi-Fi", "on" };
-const std::vector<std::string> secureOn = { tool, "-setsecurewebproxystate", "Wi-Fi", "on" };
+const std::vector<std::string> webOff = { tool, "-setwebproxystate", "Wi-Fi", "off" };
+const std::vector<std::string> socksOff = { tool, "-setsocksfirewallproxystate", "Wi-Fi", "off" };
+const std::vector<std::string> secureOff = { tool, "-setsecurewebproxystate", "Wi-Fi", "off" };
 
 } // namespace
 
 TEST_F(ProxyHelperServiceTest, RunsTheLinesInOrderWithItsOwnTool)
 {
-    ProxyHelperResponse reply = execute(Lines { { tool, "-setwebproxy", "Wi-Fi", "127.0.0.1", "7890" }, webOn });
+    ProxyHelperResponse reply = execute(Lines { { tool, "-setwebproxy", "Wi-Fi", "127.0.0.1", "7890" }, webOff });
     EXPECT_TRUE(reply.success);
     EXPECT_EQ(reply.message, "系统代理设置已更新。");
     EXPECT_EQ(state.history(),
-        (Lines { { "-setwebproxy", "Wi-Fi", "127.0.0.1", "7890" }, { webOn.begin() + 1, webOn.end() } }));
+        (Lines { { "-setwebproxy", "Wi-Fi", "127.0.0.1", "7890" }, { webOff.begin() + 1, webOff.end() } }));
 }
 
 TEST_F(ProxyHelperServiceTest, SizeLimitIsInclusiveAndValidationPrecedesAnyRun)
 {
-    std::string exact = requestJson(Lines { webOn });
+    std::string exact = requestJson(Lines { webOff });
     exact.insert(exact.size() - 1, std::string(131072 - exact.size(), ' '));
     EXPECT_TRUE(execute(exact).success);
     exact.insert(exact.size() - 1, " ");
     EXPECT_EQ(execute(exact).message, "后台服务请求超过大小限制。");
 
-    EXPECT_EQ(execute(Lines { webOn, { tool, "-getwebproxy", "Wi-Fi" } }).message, "后台服务拒绝了不允许的代理操作。");
+    EXPECT_EQ(execute(Lines { webOff, { tool, "-getwebproxy", "Wi-Fi" } }).message, "后台服务拒绝了不允许的代理操作。");
     EXPECT_EQ(state.history().size(), 1u) << "only the first, exact-size request ran";
 }
 
 TEST_F(ProxyHelperServiceTest, SilentFailureOfTheSecondLineStopsBeforeTheThird)
 {
     state.failOn("-setsocksfirewallproxystate", 4);
-    ProxyHelperResponse reply = execute(Lines { webOn, socksOn, secureOn });
+    ProxyHelperResponse reply = execute(Lines { webOff, socksOff, secureOff });
     EXPECT_FALSE(reply.success);
     EXPECT_EQ(reply.message, "系统代理设置失败。");
-    EXPECT_EQ(state.history(), (Lines { { webOn.begin() + 1, webOn.end() } }));
+    EXPECT_EQ(state.history(), (Lines { { webOff.begin() + 1, webOff.end() } }));
 }
 
 TEST_F(ProxyHelperServiceTest, FailureTextIsTrimmedErrorOutputElseOutputElseGeneric)
@@ -76,8 +77,9 @@ TEST_F(ProxyHelperServiceTest, FailureTextIsTrimmedErrorOutputElseOutputElseGene
         TempDir other;
         StandInState failing(other.path());
         failing.failOn("-setwebproxystate", 1, standardError, standardOutput);
-        const ProxyHelperService failingService(VEYRA_NETWORKSETUP_EXECUTABLE, failing.toolEnvironment());
-        EXPECT_EQ(ProxyHelperResponse::decode(failingService.execute(requestJson(Lines { webOn }))).message, expected);
+        const ProxyHelperService failingService(
+            VEYRA_NETWORKSETUP_EXECUTABLE, failing.recordFile(), failing.toolEnvironment());
+        EXPECT_EQ(ProxyHelperResponse::decode(failingService.execute(requestJson(Lines { webOff }))).message, expected);
     }
     EXPECT_EQ(repairUtf8("ok \xC3 网"), "ok \xEF\xBF\xBD 网");
 }
@@ -86,7 +88,7 @@ TEST_F(ProxyHelperServiceTest, LargeToolOutputCannotDeadlockTheHelper)
 {
     // Far more than a pipe holds, on both streams: the helper must read while the tool runs.
     state.failOn("-setwebproxystate", 2, std::string(600'000, 'e'), std::string(600'000, 'o'));
-    ProxyHelperResponse reply = execute(Lines { webOn });
+    ProxyHelperResponse reply = execute(Lines { webOff });
     EXPECT_EQ(reply.message, std::string(65'536, 'e'));
 }
 
@@ -124,8 +126,8 @@ TEST_F(ProxyHelperServiceTest, DecodingAndLaunchErrorsBecomeFailureReplies)
     // The decoder's text quotes the offending byte, which cannot be encoded: fixed bytes instead.
     EXPECT_EQ(service.execute("{\"commands\":\"\xff\"}"), ProxyHelperResponse::fallbackBytes);
 
-    ProxyHelperService missing(dir.path() / "no-such-tool");
-    EXPECT_NE(ProxyHelperResponse::decode(missing.execute(requestJson(Lines { webOn }))).message.find("no-such-tool"),
+    ProxyHelperService missing(dir.path() / "no-such-tool", state.recordFile());
+    EXPECT_NE(ProxyHelperResponse::decode(missing.execute(requestJson(Lines { webOff }))).message.find("no-such-tool"),
         std::string::npos);
 }
 
@@ -148,15 +150,96 @@ TEST(StandInNetworksetup, ConcurrentRunsNeverLoseAWrite)
     EXPECT_EQ(state.history().size(), 16u);
 }
 
-TEST(Sha256, KnownVectors)
+// Once the helper has pointed Wi-Fi here, a request may only point it here again, switch things
+// off, or put back what Wi-Fi had before; Ethernet, never pointed here, has nothing recorded.
+TEST_F(ProxyHelperServiceTest, OnlyLoopbackOrTheRecordedSettingsMayBeSet)
 {
-    auto sha = [](const std::string &text) {
-        Sha256 hash;
-        hash.update(text.data(), text.size());
-        return Sha256::hex(hash.finish());
+    auto json = state.read();
+    json["services"][0]["web"] = { { "enabled", true }, { "server", "corp.proxy" }, { "port", 8080 } };
+    json["services"][0]["bypassDomains"] = { "*.corp", "10/8" };
+    json["services"][0]["autoProxyURL"] = "http://pac.corp/p.pac";
+    state.write(json);
+    const auto apply = [](const std::string &service) {
+        Lines lines = { { tool, "-setautoproxystate", service, "off" }, { tool, "-setproxyautodiscovery", service, "off" },
+            { tool, "-setproxybypassdomains", service, "localhost", "127.0.0.1", "::1", "*.local", "169.254/16" } };
+        for (const char *kind : { "webproxy", "securewebproxy", "socksfirewallproxy" }) {
+            lines.push_back({ tool, std::string("-set") + kind, service, "127.0.0.1", "7890" });
+            lines.push_back({ tool, std::string("-set") + kind + "state", service, "on" });
+        }
+        return lines;
     };
-    EXPECT_EQ(sha(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    EXPECT_EQ(sha("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
-        "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-    EXPECT_EQ(sha(std::string(1'000'000, 'a')), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    // Applied twice: the second time Wi-Fi already points here, which must not replace the record.
+    ASSERT_TRUE(execute(apply("Wi-Fi")).success);
+    ASSERT_TRUE(execute(apply("Wi-Fi")).success);
+    EXPECT_EQ(fs::status(state.recordFile()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+
+    const Lines genuineRestore = { { tool, "-setwebproxy", "Wi-Fi", "corp.proxy", "8080" },
+        { tool, "-setwebproxystate", "Wi-Fi", "on" }, { tool, "-setsecurewebproxystate", "Wi-Fi", "off" },
+        { tool, "-setproxybypassdomains", "Wi-Fi", "*.corp", "10/8" },
+        { tool, "-setautoproxyurl", "Wi-Fi", "http://pac.corp/p.pac" }, { tool, "-setautoproxystate", "Wi-Fi", "off" } };
+    const std::vector<std::tuple<std::string, Lines, bool>> cases = {
+        { "another server", { { tool, "-setwebproxy", "Wi-Fi", "203.0.113.9", "8080" } }, false },
+        { "the recorded server on another port", { { tool, "-setwebproxy", "Wi-Fi", "corp.proxy", "9090" } }, false },
+        { "another bypass list", { { tool, "-setproxybypassdomains", "Wi-Fi", "*" } }, false },
+        { "another configuration address", { { tool, "-setautoproxyurl", "Wi-Fi", "http://203.0.113.9/p" } }, false },
+        { "configuration switched on, recorded off", { { tool, "-setautoproxystate", "Wi-Fi", "on" } }, false },
+        { "a proxy switched on, recorded off", { { tool, "-setsecurewebproxystate", "Wi-Fi", "on" } }, false },
+        { "a server where nothing is recorded", { { tool, "-setwebproxy", "Ethernet", "corp.proxy", "8080" } }, false },
+        { "a good line before a bad one", { genuineRestore[0], { tool, "-setwebproxy", "Wi-Fi", "x.y", "1" } }, false },
+        { "the machine itself on any port",
+            { { tool, "-setsocksfirewallproxy", "Wi-Fi", "LocalHost", "1" },
+                { tool, "-setsocksfirewallproxystate", "Wi-Fi", "on" } },
+            true },
+        { "switching off where nothing is recorded",
+            { { tool, "-setwebproxystate", "Ethernet", "off" }, { tool, "-setproxybypassdomains", "Ethernet", "Empty" } },
+            true },
+        { "what was there before", genuineRestore, true },
+    };
+    for (const auto &[name, lines, accepted] : cases) {
+        const std::size_t before = state.history().size();
+        EXPECT_EQ(execute(lines).success, accepted) << name;
+        EXPECT_EQ(state.history().size(), before + (accepted ? lines.size() : 0)) << name;
+    }
+
+    // Changed by its owner since, then pointed here again: what it has now is what counts.
+    for (const std::vector<std::string> &change :
+        { std::vector<std::string> { "-setwebproxy", "Wi-Fi", "new.corp", "3128" },
+            { "-setsocksfirewallproxystate", "Wi-Fi", "off" } })
+        runTool(VEYRA_NETWORKSETUP_EXECUTABLE, change, state.toolEnvironment());
+    ASSERT_TRUE(execute(apply("Wi-Fi")).success);
+    EXPECT_TRUE(execute(Lines { { tool, "-setwebproxy", "Wi-Fi", "new.corp", "3128" } }).success);
+    EXPECT_FALSE(execute(Lines { genuineRestore[0] }).success);
+}
+
+// The tool runs as root, but with no capability left in any set, so it cannot read into other
+// processes as the helper can.
+TEST(ToolRunner, TheToolHoldsNoCapability)
+{
+    const ToolOutcome outcome = runTool("/bin/grep", { "^Cap", "/proc/self/status" });
+    ASSERT_EQ(outcome.exitStatus, 0) << outcome.standardError;
+    std::istringstream lines(outcome.standardOutput);
+    int sets = 0;
+    for (std::string name, value; lines >> name >> value; ++sets)
+        EXPECT_EQ(value, "0000000000000000") << name;
+    EXPECT_EQ(sets, 5);
+}
+
+// The helper runs its tool with umask 0077; the settings must stay readable to every user all
+// the same, and a machine switched all day long must not grow the state without end.
+TEST(StandInNetworksetup, StateStaysReadableAndOnlyRecentHistoryIsKept)
+{
+    TempDir dir;
+    StandInState state(dir.path());
+    auto json = state.read();
+    json["history"] = std::vector<std::vector<std::string>>(5000, { "-setwebproxystate", "Wi-Fi", "on" });
+    state.write(json);
+    const mode_t saved = ::umask(077);
+    runTool(VEYRA_NETWORKSETUP_EXECUTABLE, { "-setwebproxystate", "Wi-Fi", "off" }, state.toolEnvironment());
+    ::umask(saved);
+    EXPECT_EQ(fs::status(state.path()).permissions() & fs::perms::all,
+        fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+    const auto history = state.history();
+    EXPECT_LT(history.size(), 5000u);
+    ASSERT_FALSE(history.empty());
+    EXPECT_EQ(history.back(), (std::vector<std::string> { "-setwebproxystate", "Wi-Fi", "off" }));
 }

@@ -56,7 +56,7 @@ TEST(ProxyCommandValidator, GrammarBoundaries)
         { { tool, "-setproxyautodiscovery", "Wi-Fi", "Off" }, "" },
         { { tool, "-setwebproxystate", "Wi-Fi", "enable" }, badState },
         { { tool, "-setautoproxystate", "Wi-Fi", "on", "x" }, badState },
-        { { tool, "-setwebproxy", "Wi-Fi", "127.0.0.1", "+8080" }, "" },
+        { { tool, "-setwebproxy", "Wi-Fi", "127.0.0.1", "+8080" }, badEndpoint },
         { { tool, "-setsecurewebproxy", "Wi-Fi", "any host", "65535" }, "" },
         { { tool, "-setsocksfirewallproxy", "Wi-Fi", "h", "1" }, "" },
         { { tool, "-setwebproxy", "Wi-Fi", "h", "0" }, badEndpoint },

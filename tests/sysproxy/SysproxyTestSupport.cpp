@@ -45,7 +45,8 @@ HelperHarness::HelperHarness()
     std::vector<std::string> toolEnvironment = helper::minimalToolEnvironment();
     toolEnvironment.push_back("VEYRA_NETWORKSETUP_STATE=" + statePath().toStdString());
     m_server = std::make_unique<helper::ProxyHelperServer>(helper::bindListeningSocket(socketPath().toStdString()),
-        helper::ProxyHelperService(VEYRA_NETWORKSETUP_EXECUTABLE, toolEnvironment),
+        helper::ProxyHelperService(VEYRA_NETWORKSETUP_EXECUTABLE,
+            statePath().toStdString() + ".helper-record/settings.json", toolEnvironment),
         std::make_unique<CountingAuthorizer>(m_requests, m_gate));
     m_thread = std::thread([this] { m_server->serve(); });
 }

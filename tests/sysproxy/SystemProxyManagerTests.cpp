@@ -285,3 +285,23 @@ TEST_F(SystemProxyManagerTest, RecoveryLeavesUserSettingsAndSaysSo)
     EXPECT_FALSE(snapshotExists());
     EXPECT_TRUE(log().contains(QStringLiteral("发现旧代理快照，但当前设置已被用户修改，因此没有覆盖。")));
 }
+
+// The journal is the user's file, which any process of the user may rewrite: from it the helper
+// puts back nothing but what the services had before the first apply.
+TEST_F(SystemProxyManagerTest, ACraftedJournalCannotPointTheMachineElsewhere)
+{
+    useCustomisedServices();
+    const nlohmann::json before = settings();
+    test::await(manager->enable(7890));
+    const QByteArray genuine = test::readBytes(AppPaths::proxyBackup());
+    QByteArray crafted = genuine;
+    crafted.replace("proxy.lan", "203.0.113.66").replace("http://pac.lan/p.pac", "http://203.0.113.66/p.pac");
+    ASSERT_NE(crafted, genuine);
+    test::writeBytes(AppPaths::proxyBackup(), crafted);
+    EXPECT_TRUE(failureOf(manager->restoreIfNeeded(true)));
+    EXPECT_EQ(helper.state().dump().find("203.0.113.66"), std::string::npos);
+
+    test::writeBytes(AppPaths::proxyBackup(), genuine);
+    test::await(manager->restoreIfNeeded(true));
+    EXPECT_EQ(settings(), before);
+}

@@ -3,6 +3,7 @@
 #include "UiTestSupport.h"
 
 #include "AppDelegate.h"
+#include "AppPaths.h"
 #include "ApplicationMain.h"
 #include "MainWindow.h"
 #include "SingleInstance.h"
@@ -17,6 +18,7 @@
 #include <QTemporaryDir>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -67,6 +69,29 @@ TEST(SingleInstance, WhatACrashedInstanceLeftDoesNotStopTheNextStart)
     ASSERT_TRUE(QFile::exists(path));
     SingleInstance next(path);
     EXPECT_TRUE(next.claim());
+}
+
+// Only a folder of the user's own that no one else can write may hold the socket: another user
+// holding it first would make every start hand over to them and leave.
+TEST(SingleInstance, TheSocketLivesOnlyInAFolderNobodyElseCanWrite)
+{
+    QTemporaryDir runtime;
+    QTemporaryDir data;
+    AppPaths::setRootOverride(data.path());
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    const auto restore = qScopeGuard([&] {
+        qputenv("XDG_RUNTIME_DIR", saved);
+        AppPaths::setRootOverride({});
+    });
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    for (const auto &[mode, expectedFolder] : { std::pair { 0700, runtime.path() }, { 0777, data.path() },
+             { 0770, data.path() } }) {
+        ASSERT_EQ(::chmod(QFile::encodeName(runtime.path()).constData(), mode_t(mode)), 0);
+        EXPECT_TRUE(SingleInstance::defaultPath().startsWith(expectedFolder + u'/'))
+            << "runtime folder mode " << std::oct << mode << ": " << qPrintable(SingleInstance::defaultPath());
+    }
+    ASSERT_EQ(::chmod(QFile::encodeName(data.path()).constData(), 0777), 0);
+    EXPECT_EQ(SingleInstance::defaultPath(), QString());
 }
 
 // The application itself, started twice by an ordinary user: the first process cannot be read

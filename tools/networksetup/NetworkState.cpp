@@ -9,6 +9,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -65,9 +66,13 @@ NetworkState::NetworkState(std::string path)
     if (file.has_parent_path())
         std::filesystem::create_directories(file.parent_path());
     const std::string lockPath = m_path + ".lock";
-    m_lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // Read-only is enough to lock, so every user reading the settings can share one lock file.
+    m_lockFd = ::open(lockPath.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
     if (m_lockFd < 0)
         throw failure("cannot open " + lockPath);
+    struct stat lock { };
+    if (::fstat(m_lockFd, &lock) == 0 && lock.st_uid == ::geteuid())
+        ::fchmod(m_lockFd, (lock.st_mode & 07777) | 0444);
     while (::flock(m_lockFd, LOCK_EX) != 0) {
         if (errno != EINTR)
             throw failure("cannot lock " + lockPath);
@@ -101,6 +106,10 @@ void NetworkState::save()
         if (!out.flush())
             throw failure("cannot write " + temporary);
     }
+    // Readable by every user whatever the writer's umask (the helper runs with 0077), as the
+    // system's network settings are: users read them without privileges.
+    if (::chmod(temporary.c_str(), 0644) != 0)
+        throw failure("cannot set the mode of " + temporary);
     if (std::rename(temporary.c_str(), m_path.c_str()) != 0)
         throw failure("cannot replace " + m_path);
 }

@@ -5,7 +5,7 @@
 #include <string>
 
 // The state file of the stand-in: its network services with their proxy settings, failure
-// rules for tests, and a history of the changes made. Held under an exclusive flock for the
+// rules for tests, and a history of the latest changes made. Held under an exclusive flock for the
 // whole run so concurrent invocations never lose a write.
 class NetworkState {
 public:

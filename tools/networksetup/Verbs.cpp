@@ -12,6 +12,7 @@ using nlohmann::json;
 using Arguments = std::vector<std::string>;
 
 constexpr int invalidParameters = 4;
+constexpr std::size_t keptHistory = 1000;
 
 std::string lower(std::string text)
 {
@@ -221,7 +222,12 @@ int runVerb(NetworkState &state, const Arguments &arguments, std::ostream &out, 
         return unknownService(rest[0], err);
     const int status = handler.run(*service, rest, out, err);
     if (status == 0 && handler.changes) {
-        state.data()["history"].push_back(arguments);
+        // The latest changes only: a machine whose proxy is switched all day must not grow the
+        // file without end.
+        json &history = state.data()["history"];
+        history.push_back(arguments);
+        if (history.size() > keptHistory)
+            history.erase(history.begin(), history.begin() + static_cast<std::ptrdiff_t>(history.size() - keptHistory));
         state.save();
     }
     return status;

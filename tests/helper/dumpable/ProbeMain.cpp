@@ -1,0 +1,5 @@
+// A program that has the application's first instruction and nothing else.
+int main()
+{
+    return 2;
+}
