@@ -143,7 +143,7 @@ std::optional<ipc::CommandList> modelRequest(std::string_view bytes)
 const helper::ProxyHelperService &service()
 {
     // No tool may run here: requests reach it only when the grammar refuses them.
-    static const helper::ProxyHelperService instance("/nonexistent/networksetup");
+    static const helper::ProxyHelperService instance("/nonexistent/networksetup", "/nonexistent/record.json");
     return instance;
 }
 

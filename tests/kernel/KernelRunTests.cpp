@@ -82,16 +82,22 @@ TEST_F(KernelRunIntegration, ListsSelectsMeasuresAndSwitchesModes)
     await(manager.start(source, settings));
     ASSERT_TRUE(manager.isRunning());
     EXPECT_EQ(modeOf(AppPaths::config()), 0600);
-    const auto download = std::find_if(origin.requests().cbegin(), origin.requests().cend(),
-        [](const LocalHttpServer::Request &request) { return request.target == "/sub.yaml"; });
-    ASSERT_NE(download, origin.requests().cend());
+    // The kernel opens its controller before it loads its providers, so the line's download
+    // may still be on its way when the start returns.
+    const auto downloaded = [&] {
+        return std::find_if(origin.requests().cbegin(), origin.requests().cend(),
+            [](const LocalHttpServer::Request &request) { return request.target == "/sub.yaml"; });
+    };
+    ASSERT_TRUE(eventually([&] { return downloaded() != origin.requests().cend(); }));
+    const auto download = downloaded();
     EXPECT_EQ(download->headers.value("user-agent"), "Clash.Meta/Veyra-1.0.0");
     EXPECT_EQ(download->headers.value("x-device-id"), "device-42");
-    EXPECT_TRUE(QFileInfo::exists(AppPaths::providersDirectory() + QStringLiteral("/veyra_official.yaml")));
 
-    // The provider loads behind the controller; its nodes follow within moments.
+    // The provider loads behind the controller; its nodes follow within moments, and its copy
+    // is kept where the kernel was told.
     QList<NodeItem> nodes;
     ASSERT_TRUE(eventually([&] { return (nodes = await(manager.nodes(settings))).size() == 2; }));
+    EXPECT_TRUE(QFileInfo::exists(AppPaths::providersDirectory() + QStringLiteral("/veyra_official.yaml")));
     EXPECT_EQ(nodes[0].name, QStringLiteral("香港 01"));
     EXPECT_EQ(nodes[0].region, QStringLiteral("香港"));
     EXPECT_EQ(nodes[1].name, QStringLiteral("Tokyo 02"));
