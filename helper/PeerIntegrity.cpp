@@ -129,10 +129,11 @@ std::optional<std::string> mappingProblem(pid_t pid)
             return "it runs code without a file (" + (path.empty() ? std::string("anonymous") : path) + ")";
         // The mapped file itself, whatever its name says now; by name where that entry is
         // missing, in which case it must still be the very file mapped (same device and inode).
+        // The map_files entry is the mapped file itself; the device the memory map names can be
+        // that of a layer below it (overlay file systems), so it is compared only by name.
         struct stat info { };
-        if (::stat(procPath(pid, "map_files/" + range).c_str(), &info) != 0 && ::stat(path.c_str(), &info) != 0)
-            return "it runs code from a file that cannot be checked: " + path;
-        if (!sameFile(info, device, inode))
+        if (::stat(procPath(pid, "map_files/" + range).c_str(), &info) != 0
+            && (::stat(path.c_str(), &info) != 0 || !sameFile(info, device, inode)))
             return "it runs code from a file that cannot be checked: " + path;
         if (!protectedFile(info))
             return "it runs code from a file others can change: " + path;
