@@ -29,6 +29,7 @@ AppCollaborators AppCollaborators::product()
         SystemProxyManager::defaultNetworkSetupPath(), std::make_unique<PrivilegedProxyClient>());
     collaborators.core = std::make_unique<MihomoManager>();
     collaborators.notifications = std::make_unique<NotificationService>();
+    collaborators.sleepWatcher = std::make_unique<SleepWatcher>(QDBusConnection::systemBus());
     return collaborators;
 }
 
