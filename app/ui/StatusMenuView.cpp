@@ -42,10 +42,10 @@ StatusMenuView::StatusMenuView(AppModel &model, QObject *parent)
     QObject::connect(addEntry(m_menu.get(), QStringLiteral("显示主窗口")), &QAction::triggered, this,
         &StatusMenuView::showMainWindowRequested);
     m_menu->addSeparator()->setParent(this);
-    m_sectionEnd = m_menu->addSeparator();
+    QAction *quit = addEntry(m_menu.get(), QStringLiteral("退出维拉网络助手"));
+    QObject::connect(quit, &QAction::triggered, this, &StatusMenuView::quitRequested);
+    m_sectionEnd = m_menu->insertSeparator(quit);
     m_sectionEnd->setParent(this);
-    QObject::connect(addEntry(m_menu.get(), QStringLiteral("退出维拉网络助手")), &QAction::triggered, this,
-        &StatusMenuView::quitRequested);
 
     QObject::connect(&m_model, &AppModel::stateChanged, this, &StatusMenuView::render);
     render();

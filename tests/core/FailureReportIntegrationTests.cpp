@@ -89,10 +89,10 @@ TEST_F(TrayStateIntegration, AFailureStaysUntilTheNextConnectAndConnectingShowsM
 {
     AppModel &m = makeModel();
     EXPECT_EQ(m.connectionState(), ConnectionState::disconnected);
-    helper->failOn(QStringLiteral("-setwebproxystate"), 1, QStringLiteral("设置被锁定"));
+    check.route("/generate_204", { 503, {}, {} });
     await(m.connect());
     ASSERT_EQ(m.connectionState(), ConnectionState::failed);
-    helper->clearFailures();
+    check.route("/generate_204", { 204, {}, {} });
 
     // Other workflows keep isBusy too; only a connect or a disconnect counts as connecting.
     QList<ConnectionState> seen;
