@@ -28,6 +28,7 @@ AppCollaborators AppCollaborators::product()
     collaborators.proxy = SystemProxyManager::forThisSystem();
     collaborators.core = std::make_unique<MihomoManager>();
     collaborators.notifications = std::make_unique<NotificationService>();
+    collaborators.sleepWatcher = std::make_unique<SleepWatcher>(QDBusConnection::systemBus());
     return collaborators;
 }
 

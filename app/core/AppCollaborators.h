@@ -8,6 +8,7 @@
 #include "OfficialLineStore.h"
 #include "SecurityPolicy.h"
 #include "SettingsStore.h"
+#include "SleepWatcher.h"
 #include "SystemProxyManager.h"
 
 #include <QDateTime>
@@ -31,6 +32,9 @@ struct AppCollaborators {
     std::unique_ptr<SystemProxyManager> proxy;
     std::unique_ptr<MihomoManager> core;
     std::unique_ptr<NotificationService> notifications;
+    // The machine's sleep and wake, from logind on the system bus; none in tests that do not
+    // give it a bus of their own.
+    std::unique_ptr<SleepWatcher> sleepWatcher;
     // User defaults (the installation marker) and the session token's secret store, whose
     // namespace lives in the same defaults.
     UserDefaults defaults;

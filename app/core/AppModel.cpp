@@ -20,6 +20,7 @@ AppModel::AppModel(AppCollaborators collaborators, QObject *parent)
 {
     m_accessExpiry.setSingleShot(true);
     QObject::connect(&m_accessExpiry, &QTimer::timeout, this, &AppModel::accessExpiryReached);
+    watchForWake();
 }
 
 AppModel::~AppModel()
@@ -67,7 +68,11 @@ void AppModel::setAlertMessage(const std::optional<QString> &message)
     std::optional<QString> masked;
     if (message)
         masked = Logger::redact(*message);
+    Step step(*this);
     publish(m_alertMessage, masked, &AppModel::alertMessageChanged);
+    // The failure the tray shows has been seen once its alert is dismissed.
+    if (!message)
+        setConnectionFailed(false);
 }
 void AppModel::setAuthenticationErrorMessage(const std::optional<QString> &message)
 {
@@ -129,6 +134,8 @@ void AppModel::setCheckoutImage(const QImage &value)
 void AppModel::setIsConnected(bool value)
 {
     publish(m_isConnected, value, &AppModel::isConnectedChanged);
+    if (!value)
+        resetSpeed();
 }
 void AppModel::setIsCoreRunning(bool value)
 {
@@ -136,6 +143,8 @@ void AppModel::setIsCoreRunning(bool value)
 }
 void AppModel::setIsBusy(bool value)
 {
+    if (!value)
+        m_busySwitchingConnection = false;
     publish(m_isBusy, value, &AppModel::isBusyChanged);
 }
 void AppModel::setIsTesting(bool value)
@@ -311,6 +320,15 @@ std::optional<double> AppModel::trafficProgress() const
         return std::nullopt;
     const double used = static_cast<double>(std::max<qint64>(*usage.usedBytes, 0));
     return std::min(1.0, used / static_cast<double>(*usage.quotaBytes));
+}
+
+QString AppModel::terminalProxyCommand() const
+{
+    const QString http = QStringLiteral("http://127.0.0.1:%1").arg(m_settings.mixedPort);
+    return QStringLiteral("export http_proxy=%1 https_proxy=%1 all_proxy=socks5://127.0.0.1:%2 "
+                          "no_proxy=localhost,127.0.0.1,::1")
+        .arg(http)
+        .arg(m_settings.mixedPort);
 }
 
 void AppModel::present(const std::exception &error)

@@ -6,6 +6,7 @@
 #include "BackgroundTask.h"
 #include "Models.h"
 #include "NodeItem.h"
+#include "TrafficRateSample.h"
 #include "TrafficUsageStore.h"
 
 #include <QCoroTask>
@@ -30,6 +31,13 @@ Q_ENUM_NS(AppPage)
 
 enum class AppAccessState { signedOut, signedIn, member };
 Q_ENUM_NS(AppAccessState)
+
+// The connection as the tray tells it: a connect or disconnect under way comes first, then a
+// failure nobody has seen yet, then whether the system proxy points at us.
+enum class ConnectionState { disconnected, connecting, connected, failed };
+Q_ENUM_NS(ConnectionState)
+
+class SleepWatcher;
 
 // The single observable object of the application: everything the views show, the
 // collaborators that do the work, and the workflows that tie them together. Lives on the
@@ -61,6 +69,8 @@ class AppModel : public QObject {
             authenticationModeChanged)
     Q_PROPERTY(std::optional<qint64> observedTrafficUsedBytes READ observedTrafficUsedBytes NOTIFY
             observedTrafficUsedBytesChanged)
+    Q_PROPERTY(QList<veyra::TrafficRateSample> speedHistory READ speedHistory NOTIFY speedChanged)
+    Q_PROPERTY(bool connectionFailed READ connectionFailed NOTIFY connectionFailedChanged)
 
 public:
     // The title of every notification the model sends.
@@ -90,6 +100,14 @@ public:
     bool showCheckout() const { return m_showCheckout; }
     AuthenticationMode authenticationMode() const { return m_authenticationMode; }
     const std::optional<qint64> &observedTrafficUsedBytes() const { return m_observedTrafficUsedBytes; }
+    // The kernel's rates (bytes per second) of the last minute while connected, oldest first;
+    // empty while disconnected.
+    static constexpr int speedHistoryCapacity = 60;
+    const QList<TrafficRateSample> &speedHistory() const { return m_speedHistory; }
+    // A failed connect, a kernel that died, a restore that failed or an expired session that
+    // the user has not yet seen: set with the failure's alert and notification, cleared by
+    // the next successful connect or by dismissing the alert.
+    bool connectionFailed() const { return m_connectionFailed; }
 
     // What the views may set directly (selection, sheets, dismissing alerts).
     void setSelectedPage(AppPage page);
@@ -114,6 +132,11 @@ public:
     QString deviceLimitText() const;
     TrafficUsageSummary trafficUsage() const;
     std::optional<double> trafficProgress() const;
+    // The latest rates; none while disconnected or before the first sample.
+    std::optional<TrafficRateSample> currentSpeed() const;
+    ConnectionState connectionState() const;
+    // The shell line that sends a terminal's programs through the local mixed port.
+    QString terminalProxyCommand() const;
 
     // A failed step: description, masking, a line in the diagnostic log, and the alert.
     void present(const std::exception &error);
@@ -133,6 +156,12 @@ public:
     void applyAbsoluteTrafficUsage(qint64 bytes);
     bool coreMonitorRunning() const { return m_coreMonitorTask && !m_coreMonitorTask->isFinished(); }
     bool trafficMonitorRunning() const { return m_trafficMonitorTask && !m_trafficMonitorTask->isFinished(); }
+
+    // After the machine wakes (AppModelWake.cpp): while connected, the kernel must still run
+    // and the line must still carry traffic through the local port. A failure is handed to the
+    // core monitor's handling of a lost kernel, which goes on after this returns (watch
+    // coreMonitorRunning()); a healthy connection is left alone.
+    QCoro::Task<> checkAfterWake();
 
     // Nodes, latency and proxy mode (AppModelNodes.cpp).
     QCoro::Task<> refreshNodes();
@@ -224,6 +253,8 @@ signals:
     void showCheckoutChanged();
     void authenticationModeChanged();
     void observedTrafficUsedBytesChanged();
+    void speedChanged();
+    void connectionFailedChanged();
     // Emitted after any of the above, for views that re-render from the whole state.
     void stateChanged();
 
@@ -245,6 +276,9 @@ protected:
     void setSelectingNodeName(const std::optional<QString> &value);
     void setStatusMessage(const QString &value);
     void setObservedTrafficUsedBytes(const std::optional<qint64> &value);
+    // One second of the kernel's traffic joins the rate history (the oldest leaves when full).
+    void recordSpeed(const TrafficRateSample &sample);
+    void setConnectionFailed(bool value);
 
     template <typename T> void publish(T &field, const T &value, void (AppModel::*changed)())
     {
@@ -273,6 +307,10 @@ private:
     // Background loops; static so that they hold the model only through the weak pointer.
     static QCoro::Task<> coreMonitorLoop(QPointer<AppModel> model, CancellationTokenPtr token);
     static QCoro::Task<> trafficMonitorLoop(QPointer<AppModel> model, CancellationTokenPtr token);
+    // The kernel is gone or no longer carries the line while connected: the system proxy is
+    // put back and the user told. Runs as the core monitor's task, so a connect started
+    // meanwhile (which cancels it) keeps its own kernel.
+    static QCoro::Task<> connectionLost(QPointer<AppModel> model, CancellationTokenPtr token);
     static QCoro::Task<> paymentPollingLoop(QPointer<AppModel> model, CancellationTokenPtr token, QString orderNo);
     // One status query; a failure is logged ("will retry") and gives nothing, except that the
     // service turning the session away is thrown.
@@ -287,6 +325,13 @@ private:
     void applyLatencies(const QMap<QString, qint64> &delays);
     QCoro::Task<> rollBackConnect(const std::exception_ptr &failure);
     void sendNotification(const QString &body);
+    // A failure that must reach the user even with the window closed: presented like any
+    // other, and also a notification and the tray's failure state.
+    void reportFailure(const QString &description);
+    // The same without the alert, for failures that say so in their own way.
+    void notifyFailure(const QString &description);
+    void resetSpeed();
+    void watchForWake();
     void accessExpiryReached();
     // Forgets everything of the signed-in account on this computer (sign-out and a rejected
     // session share it); the service is not contacted.
@@ -331,6 +376,10 @@ private:
     bool m_showCheckout = false;
     AuthenticationMode m_authenticationMode = AuthenticationMode::login;
     std::optional<qint64> m_observedTrafficUsedBytes;
+    QList<TrafficRateSample> m_speedHistory;
+    bool m_connectionFailed = false;
+    // isBusy was taken by a connect or a disconnect (cleared whenever isBusy ends).
+    bool m_busySwitchingConnection = false;
 
     // Bookkeeping of the workflows.
     std::optional<TrafficUsageIdentity> m_trafficIdentity;
@@ -376,3 +425,4 @@ Q_DECLARE_METATYPE(veyra::Plan)
 Q_DECLARE_METATYPE(veyra::AccountUser)
 Q_DECLARE_METATYPE(veyra::PaymentOrder)
 Q_DECLARE_METATYPE(veyra::AuthenticationMode)
+Q_DECLARE_METATYPE(veyra::TrafficRateSample)

@@ -255,6 +255,7 @@ QCoro::Task<> AppModel::invalidatePersistedSession(bool keepPendingOrder)
     setAuthenticationErrorMessage(QStringLiteral("登录状态已过期，请重新登录"));
     setShowAuthentication(true);
     setStatusMessage(QStringLiteral("需要重新登录"));
+    notifyFailure(QStringLiteral("登录状态已过期，请重新登录。"));
 }
 
 QCoro::Task<> AppModel::logout()

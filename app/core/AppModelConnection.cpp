@@ -28,6 +28,7 @@ QCoro::Task<> AppModel::connect()
     const ProxyWorkflow workflow = beginProxyWorkflow();
     {
         Step step(*this);
+        m_busySwitchingConnection = true;
         setIsBusy(true);
         if (m_coreMonitorTask)
             m_coreMonitorTask->cancel();
@@ -94,6 +95,7 @@ QCoro::Task<> AppModel::connect()
     Step step(*this);
     if (!gone()) {
         setStatusMessage(QStringLiteral("已安全连接 · ") + activeNodeName());
+        setConnectionFailed(false);
         sendNotification(QStringLiteral("网络连接已启用"));
     }
     setIsBusy(false);
@@ -117,7 +119,7 @@ QCoro::Task<> AppModel::rollBackConnect(const std::exception_ptr &failure)
     setIsCoreRunning(false);
     setIsConnected(false);
     setStatusMessage(QStringLiteral("连接失败"));
-    present(describe(failure));
+    reportFailure(describe(failure));
     setIsBusy(false);
 }
 
@@ -126,6 +128,7 @@ QCoro::Task<> AppModel::disconnect()
     if (m_isBusy || m_shuttingDown)
         co_return;
     const ProxyWorkflow workflow = beginProxyWorkflow();
+    m_busySwitchingConnection = true;
     setIsBusy(true);
     cancelMonitors();
     persistObservedTraffic();
@@ -147,7 +150,7 @@ QCoro::Task<> AppModel::disconnect()
             startCoreMonitor();
             startTrafficMonitor();
         }
-        present(describe(restoreFailure));
+        reportFailure(describe(restoreFailure));
         setIsBusy(false);
         co_return;
     }

@@ -64,10 +64,18 @@ QCoro::Task<> AppModel::coreMonitorLoop(QPointer<AppModel> model, CancellationTo
         break;
     }
 
-    // The kernel has died under us.
+    co_await connectionLost(model, token);
+}
+
+QCoro::Task<> AppModel::connectionLost(QPointer<AppModel> model, CancellationTokenPtr token)
+{
+    if (!model)
+        co_return;
     {
         Step step(*model);
-        model->setIsCoreRunning(false);
+        // A kernel found alive but no longer carrying the line counts as running until it is
+        // stopped below.
+        model->setIsCoreRunning(model->core().isRunning());
         model->setNodes({});
     }
     if (model->m_trafficMonitorTask)
@@ -91,11 +99,12 @@ QCoro::Task<> AppModel::coreMonitorLoop(QPointer<AppModel> model, CancellationTo
     if (restoreFailure) {
         Step step(*model);
         model->setStatusMessage(QStringLiteral("网络核心已退出，系统代理恢复失败"));
-        model->present(describe(restoreFailure));
+        model->reportFailure(describe(restoreFailure));
         co_return;
     }
     try {
-        // Clears the dead process and removes its configuration.
+        // Clears the dead process (or ends the one that lost its line) and removes its
+        // configuration.
         co_await model->core().stop(true);
     } catch (const std::exception &) {
         // the process is gone already; only its leftovers could not be cleared
@@ -103,8 +112,9 @@ QCoro::Task<> AppModel::coreMonitorLoop(QPointer<AppModel> model, CancellationTo
     if (!model || token->isCancelled())
         co_return;
     Step step(*model);
+    model->setIsCoreRunning(false);
     model->setStatusMessage(QStringLiteral("网络核心异常退出，系统代理已自动恢复"));
-    model->present(QStringLiteral("网络核心已异常退出，应用已自动恢复系统网络设置。"));
+    model->reportFailure(QStringLiteral("网络核心已异常退出，应用已自动恢复系统网络设置。"));
 }
 
 void AppModel::startTrafficMonitor()
@@ -154,6 +164,8 @@ QCoro::Task<> AppModel::trafficMonitorLoop(QPointer<AppModel> model, Cancellatio
             co_await pause;
             continue;
         }
+        // One sample covers one second of the kernel's stream: it is the rate as well.
+        model->recordSpeed(sample);
 
         const qint64 bytes = saturatingSum(std::max<qint64>(sample.up, 0), std::max<qint64>(sample.down, 0));
         if (bytes > 0) {

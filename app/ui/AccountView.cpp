@@ -57,8 +57,7 @@ AccountView::AccountView(AppModel &model, QWidget *parent)
         auto *row = new QHBoxLayout;
         row->setSpacing(theme::unit * 3 / 2);
         auto *icon = new QLabel(accountCard);
-        icon->setPixmap(
-            symbolPixmap(QStringLiteral("person.crop.circle.fill"), 44, theme::accent(), devicePixelRatioF()));
+        showSymbol(icon, QStringLiteral("person.crop.circle.fill"), 44, theme::accent());
         auto *texts = new QVBoxLayout;
         texts->setSpacing(theme::unit / 4);
         auto *caption = new QLabel(QStringLiteral("维拉账号"), accountCard);

@@ -50,7 +50,7 @@ namespace {
     {
         auto *label = new QLabel(parent);
         label->setAlignment(Qt::AlignCenter);
-        label->setPixmap(symbolPixmap(symbol, size, color, parent->devicePixelRatioF()));
+        showSymbol(label, symbol, size, color);
         return label;
     }
 
@@ -212,9 +212,9 @@ void CheckoutView::render()
         shape = paid ? QStringLiteral("paid") : QStringLiteral("ended");
         if (shape != m_shape) {
             m_finish->setFocus();
-            m_finalIcon->setPixmap(symbolPixmap(paid ? QStringLiteral("checkmark.circle.fill")
+            showSymbol(m_finalIcon, paid ? QStringLiteral("checkmark.circle.fill")
                                                      : QStringLiteral("exclamationmark.circle.fill"),
-                paid ? 78 : 62, paid ? theme::green() : theme::orange(), devicePixelRatioF()));
+                paid ? 78 : 62, paid ? theme::green() : theme::orange());
         }
         if (paid) {
             m_finalTitle->setText(QStringLiteral("开通成功"));

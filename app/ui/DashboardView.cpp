@@ -9,6 +9,7 @@
 #include "PageHeader.h"
 #include "PageScaffold.h"
 #include "SectionCard.h"
+#include "SpeedCard.h"
 #include "StatusPill.h"
 #include "SymbolLabel.h"
 #include "Theme.h"
@@ -38,8 +39,14 @@ DashboardView::DashboardView(AppModel &model, QWidget *parent)
         QStringLiteral("官方线路自动下发；连接前验证可用性，断开与退出时恢复原网络设置。"), content));
     column->addWidget(makeProtectionCard());
     column->addWidget(makeNodeCard());
+    // The line's live speed beside the traffic it adds up to.
     m_membership = new MembershipTrafficCard(m_model, content);
-    column->addWidget(m_membership);
+    m_speed = new SpeedCard(m_model, content);
+    auto *traffic = new QHBoxLayout;
+    traffic->setSpacing(theme::unit * 2);
+    traffic->addWidget(m_membership, 1);
+    traffic->addWidget(m_speed, 1);
+    column->addLayout(traffic);
     m_mode = new ConnectionModeCard(m_model, content);
     column->addWidget(m_mode);
     column->addStretch(1);

@@ -14,6 +14,7 @@ namespace veyra::ui {
 
 class ConnectionModeCard;
 class MembershipTrafficCard;
+class SpeedCard;
 class StatusPill;
 class SymbolLabel;
 
@@ -28,6 +29,7 @@ public:
     QProgressBar *busyIndicator() const { return m_busy; }
     MembershipTrafficCard *membershipCard() const { return m_membership; }
     ConnectionModeCard *modeCard() const { return m_mode; }
+    SpeedCard *speedCard() const { return m_speed; }
 
     // The shortcut hint as shown, with the platform's own key names.
     static QString shortcutHint();
@@ -52,6 +54,7 @@ private:
     QPushButton *m_retest = nullptr;
     MembershipTrafficCard *m_membership = nullptr;
     ConnectionModeCard *m_mode = nullptr;
+    SpeedCard *m_speed = nullptr;
 };
 
 } // namespace veyra::ui

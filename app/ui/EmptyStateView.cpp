@@ -88,7 +88,7 @@ void EmptyStateView::changeEvent(QEvent *event)
 void EmptyStateView::renderIcon()
 {
     const int size = fontMetrics().height() * 3;
-    m_icon->setPixmap(symbolPixmap(m_systemImage, size, theme::secondaryText(), devicePixelRatioF()));
+    showSymbol(m_icon, m_systemImage, size, theme::secondaryText());
 }
 
 } // namespace veyra::ui

@@ -97,7 +97,7 @@ void LoggedOutLandingView::changeEvent(QEvent *event)
 void LoggedOutLandingView::renderIcon()
 {
     const int size = fontMetrics().height() * 4;
-    m_icon->setPixmap(symbolPixmap(QStringLiteral("person.badge.key.fill"), size, theme::accent(), devicePixelRatioF()));
+    showSymbol(m_icon, QStringLiteral("person.badge.key.fill"), size, theme::accent());
 }
 
 } // namespace veyra::ui

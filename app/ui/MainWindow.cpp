@@ -35,8 +35,26 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent)
     m_refreshNodes->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
     m_testAll = line->addAction(QStringLiteral("全部测速"));
 
+    // The pages by number, in the sidebar's order, and the node search: listed here so the
+    // menu shows their keys.
+    QMenu *go = menuBar()->addMenu(QStringLiteral("前往"));
+    const AppPage pages[] = { AppPage::dashboard, AppPage::nodes, AppPage::membership, AppPage::account,
+        AppPage::settings };
+    for (int i = 0; i < 5; ++i) {
+        const AppPage page = pages[i];
+        QAction *action = go->addAction(RootView::pageTitle(page));
+        action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_1 + i)));
+        action->setShortcutContext(Qt::WindowShortcut);
+        QObject::connect(action, &QAction::triggered, this, [this, page] { m_model.setSelectedPage(page); });
+        m_pageActions << action;
+    }
+    go->addSeparator();
+    m_searchNodes = go->addAction(QStringLiteral("搜索节点"));
+    m_searchNodes->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    QObject::connect(m_searchNodes, &QAction::triggered, this, [this] { m_root->focusNodeSearch(); });
+
     // Shortcuts work wherever the focus is in this window, also inside its sheets.
-    for (QAction *action : { m_connection, m_quit, m_refreshNodes })
+    for (QAction *action : { m_connection, m_quit, m_refreshNodes, m_searchNodes })
         action->setShortcutContext(Qt::WindowShortcut);
 
     QObject::connect(m_connection, &QAction::triggered, this, [this] { toggleConnection(m_model); });
@@ -57,6 +75,11 @@ void MainWindow::render()
     m_connection->setEnabled(!m_model.isBusy() && (connected || m_model.membershipActive()));
     m_refreshNodes->setEnabled(m_model.membershipActive());
     m_testAll->setEnabled(m_model.membershipActive() && m_model.isCoreRunning());
+    // The five pages exist for a member only; the search only on the nodes page.
+    const bool member = m_model.accessState() == AppAccessState::member;
+    for (QAction *action : std::as_const(m_pageActions))
+        action->setEnabled(member);
+    m_searchNodes->setEnabled(member && m_model.selectedPage() == AppPage::nodes);
 }
 
 void MainWindow::showEvent(QShowEvent *event)

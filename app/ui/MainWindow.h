@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QMainWindow>
 
 class QAction;
@@ -26,6 +27,9 @@ public:
     QAction *quitAction() const { return m_quit; }
     QAction *refreshNodesAction() const { return m_refreshNodes; }
     QAction *testAllAction() const { return m_testAll; }
+    // Ctrl+1 … Ctrl+5, in the sidebar's order; Ctrl+F.
+    const QList<QAction *> &pageActions() const { return m_pageActions; }
+    QAction *searchNodesAction() const { return m_searchNodes; }
 
 signals:
     // The content was shown for the first time.
@@ -45,6 +49,8 @@ private:
     QAction *m_quit;
     QAction *m_refreshNodes;
     QAction *m_testAll;
+    QList<QAction *> m_pageActions;
+    QAction *m_searchNodes;
     bool m_shown = false;
 };
 

@@ -48,7 +48,7 @@ MembershipView::MembershipView(AppModel &model, QWidget *parent)
         auto *row = new QHBoxLayout;
         row->setSpacing(theme::unit * 2);
         auto *icon = new QLabel(m_required);
-        icon->setPixmap(symbolPixmap(QStringLiteral("lock.shield.fill"), 36, theme::orange(), devicePixelRatioF()));
+        showSymbol(icon, QStringLiteral("lock.shield.fill"), 36, theme::orange());
         icon->setAlignment(Qt::AlignTop);
         auto *texts = new QVBoxLayout;
         texts->setSpacing(theme::unit / 2);

@@ -1,5 +1,8 @@
 #include "Navigation.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
+
 namespace veyra::ui {
 
 void openAuthentication(AppModel &model, AuthenticationMode mode)
@@ -15,6 +18,11 @@ void toggleConnection(AppModel &model)
         model.disconnect();
     else
         model.connect();
+}
+
+void copyTerminalProxyCommand(AppModel &model)
+{
+    QGuiApplication::clipboard()->setText(model.terminalProxyCommand());
 }
 
 } // namespace veyra::ui

@@ -13,4 +13,8 @@ void openAuthentication(AppModel &model, AuthenticationMode mode);
 // when connected, else connects. The operation runs on by itself.
 void toggleConnection(AppModel &model);
 
+// Puts the terminal proxy command for the current mixed port on the clipboard (dashboard and
+// menu-bar menu).
+void copyTerminalProxyCommand(AppModel &model);
+
 } // namespace veyra::ui

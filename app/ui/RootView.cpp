@@ -17,6 +17,7 @@
 #include <QEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSplitter>
@@ -196,6 +197,18 @@ QWidget *RootView::buildMemberApplication()
     application->setStretchFactor(1, 1);
     application->setSizes({ 176, 10000 });
     return application;
+}
+
+QString RootView::pageTitle(AppPage page) { return QString::fromUtf8(pageEntries.at(indexOf(page)).title); }
+
+bool RootView::focusNodeSearch()
+{
+    if (m_model.accessState() != AppAccessState::member || m_model.selectedPage() != AppPage::nodes)
+        return false;
+    auto *nodes = static_cast<NodesView *>(page(AppPage::nodes));
+    nodes->searchField()->setFocus(Qt::ShortcutFocusReason);
+    nodes->searchField()->selectAll();
+    return true;
 }
 
 QWidget *RootView::page(AppPage which)

@@ -28,6 +28,11 @@ class RootView : public QWidget {
 public:
     explicit RootView(AppModel &model, QWidget *parent = nullptr);
 
+    // The sidebar's name of a page ("首页", "节点", ...).
+    static QString pageTitle(AppPage page);
+    // Puts the focus in the nodes page's search field when that page is shown; false when not.
+    bool focusNodeSearch();
+
     // The page widget for `page` in the member application, built on first use.
     QWidget *page(AppPage page);
     QWidget *currentContent() const;

@@ -29,7 +29,8 @@ QPushButton *SegmentedControl::addSegment(const QString &text, const QVariant &v
     button->setCheckable(true);
     button->setAccessibleName(text);
     if (!systemImage.isEmpty())
-        button->setIcon(symbolIcon(systemImage));
+        // White on the checked segment's accent fill, like its text.
+        button->setIcon(symbolIcon(systemImage, {}, QColor(Qt::white)));
     m_group->addButton(button, static_cast<int>(m_segments.size()));
     m_layout->addWidget(button);
     m_segments << button;

@@ -88,7 +88,7 @@ void SymbolLabel::renderSymbol()
     QColor color = m_symbolColor.isValid() ? m_symbolColor : theme::text();
     if (!isEnabled())
         color.setAlphaF(0.38);
-    m_icon->setPixmap(symbolPixmap(m_symbol, size, color, devicePixelRatioF()));
+    showSymbol(m_icon, m_symbol, size, color);
     m_icon->setFixedSize(size, size);
 }
 

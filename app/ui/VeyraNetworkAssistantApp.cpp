@@ -1,10 +1,10 @@
 #include "VeyraNetworkAssistantApp.h"
 
 #include "AppDelegate.h"
-#include "Icons.h"
 #include "MainWindow.h"
 #include "StatusMenuView.h"
 #include "Theme.h"
+#include "TrayIcon.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -46,28 +46,13 @@ void VeyraNetworkAssistantApp::start()
     m_model->readSettingsBeforeFirstPaint();
     applyInterfaceScale();
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        m_tray = new QSystemTrayIcon(this);
-        m_tray->setToolTip(QStringLiteral("维拉网络助手"));
-        m_tray->setContextMenu(m_statusMenu->menu());
-        QObject::connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
-                showMainWindow();
-        });
-        // Redrawn only when its symbol changes.
-        QObject::connect(m_model.get(), &AppModel::stateChanged, this, &VeyraNetworkAssistantApp::renderTrayIcon);
-        renderTrayIcon();
-        m_tray->show();
+        m_tray = new TrayIcon(*m_model, m_statusMenu->menu(), this);
+        QObject::connect(m_tray, &TrayIcon::activated, this, &VeyraNetworkAssistantApp::showMainWindow);
+        // The menu closes as the command is copied; the tray says it was.
+        QObject::connect(m_statusMenu, &StatusMenuView::terminalCommandCopied, m_tray,
+            [this] { m_tray->confirm(QStringLiteral("已复制")); });
     }
     showMainWindow();
-}
-
-void VeyraNetworkAssistantApp::renderTrayIcon()
-{
-    const QString symbol = m_model->menuBarSystemImage();
-    if (symbol == m_traySymbol)
-        return;
-    m_traySymbol = symbol;
-    m_tray->setIcon(symbolIcon(symbol));
 }
 
 void VeyraNetworkAssistantApp::showMainWindow()

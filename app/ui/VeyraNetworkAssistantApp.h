@@ -8,7 +8,6 @@
 #include <functional>
 #include <memory>
 
-class QSystemTrayIcon;
 
 namespace veyra {
 class AppDelegate;
@@ -18,6 +17,7 @@ namespace veyra::ui {
 
 class MainWindow;
 class StatusMenuView;
+class TrayIcon;
 
 // The application: its one model and quit delegate, the main window and the menu-bar (tray)
 // menu. The window may be closed and opened again; the model and the tray stay.
@@ -39,19 +39,17 @@ public:
     AppDelegate &delegate() { return *m_delegate; }
     MainWindow *mainWindow() const;
     StatusMenuView *statusMenu() const { return m_statusMenu; }
-    QSystemTrayIcon *trayIcon() const { return m_tray; }
+    TrayIcon *trayIcon() const { return m_tray; }
 
 private:
     static QCoro::Task<> runBootstrap(QPointer<VeyraNetworkAssistantApp> app);
-    void renderTrayIcon();
     void applyInterfaceScale();
 
     std::unique_ptr<AppModel> m_model;
     std::unique_ptr<AppDelegate> m_delegate;
     QPointer<MainWindow> m_window;
     StatusMenuView *m_statusMenu = nullptr;
-    QSystemTrayIcon *m_tray = nullptr;
-    QString m_traySymbol;
+    TrayIcon *m_tray = nullptr;
     bool m_bootstrapStarted = false;
 };
 

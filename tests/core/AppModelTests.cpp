@@ -20,6 +20,7 @@ public:
     using AppModel::setNodes;
     using AppModel::setObservedTrafficUsedBytes;
     using AppModel::setOfficialLineReady;
+    using AppModel::recordSpeed;
     using AppModel::setServicePlans;
     using AppModel::setSettings;
     using AppModel::setUser;
@@ -75,6 +76,27 @@ TEST(AppModel, InitialState)
     EXPECT_EQ(model.connectionQualityText(), "未连接");
     EXPECT_EQ(model.membershipExpiryText(), "尚未登录");
     EXPECT_EQ(model.officialLineStatusText(), "登录后自动获取官方线路");
+}
+
+TEST(AppModel, SpeedHistoryKeepsTheLastMinuteOldestFirstAndEndsWithTheConnection)
+{
+    Model model;
+    model.setIsConnected(true);
+    int changes = 0;
+    QObject::connect(&model, &AppModel::speedChanged, [&] { ++changes; });
+    // A minute and one second of samples; a negative rate from the kernel counts as nothing.
+    for (qint64 second = 1; second <= 61; ++second)
+        model.recordSpeed({ second * 10, second == 61 ? -5 : second });
+    EXPECT_EQ(changes, 61);
+    ASSERT_EQ(model.speedHistory().size(), 60);
+    EXPECT_EQ(model.speedHistory().first(), (TrafficRateSample { 20, 2 }));
+    EXPECT_EQ(model.speedHistory()[58], (TrafficRateSample { 600, 60 }));
+    EXPECT_EQ(model.currentSpeed(), (TrafficRateSample { 610, 0 }));
+
+    model.setIsConnected(false);
+    EXPECT_TRUE(model.speedHistory().isEmpty());
+    EXPECT_EQ(model.currentSpeed(), std::nullopt);
+    EXPECT_EQ(changes, 62);
 }
 
 TEST(AppModel, NodeDisplayDelayCarriesThePreference)

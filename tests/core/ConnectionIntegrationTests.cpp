@@ -88,6 +88,11 @@ TEST_F(ConnectionIntegration, CountsTheTrafficItCarriesAndKeepsTheFigure)
         512 * 1024);
     EXPECT_TRUE(eventually([&] { return *m.observedTrafficUsedBytes() >= start + 512 * 1024; }, 8000))
         << *m.observedTrafficUsedBytes() - start;
+    // The same samples are the published rates: the download shows in the last minute's history.
+    qint64 fastest = 0;
+    for (const TrafficRateSample &rate : m.speedHistory())
+        fastest = std::max(fastest, rate.down);
+    EXPECT_GE(fastest, 64 * 1024);
 
     await(m.disconnect());
     EXPECT_FALSE(m.trafficMonitorRunning());

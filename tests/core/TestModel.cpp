@@ -29,8 +29,12 @@ AppCollaborators collaboratorsFor(const WorldSeams &seams)
     made.proxy = std::make_unique<SystemProxyManager>(
         seams.networkSetup, std::make_unique<PrivilegedProxyClient>(seams.helperSocket));
     made.core = std::make_unique<MihomoManager>(seams.checkURL, QStringList { seams.kernelResources });
-    made.notifications = std::make_unique<NotificationService>(QDBusConnection::connectToBus(
-        QString::fromLocal8Bit(qgetenv("DBUS_SESSION_BUS_ADDRESS")), seams.notificationConnection));
+    // The test's private bus stands in for both the session bus (notifications) and the system
+    // bus (logind's sleep and wake).
+    const QDBusConnection bus = QDBusConnection::connectToBus(
+        QString::fromLocal8Bit(qgetenv("DBUS_SESSION_BUS_ADDRESS")), seams.notificationConnection);
+    made.notifications = std::make_unique<NotificationService>(bus);
+    made.sleepWatcher = std::make_unique<SleepWatcher>(bus);
     return made;
 }
 

@@ -4,12 +4,16 @@
 #include "ModelWorld.h"
 #include "SegmentedControl.h"
 #include "ServiceWorld.h"
+#include "SpeedCard.h"
+#include "SpeedChart.h"
 #include "StatusPill.h"
 #include "SymbolLabel.h"
 #include "UiTestSupport.h"
 
+#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 
 using namespace veyra;
@@ -43,6 +47,42 @@ void click(QAbstractButton *button)
 }
 
 } // namespace
+
+TEST(DashboardView, LiveSpeedsAreDrawnOnlyWhileTheWindowCanBeSeen)
+{
+    // The user's own byte format; English here so the figures are fixed.
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    const auto restore = qScopeGuard([&] { QLocale::setDefault(before); });
+    StagedModel model;
+    model.becomeMember();
+    DashboardView view(model);
+    SpeedCard *card = view.speedCard();
+    view.resize(760, 560);
+    view.show();
+    EXPECT_EQ(card->speedLine(), "连接后显示实时速度");
+    EXPECT_FALSE(card->copyButton()->isVisibleTo(&view));
+
+    model.setIsConnected(true);
+    model.recordSpeed({ 12595, 1258291 });
+    EXPECT_EQ(card->speedLine(), "↑ 12.3 KB/s ↓ 1.2 MB/s");
+    EXPECT_EQ(card->chart()->history().size(), 1);
+    EXPECT_TRUE(card->copyButton()->isVisibleTo(&view));
+
+    // Hidden (the window closed to the tray), the seconds are not drawn; shown again, the
+    // latest are.
+    view.hide();
+    model.recordSpeed({ 512, 0 });
+    model.recordSpeed({ 2048, 3 * 1024 * 1024 });
+    EXPECT_EQ(card->chart()->history().size(), 1);
+    view.show();
+    EXPECT_EQ(card->speedLine(), "↑ 2.0 KB/s ↓ 3.0 MB/s");
+    EXPECT_EQ(card->chart()->history().size(), 3);
+
+    model.setIsConnected(false);
+    EXPECT_EQ(card->speedLine(), "连接后显示实时速度");
+    EXPECT_TRUE(card->chart()->history().isEmpty());
+}
 
 TEST(DashboardView, SignedOutReadsDisconnectedAndWithoutTraffic)
 {

@@ -11,12 +11,20 @@
 #include "RootView.h"
 #include "StatusMenuView.h"
 #include "Theme.h"
+#include "TrayGlyph.h"
 
+#include <QCoroNetworkReply>
+#include <QCoroTimer>
 #include <QDir>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+
+#include <csignal>
 
 using namespace veyra;
 using namespace veyra::test;
@@ -61,6 +69,53 @@ void saveMenu(QMenu *menu, const QString &name)
 {
     menu->adjustSize();
     save(menu, name);
+}
+
+// The tray icon in each state it was seen in, at the tray's usual 16, 22 and 32 pixels and the
+// screen's scale, on a light and on a dark panel; a 4× copy of the 22-pixel one beside each row
+// for the eye.
+void saveTrayStates(const QList<TrayLook> &looks, const QString &name)
+{
+    const qreal ratio = scale() / 100.0;
+    const QColor panels[] = { QColor(0xf2, 0xf2, 0xf2), QColor(0x1e, 0x1e, 0x1e) };
+    const int cell = 120;
+    QImage sheet(cell * 4, cell * looks.size(), QImage::Format_ARGB32_Premultiplied);
+    sheet.fill(Qt::white);
+    QPainter painter(&sheet);
+    for (qsizetype row = 0; row < looks.size(); ++row) {
+        const QIcon icon = trayGlyph(looks[row]);
+        for (int p = 0; p < 2; ++p) {
+            const QRect area(p * cell * 2, int(row) * cell, cell * 2, cell);
+            painter.fillRect(area, panels[p]);
+            int x = area.x() + 8;
+            for (int size : { 16, 22, 32 }) {
+                const QPixmap drawn = icon.pixmap(QSize(size, size), ratio);
+                painter.drawPixmap(QPoint(x, area.y() + 8), drawn);
+                x += int(size * ratio) + 8;
+            }
+            const QPixmap large = icon.pixmap(QSize(22, 22), ratio);
+            painter.drawPixmap(QRect(area.x() + 8, area.y() + 48, int(22 * ratio * 2), int(22 * ratio * 2)), large);
+            painter.setPen(p == 0 ? Qt::black : Qt::white);
+            painter.drawText(area.adjusted(100, 48, 0, 0), looks[row].state);
+        }
+    }
+    painter.end();
+    const QString path = QStringLiteral("%1/%2-%3.png").arg(outputFolder()).arg(scale()).arg(name);
+    EXPECT_TRUE(sheet.save(path)) << path.toStdString();
+    printf("%s\n", qPrintable(path));
+}
+
+// Some traffic through the local port, so the speed card has something to draw.
+QCoro::Task<> downloadThroughProxy(QUrl url, quint16 port, int times)
+{
+    QNetworkAccessManager network;
+    network.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), port));
+    for (int i = 0; i < times; ++i) {
+        std::unique_ptr<QNetworkReply> reply(network.get(QNetworkRequest(url)));
+        co_await qCoro(reply.get()).waitForFinished();
+        reply->readAll();
+        co_await QCoro::sleepFor(std::chrono::milliseconds(250));
+    }
 }
 
 class ScreenshotTour : public ModelWorld {
@@ -146,10 +201,18 @@ TEST_F(ScreenshotTour, EveryStateOfTheWindow)
     settle();
     save(&window, QStringLiteral("10-dashboard-disconnected"));
     saveMenu(menu.menu(), QStringLiteral("11-menu-member-disconnected"));
+    QList<TrayLook> trayStates { trayLook(member) };
+    QObject::connect(&member, &AppModel::stateChanged, &member, [&] {
+        if (member.connectionState() == ConnectionState::connecting && trayStates.size() == 1)
+            trayStates << trayLook(member);
+    });
     await(member.connect());
     ASSERT_TRUE(member.isConnected()) << member.statusMessage().toStdString();
+    trayStates << trayLook(member);
     await(member.testAllNodes());
-    settle();
+    // A few seconds of downloads: the speeds and their chart.
+    await(downloadThroughProxy(QUrl(check.url("/payload")), quint16(member.settings().mixedPort), 14));
+    settle(1200);
     save(&window, QStringLiteral("12-dashboard-connected"));
     saveMenu(menu.menu(), QStringLiteral("13-menu-member-connected"));
 
@@ -174,7 +237,14 @@ TEST_F(ScreenshotTour, EveryStateOfTheWindow)
     member.setSelectedPage(AppPage::settings);
     settle();
     save(&window, QStringLiteral("18-settings"));
-    await(member.disconnect());
+
+    // The kernel dies with the window closed: the tray turns to the failure.
+    window.hide();
+    ::kill(static_cast<pid_t>(member.core().processId()), SIGKILL);
+    ASSERT_TRUE(waitUntil([&] { return member.connectionState() == ConnectionState::failed; }, 10000));
+    trayStates << trayLook(member);
+    saveMenu(menu.menu(), QStringLiteral("19-menu-after-failure"));
+    saveTrayStates(trayStates, QStringLiteral("20-tray-states"));
 }
 
 } // namespace

@@ -41,13 +41,16 @@ QString symbolOf(const QMenu *menu, const QString &title)
 
 TEST(StatusMenuView, SignedOutOffersOnlyTheWindowTheAccountAndQuit)
 {
-    AppModel model;
+    StagedModel model;
     StatusMenuView view(model);
     QSignalSpy showWindow(&view, &StatusMenuView::showMainWindowRequested);
     QSignalSpy quit(&view, &StatusMenuView::quitRequested);
 
+    // The state line heads the menu, as a line to read rather than a command.
     EXPECT_EQ(menuTexts(view.menu()),
-        (QStringList { "显示主窗口", separator, "注册账号", "登录账号", separator, "退出维拉网络助手" }));
+        (QStringList { model.statusMessage(), separator, "显示主窗口", separator, "注册账号", "登录账号", separator,
+            "退出维拉网络助手" }));
+    EXPECT_FALSE(view.menu()->actions().first()->isEnabled());
     EXPECT_EQ(symbolOf(view.menu(), "注册账号"), "person.badge.plus");
     EXPECT_EQ(symbolOf(view.menu(), "登录账号"), "person.crop.circle.badge.checkmark");
 
@@ -58,6 +61,8 @@ TEST(StatusMenuView, SignedOutOffersOnlyTheWindowTheAccountAndQuit)
 
     menuAction(view.menu(), "显示主窗口")->trigger();
     EXPECT_EQ(showWindow.count(), 1);
+    model.setStatusMessage(QStringLiteral("已退出账号"));
+    EXPECT_EQ(menuTexts(view.menu()).first(), "已退出账号");
 
     model.setAuthenticationErrorMessage(QStringLiteral("旧的错误"));
     menuAction(view.menu(), "注册账号")->trigger();
@@ -84,6 +89,46 @@ TEST(StatusMenuView, NodeTitleReadsFlagNameAndLatency)
     EXPECT_EQ(StatusMenuView::nodeTitle(NodeItem { "香港 01", "香港", "🇭🇰", -1, "维拉官方" }), "🇭🇰 香港 01 · 未测速");
 }
 
+NodeItem node(const char *name, const char *region, const char *flag, int delay)
+{
+    return NodeItem { name, region, flag, delay, "veyra_official" };
+}
+
+TEST(StatusMenuView, NewLatenciesUpdateTheOpenNodeMenuInPlace)
+{
+    StagedModel model;
+    model.becomeMember();
+    model.setNodes({ node("东京 01", "日本", "🇯🇵", 120), node("香港 01", "香港", "🇭🇰", 200) });
+    model.setIsConnected(true);
+    StatusMenuView view(model);
+    QMenu *choice = submenu(view.menu(), "节点选择");
+    QMenu *japan = submenu(submenu(view.menu(), "按地区选择"), "日本");
+    choice->popup(QPoint(0, 0));
+    ASSERT_TRUE(waitUntil([&] { return choice->isVisible(); }));
+    QAction *tokyo = menuAction(choice, "🇯🇵 东京 01 · 70 ms");
+    QAction *hongKong = menuAction(choice, "🇭🇰 香港 01 · 150 ms");
+    ASSERT_TRUE(tokyo && hongKong) << menuTexts(choice).join(u'|').toStdString();
+
+    // A latency test reorders two nodes and finds a third: the entries that stay are the same
+    // ones, in the new order, and the open submenu stays open.
+    model.setNodes({ node("东京 01", "日本", "🇯🇵", 400), node("香港 01", "香港", "🇭🇰", 90), node("首尔 01", "韩国", "🇰🇷", 130) });
+    EXPECT_EQ(submenu(view.menu(), "节点选择"), choice);
+    EXPECT_TRUE(choice->isVisible());
+    EXPECT_EQ(menuTexts(choice),
+        (QStringList { "智能优选", "🇭🇰 香港 01 · 40 ms", "🇰🇷 首尔 01 · 80 ms", "🇯🇵 东京 01 · 350 ms" }));
+    EXPECT_EQ(menuAction(choice, "🇯🇵 东京 01 · 350 ms"), tokyo);
+    EXPECT_EQ(menuAction(choice, "🇭🇰 香港 01 · 40 ms"), hongKong);
+    EXPECT_EQ(submenu(submenu(view.menu(), "按地区选择"), "日本"), japan);
+    EXPECT_EQ(menuTexts(submenu(view.menu(), "按地区选择")), (QStringList { "日本", "韩国", "香港" }));
+
+    // A test running, and the node gone: only what really went is removed.
+    model.setNodes({ node("香港 01", "香港", "🇭🇰", 90) });
+    EXPECT_EQ(menuTexts(choice), (QStringList { "智能优选", "🇭🇰 香港 01 · 40 ms" }));
+    EXPECT_EQ(menuAction(choice, "🇭🇰 香港 01 · 40 ms"), hongKong);
+    EXPECT_EQ(menuTexts(submenu(view.menu(), "按地区选择")), QStringList { "香港" });
+    choice->hide();
+}
+
 class StatusMenuViewIntegration : public ServiceWorld { };
 
 TEST_F(StatusMenuViewIntegration, SignedInWithoutMembershipThenMemberThenSignedOut)
@@ -95,7 +140,7 @@ TEST_F(StatusMenuViewIntegration, SignedInWithoutMembershipThenMemberThenSignedO
     QSignalSpy showWindow(&view, &StatusMenuView::showMainWindowRequested);
 
     EXPECT_EQ(menuTexts(view.menu()),
-        (QStringList { "显示主窗口", separator, "会员未生效 · 查看套餐", "刷新会员状态", "退出登录", separator,
+        (QStringList { model->statusMessage(), separator, "显示主窗口", separator, "会员未生效 · 查看套餐", "刷新会员状态", "退出登录", separator,
             "退出维拉网络助手" }));
     EXPECT_EQ(symbolOf(view.menu(), "会员未生效 · 查看套餐"), "lock.fill");
     menuAction(view.menu(), "会员未生效 · 查看套餐")->trigger();
@@ -110,7 +155,7 @@ TEST_F(StatusMenuViewIntegration, SignedInWithoutMembershipThenMemberThenSignedO
     refresh->trigger();
     ASSERT_TRUE(waitUntil([&] { return model->membershipActive() && model->officialLineReady(); }));
     EXPECT_EQ(menuTexts(view.menu()),
-        (QStringList { "显示主窗口", separator, "未连接 · 点击连接", "出站模式", separator, "节点选择", "按地区选择",
+        (QStringList { model->statusMessage(), separator, "显示主窗口", separator, "未连接 · 点击连接", "出站模式", separator, "节点选择", "按地区选择",
              separator, "尚未选择", "未连接", "重新测速", separator, "退出登录", separator, "退出维拉网络助手" })
             .replaceInStrings(QStringLiteral("尚未选择"), model->activeNodeName()));
     EXPECT_EQ(symbolOf(view.menu(), "未连接 · 点击连接"), "circle");
@@ -130,7 +175,7 @@ TEST_F(StatusMenuViewIntegration, SignedInWithoutMembershipThenMemberThenSignedO
     menuAction(view.menu(), "退出登录")->trigger();
     ASSERT_TRUE(waitUntil([&] { return model->statusMessage() == "已退出账号"; }));
     EXPECT_EQ(menuTexts(view.menu()),
-        (QStringList { "显示主窗口", separator, "注册账号", "登录账号", separator, "退出维拉网络助手" }));
+        (QStringList { model->statusMessage(), separator, "显示主窗口", separator, "注册账号", "登录账号", separator, "退出维拉网络助手" }));
 }
 
 class StatusMenuConnectedIntegration : public ModelWorld { };

@@ -46,6 +46,16 @@ QAction *menuAction(const QMenu *menu, const QString &text)
     return nullptr;
 }
 
+void StagedModel::becomeMember()
+{
+    AccountUser member;
+    member.account = QStringLiteral("13800000000");
+    Membership membership;
+    membership.active = true;
+    member.membership = membership;
+    setUser(member);
+}
+
 bool waitUntil(const std::function<bool()> &condition, int limitMs)
 {
     QElapsedTimer timer;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AppModel.h"
+
 #include <QAbstractButton>
 #include <QLabel>
 #include <QMenu>
@@ -32,6 +34,21 @@ QAbstractButton *findButton(const QWidget *root, const QString &text);
 // The entries of a menu as a person reads them (separators as "—"), and an entry by its text.
 QStringList menuTexts(const QMenu *menu);
 QAction *menuAction(const QMenu *menu, const QString &text);
+
+// A model whose published state a view test sets directly, without a service or a kernel.
+class StagedModel : public AppModel {
+public:
+    using AppModel::recordSpeed;
+    using AppModel::setConnectionFailed;
+    using AppModel::setIsBusy;
+    using AppModel::setIsConnected;
+    using AppModel::setNodes;
+    using AppModel::setSettings;
+    using AppModel::setStatusMessage;
+
+    // Signed in with an active membership.
+    void becomeMember();
+};
 
 // Turns the event loop until the condition holds or the limit passes; answers the condition.
 bool waitUntil(const std::function<bool()> &condition, int limitMs = 5000);
