@@ -11,12 +11,18 @@ check_world() {
     check "connectivity check" check_check_host
     check "web site" check_site
     check "official line" check_line
-    check "networksetup" check_networksetup
+    if [ "$SANDBOX_DESKTOP" = 1 ]; then
+        check "desktop settings" check_desktop_settings
+    else
+        check "networksetup" check_networksetup
+    fi
     check "keyring" check_keyring
     check "notifications" check_notifications
     check "application" check_application
-    check "helper" check_helper
-    check "helper for the app" check_helper_serves_application
+    if [ "$SANDBOX_DESKTOP" = 0 ]; then
+        check "helper" check_helper
+        check "helper for the app" check_helper_serves_application
+    fi
     [ "$failures" = 0 ] || exit 1
 }
 
@@ -98,6 +104,18 @@ check_networksetup() {
     ethernet=$("$as_user" /usr/sbin/networksetup -getwebproxy Ethernet) || { echo "$ethernet"; return 1; }
     grep -q 'Server: proxy.corp.example' <<<"$ethernet" || { echo "Ethernet has no proxy: $ethernet"; return 1; }
     echo "as $user: $(tail -n +2 <<<"$listed" | paste -sd, | sed 's/,/, /g'); Ethernet's own web proxy proxy.corp.example:3128"
+}
+
+# What GNOME and KDE read as the user: the office proxy through GSettings (so dconf-service
+# answers and the schemas are there) and in kioslaverc, and no networksetup to take instead.
+check_desktop_settings() {
+    local gnome kde
+    [ ! -e /usr/sbin/networksetup ] || { echo "/usr/sbin/networksetup is there"; return 1; }
+    gnome=$("$as_user" gsettings get org.gnome.system.proxy.http host) || return 1
+    [ "$gnome" = "'proxy.corp.example'" ] || { echo "GNOME's http proxy is $gnome"; return 1; }
+    kde=$("$as_user" kreadconfig5 --file kioslaverc --group 'Proxy Settings' --key httpProxy) || return 1
+    [ "$kde" = "http://proxy.corp.example 3128" ] || { echo "KDE's http proxy is $kde"; return 1; }
+    echo "as $user: GNOME's http proxy $gnome through dconf-service, KDE's \"$kde\" in $kioslaverc; no networksetup"
 }
 
 # Only the application itself may use the helper, so a stranger's connection is accepted and

@@ -230,7 +230,7 @@ void Bench::connectRounds(int rounds)
         curl.waitForFinished(10'000);
         curlFloor << fetch.elapsed();
         ipc::CommandList lines;
-        for (const QJsonValue &service : QJsonDocument::fromJson(readNetworkState()).array())
+        for (const QJsonValue &service : QJsonDocument::fromJson(readSettings()).array())
             if (!service.toObject().value(QStringLiteral("ipAddress")).toString().isEmpty())
                 for (const ipc::CommandLine &line : NetworkSetupProxyBackend::applyCommands(
                          service.toObject().value(QStringLiteral("name")).toString(), port))

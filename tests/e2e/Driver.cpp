@@ -72,30 +72,11 @@ QDialog *shownSheet(QWidget *window)
     return nullptr;
 }
 
-// Whether the services' settings `after` are those of `before` as a restore leaves them:
-// equal, except that an endpoint that was off and named no server may name one now (the tool
-// cannot clear a server, so switching the endpoint off is all a restore can do for it).
-bool restoredAsBefore(const QByteArray &before, const QByteArray &after)
-{
-    const QJsonArray was = QJsonDocument::fromJson(before).array();
-    QJsonArray now = QJsonDocument::fromJson(after).array();
-    for (qsizetype i = 0; i < std::min(was.size(), now.size()); ++i) {
-        QJsonObject service = now.at(i).toObject();
-        for (const QString &kind : { QStringLiteral("web"), QStringLiteral("secureWeb"), QStringLiteral("socks") }) {
-            const QJsonObject old = was.at(i).toObject().value(kind).toObject();
-            const bool unnamed = !old.value(QStringLiteral("enabled")).toBool() && old.value(QStringLiteral("server")).toString().isEmpty();
-            if (unnamed && !service.value(kind).toObject().value(QStringLiteral("enabled")).toBool())
-                service.insert(kind, old);
-        }
-        now.replace(i, service);
-    }
-    return !was.isEmpty() && QJsonDocument(now).toJson(QJsonDocument::Compact) == before;
-}
-
 Driver::Driver(ui::VeyraNetworkAssistantApp &app, MihomoManager &core, DriverOptions options)
     : m_app(app)
     , m_core(core)
     , m_options(std::move(options))
+    , m_settings(m_options.networkState, m_options.kioslaverc)
 {
     if (!m_options.screenshots.isEmpty())
         QDir().mkpath(m_options.screenshots);
@@ -269,15 +250,7 @@ void Driver::say(const QString &line)
     out << "tour: " << line << Qt::endl;
 }
 
-QByteArray Driver::readNetworkState() const
-{
-    QFile file(m_options.networkState);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    // The services' settings only: the tool also keeps a history of the commands it ran.
-    const QJsonArray services = QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("services")).toArray();
-    return QJsonDocument(services).toJson(QJsonDocument::Compact);
-}
+QByteArray Driver::readSettings() const { return m_settings.take(); }
 
 QString Driver::kernelState(const QString &path)
 {

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "SettingsSnapshot.h"
 #include "UiTestSupport.h"
 
 #include <QCoroTask>
@@ -36,6 +37,7 @@ struct DriverOptions {
     QString password;
     QString world; // "REQUESTS,REPLIES": named pipes to the world's root side (see World.h)
     int count = 0; // how many rounds a repeated scenario runs
+    QString kioslaverc; // on a desktop instead of networkState: the user's KDE settings file
 };
 
 // A scripted person at the application's real window: finds what is shown, clicks and types
@@ -64,8 +66,12 @@ protected:
     void shot(const QString &name);
     void say(const QString &line);
     void quit();
-    // The services' proxy settings from the stand-in's state file (compact JSON array).
-    QByteArray readNetworkState() const;
+    // The system proxy settings as the world's own tools read them (see SettingsSnapshot).
+    QByteArray readSettings() const;
+    bool settingsRestored(const QByteArray &before, const QByteArray &after) const
+    {
+        return m_settings.restored(before, after);
+    }
     // A GET of the kernel's controller; empty when it does not answer.
     QString kernelState(const QString &path);
 
@@ -79,6 +85,7 @@ protected:
     ui::VeyraNetworkAssistantApp &m_app;
     MihomoManager &m_core;
     DriverOptions m_options;
+    SettingsSnapshot m_settings;
     int m_step = 0;
     int m_failures = 0;
     int m_pagesOpened = 0;
@@ -110,9 +117,5 @@ QAbstractButton *shownButton(const QString &text);
 QLineEdit *shownField(const QString &placeholder);
 QDialog *shownSheet(QWidget *window);
 
-// Whether the services' settings `after` are those of `before` as a restore leaves them:
-// equal, except that an endpoint that was off and named no server may name one now (the tool
-// cannot clear a server, so switching the endpoint off is all a restore can do for it).
-bool restoredAsBefore(const QByteArray &before, const QByteArray &after);
 
 } // namespace veyra::e2e

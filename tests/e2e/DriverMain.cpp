@@ -3,7 +3,7 @@
 // executable of a test copy of the bundle, so the root helper serves it as it would the
 // application (scripts/e2e runs it in the simulated world).
 //
-//   VeyraNetworkAssistant --scenario NAME --network-state FILE [--screenshots DIR] [--site URL]
+//   VeyraNetworkAssistant --scenario NAME --network-state FILE|--kioslaverc FILE [--screenshots DIR] [--site URL]
 //       [--account NUMBER --password TEXT] [--world REQUESTS,REPLIES] [--action ACTION] [--count N]
 //
 // Scenarios: tour, faults, crash-trial (--action connect|disconnect|repair), start
@@ -48,17 +48,18 @@ std::optional<Choice> parse(int argc, char *argv[])
     const QCommandLineOption scenario = option("scenario"), screenshots = option("screenshots"),
                              state = option("network-state"), site = option("site"), account = option("account"),
                              password = option("password"), world = option("world"), action = option("action"),
-                             count = option("count");
+                             count = option("count"), kioslaverc = option("kioslaverc");
     const QCommandLineOption signIn(QStringLiteral("sign-in"));
     parser.addOption(signIn);
     if (!parser.parse(arguments))
         return std::nullopt;
     Choice choice { parser.value(scenario), parser.value(action), parser.isSet(signIn),
         { parser.value(screenshots), parser.value(state), parser.value(site), parser.value(account),
-            parser.value(password), parser.value(world), parser.value(count).toInt() } };
+            parser.value(password), parser.value(world), parser.value(count).toInt(), parser.value(kioslaverc) } };
     const QStringList known { QStringLiteral("tour"), QStringLiteral("faults"), QStringLiteral("crash-trial"),
         QStringLiteral("start"), QStringLiteral("kernel-kills"), QStringLiteral("bench"), QStringLiteral("launch") };
-    if (!known.contains(choice.scenario) || choice.options.networkState.isEmpty())
+    // Which world it is: the stand-in networksetup's, or a desktop's.
+    if (!known.contains(choice.scenario) || choice.options.networkState.isEmpty() == choice.options.kioslaverc.isEmpty())
         return std::nullopt;
     return choice;
 }
@@ -103,7 +104,7 @@ int main(int argc, char *argv[])
             return e2e::memoryFloor(argc, argv);
     const std::optional<Choice> choice = parse(argc, argv);
     if (!choice) {
-        fprintf(stderr, "usage: %s --scenario tour|faults|crash-trial|start|kernel-kills --network-state FILE ...\n", argv[0]);
+        fprintf(stderr, "usage: %s --scenario tour|faults|crash-trial|start|kernel-kills --network-state FILE|--kioslaverc FILE ...\n", argv[0]);
         return 2;
     }
     MihomoManager *core = nullptr;

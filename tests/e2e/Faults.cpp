@@ -69,7 +69,7 @@ void Faults::run()
 
 bool Faults::connectFailsLeavingSettingsAlone(const QString &screenshot)
 {
-    const QByteArray before = readNetworkState();
+    const QByteArray before = readSettings();
     if (!openPage(QStringLiteral("首页")) || !click(QStringLiteral("智能连接")))
         return false;
     waitFor(QStringLiteral("\"连接失败\""),
@@ -77,7 +77,7 @@ bool Faults::connectFailsLeavingSettingsAlone(const QString &screenshot)
     shot(screenshot);
     const bool ok = check(!model().isConnected() && !model().isCoreRunning() && kernelPid() == 0,
         QStringLiteral("not connected, the kernel stopped"));
-    return check(readNetworkState() == before, QStringLiteral("the network services' settings were never touched")) && ok;
+    return check(readSettings() == before, QStringLiteral("the system proxy settings were never touched")) && ok;
 }
 
 bool Faults::lineFailsItsCheck()
@@ -97,7 +97,7 @@ bool Faults::lineFailsItsCheck()
 bool Faults::kernelKilledWhileConnected()
 {
     say(QStringLiteral("-- the kernel is killed while connected"));
-    const QByteArray before = readNetworkState();
+    const QByteArray before = readSettings();
     if (!connectLine())
         return false;
     const qint64 pid = kernelPid();
@@ -107,7 +107,7 @@ bool Faults::kernelKilledWhileConnected()
     clock.start();
     ::kill(static_cast<pid_t>(pid), SIGKILL);
     const bool restored = waitFor(QStringLiteral("the settings restored after the kernel's death"),
-        [&] { return restoredAsBefore(before, readNetworkState()); }, 10'000);
+        [&] { return settingsRestored(before, readSettings()); }, 10'000);
     const qint64 elapsed = clock.elapsed();
     bool ok = restored && check(elapsed <= 2'500, QStringLiteral("restored %1 ms after the kill (at most 2500)").arg(elapsed));
     ok = waitFor(QStringLiteral("the alert"),

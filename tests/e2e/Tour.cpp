@@ -4,10 +4,10 @@
 #include "ConfigCompiler.h"
 #include "MihomoManager.h"
 #include "UiTestSupport.h"
+#include "World.h"
 
 #include <QDialog>
 #include <QElapsedTimer>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -24,14 +24,6 @@ namespace {
 
 constexpr qint64 downloadBytes = 3'000'000;
 
-QString proxyText(const QJsonObject &endpoint)
-{
-    return QStringLiteral("%1 %2:%3")
-        .arg(endpoint.value(QStringLiteral("enabled")).toBool() ? QStringLiteral("on") : QStringLiteral("off"),
-            endpoint.value(QStringLiteral("server")).toString())
-        .arg(endpoint.value(QStringLiteral("port")).toInt());
-}
-
 } // namespace
 
 void Tour::run()
@@ -41,11 +33,11 @@ void Tour::run()
         && check(test::showsText(window(), QStringLiteral("注册或登录后开始使用")),
             QStringLiteral("a first start shows \"注册或登录后开始使用\""));
     shot(QStringLiteral("signed-out"));
-    m_servicesBefore = readNetworkState();
+    m_settingsBefore = readSettings();
 
     const bool completed = ready && registerAccount()
         && buy(QStringLiteral("微信支付"), QStringLiteral("月度会员"), QStringLiteral("wechat"))
-        && buy(QStringLiteral("支付宝"), QStringLiteral("季度会员"), QStringLiteral("alipay")) && connectAndCheck() && browse() && changeNode()
+        && buy(QStringLiteral("支付宝"), QStringLiteral("季度会员"), QStringLiteral("alipay")) && connectAndCheck() && browse() && browserFollows(true) && changeNode()
         && changeMode() && disconnectAndCheck();
     if (!completed)
         say(QStringLiteral("the tour stopped at the first failed step"));
@@ -135,20 +127,8 @@ bool Tour::connectAndCheck()
     shot(QStringLiteral("connected"));
 
     const int port = static_cast<int>(model().settings().mixedPort);
-    const QJsonArray services = QJsonDocument::fromJson(readNetworkState()).array();
-    bool allPointed = !services.isEmpty();
-    for (const QJsonValue &value : services) {
-        const QJsonObject service = value.toObject();
-        const bool active = !service.value(QStringLiteral("ipAddress")).toString().isEmpty();
-        const QString expected = QStringLiteral("on 127.0.0.1:%1").arg(port);
-        const QStringList proxies { proxyText(service.value(QStringLiteral("web")).toObject()),
-            proxyText(service.value(QStringLiteral("secureWeb")).toObject()),
-            proxyText(service.value(QStringLiteral("socks")).toObject()) };
-        say(QStringLiteral("  %1: %2").arg(service.value(QStringLiteral("name")).toString(), proxies.join(QStringLiteral(", "))));
-        if (active && proxies != QStringList { expected, expected, expected })
-            allPointed = false;
-    }
-    return check(allPointed, QStringLiteral("every active network service points at 127.0.0.1:%1").arg(port));
+    return check(m_settings.pointsAt(port, [this](const QString &line) { say(line); }),
+        QStringLiteral("every system proxy setting points at 127.0.0.1:%1").arg(port));
 }
 
 bool Tour::browse()
@@ -184,6 +164,18 @@ bool Tour::browse()
                 }
     shot(QStringLiteral("traffic"));
     return counted;
+}
+
+// On a desktop, a real browser started by the world's root side with no proxy option of its
+// own: it goes through the line while connected and straight to the site once disconnected.
+bool Tour::browserFollows(bool connected)
+{
+    if (!m_settings.desktop())
+        return true;
+    const QString action = connected ? QStringLiteral("browser-through-line") : QStringLiteral("browser-direct");
+    return check(World(m_options.world).ask(action),
+        connected ? QStringLiteral("chromium as a GNOME and as a KDE user went through the line")
+                  : QStringLiteral("chromium as a GNOME and as a KDE user went straight to the site"));
 }
 
 bool Tour::changeNode()
@@ -234,8 +226,9 @@ bool Tour::disconnectAndCheck()
 {
     const bool disconnected = disconnectLine();
     shot(QStringLiteral("disconnected"));
-    const QByteArray after = readNetworkState();
-    return disconnected && check(restoredAsBefore(m_servicesBefore, after), QStringLiteral("every network service is as before"));
+    const QByteArray after = readSettings();
+    return disconnected && check(settingsRestored(m_settingsBefore, after), QStringLiteral("every system proxy setting is as before"))
+        && browserFollows(false);
 }
 
 } // namespace veyra::e2e

@@ -76,7 +76,7 @@ void KernelKills::run()
         && check(model().membershipActive(), QStringLiteral("signed in as a member"));
     QList<qint64> times;
     for (int round = 1; ready && round <= m_options.count; ++round) {
-        const QByteArray before = readNetworkState();
+        const QByteArray before = readSettings();
         if (!connectLine())
             break;
         const qint64 pid = kernelPid();
@@ -85,7 +85,7 @@ void KernelKills::run()
         QElapsedTimer clock;
         clock.start();
         ::kill(static_cast<pid_t>(pid), SIGKILL);
-        if (!waitFor(QStringLiteral("the settings restored"), [&] { return restoredAsBefore(before, readNetworkState()); }, 10'000))
+        if (!waitFor(QStringLiteral("the settings restored"), [&] { return settingsRestored(before, readSettings()); }, 10'000))
             break;
         times << clock.elapsed();
         say(QStringLiteral("round %1: restored %2 ms after the kill").arg(round).arg(times.last()));

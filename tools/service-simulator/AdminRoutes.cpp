@@ -45,6 +45,8 @@ HttpResponse route(ServiceState &state, const HttpRequest &request, const QByteA
         state.requests.clear();
         return ok();
     }
+    if (name == "node-connections")
+        return HttpResponse::json(200, QByteArray::fromStdString(Json(state.nodeConnections).dump()));
     if (name == "state") {
         Json accounts = Json::array();
         for (const Account &account : state.accounts)

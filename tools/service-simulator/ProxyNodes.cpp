@@ -30,6 +30,15 @@ bool ProxyNodes::start(const QHostAddress &address, QString *error)
     return true;
 }
 
+void ProxyNodes::onConnection(std::function<void(const std::string &, const QString &, bool)> note)
+{
+    for (const auto &[name, server] : m_servers)
+        QObject::connect(server.get(), &veyra::proxy::ProxyServer::routed,
+            [name, note](const veyra::proxy::Endpoint &target, const veyra::proxy::Upstream &, bool succeeded) {
+                note(name, target.authority(), succeeded);
+            });
+}
+
 std::vector<Node> ProxyNodes::nodes() const
 {
     std::vector<Node> list;

@@ -5,6 +5,7 @@
 #include <QHostAddress>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -23,6 +24,9 @@ public:
     ~ProxyNodes();
 
     bool start(const QHostAddress &address, QString *error);
+    // Called for every target a node connected to (or failed to), with the node's name: what
+    // shows that a request came through the line rather than straight to its host.
+    void onConnection(std::function<void(const std::string &node, const QString &target, bool succeeded)> note);
     std::vector<Node> nodes() const;
     qint64 uploadedBytes() const;
     qint64 downloadedBytes() const;

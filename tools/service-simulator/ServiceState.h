@@ -76,6 +76,7 @@ struct ServiceState {
     // credentials, so this traffic counts for every active account.
     std::function<std::pair<qint64, qint64>()> nodeTraffic;
     std::deque<Json> requests; // the most recent requests, for tests to inspect
+    std::deque<Json> nodeConnections; // the most recent targets the nodes connected to
     int orderSequence = 0;
 
     static constexpr size_t keptRequests = 500;

@@ -119,6 +119,12 @@ int main(int argc, char **argv)
             fail("cannot start the proxy nodes on " + parser.value("nodes") + ": " + error);
         for (const sim::Node &node : proxyNodes.nodes())
             state.nodes.push_back(node);
+        proxyNodes.onConnection([&state](const std::string &node, const QString &target, bool succeeded) {
+            state.nodeConnections.push_back(
+                { { "node", node }, { "target", target.toStdString() }, { "succeeded", succeeded } });
+            while (state.nodeConnections.size() > sim::ServiceState::keptRequests)
+                state.nodeConnections.pop_front();
+        });
         state.nodeTraffic = [&proxyNodes] {
             return std::pair { proxyNodes.uploadedBytes(), proxyNodes.downloadedBytes() };
         };
