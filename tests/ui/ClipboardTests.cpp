@@ -6,6 +6,8 @@
 #include "StatusMenuView.h"
 #include "UiTestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <QGuiApplication>
 #include <QMenu>
 #include <QProcess>

@@ -50,7 +50,8 @@ void click(QAbstractButton *button)
 
 TEST(DashboardView, LiveSpeedsAreDrawnOnlyWhileTheWindowCanBeSeen)
 {
-    // The user's own byte format; English here so the figures are fixed.
+    // The user's own byte format (powers of 1024, written kB and MB); English here so the
+    // figures are fixed.
     const QLocale before;
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     const auto restore = qScopeGuard([&] { QLocale::setDefault(before); });
@@ -65,7 +66,7 @@ TEST(DashboardView, LiveSpeedsAreDrawnOnlyWhileTheWindowCanBeSeen)
 
     model.setIsConnected(true);
     model.recordSpeed({ 12595, 1258291 });
-    EXPECT_EQ(card->speedLine(), "↑ 12.3 KB/s ↓ 1.2 MB/s");
+    EXPECT_EQ(card->speedLine(), "↑ 12.3 kB/s ↓ 1.2 MB/s");
     EXPECT_EQ(card->chart()->history().size(), 1);
     EXPECT_TRUE(card->copyButton()->isVisibleTo(&view));
 
@@ -76,7 +77,7 @@ TEST(DashboardView, LiveSpeedsAreDrawnOnlyWhileTheWindowCanBeSeen)
     model.recordSpeed({ 2048, 3 * 1024 * 1024 });
     EXPECT_EQ(card->chart()->history().size(), 1);
     view.show();
-    EXPECT_EQ(card->speedLine(), "↑ 2.0 KB/s ↓ 3.0 MB/s");
+    EXPECT_EQ(card->speedLine(), "↑ 2.0 kB/s ↓ 3.0 MB/s");
     EXPECT_EQ(card->chart()->history().size(), 3);
 
     model.setIsConnected(false);

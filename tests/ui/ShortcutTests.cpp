@@ -4,6 +4,8 @@
 #include "RootView.h"
 #include "UiTestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QTest>

@@ -105,8 +105,8 @@ TEST(StatusMenuView, NewLatenciesUpdateTheOpenNodeMenuInPlace)
     QMenu *japan = submenu(submenu(view.menu(), "按地区选择"), "日本");
     choice->popup(QPoint(0, 0));
     ASSERT_TRUE(waitUntil([&] { return choice->isVisible(); }));
-    QAction *tokyo = menuAction(choice, "🇯🇵 东京 01 · 70 ms");
-    QAction *hongKong = menuAction(choice, "🇭🇰 香港 01 · 150 ms");
+    QAction *tokyo = menuAction(choice, "🇯🇵 东京 01 · 120 ms");
+    QAction *hongKong = menuAction(choice, "🇭🇰 香港 01 · 200 ms");
     ASSERT_TRUE(tokyo && hongKong) << menuTexts(choice).join(u'|').toStdString();
 
     // A latency test reorders two nodes and finds a third: the entries that stay are the same
@@ -115,16 +115,16 @@ TEST(StatusMenuView, NewLatenciesUpdateTheOpenNodeMenuInPlace)
     EXPECT_EQ(submenu(view.menu(), "节点选择"), choice);
     EXPECT_TRUE(choice->isVisible());
     EXPECT_EQ(menuTexts(choice),
-        (QStringList { "智能优选", "🇭🇰 香港 01 · 40 ms", "🇰🇷 首尔 01 · 80 ms", "🇯🇵 东京 01 · 350 ms" }));
-    EXPECT_EQ(menuAction(choice, "🇯🇵 东京 01 · 350 ms"), tokyo);
-    EXPECT_EQ(menuAction(choice, "🇭🇰 香港 01 · 40 ms"), hongKong);
+        (QStringList { "智能优选", "🇭🇰 香港 01 · 90 ms", "🇰🇷 首尔 01 · 130 ms", "🇯🇵 东京 01 · 400 ms" }));
+    EXPECT_EQ(menuAction(choice, "🇯🇵 东京 01 · 400 ms"), tokyo);
+    EXPECT_EQ(menuAction(choice, "🇭🇰 香港 01 · 90 ms"), hongKong);
     EXPECT_EQ(submenu(submenu(view.menu(), "按地区选择"), "日本"), japan);
     EXPECT_EQ(menuTexts(submenu(view.menu(), "按地区选择")), (QStringList { "日本", "韩国", "香港" }));
 
     // A test running, and the node gone: only what really went is removed.
     model.setNodes({ node("香港 01", "香港", "🇭🇰", 90) });
-    EXPECT_EQ(menuTexts(choice), (QStringList { "智能优选", "🇭🇰 香港 01 · 40 ms" }));
-    EXPECT_EQ(menuAction(choice, "🇭🇰 香港 01 · 40 ms"), hongKong);
+    EXPECT_EQ(menuTexts(choice), (QStringList { "智能优选", "🇭🇰 香港 01 · 90 ms" }));
+    EXPECT_EQ(menuAction(choice, "🇭🇰 香港 01 · 90 ms"), hongKong);
     EXPECT_EQ(menuTexts(submenu(view.menu(), "按地区选择")), QStringList { "香港" });
     choice->hide();
 }

@@ -4,6 +4,8 @@
 #include "TrayIcon.h"
 #include "UiTestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <QImage>
 #include <QPainter>
 #include <QSet>
@@ -70,7 +72,7 @@ TEST(TrayIcon, TheTooltipTellsTheProductTheStateTheNodeAndTheSpeeds)
     const QStringList lines = TrayIcon::toolTip(model).split(u'\n');
     ASSERT_EQ(lines.size(), 4) << lines.join(u'|').toStdString();
     EXPECT_EQ(lines[1], "已安全连接 · 智能优选");
-    EXPECT_EQ(lines[2], "智能优选 · 70 ms");
+    EXPECT_EQ(lines[2], "智能优选 · 120 ms");
     EXPECT_TRUE(lines[3].startsWith("↑ ") && lines[3].contains(" ↓ ")) << lines[3].toStdString();
 }
 
