@@ -43,7 +43,7 @@ namespace {
     // Draws on demand at whatever size and pixel ratio the widget asks for, so icons stay
     // sharp at every interface scale and on every screen; disabled icons are drawn lighter,
     // and a checked button (the blue segment) gets its own colour.
-    class SymbolEngine : public QIconEngine {
+    class SymbolEngine : public PaintedIconEngine {
     public:
         SymbolEngine(QString symbol, QColor color, QColor checkedColor)
             : m_symbol(std::move(symbol))
@@ -61,23 +61,6 @@ namespace {
             QSvgRenderer renderer(coloredSvg(m_symbol, color));
             if (renderer.isValid())
                 renderer.render(painter, QRectF(rect));
-        }
-        QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
-        {
-            return scaledPixmap(size, mode, state, 1.0);
-        }
-        // Qt asks with the target screen's ratio; the drawing is made at that many device
-        // pixels rather than scaled up from a small one.
-        QPixmap scaledPixmap(const QSize &size, QIcon::Mode mode, QIcon::State state, qreal scale) override
-        {
-            QPixmap image(size * scale);
-            image.fill(Qt::transparent);
-            QPainter painter(&image);
-            painter.setRenderHint(QPainter::Antialiasing);
-            paint(&painter, QRect(QPoint(), image.size()), mode, state);
-            painter.end();
-            image.setDevicePixelRatio(scale);
-            return image;
         }
         QIconEngine *clone() const override { return new SymbolEngine(m_symbol, m_color, m_checkedColor); }
 
@@ -105,6 +88,23 @@ namespace {
     };
 
 } // namespace
+
+QPixmap PaintedIconEngine::pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state)
+{
+    return scaledPixmap(size, mode, state, 1.0);
+}
+
+QPixmap PaintedIconEngine::scaledPixmap(const QSize &size, QIcon::Mode mode, QIcon::State state, qreal scale)
+{
+    QPixmap image(size * scale);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    paint(&painter, QRect(QPoint(), image.size()), mode, state);
+    painter.end();
+    image.setDevicePixelRatio(scale);
+    return image;
+}
 
 void showSymbol(QLabel *label, const QString &symbol, int size, const QColor &color)
 {

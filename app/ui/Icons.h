@@ -2,12 +2,22 @@
 
 #include <QColor>
 #include <QIcon>
+#include <QIconEngine>
 #include <QPixmap>
 #include <QString>
 
 class QLabel;
 
 namespace veyra::ui {
+
+// An icon that draws itself for each request: a subclass paints, and every pixmap is painted
+// afresh at the size and pixel ratio asked for (Qt asks with the target screen's ratio), never
+// scaled up from a smaller one.
+class PaintedIconEngine : public QIconEngine {
+public:
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override;
+    QPixmap scaledPixmap(const QSize &size, QIcon::Mode mode, QIcon::State state, qreal scale) override;
+};
 
 // The bundled drawing of a system symbol name ("checkmark.shield.fill"), in the palette's text
 // colour unless a colour is given, and in `checkedColor` (when given) on a checked button. It

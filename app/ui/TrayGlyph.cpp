@@ -3,7 +3,6 @@
 #include "Icons.h"
 #include "Theme.h"
 
-#include <QIconEngine>
 #include <QPainter>
 
 namespace veyra::ui {
@@ -12,7 +11,7 @@ namespace {
 
 const QColor idleGrey(0x6e, 0x75, 0x7e);
 
-class TrayEngine : public QIconEngine {
+class TrayEngine : public PaintedIconEngine {
 public:
     explicit TrayEngine(TrayLook look)
         : m_look(std::move(look))
@@ -32,20 +31,6 @@ public:
         const qreal inset = side * 0.24;
         symbolIcon(m_look.symbol, Qt::white)
             .paint(painter, square.adjusted(inset, inset, -inset, -inset).toAlignedRect());
-    }
-    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
-    {
-        return scaledPixmap(size, mode, state, 1.0);
-    }
-    QPixmap scaledPixmap(const QSize &size, QIcon::Mode mode, QIcon::State state, qreal scale) override
-    {
-        QPixmap image(size * scale);
-        image.fill(Qt::transparent);
-        QPainter painter(&image);
-        paint(&painter, QRect(QPoint(), image.size()), mode, state);
-        painter.end();
-        image.setDevicePixelRatio(scale);
-        return image;
     }
     QIconEngine *clone() const override { return new TrayEngine(m_look); }
 
