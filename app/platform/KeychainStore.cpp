@@ -5,6 +5,7 @@
 
 #include "AppInfo.h"
 #include "Errors.h"
+#include "PlatformTexts.h"
 
 #include <QStringDecoder>
 #include <QUuid>
@@ -15,7 +16,6 @@ namespace veyra {
 
 namespace {
 
-constexpr const char *keychainPrefix = "macOS 钥匙串操作失败：";
 // The platform's wording for the status that a locked item or collection stands for.
 constexpr const char *interactionNotAllowedText = "User interaction is not allowed.";
 
@@ -60,7 +60,7 @@ Outcome locked()
 
 [[noreturn]] void raise(const Outcome &outcome)
 {
-    throw AppError(QString::fromUtf8(keychainPrefix) + outcome.message);
+    throw AppError(platformText::keyring() + QStringLiteral("操作失败：") + outcome.message);
 }
 
 template <typename T> struct GUnref {

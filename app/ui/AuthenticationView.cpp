@@ -3,6 +3,7 @@
 #include "AppModel.h"
 #include "Controls.h"
 #include "Icons.h"
+#include "PlatformTexts.h"
 #include "SegmentedControl.h"
 #include "SymbolLabel.h"
 #include "Theme.h"
@@ -54,7 +55,7 @@ AuthenticationView::AuthenticationView(AppModel &model, QWidget *parent)
     : QDialog(parent)
     , m_model(model)
     , m_title(new QLabel(this))
-    , m_subtitle(new QLabel(QStringLiteral("首次登录后会自动恢复账号，令牌安全保存在 macOS 钥匙串。"), this))
+    , m_subtitle(new QLabel(QStringLiteral("首次登录后会自动恢复账号，令牌安全保存在") + platformText::keyring() + QStringLiteral("。"), this))
     , m_close(new QPushButton(this))
     , m_modes(new SegmentedControl(this))
     , m_account(new QLineEdit(this))

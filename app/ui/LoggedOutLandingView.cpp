@@ -3,6 +3,7 @@
 #include "AppModel.h"
 #include "Icons.h"
 #include "Navigation.h"
+#include "PlatformTexts.h"
 #include "Theme.h"
 
 #include <QEvent>
@@ -54,7 +55,7 @@ LoggedOutLandingView::LoggedOutLandingView(AppModel &model, QWidget *parent)
     buttons->addWidget(signInButton);
     buttons->addStretch(1);
 
-    QLabel *note = secondaryLabel(QStringLiteral("账号凭据安全保存在 macOS 钥匙串，不会弹出系统钥匙串密码框。"), this);
+    QLabel *note = secondaryLabel(QStringLiteral("账号凭据安全保存在") + platformText::keyring() + QStringLiteral("，不会弹出系统钥匙串密码框。"), this);
     theme::setTextRole(note, theme::TextRole::small);
 
     // The texts wrap inside a column of limited width; wrapped labels get their full height only

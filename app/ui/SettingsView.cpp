@@ -5,6 +5,7 @@
 #include "Controls.h"
 #include "PageHeader.h"
 #include "PageScaffold.h"
+#include "PlatformTexts.h"
 #include "PortField.h"
 #include "SectionCard.h"
 #include "SymbolLabel.h"
@@ -93,11 +94,11 @@ SettingsView::SettingsView(AppModel &model, QWidget *parent)
     QVBoxLayout *column = scrollingPageColumn(this, theme::unit * 2);
     QWidget *content = column->parentWidget();
     column->addWidget(new PageHeader(
-        QStringLiteral("设置"), QStringLiteral("系统级功能使用 macOS 原生接口；敏感信息不会进入导出文件。"), content));
+        QStringLiteral("设置"), QStringLiteral("系统级功能使用") + platformText::system() + QStringLiteral("原生接口；敏感信息不会进入导出文件。"), content));
 
     // Switches: each one is applied and saved by its own operation at once.
     auto *startup = card(QStringLiteral("启动与提醒"), content);
-    m_startAtLogin = new ToggleSwitch(QStringLiteral("登录 macOS 后自动启动"), startup);
+    m_startAtLogin = new ToggleSwitch(QStringLiteral("登录") + platformText::system() + QStringLiteral("后自动启动"), startup);
     m_notifications = new ToggleSwitch(QStringLiteral("显示系统通知"), startup);
     m_autoConnect = new ToggleSwitch(QStringLiteral("启动后自动连接"), startup);
     m_smartSelection = new ToggleSwitch(QStringLiteral("自动选择延迟较低的节点"), startup);
