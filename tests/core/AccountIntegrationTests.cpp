@@ -157,9 +157,7 @@ TEST_F(AccountIntegration, OnlyARejectedTokenEndsARestoredSession)
 
 TEST_F(AccountIntegration, SigningOutForgetsTheAccountEvenWhenTheServiceIsDown)
 {
-    simulator.admin(
-        QStringLiteral("accounts"), { { "account", member }, { "password", "password123" }, { "active", true } });
-    await(model->login(QString::fromLatin1(member), QStringLiteral("password123"), false));
+    signIn({ { "active", true } });
     ASSERT_TRUE(model->officialLineReady());
     simulator.fault(QStringLiteral("/api/v1/auth/logout"), { { "status", 500 } });
     await(model->logout());
@@ -190,9 +188,7 @@ TEST_F(AccountIntegration, ASignInWhoseAccountCannotBeReadLeavesNoTokenBehind)
 
 TEST_F(AccountIntegration, ASignOutDuringARefreshStaysASignOut)
 {
-    simulator.admin(
-        QStringLiteral("accounts"), { { "account", member }, { "password", "password123" }, { "active", true } });
-    await(model->login(QString::fromLatin1(member), QStringLiteral("password123"), false));
+    signIn({ { "active", true } });
     ASSERT_TRUE(model->officialLineReady());
 
     // The refresh's answer comes only after the sign-out has finished.

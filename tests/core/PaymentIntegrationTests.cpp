@@ -15,22 +15,6 @@ namespace {
 
 class PaymentIntegration : public ServiceWorld {
 protected:
-    void signIn(bool active = false)
-    {
-        simulator.admin(
-            QStringLiteral("accounts"), { { "account", member }, { "password", "password123" }, { "active", active } });
-        await(model->login(QString::fromLatin1(member), QStringLiteral("password123"), false));
-        ASSERT_TRUE(model->user());
-        await(model->refreshPlans(false));
-        ASSERT_FALSE(model->plans().isEmpty());
-    }
-    Plan plan(const QString &id) const
-    {
-        for (const Plan &candidate : model->plans())
-            if (candidate.id == id)
-                return candidate;
-        return {};
-    }
     std::optional<PendingOrderRecord> pendingRecord() const
     {
         return AppPaths::read<PendingOrderRecord>(AppPaths::pendingOrder(), AppPaths::pendingOrderCap);
@@ -65,7 +49,7 @@ TEST(OrderPolling, WaitsFollowTheTable)
 
 TEST_F(PaymentIntegration, PlansAreFilteredAndOrderedStably)
 {
-    signIn();
+    signIn({}, true);
     QStringList ids;
     for (const Plan &offered : model->plans())
         ids << offered.id;
@@ -90,7 +74,7 @@ TEST_F(PaymentIntegration, AnAlipayOrderOpensItsPageAndIsWatchedUntilPaid)
 {
     NotificationServer server;
     ASSERT_TRUE(server.registered());
-    signIn();
+    signIn({}, true);
     await(model->setNotifications(true));
     ASSERT_TRUE(model->settings().showNotifications);
     await(model->createOrder(plan(QStringLiteral("monthly")), QStringLiteral("alipay")));
@@ -127,7 +111,7 @@ TEST_F(PaymentIntegration, AnAlipayOrderOpensItsPageAndIsWatchedUntilPaid)
 
 TEST_F(PaymentIntegration, AWechatOrderWaitsForTheUserAndBadInputIsRefused)
 {
-    signIn();
+    signIn({}, true);
     await(model->createOrder(plan(QStringLiteral("monthly")), QStringLiteral("card")));
     EXPECT_EQ(model->alertMessage(), QStringLiteral("不支持的支付方式。"));
     EXPECT_FALSE(model->currentOrder());
@@ -173,7 +157,7 @@ TEST_F(PaymentIntegration, AWechatOrderWaitsForTheUserAndBadInputIsRefused)
 
 TEST_F(PaymentIntegration, ARestartResumesAnOpenOrderWithinADay)
 {
-    signIn();
+    signIn({}, true);
     const QString orderNo = openOrderOnTheService();
     writeRecord(orderNo, now.addSecs(-3600));
     await(model->resumePendingOrder());
@@ -188,7 +172,7 @@ TEST_F(PaymentIntegration, ARestartResumesAnOpenOrderWithinADay)
 
 TEST_F(PaymentIntegration, OldFutureDamagedAndFinishedRecordsEndWithoutPolling)
 {
-    signIn();
+    signIn({}, true);
     const int queriesBefore = simulator.requests().size();
     for (const QDateTime &created : { now.addSecs(-25 * 3600), now.addSecs(600) }) {
         writeRecord(QStringLiteral("VN-OLD"), created);
@@ -239,7 +223,7 @@ TEST_F(PaymentIntegration, OldFutureDamagedAndFinishedRecordsEndWithoutPolling)
 
 TEST_F(PaymentIntegration, AnOldOrderPaidLateLeavesTheNewOrdersCheckoutAlone)
 {
-    signIn();
+    signIn({}, true);
     await(model->createOrder(plan(QStringLiteral("monthly")), QStringLiteral("wechat")));
     ASSERT_TRUE(model->currentOrder());
     const QString old = model->currentOrder()->orderNo;
@@ -266,7 +250,7 @@ TEST_F(PaymentIntegration, AnOldOrderPaidLateLeavesTheNewOrdersCheckoutAlone)
 
 TEST_F(PaymentIntegration, ASessionRefusedWhilePollingSignsOutAndKeepsTheOrderForLater)
 {
-    signIn();
+    signIn({}, true);
     await(model->createOrder(plan(QStringLiteral("monthly")), QStringLiteral("wechat")));
     ASSERT_TRUE(model->currentOrder());
     const QString orderNo = model->currentOrder()->orderNo;

@@ -16,6 +16,7 @@ namespace veyra::test {
 inline const QString sessionAccount = QString::fromLatin1(KeychainStore::sessionAccount);
 inline const QString lineAccount = QString::fromLatin1(KeychainStore::officialLineAccount);
 inline constexpr const char *member = "13800138000";
+inline constexpr const char *memberPassword = "password123";
 
 // The model against the service simulator over real TLS and a private keyring; no kernel and
 // no helper (connecting is not what these tests are about).
@@ -63,6 +64,28 @@ protected:
         };
         made.clock = [this] { return now; };
         return std::make_unique<AppModel>(std::move(made));
+    }
+    // Creates the member's account on the service with the given fields (whether the membership
+    // is active, its plan, its traffic) and signs in with it; the plans are loaded when asked.
+    void signIn(json::Json fields = json::Json::object(), bool loadPlans = false)
+    {
+        fields["account"] = member;
+        fields["password"] = memberPassword;
+        simulator.admin(QStringLiteral("accounts"), fields);
+        await(model->login(QString::fromLatin1(member), QString::fromLatin1(memberPassword), false));
+        ASSERT_TRUE(model->user()) << model->authenticationErrorMessage().value_or(QString()).toStdString();
+        if (loadPlans) {
+            await(model->refreshPlans(false));
+            ASSERT_FALSE(model->plans().isEmpty());
+        }
+    }
+    // An offered plan by its id; an empty plan when it is not offered.
+    Plan plan(const QString &id) const
+    {
+        for (const Plan &candidate : model->plans())
+            if (candidate.id == id)
+                return candidate;
+        return {};
     }
     KeychainStore keychain() const
     {
