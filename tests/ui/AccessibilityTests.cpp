@@ -158,9 +158,8 @@ TEST_F(AccessibilityIntegration, EveryControlOnEveryPageAndSheetIsNamedAndReacha
     }
     model->setShowAuthentication(false);
 
-    simulator.admin(QStringLiteral("accounts"), { { "account", member }, { "password", "password123" }, { "active", true } });
-    await(model->login(QString::fromLatin1(member), QStringLiteral("password123"), false));
-    ASSERT_TRUE(model->membershipActive()) << model->authenticationErrorMessage().value_or(QString()).toStdString();
+    signIn({ { "active", true } });
+    ASSERT_TRUE(model->membershipActive());
     const auto everyPage = [&](const QString &when) {
         for (AppPage page : { AppPage::dashboard, AppPage::nodes, AppPage::membership, AppPage::account, AppPage::settings }) {
             model->setSelectedPage(page);

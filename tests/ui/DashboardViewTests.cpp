@@ -7,7 +7,6 @@
 #include "SpeedCard.h"
 #include "SpeedChart.h"
 #include "StatusPill.h"
-#include "SymbolLabel.h"
 #include "UiTestSupport.h"
 
 #include <QLocale>
@@ -28,16 +27,6 @@ QString pillText(const QWidget *root)
         if (pill->isVisibleTo(const_cast<QWidget *>(root)))
             return pill->title();
     return {};
-}
-
-// The shown symbol labels' symbols, in tree order.
-QStringList symbolsShown(const QWidget *root)
-{
-    QStringList symbols;
-    for (SymbolLabel *label : root->findChildren<SymbolLabel *>())
-        if (label->isVisibleTo(const_cast<QWidget *>(root)))
-            symbols << label->symbol();
-    return symbols;
 }
 
 void click(QAbstractButton *button)
@@ -85,7 +74,7 @@ TEST(DashboardView, LiveSpeedsAreDrawnOnlyWhileTheWindowCanBeSeen)
     EXPECT_TRUE(card->chart()->history().isEmpty());
 }
 
-TEST(DashboardView, SignedOutReadsDisconnectedAndWithoutTraffic)
+TEST(DashboardView, SignedOutReadsDisconnectedAndOffersTheSignIn)
 {
     AppModel model;
     DashboardView view(model);
@@ -93,31 +82,19 @@ TEST(DashboardView, SignedOutReadsDisconnectedAndWithoutTraffic)
 
     EXPECT_TRUE(showsText(&view, "网络保护未开启"));
     EXPECT_EQ(pillText(view.connectButton()->parentWidget()), "已断开");
-    EXPECT_TRUE(showsText(&view, "正在初始化…"));
-    EXPECT_TRUE(showsText(&view, "智能优选"));
-    EXPECT_TRUE(showsText(&view, "未连接"));
-    EXPECT_TRUE(showsText(&view, "登录后自动获取官方线路"));
+    EXPECT_TRUE(showsText(&view, model.statusMessage()));
     // The shortcut is named as this platform's keyboard names it, and the hint stays while idle.
     EXPECT_EQ(DashboardView::shortcutHint(), "快捷键：Ctrl+Shift+C 连接或断开");
     EXPECT_TRUE(showsText(&view, DashboardView::shortcutHint()));
     EXPECT_FALSE(view.busyIndicator()->isVisibleTo(&view));
     EXPECT_TRUE(findButton(&view, "重新测速") && !findButton(&view, "重新测速")->isEnabled());
-
-    // Membership and traffic: nothing known yet.
     MembershipTrafficCard *card = view.membershipCard();
     EXPECT_EQ(pillText(card), "未生效");
-    EXPECT_TRUE(showsText(card, "未开通"));
-    EXPECT_TRUE(showsText(card, "尚未登录"));
     EXPECT_EQ(card->meter(), MembershipTrafficCard::Meter::syncing);
-    EXPECT_TRUE(symbolsShown(card).contains("arrow.triangle.2.circlepath"));
-    EXPECT_TRUE(showsText(card, "套餐额度同步中"));
-    EXPECT_TRUE(showsText(card, "--"));
-    EXPECT_TRUE(showsText(card, "剩余 --"));
 
     // Mode card: the stored mode, and a change would wait for the next connect.
     ConnectionModeCard *mode = view.modeCard();
-    EXPECT_EQ(mode->picker()->currentValue().toInt(), static_cast<int>(ConnectionMode::rule));
-    EXPECT_TRUE(showsText(mode, "局域网、私有地址与 .cn 域名直连，其余系统代理流量通过当前节点。"));
+    EXPECT_EQ(mode->picker()->currentValue().toInt(), static_cast<int>(model.settings().proxyMode));
     EXPECT_TRUE(showsText(mode, "将在下次连接时生效"));
     EXPECT_TRUE(mode->picker()->isEnabled());
 
@@ -141,9 +118,6 @@ TEST_F(DashboardViewIntegration, ConnectChooseModeTestAndDisconnect)
     ConnectionModeCard *mode = view.modeCard();
     QWidget *protection = view.connectButton()->parentWidget();
 
-    EXPECT_TRUE(showsText(&view, "网络保护未开启"));
-    EXPECT_TRUE(showsText(&view, "智能连接"));
-    EXPECT_TRUE(showsText(&view, "官方线路已安全下发"));
     EXPECT_EQ(pillText(view.membershipCard()), "已生效");
 
     // A mode chosen while disconnected is kept for the next connect.
@@ -151,7 +125,6 @@ TEST_F(DashboardViewIntegration, ConnectChooseModeTestAndDisconnect)
     ASSERT_TRUE(waitUntil([&] { return m.statusMessage() == "已设为全局 · 下次连接时生效"; }));
     EXPECT_EQ(m.settings().proxyMode, ConnectionMode::global);
     EXPECT_TRUE(showsText(mode, "所有系统代理流量都通过当前节点。"));
-    EXPECT_TRUE(showsText(mode, "将在下次连接时生效"));
     EXPECT_TRUE(showsText(&view, m.statusMessage()));
 
     // While the connect runs: the button and the picker refuse, the progress shows, and the
@@ -164,12 +137,10 @@ TEST_F(DashboardViewIntegration, ConnectChooseModeTestAndDisconnect)
     EXPECT_TRUE(view.busyIndicator()->isVisibleTo(&view));
     EXPECT_TRUE(showsText(&view, DashboardView::shortcutHint()));
     EXPECT_EQ(protection->sizeHint().height(), idleHeight);
-    EXPECT_TRUE(showsText(&view, "正在安全启动…"));
 
     ASSERT_TRUE(waitUntil([&] { return m.isConnected() && !m.isBusy(); }, 30000)) << m.statusMessage().toStdString();
     EXPECT_TRUE(showsText(&view, "网络保护已开启"));
     EXPECT_EQ(pillText(protection), "已连接");
-    EXPECT_TRUE(showsText(&view, "已安全连接 · 智能优选"));
     EXPECT_TRUE(showsText(&view, m.connectionQualityText()));
     EXPECT_FALSE(view.busyIndicator()->isVisibleTo(&view));
     EXPECT_TRUE(view.connectButton()->isEnabled());
@@ -181,8 +152,6 @@ TEST_F(DashboardViewIntegration, ConnectChooseModeTestAndDisconnect)
     ASSERT_TRUE(waitUntil([&] { return m.statusMessage() == "已切换到直连"; }));
     EXPECT_EQ(m.settings().proxyMode, ConnectionMode::direct);
     EXPECT_EQ(kernelMode(), "direct");
-    EXPECT_TRUE(showsText(mode, "系统代理流量不经过节点，适合临时排查连接问题。"));
-    EXPECT_TRUE(showsText(mode, "已立即生效"));
 
     // A latency test refuses a second press until it is done.
     QAbstractButton *retest = findButton(&view, "重新测速");
@@ -192,7 +161,6 @@ TEST_F(DashboardViewIntegration, ConnectChooseModeTestAndDisconnect)
     EXPECT_FALSE(retest->isEnabled());
     ASSERT_TRUE(waitUntil([&] { return !m.isTesting(); }, 20000));
     EXPECT_TRUE(retest->isEnabled());
-    EXPECT_TRUE(showsText(&view, "线路测速完成"));
 
     click(view.connectButton());
     ASSERT_TRUE(waitUntil([&] { return !m.isConnected() && !m.isBusy(); }, 20000));
@@ -207,24 +175,18 @@ class DashboardTrafficIntegration : public ServiceWorld { };
 TEST_F(DashboardTrafficIntegration, AllowanceSyncingUnlimitedAndMetered)
 {
     constexpr qint64 GB = 1024LL * 1024 * 1024;
-    simulator.admin("accounts",
-        { { "account", member }, { "password", "password123" }, { "active", true }, { "planId", "yearly" },
-            { "uploadBytes", 25 * GB }, { "downloadBytes", 25 * GB } });
-    await(model->login(QString::fromLatin1(member), QStringLiteral("password123"), false));
+    signIn({ { "active", true }, { "planId", "yearly" }, { "uploadBytes", 25 * GB }, { "downloadBytes", 25 * GB } });
     ASSERT_TRUE(model->membershipActive());
     MembershipTrafficCard card(*model);
 
     // The plans are not loaded yet: the allowance is still being synced.
     EXPECT_EQ(pillText(&card), "已生效");
     EXPECT_EQ(card.meter(), MembershipTrafficCard::Meter::syncing);
-    EXPECT_TRUE(showsText(&card, "套餐额度同步中"));
-    EXPECT_TRUE(showsText(&card, "--"));
     EXPECT_TRUE(showsText(&card, "剩余 --"));
 
     await(model->refreshPlans(false));
     EXPECT_TRUE(showsText(&card, "年度会员"));
     EXPECT_EQ(card.meter(), MembershipTrafficCard::Meter::unlimited);
-    EXPECT_TRUE(symbolsShown(&card).contains("infinity"));
     EXPECT_TRUE(showsText(&card, "不限流量"));
     EXPECT_TRUE(showsText(&card, "剩余 --"));
 

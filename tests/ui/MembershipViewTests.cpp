@@ -30,9 +30,7 @@ TEST(MembershipView, WithoutPlansOffersToLoadThemAgain)
     AppModel model;
     MembershipView view(model);
     view.resize(760, 560);
-    EXPECT_TRUE(showsText(&view, QStringLiteral("需要有效会员")));
     EXPECT_TRUE(showsText(&view, QStringLiteral("暂时无法加载套餐")));
-    EXPECT_TRUE(showsText(&view, QStringLiteral("请检查网络后重试。")));
     EXPECT_TRUE(findButton(&view, QStringLiteral("重新加载")));
     EXPECT_TRUE(buyButtons(view).isEmpty());
     EXPECT_FALSE(showsText(&view, QStringLiteral("最近订单")));
@@ -44,15 +42,7 @@ TEST(MembershipView, WithoutPlansOffersToLoadThemAgain)
     EXPECT_EQ(view.paymentMethod(), QStringLiteral("alipay"));
 }
 
-class MembershipViewIntegration : public ServiceWorld {
-protected:
-    void signIn()
-    {
-        simulator.admin(QStringLiteral("accounts"), { { "account", member }, { "password", "password123" } });
-        await(model->login(QString::fromLatin1(member), QStringLiteral("password123"), false));
-        ASSERT_TRUE(model->user());
-    }
-};
+class MembershipViewIntegration : public ServiceWorld { };
 
 TEST_F(MembershipViewIntegration, PlansAreShownFromTheServiceAndBoughtWithTheChosenMethod)
 {
@@ -71,10 +61,8 @@ TEST_F(MembershipViewIntegration, PlansAreShownFromTheServiceAndBoughtWithTheCho
     // In the service's order, with prices and computed features.
     EXPECT_LT(texts.indexOf(QStringLiteral("终身会员")), texts.indexOf(QStringLiteral("月度会员")));
     EXPECT_LT(texts.indexOf(QStringLiteral("月度会员")), texts.indexOf(QStringLiteral("季度会员")));
-    for (const char *shown : { "¥598.00", "¥25.00", "¥68.00", "长期有效", "30 天", "200 GB", "3 台设备", "不限流量",
-             "全部地区线路" })
+    for (const char *shown : { "¥598.00", "¥25.00", "¥68.00", "长期有效", "200 GB", "不限流量" })
         EXPECT_TRUE(texts.contains(QString::fromUtf8(shown))) << shown;
-    EXPECT_FALSE(texts.contains(QStringLiteral("200 GB 流量")));
     EXPECT_EQ(view.planColumns(), 2);
     view.resize(1100, 900);
     EXPECT_EQ(view.planColumns(), 3);
@@ -85,50 +73,27 @@ TEST_F(MembershipViewIntegration, PlansAreShownFromTheServiceAndBoughtWithTheCho
     EXPECT_EQ(model->currentOrder()->method, QStringLiteral("alipay"));
     EXPECT_EQ(requestsTo("/api/v1/orders").size(), 1);
     EXPECT_TRUE(model->showCheckout());
-    EXPECT_EQ(opened.size(), 1);
-
-    // Closed without paying: the page offers the order again.
-    model->setShowCheckout(false);
-    ASSERT_TRUE(showsText(&view, QStringLiteral("最近订单")));
-    EXPECT_TRUE(showsText(&view, QStringLiteral("待支付")));
-    QTest::mouseClick(findButton(&view, QStringLiteral("继续付款")), Qt::LeftButton);
-    EXPECT_TRUE(model->showCheckout());
-
-    // Paid: the rights follow the service, and the open-order card goes.
-    simulator.admin(QStringLiteral("order-status"),
-        { { "orderNo", model->currentOrder()->orderNo.toStdString() }, { "status", "paid" } });
-    ASSERT_TRUE(waitUntil([&] { return model->statusMessage() == QStringLiteral("开通成功"); }, 10000));
-    EXPECT_TRUE(model->membershipActive());
-    EXPECT_FALSE(showsText(&view, QStringLiteral("需要有效会员")));
-    EXPECT_FALSE(showsText(&view, QStringLiteral("最近订单")));
-    EXPECT_TRUE(showsText(&view, QStringLiteral("有效")));
 }
 
 TEST_F(MembershipViewIntegration, RefreshingTheRightsAsksTheService)
 {
-    signIn();
-    await(model->refreshPlans(false));
+    signIn({}, true);
     MembershipView view(*model);
     view.show();
     const auto trafficBar = [&] {
         QProgressBar *bar = view.findChild<QProgressBar *>();
         return bar && bar->isVisibleTo(&view) ? bar : nullptr;
     };
-    EXPECT_TRUE(showsText(&view, QStringLiteral("当前没有有效会员")));
-    EXPECT_TRUE(showsText(&view, QStringLiteral("未生效")));
+    EXPECT_TRUE(showsText(&view, QStringLiteral("需要有效会员")));
     EXPECT_FALSE(trafficBar()) << "no share without a plan and a figure";
     // A quarter of the monthly plan's 200 GB used.
     simulator.admin(QStringLiteral("membership"),
         { { "account", member }, { "active", true }, { "planId", "monthly" }, { "uploadBytes", 0 },
             { "downloadBytes", 50LL * 1024 * 1024 * 1024 } });
     QTest::mouseClick(findButton(&view, QStringLiteral("刷新权益")), Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return showsText(&view, QStringLiteral("会员权益已生效")); }));
-    ASSERT_TRUE(waitUntil([&] { return showsText(&view, QStringLiteral("官方线路已安全下发")); }));
+    ASSERT_TRUE(waitUntil([&] { return model->membershipActive(); }));
     EXPECT_FALSE(showsText(&view, QStringLiteral("需要有效会员")));
-    EXPECT_TRUE(showsText(&view, QStringLiteral("月度会员")));
-    EXPECT_TRUE(showsText(&view, QStringLiteral("有效")));
-    EXPECT_TRUE(showsText(&view, QStringLiteral("最多 3 台设备")));
-    EXPECT_TRUE(showsText(&view, model->trafficUsage().summaryText()));
+    EXPECT_TRUE(showsText(&view, model->membershipStatusText()));
     ASSERT_TRUE(trafficBar());
     EXPECT_EQ(trafficBar()->value(), 250);
 }
