@@ -114,4 +114,22 @@ std::optional<std::string> grammarRefusal(const std::vector<std::vector<std::str
     return std::nullopt;
 }
 
+std::optional<std::vector<std::vector<std::string>>> requestModel(const nlohmann::json &value)
+{
+    if (!value.is_object() || !value.contains("commands") || !value["commands"].is_array())
+        return std::nullopt;
+    std::vector<std::vector<std::string>> commands;
+    for (const nlohmann::json &line : value["commands"]) {
+        if (!line.is_array())
+            return std::nullopt;
+        commands.emplace_back();
+        for (const nlohmann::json &element : line) {
+            if (!element.is_string())
+                return std::nullopt;
+            commands.back().push_back(element.get<std::string>());
+        }
+    }
+    return commands;
+}
+
 } // namespace veyra::fuzz

@@ -121,25 +121,6 @@ std::string trimmedModel(std::string_view text)
     return std::string(text);
 }
 
-std::optional<ipc::CommandList> modelRequest(std::string_view bytes)
-{
-    const json value = json::parse(bytes.begin(), bytes.end(), nullptr, false);
-    if (value.is_discarded() || !value.is_object() || !value.contains("commands") || !value["commands"].is_array())
-        return std::nullopt;
-    ipc::CommandList commands;
-    for (const json &line : value["commands"]) {
-        if (!line.is_array())
-            return std::nullopt;
-        commands.emplace_back();
-        for (const json &element : line) {
-            if (!element.is_string())
-                return std::nullopt;
-            commands.back().push_back(element.get<std::string>());
-        }
-    }
-    return commands;
-}
-
 const helper::ProxyHelperService &service()
 {
     // No tool may run here: requests reach it only when the grammar refuses them.
@@ -173,7 +154,9 @@ VEYRA_FUZZ_TARGET(helperRequest)
     FUZZ_EXPECT(reader.status() == ipc::Framing::FrameReader::Status::complete && reader.payload() == input,
         "the request did not come through the framing");
 
-    const std::optional<ipc::CommandList> commands = modelRequest(input);
+    const json parsed = json::parse(input.begin(), input.end(), nullptr, false);
+    const std::optional<ipc::CommandList> commands
+        = parsed.is_discarded() ? std::nullopt : veyra::fuzz::requestModel(parsed);
     const std::optional<std::string> refusal
         = commands ? veyra::fuzz::grammarRefusal(*commands) : std::optional<std::string>();
     if (!commands) {

@@ -1,4 +1,5 @@
 #include "FuzzTarget.h"
+#include "GrammarModel.h"
 
 #include "veyra/ipc/ProxyHelperErrors.h"
 #include "veyra/ipc/ProxyHelperRecords.h"
@@ -10,26 +11,7 @@ using nlohmann::json;
 
 namespace {
 
-// The record rules: a JSON object; a request has "commands", an array of arrays of strings; a
-// response has a boolean "success" and a string "message". Other keys do not matter.
-std::optional<CommandList> modelRequest(const json &value)
-{
-    if (!value.is_object() || !value.contains("commands") || !value["commands"].is_array())
-        return std::nullopt;
-    CommandList commands;
-    for (const json &line : value["commands"]) {
-        if (!line.is_array())
-            return std::nullopt;
-        commands.emplace_back();
-        for (const json &element : line) {
-            if (!element.is_string())
-                return std::nullopt;
-            commands.back().push_back(element.get<std::string>());
-        }
-    }
-    return commands;
-}
-
+// A response has a boolean "success" and a string "message"; other keys do not matter.
 std::optional<ProxyHelperResponse> modelResponse(const json &value)
 {
     if (!value.is_object() || !value.contains("success") || !value.contains("message"))
@@ -52,7 +34,7 @@ VEYRA_FUZZ_TARGET(ipcRecords)
         request = ProxyHelperRequest::decode(input);
     } catch (const ProxyHelperDecodingError &) {
     }
-    const std::optional<CommandList> expectedCommands = isJson ? modelRequest(parsed) : std::nullopt;
+    const std::optional<CommandList> expectedCommands = isJson ? veyra::fuzz::requestModel(parsed) : std::nullopt;
     FUZZ_EXPECT(request.has_value() == expectedCommands.has_value(),
         std::string(request ? "request decoded" : "request refused") + ": " + veyra::fuzz::printable(input));
     if (request) {
