@@ -9,36 +9,37 @@ namespace {
 
 using json::Json;
 
-std::optional<qint64> integerOf(const Json &value)
-{
-    return MihomoManager::integer(&value);
-}
+struct IntegerCase {
+    const char *name;
+    Json value;
+    std::optional<qint64> read;
+};
 
-TEST(ControllerIntegers, ReadNumbersStringsAndBooleans)
+TEST(ControllerIntegers, ReadNumbersStringsAndBooleansAndRefuseEverythingElse)
 {
-    EXPECT_EQ(integerOf(Json(42)), 42);
-    EXPECT_EQ(integerOf(Json(4.9)), 4);
-    EXPECT_EQ(integerOf(Json(-4.9)), -4);
-    EXPECT_EQ(integerOf(Json(true)), 1);
-    EXPECT_EQ(integerOf(Json(false)), 0);
-    EXPECT_EQ(integerOf(Json(" +42 ")), 42);
-    EXPECT_EQ(integerOf(Json("\n-7\t")), -7);
-    EXPECT_EQ(integerOf(Json("-9223372036854775808")), std::numeric_limits<qint64>::min());
-    EXPECT_EQ(integerOf(Json("9223372036854775807")), std::numeric_limits<qint64>::max());
-}
-
-TEST(ControllerIntegers, RejectEverythingElse)
-{
-    EXPECT_EQ(MihomoManager::integer(nullptr), std::nullopt);
-    EXPECT_EQ(integerOf(Json("4.2")), std::nullopt);
-    EXPECT_EQ(integerOf(Json("")), std::nullopt);
-    EXPECT_EQ(integerOf(Json("+")), std::nullopt);
-    EXPECT_EQ(integerOf(Json("12a")), std::nullopt);
-    EXPECT_EQ(integerOf(Json("9223372036854775808")), std::nullopt);
-    EXPECT_EQ(integerOf(Json(1e30)), std::nullopt);
-    EXPECT_EQ(integerOf(Json(18446744073709551615ULL)), std::nullopt);
-    EXPECT_EQ(integerOf(Json::array()), std::nullopt);
-    EXPECT_EQ(integerOf(Json(nullptr)), std::nullopt);
+    const IntegerCase cases[] = {
+        { "integer", Json(42), 42 },
+        { "fraction cut towards zero", Json(4.9), 4 },
+        { "negative fraction cut towards zero", Json(-4.9), -4 },
+        { "true", Json(true), 1 },
+        { "false", Json(false), 0 },
+        { "text with sign and blanks", Json(" +42 "), 42 },
+        { "negative text with line breaks", Json("\n-7\t"), -7 },
+        { "smallest as text", Json("-9223372036854775808"), std::numeric_limits<qint64>::min() },
+        { "largest as text", Json("9223372036854775807"), std::numeric_limits<qint64>::max() },
+        { "fraction as text", Json("4.2"), std::nullopt },
+        { "empty text", Json(""), std::nullopt },
+        { "sign alone", Json("+"), std::nullopt },
+        { "trailing letter", Json("12a"), std::nullopt },
+        { "past the range as text", Json("9223372036854775808"), std::nullopt },
+        { "past the range as number", Json(1e30), std::nullopt },
+        { "unsigned past the range", Json(18446744073709551615ULL), std::nullopt },
+        { "array", Json::array(), std::nullopt },
+        { "null", Json(nullptr), std::nullopt },
+    };
+    for (const IntegerCase &c : cases)
+        EXPECT_EQ(MihomoManager::integer(&c.value), c.read) << c.name;
+    EXPECT_EQ(MihomoManager::integer(nullptr), std::nullopt) << "absent";
 }
 
 TEST(TrafficSamples, NeedBothRatesAsIntegers)
