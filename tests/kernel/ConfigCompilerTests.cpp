@@ -83,9 +83,6 @@ rules:
   - MATCH,维拉网络
 )");
     EXPECT_EQ(text, expected);
-    EXPECT_EQ(linesOf(text).size(), 60);
-    EXPECT_TRUE(text.endsWith(QStringLiteral("  - MATCH,维拉网络\n")));
-    EXPECT_FALSE(text.endsWith(QStringLiteral("\n\n")));
 }
 
 TEST(ConfigCompiler, QuotesEveryUserValueOntoOneLine)
