@@ -41,6 +41,21 @@ protected:
         return QStringLiteral("<started>");
     }
 
+    // The failure of a start, and the kernel's process id while it ran (0 if never seen).
+    std::pair<QString, qint64> startWatchingThePid(MihomoManager &manager)
+    {
+        qint64 pid = 0;
+        QTimer watch;
+        watch.setInterval(1);
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (pid == 0)
+                pid = manager.processId();
+        });
+        watch.start();
+        const QString failure = startFailure(manager);
+        return { failure, pid };
+    }
+
     QString resources;
     AppSettings settings;
 };
@@ -113,19 +128,10 @@ TEST_F(LifecycleIntegration, AKernelWhoseControllerNeverOpensIsGivenTenSecondsAn
         "trap 'echo asked to end; exit 0' TERM\n"
         "while :; do sleep 0.05; done\n");
     MihomoManager manager({}, { resources });
-    qint64 pid = 0;
-    QTimer watch;
-    watch.setInterval(5);
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (pid == 0)
-            pid = manager.processId();
-    });
-    watch.start();
     QElapsedTimer clock;
     clock.start();
-    const QString failure = startFailure(manager);
+    const auto [failure, pid] = startWatchingThePid(manager);
     const qint64 elapsed = clock.elapsed();
-    watch.stop();
 
     EXPECT_EQ(failure, QStringLiteral("Mihomo 控制端口启动超时。"));
     EXPECT_GE(elapsed, 9800);
@@ -163,16 +169,7 @@ TEST_F(LifecycleIntegration, AKernelGoneRightAfterItsControllerAnsweredIsReporte
         "echo 'starting, then gone'\n"
         "exec sleep 0.1\n");
     ControllerAnsweringAfterTheKernelEnded manager({}, { resources });
-    qint64 pid = 0;
-    QTimer watch;
-    watch.setInterval(1);
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (pid == 0)
-            pid = manager.processId();
-    });
-    watch.start();
-    const QString failure = startFailure(manager);
-    watch.stop();
+    const auto [failure, pid] = startWatchingThePid(manager);
 
     ASSERT_TRUE(manager.answered) << "the kernel never ended";
     EXPECT_EQ(failure, QStringLiteral("Mihomo 启动后立即退出，请查看诊断日志。"));

@@ -41,16 +41,16 @@ TEST_F(ProxyServerIntegration, MixedPortSpeaksSocks5AndBothHttpForms)
 {
     ProxyServer server(ProxyServer::Protocols::mixed);
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
-    const QString hello = origin.url("/hello");
     const QString byName = QStringLiteral("http://localhost:%1/hello").arg(origin.port());
-    EXPECT_EQ(curl({ QStringLiteral("--proxy"), proxyAt("socks5", server), hello }).standardOutput,
-        "hello through the proxy");
-    EXPECT_EQ(curl({ QStringLiteral("--proxy"), proxyAt("socks5h", server), byName }).standardOutput,
-        "hello through the proxy");
-    EXPECT_EQ(
-        curl({ QStringLiteral("--proxy"), proxyAt("http", server), hello }).standardOutput, "hello through the proxy");
-    EXPECT_EQ(curl({ QStringLiteral("-p"), QStringLiteral("--proxy"), proxyAt("http", server), hello }).standardOutput,
-        "hello through the proxy");
+    // socks5h hands the name to the proxy; -p makes curl tunnel with CONNECT.
+    const QStringList runs[] = {
+        { QStringLiteral("--proxy"), proxyAt("socks5", server), origin.url("/hello") },
+        { QStringLiteral("--proxy"), proxyAt("socks5h", server), byName },
+        { QStringLiteral("--proxy"), proxyAt("http", server), origin.url("/hello") },
+        { QStringLiteral("-p"), QStringLiteral("--proxy"), proxyAt("http", server), origin.url("/hello") },
+    };
+    for (const QStringList &arguments : runs)
+        EXPECT_EQ(curl(arguments).standardOutput, "hello through the proxy") << arguments.join(u' ').toStdString();
     EXPECT_EQ(server.acceptedConnections(), 4);
     EXPECT_GT(server.downloadedBytes(), 4 * 23);
     EXPECT_GT(server.uploadedBytes(), 0);
