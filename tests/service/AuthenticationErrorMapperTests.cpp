@@ -5,51 +5,71 @@
 using namespace veyra;
 
 namespace {
+
 const auto login = AuthenticationMode::login;
 const auto reg = AuthenticationMode::registration;
-} // namespace
 
-TEST(AuthenticationErrorMapper, KeywordRulesInOrder)
+struct MessageCase {
+    const char *name;
+    const char *failure;
+    AuthenticationMode mode;
+    const char *shown;
+};
+
+// The keyword rules in their order, then the fallbacks for each mode.
+const MessageCase messageCases[] = {
+    { "credentials, snake case", "invalid_credentials", login, "账号或密码错误" },
+    { "credentials, any case and dash", "Invalid-Credentials", reg, "账号或密码错误" },
+    { "credentials inside a sentence", "  INVALID CREDENTIALS: try again ", login, "账号或密码错误" },
+    { "rule 2 wins over rule 4", "invalid_account_or_password", login, "账号或密码错误" },
+    { "account exists", "account_exists", reg, "此账号已注册" },
+    { "already registered in Chinese", "该手机号已注册", reg, "此账号已注册" },
+    { "wrong password", "wrong password", login, "密码错误" },
+    { "unknown account", "phone-not-registered", login, "账号错误" },
+    { "locked", "account_locked: 账号已锁定", login, "账号已被停用或锁定" },
+    { "rate limited", "HTTP 429 Too Many Requests", login, "尝试次数过多，请稍后再试" },
+    { "register-only rule in login mode", "already_registered", login, "登录失败，请稍后重试" },
+    { "bare code when registering", "server_error_500", reg, "注册失败，请稍后重试" },
+    { "blank when signing in", " \n", login, "登录失败" },
+    { "empty when registering", "", reg, "注册失败" },
+    { "readable sentence", "服务器维护中，请稍后再试。", login, "服务器维护中，请稍后再试。" },
+    { "sentence with a secret", "请求失败 token=abc123 请重试", login, "请求失败 token=*** 请重试" },
+};
+
+TEST(AuthenticationErrorMapper, Messages)
 {
-    EXPECT_EQ(AuthenticationErrorMapper::message("invalid_credentials", login), "账号或密码错误");
-    EXPECT_EQ(AuthenticationErrorMapper::message("Invalid-Credentials", reg), "账号或密码错误");
-    EXPECT_EQ(AuthenticationErrorMapper::message("  INVALID CREDENTIALS: try again ", login), "账号或密码错误");
-    // Rule 2 wins over rule 4 although both keywords are present.
-    EXPECT_EQ(AuthenticationErrorMapper::message("invalid_account_or_password", login), "账号或密码错误");
-    EXPECT_EQ(AuthenticationErrorMapper::message("account_exists", reg), "此账号已注册");
-    EXPECT_EQ(AuthenticationErrorMapper::message("该手机号已注册", reg), "此账号已注册");
-    EXPECT_EQ(AuthenticationErrorMapper::message("wrong password", login), "密码错误");
-    EXPECT_EQ(AuthenticationErrorMapper::message("phone-not-registered", login), "账号错误");
-    EXPECT_EQ(AuthenticationErrorMapper::message("account_locked: 账号已锁定", login), "账号已被停用或锁定");
-    EXPECT_EQ(AuthenticationErrorMapper::message("HTTP 429 Too Many Requests", login), "尝试次数过多，请稍后再试");
+    for (const MessageCase &c : messageCases)
+        EXPECT_EQ(AuthenticationErrorMapper::message(QString::fromUtf8(c.failure), c.mode), QString::fromUtf8(c.shown))
+            << c.name;
 }
 
-TEST(AuthenticationErrorMapper, FallbacksByMode)
-{
-    // The register-only rule does not fire in login mode; the bare code gets the generic text.
-    EXPECT_EQ(AuthenticationErrorMapper::message("already_registered", login), "登录失败，请稍后重试");
-    EXPECT_EQ(AuthenticationErrorMapper::message("server_error_500", reg), "注册失败，请稍后重试");
-    EXPECT_EQ(AuthenticationErrorMapper::message(" \n", login), "登录失败");
-    EXPECT_EQ(AuthenticationErrorMapper::message("", reg), "注册失败");
-    EXPECT_EQ(AuthenticationErrorMapper::message("服务器维护中，请稍后再试。", login), "服务器维护中，请稍后再试。");
-    // A readable sentence is shown, with secrets masked.
-    EXPECT_EQ(AuthenticationErrorMapper::message("请求失败 token=abc123 请重试", login), "请求失败 token=*** 请重试");
-}
+struct InputCase {
+    const char *name;
+    QString account;
+    QString password;
+    AuthenticationMode mode;
+    std::optional<QString> refusal;
+};
 
 TEST(AuthenticationErrorMapper, InputChecks)
 {
-    EXPECT_EQ(AuthenticationErrorMapper::validateInput("12800000000", "password1", reg),
-        "账号错误：请输入正确的 11 位手机号");
-    EXPECT_EQ(
-        AuthenticationErrorMapper::validateInput("1380000000", "password1", reg), "账号错误：请输入正确的 11 位手机号");
-    EXPECT_EQ(AuthenticationErrorMapper::validateInput(" 13800000000\n", "1234567", reg), "密码错误：密码至少 8 位");
-    EXPECT_EQ(AuthenticationErrorMapper::validateInput("13800000000", "12345678", reg), std::nullopt);
-    EXPECT_EQ(AuthenticationErrorMapper::validateInput("ab", "123456", login), "账号错误");
-    EXPECT_EQ(AuthenticationErrorMapper::validateInput("  abc  ", "12345", login), "密码错误");
-    EXPECT_EQ(AuthenticationErrorMapper::validateInput("abc", "123456", login), std::nullopt);
+    const QString phone = QStringLiteral("账号错误：请输入正确的 11 位手机号");
     // Counts are of perceived characters: a flag emoji is one character, not four code units.
-    EXPECT_EQ(AuthenticationErrorMapper::validateInput("ab🇯🇵", "123456", login), std::nullopt);
-    EXPECT_EQ(AuthenticationErrorMapper::validateInput("a🇯🇵", "123456", login), "账号错误");
-    EXPECT_EQ(AuthenticationErrorMapper::validateInput("abc", "12345é", login), std::nullopt);
-    EXPECT_EQ(AuthenticationErrorMapper::validateInput("abc", QString("1234e\u0301"), login), "密码错误");
+    const InputCase cases[] = {
+        { "not a mobile prefix", "12800000000", "password1", reg, phone },
+        { "ten digits", "1380000000", "password1", reg, phone },
+        { "seven-character password", " 13800000000\n", "1234567", reg, QStringLiteral("密码错误：密码至少 8 位") },
+        { "registration accepted", "13800000000", "12345678", reg, std::nullopt },
+        { "two-character account", "ab", "123456", login, QStringLiteral("账号错误") },
+        { "five-character password", "  abc  ", "12345", login, QStringLiteral("密码错误") },
+        { "sign-in accepted", "abc", "123456", login, std::nullopt },
+        { "flag counts once, enough", "ab🇯🇵", "123456", login, std::nullopt },
+        { "flag counts once, too short", "a🇯🇵", "123456", login, QStringLiteral("账号错误") },
+        { "accented letter", "abc", "12345é", login, std::nullopt },
+        { "combining accent is one character", "abc", QString("1234e\u0301"), login, QStringLiteral("密码错误") },
+    };
+    for (const InputCase &c : cases)
+        EXPECT_EQ(AuthenticationErrorMapper::validateInput(c.account, c.password, c.mode), c.refusal) << c.name;
 }
+
+} // namespace
