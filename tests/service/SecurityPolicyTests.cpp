@@ -1,5 +1,5 @@
 #include "AppSettings.h"
-#include "Errors.h"
+#include "ErrorExpectations.h"
 #include "SecurityPolicy.h"
 
 #include <gtest/gtest.h>
@@ -32,16 +32,22 @@ SecurityPolicy::Resolver resolvingTo(QList<Address> addresses)
 }
 
 const SecurityPolicy::Resolver publicHost = resolvingTo({ v4("203.0.113.7") });
+const SecurityPolicy::Resolver unresolved = [](const QString &) { return std::optional<QList<Address>>(); };
 
 QString failure(const std::function<void()> &call)
 {
-    try {
-        call();
-    } catch (const AppError &error) {
-        return error.description();
-    }
-    return QStringLiteral("<no error>");
+    return test::failureOfCall<AppError>(call);
 }
+
+// One address checked with one resolver; "" when it passes.
+struct AddressCase {
+    const char *text;
+    SecurityPolicy::Resolver resolver;
+    const char *refusal;
+};
+
+const char *const resolvesLocal = "服务器解析到本机或局域网地址，已拒绝访问。";
+const char *const resolvesLocalV6 = "服务器解析到本机或局域网 IPv6 地址，已拒绝访问。";
 
 } // namespace
 
@@ -58,29 +64,19 @@ TEST(SecurityPolicy, LocalRangesAtTheirBoundaries)
 
 TEST(SecurityPolicy, ResolverAnswersDecide)
 {
-    EXPECT_EQ(failure([] {
-        SecurityPolicy::ensurePublicHost("line.example", resolvingTo({ v4("10.1.2.3"), v4("10.9.9.9") }));
-    }),
-        "服务器解析到本机或局域网地址，已拒绝访问。");
-    EXPECT_EQ(failure([] {
-        SecurityPolicy::ensurePublicHost("line.example", resolvingTo({ v4("203.0.113.1"), v6("fd00::5") }));
-    }),
-        "服务器解析到本机或局域网 IPv6 地址，已拒绝访问。");
-    EXPECT_EQ(failure([] {
-        SecurityPolicy::ensurePublicHost(
-            "line.example", [](const QString &) { return std::optional<QList<Address>>(); });
-    }),
-        "无法解析服务器地址。");
-    EXPECT_EQ(
-        failure([] { SecurityPolicy::ensurePublicHost("line.example", resolvingTo({})); }), "无法解析服务器地址。");
-    EXPECT_EQ(failure([] {
-        SecurityPolicy::ensurePublicHost("line.example", resolvingTo({ { AF_UNIX, {} } }));
-    }),
-        "服务器没有可用的网络地址。");
-    EXPECT_EQ(
-        failure([] { SecurityPolicy::ensurePublicHost("127.0.0.1", publicHost); }), "目标地址不能指向本机或局域网。");
-    EXPECT_NO_THROW(
-        SecurityPolicy::ensurePublicHost("line.example", resolvingTo({ { AF_UNIX, {} }, v6("2001:db8::1") })));
+    const AddressCase cases[] = {
+        { "line.example", resolvingTo({ v4("10.1.2.3"), v4("10.9.9.9") }), resolvesLocal },
+        { "line.example", resolvingTo({ v4("203.0.113.1"), v6("fd00::5") }), resolvesLocalV6 },
+        { "line.example", unresolved, "无法解析服务器地址。" },
+        { "line.example", resolvingTo({}), "无法解析服务器地址。" },
+        { "line.example", resolvingTo({ { AF_UNIX, {} } }), "服务器没有可用的网络地址。" },
+        { "127.0.0.1", publicHost, "目标地址不能指向本机或局域网。" },
+        { "line.example", resolvingTo({ { AF_UNIX, {} }, v6("2001:db8::1") }), "" },
+    };
+    for (const AddressCase &c : cases)
+        EXPECT_EQ(failure([&] { SecurityPolicy::ensurePublicHost(c.text, c.resolver); }),
+            *c.refusal ? QString::fromUtf8(c.refusal) : QStringLiteral("<no error>"))
+            << c.text;
 }
 
 TEST(SecurityPolicy, InternationalisedNamesAreResolvedInTheirAsciiForm)
@@ -112,47 +108,43 @@ TEST(SecurityPolicy, SystemResolverRefusesLoopbackNames)
     EXPECT_EQ(addresses->first().family, AF_INET);
 }
 
-TEST(SecurityPolicy, OfficialLineAddresses)
+TEST(SecurityPolicy, OfficialLineAndCheckoutAddresses)
 {
-    const QString invalid = "官方线路地址无效，必须使用不含账号密码的 HTTPS 地址。";
-    EXPECT_EQ(failure([] { SecurityPolicy::officialLineURL("https://user@line.example/s", publicHost); }), invalid);
-    EXPECT_EQ(failure([] { SecurityPolicy::officialLineURL("https://:secret@line.example/s", publicHost); }), invalid);
-    EXPECT_EQ(failure([] { SecurityPolicy::officialLineURL("http://line.example/s", publicHost); }), invalid);
-    EXPECT_EQ(failure([] { SecurityPolicy::officialLineURL("https:///nohost", publicHost); }), invalid);
-    EXPECT_EQ(failure([] { SecurityPolicy::officialLineURL("https://[::1]/s", publicHost); }),
-        "官方线路地址不能指向本机或局域网主机。");
-    EXPECT_EQ(failure([] { SecurityPolicy::officialLineURL("https://127.0.0.1/s", publicHost); }),
-        "官方线路地址不能指向本机或局域网主机。");
-    EXPECT_EQ(
-        failure([] { SecurityPolicy::officialLineURL("https://line.example/s", resolvingTo({ v4("192.168.0.9") })); }),
-        "服务器解析到本机或局域网地址，已拒绝访问。");
+    const char *const invalidLine = "官方线路地址无效，必须使用不含账号密码的 HTTPS 地址。";
+    const char *const localLine = "官方线路地址不能指向本机或局域网主机。";
+    const AddressCase lines[] = {
+        { "https://user@line.example/s", publicHost, invalidLine },
+        { "https://:secret@line.example/s", publicHost, invalidLine },
+        { "http://line.example/s", publicHost, invalidLine },
+        { "https:///nohost", publicHost, invalidLine },
+        { "https://[::1]/s", publicHost, localLine },
+        { "https://127.0.0.1/s", publicHost, localLine },
+        { "https://line.example/s", resolvingTo({ v4("192.168.0.9") }), resolvesLocal },
+    };
+    for (const AddressCase &c : lines)
+        EXPECT_EQ(failure([&] { SecurityPolicy::officialLineURL(c.text, c.resolver); }), QString::fromUtf8(c.refusal))
+            << c.text;
     const QUrl url = SecurityPolicy::officialLineURL("  HTTPS://line.example/sub?t=1 \n", publicHost);
     EXPECT_EQ(url.host(), "line.example");
     EXPECT_EQ(url.query(), "t=1");
-}
 
-TEST(SecurityPolicy, CheckoutDomains)
-{
-    const QStringList &domains = SecurityPolicy::checkoutDomains();
-    ASSERT_EQ(domains.size(), 6);
-    EXPECT_EQ(domains.first(), "veyra.example");
-    for (const QString &domain : domains)
-        EXPECT_EQ(domain, domain.toLower());
-
+    const char *const badCheckout = "支付服务器返回了无效的 HTTPS 收银台地址。";
+    const AddressCase checkouts[] = {
+        { "https://checkout.wx.tenpay.com/x", publicHost, "" },
+        { "https://pay.veyra.example/checkout/1", publicHost, "" },
+        { "https://eviltenpay.com/x", publicHost, "为防止跳转到仿冒页面，已阻止未授权的收银台域名：eviltenpay.com" },
+        { "https://mclient.alipay.com.evil.example/x", publicHost,
+            "为防止跳转到仿冒页面，已阻止未授权的收银台域名：mclient.alipay.com.evil.example" },
+        { "http://mclient.alipay.com/x", publicHost, badCheckout },
+        { "https://u:p@mclient.alipay.com/x", publicHost, badCheckout },
+        { "https://mclient.alipay.com/x", resolvingTo({ v6("::1") }), resolvesLocalV6 },
+    };
+    for (const AddressCase &c : checkouts)
+        EXPECT_EQ(failure([&] { SecurityPolicy::paymentURL(c.text, c.resolver); }),
+            *c.refusal ? QString::fromUtf8(c.refusal) : QStringLiteral("<no error>"))
+            << c.text;
     EXPECT_EQ(
         SecurityPolicy::paymentURL(" HTTPS://mclient.alipay.com/pay?o=1 ", publicHost).host(), "mclient.alipay.com");
-    EXPECT_NO_THROW(SecurityPolicy::paymentURL("https://checkout.wx.tenpay.com/x", publicHost));
-    EXPECT_NO_THROW(SecurityPolicy::paymentURL("https://pay.veyra.example/checkout/1", publicHost));
-    EXPECT_EQ(failure([] { SecurityPolicy::paymentURL("https://eviltenpay.com/x", publicHost); }),
-        "为防止跳转到仿冒页面，已阻止未授权的收银台域名：eviltenpay.com");
-    EXPECT_EQ(failure([] { SecurityPolicy::paymentURL("https://mclient.alipay.com.evil.example/x", publicHost); }),
-        "为防止跳转到仿冒页面，已阻止未授权的收银台域名：mclient.alipay.com.evil.example");
-    EXPECT_EQ(failure([] { SecurityPolicy::paymentURL("http://mclient.alipay.com/x", publicHost); }),
-        "支付服务器返回了无效的 HTTPS 收银台地址。");
-    EXPECT_EQ(failure([] { SecurityPolicy::paymentURL("https://u:p@mclient.alipay.com/x", publicHost); }),
-        "支付服务器返回了无效的 HTTPS 收银台地址。");
-    EXPECT_EQ(failure([] { SecurityPolicy::paymentURL("https://mclient.alipay.com/x", resolvingTo({ v6("::1") })); }),
-        "服务器解析到本机或局域网 IPv6 地址，已拒绝访问。");
 }
 
 TEST(SecurityPolicy, SettingsChecksInOrder)
