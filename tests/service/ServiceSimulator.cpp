@@ -24,17 +24,24 @@ bool run(const QString &program, const QStringList &arguments)
     return process.waitForFinished(30'000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
-QCoro::Task<QByteArray> adminRequest(QUrl url, QList<QSslCertificate> certificates, QByteArray body, bool get)
+QCoro::Task<Fetched> fetchTask(
+    QUrl url, QList<QSslCertificate> certificates, QByteArray method, QNetworkProxy proxy, QByteArray body = {})
 {
     QNetworkAccessManager network;
+    network.setProxy(proxy);
     QNetworkRequest request(url);
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
     tls.addCaCertificates(certificates);
     request.setSslConfiguration(tls);
-    request.setRawHeader("Content-Type", "application/json");
-    std::unique_ptr<QNetworkReply> reply(get ? network.get(request) : network.post(request, body));
+    if (!body.isEmpty())
+        request.setRawHeader("Content-Type", "application/json");
+    std::unique_ptr<QNetworkReply> reply(network.sendCustomRequest(request, method, body));
     co_await qCoro(reply.get()).waitForFinished(std::chrono::seconds(10));
-    co_return reply->readAll();
+    Fetched fetched;
+    fetched.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    fetched.body = reply->readAll();
+    fetched.headers = reply->rawHeaderPairs();
+    co_return fetched;
 }
 
 } // namespace
@@ -95,8 +102,10 @@ APIClientOptions ServiceSimulator::clientOptions() const
 json::Json ServiceSimulator::admin(const QString &route, const json::Json &body)
 {
     const bool get = body.is_null();
-    const QByteArray reply = await(adminRequest(QUrl(origin() + QStringLiteral("/admin/") + route), m_certificates,
-        get ? QByteArray() : QByteArray::fromStdString(body.dump()), get));
+    const QByteArray reply = await(fetchTask(QUrl(origin() + QStringLiteral("/admin/") + route), m_certificates,
+                                       get ? "GET" : "POST", QNetworkProxy(QNetworkProxy::NoProxy),
+                                       get ? QByteArray() : QByteArray::fromStdString(body.dump())))
+                                 .body;
     json::Json parsed = json::Json::parse(reply.toStdString(), nullptr, false);
     EXPECT_FALSE(parsed.is_discarded()) << "admin " << route.toStdString() << ": " << reply.toStdString();
     return parsed;
@@ -129,27 +138,6 @@ QByteArray Fetched::header(const QByteArray &name) const
             return value;
     return {};
 }
-
-namespace {
-
-QCoro::Task<Fetched> fetchTask(QUrl url, QList<QSslCertificate> certificates, QByteArray method, QNetworkProxy proxy)
-{
-    QNetworkAccessManager network;
-    network.setProxy(proxy);
-    QNetworkRequest request(url);
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.addCaCertificates(certificates);
-    request.setSslConfiguration(tls);
-    std::unique_ptr<QNetworkReply> reply(network.sendCustomRequest(request, method));
-    co_await qCoro(reply.get()).waitForFinished(std::chrono::seconds(10));
-    Fetched fetched;
-    fetched.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    fetched.body = reply->readAll();
-    fetched.headers = reply->rawHeaderPairs();
-    co_return fetched;
-}
-
-} // namespace
 
 Fetched fetch(
     const QUrl &url, const QList<QSslCertificate> &certificates, const QByteArray &method, const QNetworkProxy &proxy)
