@@ -4,6 +4,9 @@
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include "KeychainStore.h"
 
 #include <optional>
 
@@ -39,6 +42,16 @@ private:
     QProcess m_daemon;
     bool m_ready = false;
     QString m_failure; // why the session could not start, for the test's failure message
+};
+
+// A test with a running private keyring and the application's secret store over it.
+class KeyringTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(keyring.running()); }
+
+    KeyringSession keyring;
+    QTemporaryDir defaultsDir;
+    KeychainStore keychain { UserDefaults(defaultsDir.filePath("defaults.ini")) };
 };
 
 } // namespace veyra::test

@@ -4,7 +4,6 @@
 #include "KeyringSession.h"
 #include "OfficialLineStore.h"
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
@@ -27,13 +26,8 @@ struct ScriptedResolver {
     }
 };
 
-class LiveOfficialLine : public ::testing::Test {
+class LiveOfficialLine : public KeyringTest {
 protected:
-    void SetUp() override { ASSERT_TRUE(keyring.running()); }
-
-    KeyringSession keyring;
-    QTemporaryDir defaultsDir;
-    KeychainStore keychain { UserDefaults(defaultsDir.filePath("defaults.ini")) };
     ScriptedResolver dns;
     OfficialLineStore store { keychain, dns.resolver(), "device-7" };
 };
