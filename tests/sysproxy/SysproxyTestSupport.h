@@ -2,6 +2,7 @@
 
 #include "PeerAuthorizer.h"
 #include "ProxyHelperServer.h"
+#include "StandInState.h"
 
 #include <QString>
 #include <QStringList>
@@ -26,7 +27,7 @@ public:
     ~HelperHarness();
 
     QString socketPath() const { return m_dir.path() + QStringLiteral("/helper.sock"); }
-    QString statePath() const { return m_dir.path() + QStringLiteral("/state.json"); }
+    QString statePath() const { return QString::fromStdString(m_standIn.path().string()); }
     int requests() const { return m_requests.load(); }
 
     // A delayed helper: while held, every request waits before it is served, so a test can
@@ -42,21 +43,28 @@ public:
     int waitingRequests();
 
     // The stand-in's state: services, failure rules and the history of changes.
-    nlohmann::json state() const;
-    void setState(const nlohmann::json &state) const;
+    nlohmann::json state() const { return m_standIn.read(); }
+    void setState(const nlohmann::json &state) const { m_standIn.write(state); }
     void setServices(const std::vector<nlohmann::json> &services) const;
-    void failOn(const QString &verb, int status, const QString &standardError = {}, const QString &service = {}) const;
+    void failOn(const QString &verb, int status, const QString &standardError = {}, const QString &service = {}) const
+    {
+        m_standIn.failOn(verb.toStdString(), status, standardError.toStdString(), {}, service.toStdString());
+    }
     void clearFailures() const;
-    std::vector<std::vector<std::string>> history() const;
-    nlohmann::json service(const QString &name) const;
+    std::vector<std::vector<std::string>> history() const { return m_standIn.history(); }
+    nlohmann::json service(const QString &name) const { return m_standIn.service(name.toStdString()); }
 
     // Runs the stand-in directly, as the user would change a setting by hand.
     void userRuns(const QStringList &arguments) const;
 
-    static nlohmann::json serviceRecord(const QString &name, const QString &address, bool enabled = true);
+    static nlohmann::json serviceRecord(const QString &name, const QString &address, bool enabled = true)
+    {
+        return helper::test::StandInState::serviceRecord(name.toStdString(), address.toStdString(), enabled);
+    }
 
 private:
     QTemporaryDir m_dir;
+    helper::test::StandInState m_standIn { m_dir.path().toStdString() };
     std::atomic<int> m_requests { 0 };
     Gate m_gate;
     std::unique_ptr<helper::ProxyHelperServer> m_server;

@@ -1,0 +1,93 @@
+#include "StandInState.h"
+
+#include "ToolRunner.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace veyra::helper::test {
+
+void writeFile(const fs::path &path, const std::string &bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    out.close();
+    fs::permissions(path, fs::perms(0644));
+}
+
+StandInState::StandInState(const fs::path &directory)
+    : m_path(directory / "state.json")
+{
+    write({ { "services", { serviceRecord("Wi-Fi", "192.168.1.20"), serviceRecord("Ethernet", "10.0.0.5") } },
+        { "failures", nlohmann::json::array() }, { "history", nlohmann::json::array() } });
+}
+
+nlohmann::json StandInState::serviceRecord(const std::string &name, const std::string &address, bool enabled)
+{
+    const nlohmann::json off = { { "enabled", false }, { "server", "" }, { "port", 0 } };
+    return { { "name", name }, { "enabled", enabled }, { "ipAddress", address }, { "web", off }, { "secureWeb", off },
+        { "socks", off }, { "bypassDomains", nlohmann::json::array() }, { "autoProxyURL", "" },
+        { "autoProxyEnabled", false }, { "autoDiscoveryEnabled", false } };
+}
+
+nlohmann::json StandInState::read() const
+{
+    std::ifstream in(m_path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return nlohmann::json::parse(text.str());
+}
+
+void StandInState::write(const nlohmann::json &state) const
+{
+    writeFile(m_path, state.dump(2));
+}
+
+void StandInState::failOn(const std::string &verb, int status, const std::string &standardError,
+    const std::string &standardOutput, const std::string &service) const
+{
+    nlohmann::json state = read();
+    nlohmann::json rule
+        = { { "verb", verb }, { "status", status }, { "stderr", standardError }, { "stdout", standardOutput } };
+    if (!service.empty())
+        rule["service"] = service;
+    state["failures"].push_back(rule);
+    write(state);
+}
+
+std::vector<std::vector<std::string>> StandInState::history() const
+{
+    if (!fs::exists(m_path))
+        return {};
+    return read().value("history", nlohmann::json::array()).get<std::vector<std::vector<std::string>>>();
+}
+
+nlohmann::json StandInState::service(const std::string &name) const
+{
+    const nlohmann::json state = read();
+    for (const auto &service : state["services"])
+        if (service["name"] == name)
+            return service;
+    return nullptr;
+}
+
+std::vector<std::string> StandInState::toolEnvironment() const
+{
+    std::vector<std::string> environment = minimalToolEnvironment();
+    environment.push_back("VEYRA_NETWORKSETUP_STATE=" + m_path.string());
+    return environment;
+}
+
+void StandInState::writeLauncher(const fs::path &launcher) const
+{
+    writeScript(launcher,
+        "VEYRA_NETWORKSETUP_STATE='" + m_path.string() + "' exec '" VEYRA_NETWORKSETUP_EXECUTABLE "' \"$@\"\n");
+}
+
+void writeScript(const fs::path &path, const std::string &body)
+{
+    writeFile(path, "#!/bin/sh\n" + body);
+    fs::permissions(path, fs::perms(0755));
+}
+
+} // namespace veyra::helper::test
