@@ -54,6 +54,13 @@ std::string unitBoundingSet()
     return {};
 }
 
+// In a forked child: drops to nobody for good, or ends.
+void becomeNobody()
+{
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0)
+        ::_exit(126);
+}
+
 // Starts `program` as nobody with `environment`, without waiting for it; with `streams`, that
 // descriptor becomes its standard input, output and error.
 pid_t startAsNobody(
@@ -72,9 +79,7 @@ pid_t startAsNobody(
         if (streams >= 0)
             for (int stream : { STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO })
                 ::dup2(streams, stream);
-        if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0
-            || ::setresuid(65534, 65534, 65534) != 0)
-            ::_exit(126);
+        becomeNobody();
         ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
@@ -119,6 +124,26 @@ protected:
     ToolOutcome client(const fs::path &program, bool unprivileged)
     {
         return runClient(program, socketPath, requestFile, unprivileged);
+    }
+
+    // The genuine client, run by an ordinary user with a loader variable set.
+    ToolOutcome preloadedClient() const
+    {
+        std::vector<std::string> environment = minimalToolEnvironment();
+        environment.push_back("LD_PRELOAD=/lib/x86_64-linux-gnu/libm.so.6");
+        return runPrivileged("/usr/bin/setpriv",
+            { "--reuid=65534", "--regid=65534", "--clear-groups", bundle->mainExecutable.string(), socketPath.string(),
+                requestFile.string() },
+            environment);
+    }
+    // In a forked child: becomes the genuine client with the test's request.
+    [[noreturn]] void execClient() const
+    {
+        const std::string program = bundle->mainExecutable.string();
+        const std::string socket = socketPath.string();
+        const std::string request = requestFile.string();
+        ::execl(program.c_str(), program.c_str(), socket.c_str(), request.c_str(), static_cast<char *>(nullptr));
+        ::_exit(127);
     }
 
     TempDir dir;
@@ -175,26 +200,15 @@ TEST_F(PeerAccessTest, TheExecutableIsHashedAgainOnlyWhenItsIdentityChangesAndOn
 TEST_F(PeerAccessTest, TheGenuineClientTakenOverGetsNothing)
 {
     startInProcessHelper();
-    std::vector<std::string> environment = minimalToolEnvironment();
-    environment.push_back("LD_PRELOAD=/lib/x86_64-linux-gnu/libm.so.6");
-    const ToolOutcome preloaded = runPrivileged("/usr/bin/setpriv",
-        { "--reuid=65534", "--regid=65534", "--clear-groups", bundle->mainExecutable.string(), socketPath.string(),
-            requestFile.string() },
-        environment);
+    const ToolOutcome preloaded = preloadedClient();
     EXPECT_EQ(preloaded.exitStatus, 2) << preloaded.standardError;
 
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
-        if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0
-            || ::setresuid(65534, 65534, 65534) != 0)
-            ::_exit(126);
-        const std::string program = bundle->mainExecutable.string();
-        const std::string socket = socketPath.string();
-        const std::string request = requestFile.string();
-        ::execl(program.c_str(), program.c_str(), socket.c_str(), request.c_str(), static_cast<char *>(nullptr));
-        ::_exit(127);
+        becomeNobody();
+        execClient();
     }
     // The tracer lets it run on through every stop until it ends.
     int status = 0;
@@ -225,9 +239,7 @@ TEST_F(PeerAccessTest, AConnectionCarriedIntoTheGenuineClientIsRefused)
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0
-                || ::setresuid(65534, 65534, 65534) != 0)
-                ::_exit(126);
+            becomeNobody();
             const int carried = ::socket(AF_UNIX, SOCK_STREAM, 0); // survives the exec below
             struct sockaddr_un address { };
             address.sun_family = AF_UNIX;
@@ -235,11 +247,7 @@ TEST_F(PeerAccessTest, AConnectionCarriedIntoTheGenuineClientIsRefused)
             if (::connect(carried, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
                 || ::write(carried, forged.data(), forged.size()) != static_cast<ssize_t>(forged.size()))
                 ::_exit(125);
-            const std::string program = bundle->mainExecutable.string();
-            const std::string socket = socketPath.string();
-            const std::string request = requestFile.string();
-            ::execl(program.c_str(), program.c_str(), socket.c_str(), request.c_str(), static_cast<char *>(nullptr));
-            ::_exit(127);
+            execClient();
         }
         ASSERT_EQ(::waitpid(child, nullptr, 0), child);
         for (const auto &line : state.history())
@@ -283,12 +291,7 @@ TEST_F(PeerAccessTest, InstalledExecutableServesThroughSocketActivation)
     EXPECT_TRUE(ProxyHelperResponse::decode(permitted.standardOutput).success);
     EXPECT_EQ(asRoot.exitStatus, 2);
     // With those capabilities it still sees into its peers: a preloaded client is refused.
-    std::vector<std::string> environment = minimalToolEnvironment();
-    environment.push_back("LD_PRELOAD=/lib/x86_64-linux-gnu/libm.so.6");
-    const ToolOutcome preloaded = runPrivileged("/usr/bin/setpriv",
-        { "--reuid=65534", "--regid=65534", "--clear-groups", bundle->mainExecutable.string(), socketPath.string(),
-            requestFile.string() },
-        environment);
+    const ToolOutcome preloaded = preloadedClient();
     EXPECT_EQ(preloaded.exitStatus, 2) << preloaded.standardError;
     EXPECT_EQ(state.history().size(), 1u);
     EXPECT_TRUE(fs::exists(varLib / "net.veyra.networkassistant" / "proxy-settings-before.json"));
