@@ -8,7 +8,6 @@
 #include "veyra/ipc/Framing.h"
 
 #include <QCoroTimer>
-#include <QElapsedTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
@@ -116,25 +115,19 @@ TEST(PrivilegedProxyClient, GrammarAndSizeAreCheckedBeforeConnecting)
 TEST(PrivilegedProxyClient, MissingHelperFailsAtOnceWithTheConnectionError)
 {
     QTemporaryDir dir;
-    PrivilegedProxyClient client(dir.path() + QStringLiteral("/absent.sock"));
-    QElapsedTimer clock;
-    clock.start();
+    // Were the missing socket waited for, the reply time-out would end this, as a time-out.
+    PrivilegedProxyClient client(dir.path() + QStringLiteral("/absent.sock"), std::chrono::hours(1));
     EXPECT_THROW(test::await(client.execute(oneLine)), SystemError);
-    EXPECT_LT(clock.elapsed(), 2000);
 }
 
-TEST(PrivilegedProxyClient, GivesUpAfterTwelveSecondsAndIgnoresALateReply)
+TEST(PrivilegedProxyClient, GivesUpWithoutAReplyAndIgnoresALateOne)
 {
+    EXPECT_EQ(PrivilegedProxyClient::defaultReplyTimeout, 12s);
     ScriptedHelper helper; // takes the request, never answers
-    PrivilegedProxyClient client(helper.path());
-    QElapsedTimer clock;
-    clock.start();
+    PrivilegedProxyClient client(helper.path(), 300ms);
     EXPECT_EQ(failureOf(client, oneLine), QStringLiteral("后台网络服务响应超时。"));
-    EXPECT_GE(clock.elapsed(), 12'000);
-    EXPECT_LT(clock.elapsed(), 13'500);
-
-    if (helper.last)
-        helper.last->write(QByteArray::fromStdString(ipc::Framing::frame(R"({"success":true,"message":"x"})")));
+    ASSERT_TRUE(helper.last);
+    helper.last->write(QByteArray::fromStdString(ipc::Framing::frame(R"({"success":true,"message":"x"})")));
     spin(200ms);
     helper.reply = R"({"success":false,"message":"第二次"})";
     EXPECT_EQ(failureOf(client, oneLine), QStringLiteral("第二次")) << "the late reply resumed nothing";
