@@ -6,6 +6,8 @@
 #include "Errors.h"
 #include "TestSupport.h"
 
+#include "veyra/ipc/ProxyCommandValidator.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -71,18 +73,34 @@ protected:
         return all;
     }
 
+    // The services the tool changed, in the order it first changed them; every line it ran
+    // passes the helper's grammar.
+    std::vector<std::string> changedServices() const
+    {
+        std::vector<std::string> services;
+        for (const std::vector<std::string> &line : helper.history()) {
+            ipc::CommandLine full { "/usr/sbin/networksetup" };
+            full.insert(full.end(), line.begin(), line.end());
+            EXPECT_NO_THROW(ipc::ProxyCommandValidator::validate({ full })) << line.at(0);
+            if (std::find(services.begin(), services.end(), line.at(1)) == services.end())
+                services.push_back(line.at(1));
+        }
+        return services;
+    }
+    // All three proxies at this machine's port 7890, no configuration address or discovery.
+    void expectPointedHere(const QString &name) const
+    {
+        const nlohmann::json service = helper.service(name);
+        for (const char *kind : { "web", "secureWeb", "socks" })
+            EXPECT_EQ(service[kind], (nlohmann::json { { "enabled", true }, { "server", "127.0.0.1" }, { "port", 7890 } }))
+                << name.toStdString() << " " << kind;
+        EXPECT_EQ(service["autoProxyEnabled"], false) << name.toStdString();
+        EXPECT_EQ(service["autoDiscoveryEnabled"], false) << name.toStdString();
+    }
+
     HelperHarness helper;
     std::unique_ptr<SystemProxyManager> manager = makeManager(helper.socketPath());
 };
-
-Lines applyLines(std::initializer_list<const char *> services)
-{
-    Lines lines;
-    for (const char *service : services)
-        for (const auto &line : NetworkSetupProxyBackend::applyCommands(QLatin1String(service), 7890))
-            lines.emplace_back(line.begin() + 1, line.end());
-    return lines;
-}
 
 } // namespace
 
@@ -92,7 +110,9 @@ TEST_F(SystemProxyManagerTest, EnableSendsOneRequestInTableOrderAndRestorePutsEv
     const nlohmann::json before = settings();
     test::await(manager->enable(7890));
     EXPECT_EQ(helper.requests(), 1);
-    EXPECT_EQ(helper.history(), applyLines({ "Wi-Fi", "Ethernet" }));
+    EXPECT_EQ(changedServices(), (std::vector<std::string> { "Wi-Fi", "Ethernet" }));
+    expectPointedHere(QStringLiteral("Wi-Fi"));
+    expectPointedHere(QStringLiteral("Ethernet"));
     EXPECT_EQ(test::modeOf(AppPaths::proxyBackup()), 0600);
     auto snapshot = NetworkSetupProxyBackend::readSnapshot();
     ASSERT_TRUE(snapshot);
@@ -104,7 +124,7 @@ TEST_F(SystemProxyManagerTest, EnableSendsOneRequestInTableOrderAndRestorePutsEv
     EXPECT_EQ(settings(), before);
     EXPECT_FALSE(snapshotExists());
     const Lines history = helper.history();
-    EXPECT_NE(std::find(history.begin() + 18, history.end(),
+    EXPECT_NE(std::find(history.begin(), history.end(),
                   std::vector<std::string> { "-setproxybypassdomains", "Ethernet", "Empty" }),
         history.end());
 }
@@ -116,7 +136,8 @@ TEST_F(SystemProxyManagerTest, DisabledAndAddresslessServicesAreNeverTouched)
         HelperHarness::serviceRecord(QStringLiteral("Ethernet"), QString()),
         HelperHarness::serviceRecord(QStringLiteral("Bridge"), QStringLiteral("0.0.0.0")) });
     test::await(manager->enable(7890));
-    EXPECT_EQ(helper.history(), applyLines({ "Wi-Fi" }));
+    EXPECT_EQ(changedServices(), std::vector<std::string> { "Wi-Fi" });
+    expectPointedHere(QStringLiteral("Wi-Fi"));
 }
 
 TEST_F(SystemProxyManagerTest, UserChangedServiceIsLeftAloneAndTheSnapshotRemoved)
