@@ -170,6 +170,11 @@ bool Tour::browse()
 // own: it goes through the line while connected and straight to the site once disconnected.
 bool Tour::browserFollows(bool connected)
 {
+    // The world keeps the proxy settings as they are while connected, for its report.
+    if (connected
+        && !check(World(m_options.world).ask(QStringLiteral("connected-settings")),
+            QStringLiteral("the world read the proxy settings while connected")))
+        return false;
     if (!m_settings.desktop())
         return true;
     const QString action = connected ? QStringLiteral("browser-through-line") : QStringLiteral("browser-direct");
