@@ -147,12 +147,6 @@ TEST_F(DashboardViewIntegration, ConnectChooseModeTestAndDisconnect)
     EXPECT_EQ(view.connectButton()->text(), "断开");
     EXPECT_TRUE(showsText(mode, "已立即生效"));
 
-    // Connected, a mode change reaches the kernel at once.
-    click(mode->picker()->segment(static_cast<int>(ConnectionMode::direct)));
-    ASSERT_TRUE(waitUntil([&] { return m.statusMessage() == "已切换到直连"; }));
-    EXPECT_EQ(m.settings().proxyMode, ConnectionMode::direct);
-    EXPECT_EQ(kernelMode(), "direct");
-
     // A latency test refuses a second press until it is done.
     QAbstractButton *retest = findButton(&view, "重新测速");
     ASSERT_TRUE(retest && retest->isEnabled());

@@ -140,7 +140,7 @@ TEST_F(NodesViewIntegration, ListFilterSelectAndAVanishedRegion)
     EXPECT_TRUE(findButton(&view, "刷新")->isEnabled());
     EXPECT_TRUE(findButton(&view, "全部测速")->isEnabled());
 
-    // Search: trimmed and case-blind over names, and over regions.
+    // The search narrows the rows (its rules have tests of their own).
     search(view, QStringLiteral(" SEOUL "));
     const auto nodeNamed = [&](const QString &name) {
         for (const NodeItem &node : m.nodes())
@@ -150,8 +150,6 @@ TEST_F(NodesViewIntegration, ListFilterSelectAndAVanishedRegion)
         return NodeItem {};
     };
     EXPECT_EQ(rows(view), QStringList { shownName(nodeNamed("首尔 Seoul")) });
-    search(view, QStringLiteral("香港"));
-    EXPECT_EQ(rows(view), QStringList { shownName(nodeNamed("Hong Kong 02")) });
     search(view, QStringLiteral("no such node"));
     EXPECT_FALSE(view.showsTable());
     EXPECT_EQ(view.emptyState()->title(), "没有匹配的节点");
