@@ -4,7 +4,6 @@
 #include "veyra/ipc/Framing.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -38,17 +37,6 @@ int main(int argc, char **argv)
     std::stringstream request;
     request << file.rdbuf();
 
-    // A test that changes the running client before it connects names a file to wait for.
-    if (const char *go = std::getenv("VEYRA_TEST_CLIENT_GO")) {
-        const Clock::time_point waitLimit = Clock::now() + std::chrono::seconds(20);
-        while (::access(go, F_OK) != 0) {
-            if (Clock::now() > waitLimit) {
-                std::cerr << "never told to go on\n";
-                return 5;
-            }
-            ::usleep(20'000);
-        }
-    }
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(timeLimitSeconds);
     // Close-on-exec, as the application opens every socket.
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);

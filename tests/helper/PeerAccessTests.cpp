@@ -15,7 +15,6 @@
 #include <fstream>
 #include <sstream>
 #include <grp.h>
-#include <sys/ptrace.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -195,34 +194,15 @@ TEST_F(PeerAccessTest, TheExecutableIsHashedAgainOnlyWhenItsIdentityChangesAndOn
     EXPECT_EQ(state.history().size(), 2u);
 }
 
-// The genuine client run by an ordinary user, but taken over: started with a loader variable,
-// or traced from its first instruction. Neither gets an answer, and nothing runs.
+// The genuine client run by an ordinary user, but taken over (here started with a loader
+// variable; every way of taking a program over is the integrity check's own test) gets no
+// answer, nothing runs, and the refusal leaves the untouched client served.
 TEST_F(PeerAccessTest, TheGenuineClientTakenOverGetsNothing)
 {
     startInProcessHelper();
     const ToolOutcome preloaded = preloadedClient();
     EXPECT_EQ(preloaded.exitStatus, 2) << preloaded.standardError;
-
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
-        becomeNobody();
-        execClient();
-    }
-    // The tracer lets it run on through every stop until it ends.
-    int status = 0;
-    for (int stops = 0; stops < 1000; ++stops) {
-        if (::waitpid(child, &status, 0) != child || WIFEXITED(status) || WIFSIGNALED(status))
-            break;
-        const int signal = WSTOPSIG(status) == SIGTRAP ? 0 : WSTOPSIG(status);
-        ::ptrace(PTRACE_CONT, child, nullptr, reinterpret_cast<void *>(static_cast<long>(signal)));
-    }
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 2);
     EXPECT_TRUE(state.history().empty()) << "a taken-over client made something run";
-
-    // Untouched, the same client is still served.
     EXPECT_EQ(client(bundle->mainExecutable, true).exitStatus, 0);
 }
 
@@ -295,45 +275,6 @@ TEST_F(PeerAccessTest, InstalledExecutableServesThroughSocketActivation)
     EXPECT_EQ(preloaded.exitStatus, 2) << preloaded.standardError;
     EXPECT_EQ(state.history().size(), 1u);
     EXPECT_TRUE(fs::exists(varLib / "net.veyra.networkassistant" / "proxy-settings-before.json"));
-}
-
-// The genuine client run under strace, or changed by a debugger after it started (a library
-// others can write loaded into it, the debugger gone again before it connects), gets nothing.
-TEST_F(PeerAccessTest, TheGenuineClientWatchedOrInjectedGetsNothing)
-{
-    startInProcessHelper();
-    const ToolOutcome traced = runPrivileged("/usr/bin/setpriv",
-        { "--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/strace", "-f", "-qq", "-o", "/dev/null",
-            bundle->mainExecutable.string(), socketPath.string(), requestFile.string() });
-    EXPECT_EQ(traced.exitStatus, 2) << traced.standardError;
-
-    const fs::path library = dir.path() / "libinjected.so";
-    fs::copy_file("/lib/x86_64-linux-gnu/libm.so.6", library);
-    fs::permissions(library, fs::perms(0666));
-    const fs::path go = dir.path() / "go";
-    std::vector<std::string> environment = minimalToolEnvironment();
-    environment.push_back("VEYRA_TEST_CLIENT_GO=" + go.string());
-    const pid_t client = startAsNobody(
-        { bundle->mainExecutable.string(), socketPath.string(), requestFile.string() }, environment);
-    ASSERT_GT(client, 0);
-    const std::string exe = "/proc/" + std::to_string(client) + "/exe";
-    std::error_code notYet;
-    for (int i = 0; i < 250 && fs::read_symlink(exe, notYet) != bundle->mainExecutable; ++i)
-        ::usleep(20'000);
-    const ToolOutcome injected = runPrivileged("/usr/bin/gdb",
-        { "-nx", "-batch", "-p", std::to_string(client), "-ex",
-            "call (void *) dlopen(\"" + library.string() + "\", 2)", "-ex", "detach" },
-        minimalToolEnvironment(), std::chrono::seconds(30));
-    std::ifstream maps("/proc/" + std::to_string(client) + "/maps");
-    const std::string mapped((std::istreambuf_iterator<char>(maps)), std::istreambuf_iterator<char>());
-    ASSERT_NE(mapped.find(library.string()), std::string::npos) << "the library was not loaded:\n"
-                                                                << injected.standardOutput << injected.standardError;
-    writeFile(go, "");
-    EXPECT_EQ(exitStatusOf(client), 2);
-    EXPECT_TRUE(state.history().empty()) << "a watched or injected client made something run";
-
-    // Untouched, the same client is still served.
-    EXPECT_EQ(this->client(bundle->mainExecutable, true).exitStatus, 0);
 }
 
 // Started by a service manager or a desktop launcher, the application's standard streams are
