@@ -49,7 +49,6 @@ public:
         // Set-ups that exec signal readiness by closing the pipe (close-on-exec); others write.
         [[maybe_unused]] ssize_t n = ::read(ready[0], &byte, 1);
         ::close(ready[0]);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     ~Subject()
     {
