@@ -203,12 +203,41 @@ ipc::CommandList NetworkSetupProxyBackend::restoreCommands(const std::vector<Net
     return commands;
 }
 
+ipc::CommandList NetworkSetupProxyBackend::switchOffCommands(const std::vector<NetworkServiceProxySnapshot> &services)
+{
+    ipc::CommandList commands;
+    for (const NetworkServiceProxySnapshot &saved : services) {
+        commands.push_back(line({ QStringLiteral("-setwebproxystate"), saved.service, QStringLiteral("off") }));
+        commands.push_back(line({ QStringLiteral("-setsecurewebproxystate"), saved.service, QStringLiteral("off") }));
+        commands.push_back(
+            line({ QStringLiteral("-setsocksfirewallproxystate"), saved.service, QStringLiteral("off") }));
+    }
+    return commands;
+}
+
 QCoro::Task<void> NetworkSetupProxyBackend::restore(
     ProxySnapshot snapshot, std::vector<NetworkServiceProxySnapshot> services)
 {
     Q_UNUSED(snapshot);
-    co_await runPrivileged(restoreCommands(services));
-    AppPaths::removeIfExists(AppPaths::proxyBackup());
+    std::exception_ptr failure;
+    try {
+        co_await runPrivileged(restoreCommands(services));
+        AppPaths::removeIfExists(AppPaths::proxyBackup());
+        co_return;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    // The saved servers could not be put back (the helper refuses servers it holds no record of,
+    // or a line failed half-way). Switching the proxies off is always accepted, so the machine
+    // is not left pointing at a port that is about to close. The journal stays: the failure is
+    // reported, and a later repair or start still finds what the settings were.
+    try {
+        co_await runPrivileged(switchOffCommands(services));
+        Logger::shared().log(QStringLiteral("未能恢复原有代理设置，已关闭本应用设置的代理。"));
+    } catch (const std::exception &) {
+        // Neither got through (the helper is not there at all): the first failure says why.
+    }
+    std::rethrow_exception(failure);
 }
 
 QCoro::Task<void> NetworkSetupProxyBackend::rollBack(const ProxySnapshot &snapshot)

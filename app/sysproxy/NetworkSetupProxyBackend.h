@@ -47,6 +47,8 @@ public:
     static ipc::CommandList restoreCommands(const NetworkServiceProxySnapshot &saved);
     // All saved services' lines, in order, as one request.
     static ipc::CommandList restoreCommands(const std::vector<NetworkServiceProxySnapshot> &services);
+    // Only the switches of every proxy, off: what a restore falls back to.
+    static ipc::CommandList switchOffCommands(const std::vector<NetworkServiceProxySnapshot> &services);
 
     static QString defaultNetworkSetupPath();
     static std::optional<ProxySnapshot> readSnapshot();

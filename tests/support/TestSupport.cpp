@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "AppPaths.h"
+#include "Errors.h"
 
 #include <QFile>
 
@@ -38,6 +39,16 @@ QByteArray readBytes(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return file.readAll();
+}
+
+std::optional<QString> failureOf(QCoro::Task<void> &&task)
+{
+    try {
+        await(std::move(task));
+        return std::nullopt;
+    } catch (const std::exception &error) {
+        return describe(error);
+    }
 }
 
 } // namespace veyra::test

@@ -108,4 +108,7 @@ template <typename T> T await(QCoro::Task<T> &&task, std::chrono::milliseconds l
         return std::move(*outcome->value);
 }
 
+// The user-facing text of the failure a task ends with; nothing when it succeeds.
+std::optional<QString> failureOf(QCoro::Task<void> &&task);
+
 } // namespace veyra::test

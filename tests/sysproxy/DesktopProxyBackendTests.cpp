@@ -15,6 +15,7 @@
 
 using namespace veyra;
 using test::DesktopSession;
+using test::failureOf;
 
 namespace {
 
@@ -126,15 +127,6 @@ protected:
         return now;
     }
 
-    std::optional<QString> failureOf(QCoro::Task<void> &&task)
-    {
-        try {
-            test::await(std::move(task));
-            return std::nullopt;
-        } catch (const std::exception &error) {
-            return describe(error);
-        }
-    }
 
     // What GNOME and KDE themselves read: every proxy at 127.0.0.1 on 7890, local names bypassed.
     void expectPointedAtUs(bool kde, const char *name)

@@ -14,6 +14,7 @@
 
 using namespace veyra;
 using test::HelperHarness;
+using test::failureOf;
 using Lines = std::vector<std::vector<std::string>>;
 
 namespace {
@@ -26,15 +27,6 @@ protected:
     {
         return std::make_unique<SystemProxyManager>(
             QStringLiteral(VEYRA_NETWORKSETUP_EXECUTABLE), std::make_unique<PrivilegedProxyClient>(socket));
-    }
-    std::optional<QString> failureOf(QCoro::Task<void> &&task)
-    {
-        try {
-            test::await(std::move(task));
-            return std::nullopt;
-        } catch (const std::exception &error) {
-            return describe(error);
-        }
     }
     bool snapshotExists() const { return QFile::exists(AppPaths::proxyBackup()); }
     QString log() const
@@ -321,6 +313,13 @@ TEST_F(SystemProxyManagerTest, ACraftedJournalCannotPointTheMachineElsewhere)
     test::writeBytes(AppPaths::proxyBackup(), crafted);
     EXPECT_TRUE(failureOf(manager->restoreIfNeeded(true)));
     EXPECT_EQ(helper.state().dump().find("203.0.113.66"), std::string::npos);
+    // What could not be put back is switched off, not left pointing at a port about to close;
+    // the journal stays for a later repair.
+    const nlohmann::json afterRefusal = helper.state();
+    for (const nlohmann::json &service : afterRefusal["services"])
+        for (const char *kind : { "web", "secureWeb", "socks" })
+            EXPECT_FALSE(service[kind]["enabled"].get<bool>()) << service["name"] << " " << kind;
+    EXPECT_TRUE(snapshotExists());
 
     test::writeBytes(AppPaths::proxyBackup(), genuine);
     test::await(manager->restoreIfNeeded(true));
