@@ -1,5 +1,5 @@
-// The membership page: plans from the service, the payment method, buying, and the way back
-// to an order that still waits for its payment.
+// The membership page: plans from the service, the payment method, buying, and the rights.
+// The way back to an order that waits for its payment is checked with the checkout sheet.
 #include "MembershipView.h"
 
 #include "ServiceWorld.h"
