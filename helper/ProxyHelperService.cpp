@@ -68,7 +68,7 @@ ProxyHelperResponse ProxyHelperService::outcome(std::string_view bytes, const st
     if (auto problem = containmentProblem(request.commands, record)) {
         std::fprintf(stderr, "VeyraProxyHelper: refused the request of %s: %s\n",
             peer.empty() ? "an unnamed peer" : peer.c_str(), problem->c_str());
-        return { false, containmentText };
+        return { false, std::string(containmentText) };
     }
     try {
         recordServicesPointedHere(request.commands, record);

@@ -3,6 +3,7 @@
 #include "SettingsRecord.h"
 #include "ToolRunner.h"
 
+#include "veyra/ipc/ProxyHelperConstants.h"
 #include "veyra/ipc/ProxyHelperRecords.h"
 
 #include <string>
@@ -38,8 +39,7 @@ public:
     static constexpr const char *successText = "系统代理设置已更新。";
     static constexpr const char *oversizedText = "后台服务请求超过大小限制。";
     static constexpr const char *genericFailureText = "系统代理设置失败。";
-    static constexpr const char *containmentText
-        = "后台服务只接受指向本机的代理设置和恢复到原有设置的命令，已拒绝这次请求。";
+    static constexpr std::string_view containmentText = ipc::ProxyHelperConstants::containmentRefusal;
 
 private:
     ipc::ProxyHelperResponse outcome(std::string_view request, const std::string &peer) const;

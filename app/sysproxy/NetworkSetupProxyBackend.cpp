@@ -221,16 +221,19 @@ QCoro::Task<void> NetworkSetupProxyBackend::restore(
     Q_UNUSED(snapshot);
     std::exception_ptr failure;
     try {
-        co_await runPrivileged(restoreCommands(services));
+        co_await m_client->execute(restoreCommands(services));
         AppPaths::removeIfExists(AppPaths::proxyBackup());
         co_return;
-    } catch (...) {
-        failure = std::current_exception();
+    } catch (const PrivilegedProxyClient::Refused &error) {
+        failure = std::make_exception_ptr(helperUnavailable(error));
+    } catch (const std::exception &error) {
+        // Anything else may pass on a later try: the settings and the journal stay as they are.
+        throw helperUnavailable(error);
     }
-    // The saved servers could not be put back (the helper refuses servers it holds no record of,
-    // or a line failed half-way). Switching the proxies off is always accepted, so the machine
-    // is not left pointing at a port that is about to close. The journal stays: the failure is
-    // reported, and a later repair or start still finds what the settings were.
+    // The helper will not put back servers it holds no record of (its record was lost, or the
+    // journal names others), and it never will. Switching the proxies off is always accepted, so
+    // the machine is not left pointing at a port that is about to close. The journal stays and
+    // the refusal is reported.
     try {
         co_await runPrivileged(switchOffCommands(services));
         Logger::shared().log(QStringLiteral("未能恢复原有代理设置，已关闭本应用设置的代理。"));

@@ -120,6 +120,8 @@ QCoro::Task<void> PrivilegedProxyClient::execute(ipc::CommandList commands)
     } catch (const ipc::ProxyHelperDecodingError &error) {
         throw SystemError(QString::fromUtf8(error.what()));
     }
+    if (!response.success && response.message == ipc::ProxyHelperConstants::containmentRefusal)
+        throw Refused(QString::fromStdString(response.message));
     if (!response.success)
         throw AppError(QString::fromStdString(response.message));
 }

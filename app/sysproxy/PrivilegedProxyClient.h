@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Errors.h"
+
 #include "veyra/ipc/ProxyHelperRecords.h"
 
 #include <QCoroTask>
@@ -21,8 +23,16 @@ public:
     explicit PrivilegedProxyClient(
         QString socketPath = defaultSocketPath(), std::chrono::milliseconds replyTimeout = defaultReplyTimeout);
 
+    // The helper refused the request as one that points somewhere else or puts back settings
+    // it holds no record of: sent again, it is refused again.
+    class Refused : public AppError {
+    public:
+        using AppError::AppError;
+    };
+
     // Throws ProxyHelperValidationError (grammar), AppError (size, time-out, the helper's
-    // failure message) or SystemError (connection and decoding failures, text unchanged).
+    // failure message; Refused for its containment refusal) or SystemError (connection and
+    // decoding failures, text unchanged).
     QCoro::Task<void> execute(ipc::CommandList commands);
 
     // The encoded request for `commands`, after the same grammar and size checks `execute`
