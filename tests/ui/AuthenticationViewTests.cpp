@@ -4,7 +4,6 @@
 #include "ServiceWorld.h"
 #include "UiTestSupport.h"
 
-#include <QCoroTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -135,8 +134,7 @@ TEST_F(AuthenticationViewIntegration, DifferentPasswordsAreCaughtBeforeAnyReques
     QTest::mouseClick(view.submitButton(), Qt::LeftButton);
     EXPECT_EQ(model->authenticationErrorMessage(), QStringLiteral("两次输入的密码不一致"));
     EXPECT_TRUE(showsText(&view, QStringLiteral("两次输入的密码不一致")));
-    await(QCoro::sleepFor(std::chrono::milliseconds(200)));
-    EXPECT_TRUE(requestsTo("/api/v1/auth/register").isEmpty());
+    EXPECT_FALSE(model->isBusy()) << "a sign-in was started";
 
     // Put right, Enter in the last field registers, and the sheet closes on success.
     view.confirmationField()->setText(QStringLiteral("password123"));

@@ -10,7 +10,6 @@
 #include "ToggleSwitch.h"
 #include "UiTestSupport.h"
 
-#include <QCoroTimer>
 #include <QFile>
 #include <QSlider>
 #include <QSpinBox>
@@ -142,7 +141,9 @@ TEST_F(SettingsViewTest, FilePanelsAndTheLogFolder)
     press(QStringLiteral("导入安全设置…"));
     press(QStringLiteral("导出安全设置…"));
     EXPECT_EQ(panelsShown, 2);
-    await(QCoro::sleepFor(std::chrono::milliseconds(100)));
+    // Whatever either button started has finished once both queues of file work are through.
+    await(model.flushStorage());
+    await(model.settingsStore().loadSettings());
     EXPECT_EQ(model.statusMessage(), statusBefore);
     EXPECT_EQ(model.alertMessage(), std::nullopt);
     EXPECT_FALSE(QFile::exists(AppPaths::settings()));
