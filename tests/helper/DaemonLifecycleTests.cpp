@@ -21,7 +21,7 @@ namespace {
 // The daemon's own code in a child process, started from a root-owned bundle whose main
 // executable is the test client, with a tool script instead of networksetup and an idle time
 // short enough to watch.
-class DaemonLifecycleTest : public ::testing::Test {
+class DaemonLifecycleIntegration : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -59,7 +59,7 @@ protected:
 
 } // namespace
 
-TEST_F(DaemonLifecycleTest, SocketActivatedHelperExitsWhenIdleButNeverDuringARequest)
+TEST_F(DaemonLifecycleIntegration, SocketActivatedHelperExitsWhenIdleButNeverDuringARequest)
 {
     auto daemon = startDaemon(true, "/bin/sleep 2\n");
     ASSERT_EQ(daemon->waitUntilReady(), "");
@@ -71,7 +71,7 @@ TEST_F(DaemonLifecycleTest, SocketActivatedHelperExitsWhenIdleButNeverDuringAReq
     EXPECT_EQ(daemon->waitForExit(3s), 0) << "exits on its own, cleanly, after the idle time";
 }
 
-TEST_F(DaemonLifecycleTest, HelperBindingItsOwnSocketKeepsServing)
+TEST_F(DaemonLifecycleIntegration, HelperBindingItsOwnSocketKeepsServing)
 {
     auto daemon = startDaemon(false, "exit 0\n");
     ASSERT_EQ(daemon->waitUntilReady(), "");
@@ -81,7 +81,7 @@ TEST_F(DaemonLifecycleTest, HelperBindingItsOwnSocketKeepsServing)
     EXPECT_TRUE(ProxyHelperResponse::decode(reply.standardOutput).success);
 }
 
-TEST_F(DaemonLifecycleTest, ToolSeesOnlyTheFixedMinimalEnvironment)
+TEST_F(DaemonLifecycleIntegration, ToolSeesOnlyTheFixedMinimalEnvironment)
 {
     const fs::path seen = dir.path() / "environment";
     // The shell's own initial environment is exactly what the helper passed to it.

@@ -9,21 +9,6 @@
 
 namespace veyra::helper::test {
 
-TempDir::TempDir()
-{
-    std::string pattern = (fs::temp_directory_path() / "veyra-helper-XXXXXX").string();
-    if (!::mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp failed");
-    m_path = pattern;
-    fs::permissions(m_path, fs::perms(0755));
-}
-
-TempDir::~TempDir()
-{
-    std::error_code ignored;
-    fs::remove_all(m_path, ignored);
-}
-
 bool runningAsRoot()
 {
     return ::geteuid() == 0;

@@ -17,19 +17,6 @@ namespace fs = std::filesystem;
 
 inline const std::string tool = "/usr/sbin/networksetup";
 
-// A world-readable temporary directory, removed with everything in it.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-    const fs::path &path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
-
 bool runningAsRoot();
 void copyExecutable(const fs::path &from, const fs::path &to);
 

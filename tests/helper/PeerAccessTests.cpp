@@ -95,7 +95,7 @@ int exitStatusOf(pid_t child)
 
 // A root-owned bundle whose main executable is the test client. Requests pass the helper's
 // real peer check, so only that client, run by an ordinary user, gets an answer.
-class PeerAccessTest : public ::testing::Test {
+class PeerAccessIntegration : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -156,7 +156,7 @@ protected:
 
 } // namespace
 
-TEST_F(PeerAccessTest, OnlyTheBundleClientRunByAnOrdinaryUserIsServed)
+TEST_F(PeerAccessIntegration, OnlyTheBundleClientRunByAnOrdinaryUserIsServed)
 {
     startInProcessHelper();
     ToolOutcome asRoot = client(bundle->mainExecutable, false);
@@ -174,7 +174,7 @@ TEST_F(PeerAccessTest, OnlyTheBundleClientRunByAnOrdinaryUserIsServed)
 
 // The content is hashed at start only, and again only once the file's identity has changed (here
 // its modification time); the same file reached through another name (a hard link) is refused.
-TEST_F(PeerAccessTest, TheExecutableIsHashedAgainOnlyWhenItsIdentityChangesAndOnlyItsPathPasses)
+TEST_F(PeerAccessIntegration, TheExecutableIsHashedAgainOnlyWhenItsIdentityChangesAndOnlyItsPathPasses)
 {
     std::atomic<int> digests = 0;
     startInProcessHelper([&digests](int fd) {
@@ -197,7 +197,7 @@ TEST_F(PeerAccessTest, TheExecutableIsHashedAgainOnlyWhenItsIdentityChangesAndOn
 // The genuine client run by an ordinary user, but taken over (here started with a loader
 // variable; every way of taking a program over is the integrity check's own test) gets no
 // answer, nothing runs, and the refusal leaves the untouched client served.
-TEST_F(PeerAccessTest, TheGenuineClientTakenOverGetsNothing)
+TEST_F(PeerAccessIntegration, TheGenuineClientTakenOverGetsNothing)
 {
     startInProcessHelper();
     const ToolOutcome preloaded = preloadedClient();
@@ -209,7 +209,7 @@ TEST_F(PeerAccessTest, TheGenuineClientTakenOverGetsNothing)
 // Another program connects and writes its request, then runs the genuine client, which inherits
 // the connection (the attacker opened it without close-on-exec). The helper then sees the
 // genuine executable on the other end; the connection must still be refused.
-TEST_F(PeerAccessTest, AConnectionCarriedIntoTheGenuineClientIsRefused)
+TEST_F(PeerAccessIntegration, AConnectionCarriedIntoTheGenuineClientIsRefused)
 {
     startInProcessHelper();
     const std::string forged
@@ -239,7 +239,7 @@ TEST_F(PeerAccessTest, AConnectionCarriedIntoTheGenuineClientIsRefused)
     EXPECT_EQ(accepted, 0) << "a carried connection was served";
 }
 
-TEST_F(PeerAccessTest, InstalledExecutableServesThroughSocketActivation)
+TEST_F(PeerAccessIntegration, InstalledExecutableServesThroughSocketActivation)
 {
     // The daemon as installed: started from the bundle with the socket handed over by the
     // service manager's protocol, with only the capabilities its unit leaves it and no way to
@@ -279,7 +279,7 @@ TEST_F(PeerAccessTest, InstalledExecutableServesThroughSocketActivation)
 
 // Started by a service manager or a desktop launcher, the application's standard streams are
 // sockets it inherited; they are not the connection, and the genuine client is served.
-TEST_F(PeerAccessTest, TheGenuineClientWithSocketsForStreamsIsServed)
+TEST_F(PeerAccessIntegration, TheGenuineClientWithSocketsForStreamsIsServed)
 {
     startInProcessHelper();
     int streams[2];
@@ -299,7 +299,7 @@ TEST_F(PeerAccessTest, TheGenuineClientWithSocketsForStreamsIsServed)
     EXPECT_EQ(state.history().size(), 1u);
 }
 
-TEST_F(PeerAccessTest, RequirementNeedsARootOwnedProtectedBundle)
+TEST_F(PeerAccessIntegration, RequirementNeedsARootOwnedProtectedBundle)
 {
     auto requirement = containingAppDesignatedRequirement(bundle->helper.string());
     ASSERT_TRUE(requirement);
@@ -330,7 +330,7 @@ TEST_F(PeerAccessTest, RequirementNeedsARootOwnedProtectedBundle)
     EXPECT_TRUE(containingAppDesignatedRequirement(bundle->helper.string()));
 }
 
-TEST(HelperStartUp, RefusesOutsideAnAppBundleOrFromAWritableOne)
+TEST(HelperStartUpIntegration, RefusesOutsideAnAppBundleOrFromAWritableOne)
 {
     TempDir dir;
     const fs::path loose = dir.path() / "a" / "b" / "c" / "VeyraProxyHelper";

@@ -78,13 +78,13 @@ void waitHere(int ready)
 
 } // namespace
 
-TEST(PeerIntegrity, APlainProcessHasNothingWrong)
+TEST(PeerIntegrityIntegration, APlainProcessHasNothingWrong)
 {
     Subject plain([](int ready) { runSleep(ready, nullptr); });
     EXPECT_EQ(peerIntegrityProblem(plain.pid()), std::nullopt);
 }
 
-TEST(PeerIntegrity, EachWayOfTakingOverAProgramIsFound)
+TEST(PeerIntegrityIntegration, EachWayOfTakingOverAProgramIsFound)
 {
     // A loader variable, even naming a protected system library.
     Subject preloaded([](int ready) { runSleep(ready, "/lib/x86_64-linux-gnu/libm.so.6"); });
@@ -134,7 +134,7 @@ TEST(PeerIntegrity, EachWayOfTakingOverAProgramIsFound)
 
 // What is done to one thread other than the first counts as much: a tracer holding it, or a
 // system-call filter installed in it alone.
-TEST(PeerIntegrity, EveryThreadIsLookedAt)
+TEST(PeerIntegrityIntegration, EveryThreadIsLookedAt)
 {
     const auto withSecondThread = [](bool filtered) {
         return Subject([filtered](int ready) {
@@ -205,7 +205,7 @@ TEST(ProcFile, ReadsThroughACloseOnExecDescriptor)
 
 // A connection whose other end is held by a process that ran another program when it
 // connected: its descriptor survived an exec, so it cannot be close-on-exec.
-TEST(PeerConnection, AnEndCarriedAcrossAnExecIsNotThePeersOwn)
+TEST(PeerConnectionIntegration, AnEndCarriedAcrossAnExecIsNotThePeersOwn)
 {
     char folder[] = "/tmp/veyra-peer-XXXXXX";
     ASSERT_TRUE(::mkdtemp(folder));
@@ -253,7 +253,7 @@ TEST(PeerConnection, AnEndCarriedAcrossAnExecIsNotThePeersOwn)
 
 // The application stops being dumpable before any library's initialiser runs, so not even a
 // library preloaded into it finds it open.
-TEST(NonDumpableAtStart, NoLibraryInitialiserFindsTheProcessDumpable)
+TEST(NonDumpableAtStartIntegration, NoLibraryInitialiserFindsTheProcessDumpable)
 {
     const veyra::helper::ToolOutcome probe
         = veyra::helper::runTool(VEYRA_NONDUMPABLE_PROBE, {}, { "LD_PRELOAD=" VEYRA_REPORT_DUMPABLE });

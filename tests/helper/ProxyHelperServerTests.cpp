@@ -68,7 +68,7 @@ struct Client {
     int fd;
 };
 
-class ProxyHelperServerTest : public ::testing::Test {
+class ProxyHelperServerIntegration : public ::testing::Test {
 protected:
     void start(
         bool allow, ProxyHelperServer::Limits limits = {}, const std::string &toolPath = VEYRA_NETWORKSETUP_EXECUTABLE)
@@ -95,7 +95,7 @@ protected:
 
 } // namespace
 
-TEST_F(ProxyHelperServerTest, OneRequestOneReplyOnAWorldConnectableSocket)
+TEST_F(ProxyHelperServerIntegration, OneRequestOneReplyOnAWorldConnectableSocket)
 {
     start(true);
     EXPECT_EQ(fs::status(socketPath).permissions() & fs::perms::all, fs::perms(0666));
@@ -107,7 +107,7 @@ TEST_F(ProxyHelperServerTest, OneRequestOneReplyOnAWorldConnectableSocket)
     EXPECT_FALSE(client.reply()) << "the helper closes after its one reply";
 }
 
-TEST_F(ProxyHelperServerTest, RefusedPeerIsClosedWithoutReplyAndNothingRuns)
+TEST_F(ProxyHelperServerIntegration, RefusedPeerIsClosedWithoutReplyAndNothingRuns)
 {
     start(false);
     Client client(socketPath);
@@ -116,7 +116,7 @@ TEST_F(ProxyHelperServerTest, RefusedPeerIsClosedWithoutReplyAndNothingRuns)
     EXPECT_TRUE(state.history().empty());
 }
 
-TEST_F(ProxyHelperServerTest, OversizedHeaderIsAnsweredWithoutTheBody)
+TEST_F(ProxyHelperServerIntegration, OversizedHeaderIsAnsweredWithoutTheBody)
 {
     start(true);
     Client client(socketPath);
@@ -126,7 +126,7 @@ TEST_F(ProxyHelperServerTest, OversizedHeaderIsAnsweredWithoutTheBody)
     EXPECT_EQ(veyra::ipc::ProxyHelperResponse::decode(*reply).message, "后台服务请求超过大小限制。");
 }
 
-TEST_F(ProxyHelperServerTest, SilentClientIsDroppedAndDoesNotStallOthers)
+TEST_F(ProxyHelperServerIntegration, SilentClientIsDroppedAndDoesNotStallOthers)
 {
     ProxyHelperServer::Limits limits;
     limits.maximumConnections = 2;
@@ -142,7 +142,7 @@ TEST_F(ProxyHelperServerTest, SilentClientIsDroppedAndDoesNotStallOthers)
     EXPECT_LT(std::chrono::steady_clock::now() - started, 2s) << "dropped after the time-out, not kept for ever";
 }
 
-TEST_F(ProxyHelperServerTest, ConcurrentRequestsRunTheirLinesOneRequestAtATime)
+TEST_F(ProxyHelperServerIntegration, ConcurrentRequestsRunTheirLinesOneRequestAtATime)
 {
     // A tool that logs each run's service and takes a while, so overlapping requests would
     // interleave their lines in the log.
@@ -169,7 +169,7 @@ TEST_F(ProxyHelperServerTest, ConcurrentRequestsRunTheirLinesOneRequestAtATime)
     EXPECT_TRUE(runs == "AAABBB" || runs == "BBBAAA") << runs;
 }
 
-TEST_F(ProxyHelperServerTest, OneUserStallingConnectionsLeavesRoomForAnother)
+TEST_F(ProxyHelperServerIntegration, OneUserStallingConnectionsLeavesRoomForAnother)
 {
     if (!runningAsRoot())
         GTEST_SKIP() << "needs root: the two peers must run as two other users";

@@ -17,7 +17,7 @@ using Lines = std::vector<std::vector<std::string>>;
 
 namespace {
 
-class ProxyHelperServiceTest : public ::testing::Test {
+class ProxyHelperServiceIntegration : public ::testing::Test {
 protected:
     ProxyHelperResponse execute(const std::string &request) const
     {
@@ -36,7 +36,7 @@ const std::vector<std::string> secureOff = { tool, "-setsecurewebproxystate", "W
 
 } // namespace
 
-TEST_F(ProxyHelperServiceTest, RunsTheLinesInOrderWithItsOwnTool)
+TEST_F(ProxyHelperServiceIntegration, RunsTheLinesInOrderWithItsOwnTool)
 {
     ProxyHelperResponse reply = execute(Lines { { tool, "-setwebproxy", "Wi-Fi", "127.0.0.1", "7890" }, webOff });
     EXPECT_TRUE(reply.success);
@@ -45,7 +45,7 @@ TEST_F(ProxyHelperServiceTest, RunsTheLinesInOrderWithItsOwnTool)
         (Lines { { "-setwebproxy", "Wi-Fi", "127.0.0.1", "7890" }, { webOff.begin() + 1, webOff.end() } }));
 }
 
-TEST_F(ProxyHelperServiceTest, SizeLimitIsInclusiveAndValidationPrecedesAnyRun)
+TEST_F(ProxyHelperServiceIntegration, SizeLimitIsInclusiveAndValidationPrecedesAnyRun)
 {
     std::string exact = requestJson(Lines { webOff });
     exact.insert(exact.size() - 1, std::string(131072 - exact.size(), ' '));
@@ -57,7 +57,7 @@ TEST_F(ProxyHelperServiceTest, SizeLimitIsInclusiveAndValidationPrecedesAnyRun)
     EXPECT_EQ(state.history().size(), 1u) << "only the first, exact-size request ran";
 }
 
-TEST_F(ProxyHelperServiceTest, SilentFailureOfTheSecondLineStopsBeforeTheThird)
+TEST_F(ProxyHelperServiceIntegration, SilentFailureOfTheSecondLineStopsBeforeTheThird)
 {
     state.failOn("-setsocksfirewallproxystate", 4);
     ProxyHelperResponse reply = execute(Lines { webOff, socksOff, secureOff });
@@ -66,7 +66,7 @@ TEST_F(ProxyHelperServiceTest, SilentFailureOfTheSecondLineStopsBeforeTheThird)
     EXPECT_EQ(state.history(), (Lines { { webOff.begin() + 1, webOff.end() } }));
 }
 
-TEST_F(ProxyHelperServiceTest, FailureTextIsTrimmedErrorOutputElseOutputElseGeneric)
+TEST_F(ProxyHelperServiceIntegration, FailureTextIsTrimmedErrorOutputElseOutputElseGeneric)
 {
     const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
         { "\n  Wi-Fi is busy. \n", "ignored", "Wi-Fi is busy." },
@@ -84,7 +84,7 @@ TEST_F(ProxyHelperServiceTest, FailureTextIsTrimmedErrorOutputElseOutputElseGene
     EXPECT_EQ(repairUtf8("ok \xC3 网"), "ok \xEF\xBF\xBD 网");
 }
 
-TEST_F(ProxyHelperServiceTest, LargeToolOutputCannotDeadlockTheHelper)
+TEST_F(ProxyHelperServiceIntegration, LargeToolOutputCannotDeadlockTheHelper)
 {
     // Far more than a pipe holds, on both streams: the helper must read while the tool runs.
     state.failOn("-setwebproxystate", 2, std::string(600'000, 'e'), std::string(600'000, 'o'));
@@ -92,7 +92,7 @@ TEST_F(ProxyHelperServiceTest, LargeToolOutputCannotDeadlockTheHelper)
     EXPECT_EQ(reply.message, std::string(65'536, 'e'));
 }
 
-TEST(ToolRunner, AToolPastItsTimeLimitIsKilled)
+TEST(ToolRunnerIntegration, AToolPastItsTimeLimitIsKilled)
 {
     using namespace std::chrono;
     // One that keeps its streams open, and one that closes them first and then hangs in a
@@ -130,7 +130,7 @@ TEST(ToolRunner, AToolPastItsTimeLimitIsKilled)
     EXPECT_EQ(quick.standardOutput, "fine\n");
 }
 
-TEST_F(ProxyHelperServiceTest, DecodingAndLaunchErrorsBecomeFailureReplies)
+TEST_F(ProxyHelperServiceIntegration, DecodingAndLaunchErrorsBecomeFailureReplies)
 {
     EXPECT_FALSE(execute(std::string("{\"commands\":")).success);
     EXPECT_NE(execute(std::string("{\"lines\":[]}")).message.find("commands"), std::string::npos);
@@ -142,28 +142,9 @@ TEST_F(ProxyHelperServiceTest, DecodingAndLaunchErrorsBecomeFailureReplies)
         std::string::npos);
 }
 
-TEST(StandInNetworksetup, ConcurrentRunsNeverLoseAWrite)
-{
-    TempDir dir;
-    StandInState state(dir.path());
-    auto json = state.read();
-    for (int i = 0; i < 16; ++i)
-        json["services"].push_back(StandInState::serviceRecord("svc" + std::to_string(i), "10.1.0.1"));
-    state.write(json);
-    std::vector<std::thread> writers;
-    for (int i = 0; i < 16; ++i)
-        writers.emplace_back([i, &state] {
-            runTool(VEYRA_NETWORKSETUP_EXECUTABLE, { "-setwebproxy", "svc" + std::to_string(i), "h", "1000" },
-                state.toolEnvironment());
-        });
-    for (auto &writer : writers)
-        writer.join();
-    EXPECT_EQ(state.history().size(), 16u);
-}
-
 // Once the helper has pointed Wi-Fi here, a request may only point it here again, switch things
 // off, or put back what Wi-Fi had before; Ethernet, never pointed here, has nothing recorded.
-TEST_F(ProxyHelperServiceTest, OnlyLoopbackOrTheRecordedSettingsMayBeSet)
+TEST_F(ProxyHelperServiceIntegration, OnlyLoopbackOrTheRecordedSettingsMayBeSet)
 {
     auto json = state.read();
     json["services"][0]["web"] = { { "enabled", true }, { "server", "corp.proxy" }, { "port", 8080 } };
@@ -224,7 +205,7 @@ TEST_F(ProxyHelperServiceTest, OnlyLoopbackOrTheRecordedSettingsMayBeSet)
 
 // The tool runs as root, but with no capability left in any set, so it cannot read into other
 // processes as the helper can.
-TEST(ToolRunner, TheToolHoldsNoCapability)
+TEST(ToolRunnerIntegration, TheToolHoldsNoCapability)
 {
     const ToolOutcome outcome = runTool("/bin/grep", { "^Cap", "/proc/self/status" });
     ASSERT_EQ(outcome.exitStatus, 0) << outcome.standardError;
@@ -233,24 +214,4 @@ TEST(ToolRunner, TheToolHoldsNoCapability)
     for (std::string name, value; lines >> name >> value; ++sets)
         EXPECT_EQ(value, "0000000000000000") << name;
     EXPECT_EQ(sets, 5);
-}
-
-// The helper runs its tool with umask 0077; the settings must stay readable to every user all
-// the same, and a machine switched all day long must not grow the state without end.
-TEST(StandInNetworksetup, StateStaysReadableAndOnlyRecentHistoryIsKept)
-{
-    TempDir dir;
-    StandInState state(dir.path());
-    auto json = state.read();
-    json["history"] = std::vector<std::vector<std::string>>(5000, { "-setwebproxystate", "Wi-Fi", "on" });
-    state.write(json);
-    const mode_t saved = ::umask(077);
-    runTool(VEYRA_NETWORKSETUP_EXECUTABLE, { "-setwebproxystate", "Wi-Fi", "off" }, state.toolEnvironment());
-    ::umask(saved);
-    EXPECT_EQ(fs::status(state.path()).permissions() & fs::perms::all,
-        fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
-    const auto history = state.history();
-    EXPECT_LT(history.size(), 5000u);
-    ASSERT_FALSE(history.empty());
-    EXPECT_EQ(history.back(), (std::vector<std::string> { "-setwebproxystate", "Wi-Fi", "off" }));
 }

@@ -2,10 +2,27 @@
 
 #include "ToolRunner.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 namespace veyra::helper::test {
+
+TempDir::TempDir()
+{
+    std::string pattern = (fs::temp_directory_path() / "veyra-helper-XXXXXX").string();
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    m_path = pattern;
+    fs::permissions(m_path, fs::perms(0755));
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    fs::remove_all(m_path, ignored);
+}
 
 void writeFile(const fs::path &path, const std::string &bytes)
 {

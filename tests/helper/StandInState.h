@@ -10,6 +10,19 @@ namespace veyra::helper::test {
 
 namespace fs = std::filesystem;
 
+// A world-readable temporary directory, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const fs::path &path() const { return m_path; }
+
+private:
+    fs::path m_path;
+};
+
 // Writes the bytes as a file readable by everybody.
 void writeFile(const fs::path &path, const std::string &bytes);
 

@@ -13,9 +13,9 @@ namespace {
 const QString token = QString::fromLatin1(KeychainStore::sessionAccount);
 const QString line = QString::fromLatin1(KeychainStore::officialLineAccount);
 
-using LiveKeychain = KeyringTest;
+using KeychainIntegration = KeyringTest;
 
-TEST_F(LiveKeychain, SaveUpdateLoadDelete)
+TEST_F(KeychainIntegration, SaveUpdateLoadDelete)
 {
     EXPECT_EQ(keychain.load(token), std::nullopt);
     keychain.save("first-token", token);
@@ -34,7 +34,7 @@ TEST_F(LiveKeychain, SaveUpdateLoadDelete)
     EXPECT_EQ(keychain.load(line), std::nullopt);
 }
 
-TEST_F(LiveKeychain, ItemsAreKeyedByServiceAndAccount)
+TEST_F(KeychainIntegration, ItemsAreKeyedByServiceAndAccount)
 {
     const QString ns = keychain.sessionNamespace();
     EXPECT_EQ(ns.size(), 36);
@@ -49,13 +49,13 @@ TEST_F(LiveKeychain, ItemsAreKeyedByServiceAndAccount)
     EXPECT_EQ(keyring.lookup("(servicePrefix).(namespace)", token), std::nullopt);
 }
 
-TEST_F(LiveKeychain, TextThatIsNotUtf8ReadsAsNone)
+TEST_F(KeychainIntegration, TextThatIsNotUtf8ReadsAsNone)
 {
     ASSERT_TRUE(keyring.storeRaw(keychain.service(token), token, QByteArray("\xff\xfe\x80", 3)));
     EXPECT_EQ(keychain.load(token), std::nullopt);
 }
 
-TEST_F(LiveKeychain, LockedCollectionReadsAsNoneAndRotatesTheSessionNamespace)
+TEST_F(KeychainIntegration, LockedCollectionReadsAsNoneAndRotatesTheSessionNamespace)
 {
     keychain.save("old-token", token);
     keychain.save("https://sub.example.net/x", line);
@@ -85,7 +85,7 @@ TEST_F(LiveKeychain, LockedCollectionReadsAsNoneAndRotatesTheSessionNamespace)
     EXPECT_EQ(keychain.load(line), std::optional<QString>("https://sub.example.net/x"));
 }
 
-TEST_F(LiveKeychain, UpdateOfALockedItemMovesTheTokenToAFreshNamespace)
+TEST_F(KeychainIntegration, UpdateOfALockedItemMovesTheTokenToAFreshNamespace)
 {
     keychain.save("old-token", token);
     const QString before = keychain.sessionNamespace();
@@ -95,7 +95,7 @@ TEST_F(LiveKeychain, UpdateOfALockedItemMovesTheTokenToAFreshNamespace)
     EXPECT_NE(keychain.sessionNamespace(), before);
 }
 
-TEST_F(LiveKeychain, NoSecretServiceIsAKeychainFailure)
+TEST_F(KeychainIntegration, NoSecretServiceIsAKeychainFailure)
 {
     keyring.stopDaemon();
     const QString text = failureOfCall<AppError>([&] { keychain.load(token); });

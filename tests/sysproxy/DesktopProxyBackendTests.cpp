@@ -91,7 +91,7 @@ const Start starts[] = {
     { "NoProxyGroupYet", "", "[General]\nfoo=bar\n", false },
 };
 
-class DesktopProxyBackendTest : public test::DataFolderTest {
+class DesktopProxyBackendIntegration : public test::DataFolderTest {
 protected:
     static void SetUpTestSuite() { DesktopSession::shared(); }
 
@@ -159,7 +159,7 @@ protected:
 
 } // namespace
 
-TEST_F(DesktopProxyBackendTest, EveryStartingStateIsPointedAtUsAndPutBackByteForByte)
+TEST_F(DesktopProxyBackendIntegration, EveryStartingStateIsPointedAtUsAndPutBackByteForByte)
 {
     ReparseListener kde;
     for (const Start &start : starts) {
@@ -182,7 +182,7 @@ TEST_F(DesktopProxyBackendTest, EveryStartingStateIsPointedAtUsAndPutBackByteFor
     }
 }
 
-TEST_F(DesktopProxyBackendTest, AKeyTheUserChangedWhileConnectedIsKeptUnlessForced)
+TEST_F(DesktopProxyBackendIntegration, AKeyTheUserChangedWhileConnectedIsKeptUnlessForced)
 {
     // From nothing set, the user changes GNOME's HTTP host and KDE's HTTPS proxy while connected.
     struct Case {
@@ -210,7 +210,7 @@ TEST_F(DesktopProxyBackendTest, AKeyTheUserChangedWhileConnectedIsKeptUnlessForc
     }
 }
 
-TEST_F(DesktopProxyBackendTest, TheNextStartRepairsWhatACrashLeftBehind)
+TEST_F(DesktopProxyBackendIntegration, TheNextStartRepairsWhatACrashLeftBehind)
 {
     // Entries are written GNOME first (eight keys), then KDE (five).
     struct Case {
@@ -241,7 +241,7 @@ TEST_F(DesktopProxyBackendTest, TheNextStartRepairsWhatACrashLeftBehind)
     }
 }
 
-TEST_F(DesktopProxyBackendTest, AValueTheStoreDidNotKeepRollsEverythingBack)
+TEST_F(DesktopProxyBackendIntegration, AValueTheStoreDidNotKeepRollsEverythingBack)
 {
     for (const char *key : { "org.gnome.system.proxy.socks/port", "NoProxyFor" }) {
         begin(starts[4]);
@@ -255,7 +255,7 @@ TEST_F(DesktopProxyBackendTest, AValueTheStoreDidNotKeepRollsEverythingBack)
     }
 }
 
-TEST_F(DesktopProxyBackendTest, WithoutAnyDesktopSettingsNothingIsChanged)
+TEST_F(DesktopProxyBackendIntegration, WithoutAnyDesktopSettingsNothingIsChanged)
 {
     QTemporaryDir emptyFolder;
     DesktopProxyBackend none([&] {
@@ -268,7 +268,7 @@ TEST_F(DesktopProxyBackendTest, WithoutAnyDesktopSettingsNothingIsChanged)
     EXPECT_FALSE(QFile::exists(emptyFolder.path() + QStringLiteral("/kioslaverc")));
 }
 
-TEST_F(DesktopProxyBackendTest, AJournalNamingAKeyWeNeverWriteIsAnErrorAndStays)
+TEST_F(DesktopProxyBackendIntegration, AJournalNamingAKeyWeNeverWriteIsAnErrorAndStays)
 {
     AppPaths::prepare();
     AppPaths::write(json::Json::parse(R"({"keys": [{"store": "gsettings", "key": "org.gnome.system.proxy/no-such-key",

@@ -84,7 +84,7 @@ TEST(ProxyReplyGate, OnlyTheFirstFinishIsDelivered)
     EXPECT_EQ(delivered, std::vector<QByteArray> { "reply" });
 }
 
-TEST(PrivilegedProxyClient, OneFramedRequestPerCallThenClose)
+TEST(PrivilegedProxyClientIntegration, OneFramedRequestPerCallThenClose)
 {
     ScriptedHelper helper;
     helper.reply = R"({"success":true,"message":"系统代理设置已更新。"})";
@@ -100,7 +100,7 @@ TEST(PrivilegedProxyClient, OneFramedRequestPerCallThenClose)
     EXPECT_EQ(helper.disconnects, 3);
 }
 
-TEST(PrivilegedProxyClient, GrammarAndSizeAreCheckedBeforeConnecting)
+TEST(PrivilegedProxyClientIntegration, GrammarAndSizeAreCheckedBeforeConnecting)
 {
     ScriptedHelper helper;
     PrivilegedProxyClient client(helper.path());
@@ -112,7 +112,7 @@ TEST(PrivilegedProxyClient, GrammarAndSizeAreCheckedBeforeConnecting)
     EXPECT_EQ(helper.connections, 0);
 }
 
-TEST(PrivilegedProxyClient, MissingHelperFailsAtOnceWithTheConnectionError)
+TEST(PrivilegedProxyClientIntegration, MissingHelperFailsAtOnceWithTheConnectionError)
 {
     QTemporaryDir dir;
     // Were the missing socket waited for, the reply time-out would end this, as a time-out.
@@ -120,7 +120,7 @@ TEST(PrivilegedProxyClient, MissingHelperFailsAtOnceWithTheConnectionError)
     EXPECT_THROW(test::await(client.execute(oneLine)), SystemError);
 }
 
-TEST(PrivilegedProxyClient, GivesUpWithoutAReplyAndIgnoresALateOne)
+TEST(PrivilegedProxyClientIntegration, GivesUpWithoutAReplyAndIgnoresALateOne)
 {
     EXPECT_EQ(PrivilegedProxyClient::defaultReplyTimeout, 12s);
     ScriptedHelper helper; // takes the request, never answers

@@ -21,7 +21,7 @@ namespace {
 
 const QString prefix = QString::fromUtf8(NetworkSetupProxyBackend::helperUnavailablePrefix) + u'\n';
 
-class SystemProxyManagerTest : public test::DataFolderTest {
+class SystemProxyManagerIntegration : public test::DataFolderTest {
 protected:
     std::unique_ptr<SystemProxyManager> makeManager(const QString &socket)
     {
@@ -96,7 +96,7 @@ protected:
 
 } // namespace
 
-TEST_F(SystemProxyManagerTest, EnableSendsOneRequestInTableOrderAndRestorePutsEverythingBack)
+TEST_F(SystemProxyManagerIntegration, EnableSendsOneRequestInTableOrderAndRestorePutsEverythingBack)
 {
     useCustomisedServices();
     const nlohmann::json before = settings();
@@ -121,7 +121,7 @@ TEST_F(SystemProxyManagerTest, EnableSendsOneRequestInTableOrderAndRestorePutsEv
         history.end());
 }
 
-TEST_F(SystemProxyManagerTest, DisabledAndAddresslessServicesAreNeverTouched)
+TEST_F(SystemProxyManagerIntegration, DisabledAndAddresslessServicesAreNeverTouched)
 {
     helper.setServices({ HelperHarness::serviceRecord(QStringLiteral("Wi-Fi"), QStringLiteral("192.168.1.20")),
         HelperHarness::serviceRecord(QStringLiteral("Bluetooth PAN"), QStringLiteral("10.9.0.2"), false),
@@ -132,7 +132,7 @@ TEST_F(SystemProxyManagerTest, DisabledAndAddresslessServicesAreNeverTouched)
     expectPointedHere(QStringLiteral("Wi-Fi"));
 }
 
-TEST_F(SystemProxyManagerTest, UserChangedServiceIsLeftAloneAndTheSnapshotRemoved)
+TEST_F(SystemProxyManagerIntegration, UserChangedServiceIsLeftAloneAndTheSnapshotRemoved)
 {
     test::await(manager->enable(7890));
     userRuns("-setwebproxy", "Wi-Fi", { QStringLiteral("corp.proxy"), QStringLiteral("8080") });
@@ -145,7 +145,7 @@ TEST_F(SystemProxyManagerTest, UserChangedServiceIsLeftAloneAndTheSnapshotRemove
     EXPECT_FALSE(snapshotExists());
 }
 
-TEST_F(SystemProxyManagerTest, FailureOnTheFifthLineReappliesEverySavedService)
+TEST_F(SystemProxyManagerIntegration, FailureOnTheFifthLineReappliesEverySavedService)
 {
     useCustomisedServices();
     const nlohmann::json before = settings();
@@ -155,7 +155,7 @@ TEST_F(SystemProxyManagerTest, FailureOnTheFifthLineReappliesEverySavedService)
     EXPECT_FALSE(snapshotExists());
 }
 
-TEST_F(SystemProxyManagerTest, UnconfirmedSettingsAreRolledBack)
+TEST_F(SystemProxyManagerIntegration, UnconfirmedSettingsAreRolledBack)
 {
     const nlohmann::json before = settings();
     // The tool claims success for Ethernet's SOCKS address but changes nothing.
@@ -165,7 +165,7 @@ TEST_F(SystemProxyManagerTest, UnconfirmedSettingsAreRolledBack)
     EXPECT_FALSE(snapshotExists());
 }
 
-TEST_F(SystemProxyManagerTest, LeftoverSnapshotBlocksEnableUntilRestored)
+TEST_F(SystemProxyManagerIntegration, LeftoverSnapshotBlocksEnableUntilRestored)
 {
     test::await(manager->enable(7890));
     const auto history = helper.history();
@@ -175,7 +175,7 @@ TEST_F(SystemProxyManagerTest, LeftoverSnapshotBlocksEnableUntilRestored)
     EXPECT_EQ(failureOf(manager->enable(7891)), std::nullopt);
 }
 
-TEST_F(SystemProxyManagerTest, FifteenServicesAreRefusedBeforeAnythingChanges)
+TEST_F(SystemProxyManagerIntegration, FifteenServicesAreRefusedBeforeAnythingChanges)
 {
     std::vector<nlohmann::json> services;
     for (int i = 0; i < 15; ++i)
@@ -190,7 +190,7 @@ TEST_F(SystemProxyManagerTest, FifteenServicesAreRefusedBeforeAnythingChanges)
         << "a refused attempt must not block the next one with a leftover snapshot";
 }
 
-TEST_F(SystemProxyManagerTest, SettingsThatCouldNotBePutBackAreNeverChanged)
+TEST_F(SystemProxyManagerIntegration, SettingsThatCouldNotBePutBackAreNeverChanged)
 {
     // 13 services fit the apply request (117 lines), but with an address on all three
     // proxies and a configuration address each needs 10 lines to restore: 130 in all.
@@ -219,7 +219,7 @@ TEST_F(SystemProxyManagerTest, SettingsThatCouldNotBePutBackAreNeverChanged)
     EXPECT_FALSE(snapshotExists());
 }
 
-TEST_F(SystemProxyManagerTest, FailedReadsAreReportedRedactedBeforeAnythingChanges)
+TEST_F(SystemProxyManagerIntegration, FailedReadsAreReportedRedactedBeforeAnythingChanges)
 {
     helper.failOn(QStringLiteral("-getsecurewebproxy"), 1, QStringLiteral("  denied password=hunter2 \n"));
     EXPECT_EQ(failureOf(manager->enable(7890)), QStringLiteral("系统网络设置失败：denied password=***"));
@@ -227,7 +227,7 @@ TEST_F(SystemProxyManagerTest, FailedReadsAreReportedRedactedBeforeAnythingChang
     EXPECT_FALSE(snapshotExists());
 }
 
-TEST_F(SystemProxyManagerTest, AToolThatCannotRunFailsAtOnceAndRecoveryKeepsTheSnapshot)
+TEST_F(SystemProxyManagerIntegration, AToolThatCannotRunFailsAtOnceAndRecoveryKeepsTheSnapshot)
 {
     SystemProxyManager broken(helper.socketPath() + QStringLiteral(".tool-absent"),
         std::make_unique<PrivilegedProxyClient>(helper.socketPath()));
@@ -249,7 +249,7 @@ TEST_F(SystemProxyManagerTest, AToolThatCannotRunFailsAtOnceAndRecoveryKeepsTheS
     EXPECT_FALSE(snapshotExists());
 }
 
-TEST_F(SystemProxyManagerTest, UnreachableHelperKeepsTheSnapshotForALaterRepair)
+TEST_F(SystemProxyManagerIntegration, UnreachableHelperKeepsTheSnapshotForALaterRepair)
 {
     auto message = failureOf(makeManager(helper.socketPath() + QStringLiteral(".absent"))->enable(7890));
     ASSERT_TRUE(message);
@@ -259,7 +259,7 @@ TEST_F(SystemProxyManagerTest, UnreachableHelperKeepsTheSnapshotForALaterRepair)
     EXPECT_FALSE(snapshotExists());
 }
 
-TEST_F(SystemProxyManagerTest, BrokenOrOversizedSnapshotIsAnErrorAndStays)
+TEST_F(SystemProxyManagerIntegration, BrokenOrOversizedSnapshotIsAnErrorAndStays)
 {
     AppPaths::prepare();
     test::writeBytes(AppPaths::proxyBackup(), R"({"appliedPort":7890})");
@@ -271,7 +271,7 @@ TEST_F(SystemProxyManagerTest, BrokenOrOversizedSnapshotIsAnErrorAndStays)
     EXPECT_TRUE(helper.history().empty());
 }
 
-TEST_F(SystemProxyManagerTest, RecoveryRestoresWhatIsStillOursAndLogsIt)
+TEST_F(SystemProxyManagerIntegration, RecoveryRestoresWhatIsStillOursAndLogsIt)
 {
     useCustomisedServices();
     const nlohmann::json before = settings();
@@ -284,7 +284,7 @@ TEST_F(SystemProxyManagerTest, RecoveryRestoresWhatIsStillOursAndLogsIt)
     EXPECT_TRUE(log().contains(QStringLiteral("检测到上次异常退出，已恢复仍由本应用管理的系统代理。")));
 }
 
-TEST_F(SystemProxyManagerTest, RecoveryLeavesUserSettingsAndSaysSo)
+TEST_F(SystemProxyManagerIntegration, RecoveryLeavesUserSettingsAndSaysSo)
 {
     test::await(manager->enable(7890));
     for (const char *service : { "Wi-Fi", "Ethernet" }) {
@@ -301,7 +301,7 @@ TEST_F(SystemProxyManagerTest, RecoveryLeavesUserSettingsAndSaysSo)
 
 // The journal is the user's file, which any process of the user may rewrite: from it the helper
 // puts back nothing but what the services had before the first apply.
-TEST_F(SystemProxyManagerTest, ACraftedJournalCannotPointTheMachineElsewhere)
+TEST_F(SystemProxyManagerIntegration, ACraftedJournalCannotPointTheMachineElsewhere)
 {
     useCustomisedServices();
     const nlohmann::json before = settings();

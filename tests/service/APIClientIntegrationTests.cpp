@@ -17,7 +17,7 @@ namespace {
 
 constexpr const char *member = "13800138000";
 
-class LiveAPIClient : public ::testing::Test {
+class APIClientIntegration : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(simulator.started()); }
 
@@ -41,7 +41,7 @@ protected:
     ServiceSimulator simulator;
 };
 
-TEST_F(LiveAPIClient, SignsInAndReadsTheAccountPlansAndOrders)
+TEST_F(APIClientIntegration, SignsInAndReadsTheAccountPlansAndOrders)
 {
     simulator.admin("accounts", { { "account", member }, { "password", "secret-pass" }, { "active", true } });
     auto api = client();
@@ -68,7 +68,7 @@ TEST_F(LiveAPIClient, SignsInAndReadsTheAccountPlansAndOrders)
     EXPECT_EQ(await(api->order(order.orderNo)).status, "paid");
 }
 
-TEST_F(LiveAPIClient, EveryAcceptedEnvelopeShapeDecodes)
+TEST_F(APIClientIntegration, EveryAcceptedEnvelopeShapeDecodes)
 {
     auto api = signedIn(true);
     for (const char *shape : { "bare", "data", "key", "mixed" }) {
@@ -80,7 +80,7 @@ TEST_F(LiveAPIClient, EveryAcceptedEnvelopeShapeDecodes)
     }
 }
 
-TEST_F(LiveAPIClient, HeadersFollowTheRules)
+TEST_F(APIClientIntegration, HeadersFollowTheRules)
 {
     auto api = signedIn();
     await(api->currentUser());
@@ -110,7 +110,7 @@ TEST_F(LiveAPIClient, HeadersFollowTheRules)
     EXPECT_EQ(recordedHeader(logout, "Content-Length"), "0");
 }
 
-TEST_F(LiveAPIClient, NoAuthorizationWithoutAToken)
+TEST_F(APIClientIntegration, NoAuthorizationWithoutAToken)
 {
     for (std::optional<QString> token : { std::optional<QString>(), std::optional<QString>(QString()) }) {
         simulator.admin("requests/clear", Json::object());
@@ -124,7 +124,7 @@ TEST_F(LiveAPIClient, NoAuthorizationWithoutAToken)
     EXPECT_EQ(failureOf<APIClientError>(api->currentUser()), "unauthorized 登录状态已失效，请重新登录");
 }
 
-TEST_F(LiveAPIClient, OrderNumberIsSentAsOneSegment)
+TEST_F(APIClientIntegration, OrderNumberIsSentAsOneSegment)
 {
     auto api = signedIn();
     simulator.admin("orders", { { "account", member }, { "orderNo", "VN 7/8%" } });
@@ -138,7 +138,7 @@ TEST_F(LiveAPIClient, OrderNumberIsSentAsOneSegment)
     EXPECT_EQ(image->width(), 220);
 }
 
-TEST_F(LiveAPIClient, SignInFailuresCarryTheServiceTexts)
+TEST_F(APIClientIntegration, SignInFailuresCarryTheServiceTexts)
 {
     simulator.admin("accounts", { { "account", member }, { "password", "secret-pass" } });
     auto api = client();
@@ -158,7 +158,7 @@ struct FailureRow {
     const char *text;
 };
 
-TEST_F(LiveAPIClient, FailureTable)
+TEST_F(APIClientIntegration, FailureTable)
 {
     const FailureRow rows[] = {
         { "500 with message", { { "status", 500 }, { "body", R"({"message":"数据库维护中"})" } }, false,
@@ -209,7 +209,7 @@ TEST_F(LiveAPIClient, FailureTable)
         EXPECT_NE(request.at("localAddress"), "127.0.0.2");
 }
 
-TEST_F(LiveAPIClient, EnvelopesThatDecode)
+TEST_F(APIClientIntegration, EnvelopesThatDecode)
 {
     auto api = signedIn();
     const char *bodies[] = {
@@ -226,7 +226,7 @@ TEST_F(LiveAPIClient, EnvelopesThatDecode)
     }
 }
 
-TEST_F(LiveAPIClient, InvalidJsonIsThePlatformError)
+TEST_F(APIClientIntegration, InvalidJsonIsThePlatformError)
 {
     auto api = signedIn();
     simulator.fault("/api/v1/me", { { "status", 200 }, { "body", "{not json" } });
@@ -234,7 +234,7 @@ TEST_F(LiveAPIClient, InvalidJsonIsThePlatformError)
     EXPECT_FALSE(text.startsWith("<")) << text.toStdString();
 }
 
-TEST_F(LiveAPIClient, SizeLimitsAreExactAndEnforcedWhileReading)
+TEST_F(APIClientIntegration, SizeLimitsAreExactAndEnforcedWhileReading)
 {
     auto api = signedIn();
     const std::string model = R"({"user":{"account":"padded"}})";
@@ -266,7 +266,7 @@ TEST_F(LiveAPIClient, SizeLimitsAreExactAndEnforcedWhileReading)
     EXPECT_EQ(failureOf<AppError>(api->orderQRCode("QR1")), "服务器响应超过安全大小限制。");
 }
 
-TEST_F(LiveAPIClient, TransportFailuresPassThrough)
+TEST_F(APIClientIntegration, TransportFailuresPassThrough)
 {
     // Only the system's CAs are trusted without the test seam.
     APIClientOptions untrusted = simulator.clientOptions();
@@ -281,7 +281,7 @@ TEST_F(LiveAPIClient, TransportFailuresPassThrough)
     EXPECT_FALSE(failureOf<SystemError>(refused.plans()).startsWith("<"));
 }
 
-TEST_F(LiveAPIClient, PlainHttpReplyIsRefused)
+TEST_F(APIClientIntegration, PlainHttpReplyIsRefused)
 {
     // A plain-HTTP server answering a well-formed model: the reply is HTTP but not HTTPS.
     QTcpServer plain;
@@ -301,7 +301,7 @@ TEST_F(LiveAPIClient, PlainHttpReplyIsRefused)
     EXPECT_EQ(failureOf<AppError>(api.currentUser()), "后台请求被重定向到未受信任的地址。");
 }
 
-TEST_F(LiveAPIClient, AStalledReplyTimesOut)
+TEST_F(APIClientIntegration, AStalledReplyTimesOut)
 {
     // The limit shortened through the seam; the product waits 25 seconds of silence.
     APIClientOptions options = simulator.clientOptions();

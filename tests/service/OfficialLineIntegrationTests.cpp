@@ -26,13 +26,13 @@ struct ScriptedResolver {
     }
 };
 
-class LiveOfficialLine : public KeyringTest {
+class OfficialLineIntegration : public KeyringTest {
 protected:
     ScriptedResolver dns;
     OfficialLineStore store { keychain, dns.resolver(), "device-7" };
 };
 
-TEST_F(LiveOfficialLine, StoresAValidatedLineAndHandsItBack)
+TEST_F(OfficialLineIntegration, StoresAValidatedLineAndHandsItBack)
 {
     EXPECT_FALSE(store.available());
     EXPECT_TRUE(await(store.synchronize(QString(" \nHTTPS://Sub.Example.NET/s/abc?x=1 \t"))));
@@ -48,7 +48,7 @@ TEST_F(LiveOfficialLine, StoresAValidatedLineAndHandsItBack)
     EXPECT_EQ(source.updateInterval, 3600);
 }
 
-TEST_F(LiveOfficialLine, ALocalLineIsRejectedAndTheEarlierLineKept)
+TEST_F(OfficialLineIntegration, ALocalLineIsRejectedAndTheEarlierLineKept)
 {
     ASSERT_TRUE(await(store.synchronize(QString("https://sub.example.net/first"))));
     *dns.address = QByteArray("\xC0\xA8\x01\x14", 4); // 192.168.1.20
@@ -69,7 +69,7 @@ TEST_F(LiveOfficialLine, ALocalLineIsRejectedAndTheEarlierLineKept)
     EXPECT_EQ(failureOf<AppError>(store.activeLine()), "服务器解析到本机或局域网地址，已拒绝访问。");
 }
 
-TEST_F(LiveOfficialLine, AnEmptyLineDeletesTheStoredOne)
+TEST_F(OfficialLineIntegration, AnEmptyLineDeletesTheStoredOne)
 {
     ASSERT_TRUE(await(store.synchronize(QString("https://sub.example.net/first"))));
     EXPECT_FALSE(await(store.synchronize(QString("  \n"))));
@@ -83,7 +83,7 @@ TEST_F(LiveOfficialLine, AnEmptyLineDeletesTheStoredOne)
     EXPECT_EQ(keychain.load(lineAccount), std::nullopt);
 }
 
-TEST_F(LiveOfficialLine, ActiveLineNeedsTheStoredItem)
+TEST_F(OfficialLineIntegration, ActiveLineNeedsTheStoredItem)
 {
     ASSERT_TRUE(await(store.synchronize(QString("https://sub.example.net/first"))));
     keychain.remove(lineAccount); // e.g. removed by another copy of the application

@@ -16,7 +16,7 @@ namespace {
 
 constexpr const char *member = "13800138000";
 
-TEST(LiveSimulator, OfficialLineListsWorkingSocksNodesAndReportsUsage)
+TEST(SimulatorIntegration, OfficialLineListsWorkingSocksNodesAndReportsUsage)
 {
     ServiceSimulator simulator({ "--nodes", "127.0.0.1" });
     ASSERT_TRUE(simulator.started());
@@ -58,7 +58,7 @@ TEST(LiveSimulator, OfficialLineListsWorkingSocksNodesAndReportsUsage)
     EXPECT_EQ(fetch(QUrl(*user.subscriptionUrl), simulator.certificates()).status, 404);
 }
 
-TEST(LiveSimulator, CheckoutPayActionMarksTheOrderPaid)
+TEST(SimulatorIntegration, CheckoutPayActionMarksTheOrderPaid)
 {
     ServiceSimulator simulator;
     ASSERT_TRUE(simulator.started());
@@ -78,7 +78,7 @@ TEST(LiveSimulator, CheckoutPayActionMarksTheOrderPaid)
     EXPECT_EQ(user.membership->planId, std::optional<QString>("quarterly"));
 }
 
-TEST(LiveSimulator, AutoPayAndRefusedOrders)
+TEST(SimulatorIntegration, AutoPayAndRefusedOrders)
 {
     ServiceSimulator simulator({ "--auto-pay", "1" });
     ASSERT_TRUE(simulator.started());
@@ -98,7 +98,7 @@ TEST(LiveSimulator, AutoPayAndRefusedOrders)
 
 // The sandbox's web sites and checkout host live in the same simulator as the service, told
 // apart by the name a request is addressed to.
-TEST(LiveSimulator, SiteHostsServePagesAndExactDownloadsAndCheckoutHasItsOwnBase)
+TEST(SimulatorIntegration, SiteHostsServePagesAndExactDownloadsAndCheckoutHasItsOwnBase)
 {
     ServiceSimulator simulator({ "--site", "127.0.0.2", "--checkout-url", "https://pay.veyra.example" });
     ASSERT_TRUE(simulator.started());
