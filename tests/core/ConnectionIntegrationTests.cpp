@@ -121,7 +121,8 @@ TEST_F(ConnectionIntegration, GatesOnTheAccountAndTheMembershipBeforeAnythingRun
 {
     AppModel &m = makeModel();
     int busy = 0;
-    QObject::connect(&m, &AppModel::isBusyChanged, [&] { ++busy; });
+    const QObject watching; // goes before the counter: the fixture's shutdown still emits
+    QObject::connect(&m, &AppModel::isBusyChanged, &watching, [&] { ++busy; });
 
     simulator->admin(QStringLiteral("membership"), { { "account", member }, { "active", false } });
     await(m.refreshAccount(true));
@@ -298,22 +299,6 @@ TEST_F(ConnectionIntegration, AKernelThatDiesBeforeTheProxyIsAppliedEndsInTheRol
     EXPECT_FALSE(QFile::exists(AppPaths::config()));
 }
 
-// Kills the kernel and returns once it is a zombie: its end is then already waiting in the
-// event loop, ahead of anything the model asks of the dead controller afterwards.
-void killKernelNow(qint64 pid)
-{
-    ::kill(static_cast<pid_t>(pid), SIGKILL);
-    const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
-    for (int i = 0; i < 2000; ++i) {
-        std::ifstream file(stat);
-        std::string line;
-        std::getline(file, line);
-        if (line.find(") Z ") != std::string::npos)
-            return;
-        ::usleep(1000);
-    }
-}
-
 TEST_F(ConnectionIntegration, AConnectStartedWhileTheMonitorRestoresWinsOverTheStaleMonitor)
 {
     AppModel &m = makeModel();
@@ -344,7 +329,8 @@ TEST_F(ConnectionIntegration, AKernelDyingAfterTheProxyWasAppliedEndsTheConnectQ
     AppModel &m = makeModel();
     const nlohmann::json before = services();
     QStringList statuses;
-    QObject::connect(&m, &AppModel::statusMessageChanged, &m, [&] { statuses.append(m.statusMessage()); });
+    const QObject watching; // goes before `statuses`: the fixture's shutdown still emits
+    QObject::connect(&m, &AppModel::statusMessageChanged, &watching, [&] { statuses.append(m.statusMessage()); });
     QObject::connect(&m, &AppModel::isConnectedChanged, &m, [&m] {
         if (m.isConnected())
             killKernelNow(m.core().processId());

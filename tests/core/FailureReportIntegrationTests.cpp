@@ -96,7 +96,8 @@ TEST_F(TrayStateIntegration, AFailureStaysUntilTheNextConnectAndConnectingShowsM
 
     // Other workflows keep isBusy too; only a connect or a disconnect counts as connecting.
     QList<ConnectionState> seen;
-    QObject::connect(&m, &AppModel::stateChanged, &m, [&] { seen.append(m.connectionState()); });
+    const QObject watching; // goes before `seen`: the fixture's shutdown still emits
+    QObject::connect(&m, &AppModel::stateChanged, &watching, [&] { seen.append(m.connectionState()); });
     await(m.connect());
     EXPECT_TRUE(seen.contains(ConnectionState::connecting));
     EXPECT_EQ(m.connectionState(), ConnectionState::connected);

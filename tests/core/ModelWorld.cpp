@@ -6,6 +6,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <csignal>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
 namespace veyra::test {
 
 void ModelWorld::SetUp()
@@ -143,6 +148,20 @@ QString ModelWorld::kernelMode()
     const QByteArray body = await(
         model->core().controller(QStringLiteral("configs"), QByteArrayLiteral("GET"), std::nullopt, model->settings()));
     return QJsonDocument::fromJson(body).object().value(QStringLiteral("mode")).toString();
+}
+
+void killKernelNow(qint64 pid)
+{
+    ::kill(static_cast<pid_t>(pid), SIGKILL);
+    const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
+    for (int i = 0; i < 2000; ++i) {
+        std::ifstream file(stat);
+        std::string line;
+        std::getline(file, line);
+        if (line.find(") Z ") != std::string::npos)
+            return;
+        ::usleep(1000);
+    }
 }
 
 } // namespace veyra::test

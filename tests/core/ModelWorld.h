@@ -61,4 +61,8 @@ protected:
     std::unique_ptr<AppModel> model;
 };
 
+// Kills the kernel and returns once it is a zombie: its end is then already waiting in the
+// event loop, ahead of anything the model asks of the dead controller afterwards.
+void killKernelNow(qint64 pid);
+
 } // namespace veyra::test

@@ -183,7 +183,8 @@ TEST_F(ShutdownIntegration, QuittingDuringAConnectWaitsForItThenPutsEverythingBa
     const nlohmann::json before = services();
     // Quit just as the connect is about to change the system proxy.
     std::optional<QCoro::Task<bool>> quitting;
-    QObject::connect(&m, &AppModel::statusMessageChanged, &m, [&] {
+    const QObject watching; // goes before `quitting`: the fixture's shutdown still emits
+    QObject::connect(&m, &AppModel::statusMessageChanged, &watching, [&] {
         if (!quitting && m.statusMessage() == QStringLiteral("正在应用系统代理…"))
             quitting.emplace(m.shutdown());
     });

@@ -44,22 +44,6 @@ private:
     bool m_registered = false;
 };
 
-// Kills the kernel and returns once it is a zombie: its end is already waiting in the event
-// loop, so the core monitor and the wake check meet as they would after a real wake.
-void killKernelNow(qint64 pid)
-{
-    ::kill(static_cast<pid_t>(pid), SIGKILL);
-    const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
-    for (int i = 0; i < 2000; ++i) {
-        std::ifstream file(stat);
-        std::string line;
-        std::getline(file, line);
-        if (line.find(") Z ") != std::string::npos)
-            return;
-        ::usleep(1000);
-    }
-}
-
 struct WakeCase {
     const char *name;
     std::function<void(ModelWorld &, AppModel &)> breakIt; // what happened during the sleep

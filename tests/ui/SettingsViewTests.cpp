@@ -92,7 +92,8 @@ TEST_F(SettingsViewTest, TheScaleMovesInStepsOfFive)
 {
     QSlider *slider = view->scaleSlider();
     QList<qint64> seen;
-    QObject::connect(&model, &AppModel::settingsChanged, [&] { seen << model.settings().uiScalePercent; });
+    const QObject watching; // goes before `seen`, while the fixture's model stays
+    QObject::connect(&model, &AppModel::settingsChanged, &watching, [&] { seen << model.settings().uiScalePercent; });
     slider->setFocus();
     QTest::keyClick(slider, Qt::Key_Home);
     for (int i = 0; i < 12; ++i)
