@@ -5,6 +5,7 @@
 #include "Errors.h"
 #include "Logger.h"
 #include "NetworkSetupOutput.h"
+#include "Settled.h"
 
 #include "veyra/ipc/ProxyHelperConstants.h"
 
@@ -100,43 +101,54 @@ QCoro::Task<QString> NetworkSetupProxyBackend::run(QString program, QStringList 
     throw AppError(QStringLiteral("系统网络设置失败：") + Logger::redact(detail));
 }
 
-QCoro::Task<ProxyEndpointState> NetworkSetupProxyBackend::endpoint(QStringList arguments)
-{
-    co_return NetworkSetupOutput::endpoint(co_await run(m_networkSetup, arguments));
-}
-
 QCoro::Task<NetworkServiceProxySnapshot> NetworkSetupProxyBackend::capture(QString service)
 {
+    // The six reads are independent: they run side by side, each a process of its own, and a
+    // failure is passed on (the first in this order) once all have ended.
+    std::vector<QCoro::Task<Settled<QString>>> reads;
+    for (const char *verb : { "-getwebproxy", "-getsecurewebproxy", "-getsocksfirewallproxy", "-getproxybypassdomains",
+             "-getautoproxyurl", "-getproxyautodiscovery" })
+        reads.push_back(settle(run(m_networkSetup, readArguments(verb, service))));
+    std::vector<Settled<QString>> outputs = co_await settleAll(std::move(reads));
+
     NetworkServiceProxySnapshot snapshot;
     snapshot.service = service;
-    snapshot.web = co_await endpoint(readArguments("-getwebproxy", service));
-    snapshot.secureWeb = co_await endpoint(readArguments("-getsecurewebproxy", service));
-    snapshot.socks = co_await endpoint(readArguments("-getsocksfirewallproxy", service));
-    snapshot.bypassDomains = NetworkSetupOutput::bypassDomains(
-        co_await run(m_networkSetup, readArguments("-getproxybypassdomains", service)));
-    const auto autoProxy
-        = NetworkSetupOutput::dictionary(co_await run(m_networkSetup, readArguments("-getautoproxyurl", service)));
+    snapshot.web = NetworkSetupOutput::endpoint(outputs[0].take());
+    snapshot.secureWeb = NetworkSetupOutput::endpoint(outputs[1].take());
+    snapshot.socks = NetworkSetupOutput::endpoint(outputs[2].take());
+    snapshot.bypassDomains = NetworkSetupOutput::bypassDomains(outputs[3].take());
+    const auto autoProxy = NetworkSetupOutput::dictionary(outputs[4].take());
     snapshot.autoProxyURL = autoProxy.value(QStringLiteral("url"));
     snapshot.autoProxyEnabled = NetworkSetupOutput::isEnabled(autoProxy);
-    snapshot.autoDiscoveryEnabled = NetworkSetupOutput::autoDiscoveryEnabled(
-        co_await run(m_networkSetup, readArguments("-getproxyautodiscovery", service)));
+    snapshot.autoDiscoveryEnabled = NetworkSetupOutput::autoDiscoveryEnabled(outputs[5].take());
     co_return snapshot;
+}
+
+QCoro::Task<std::vector<NetworkServiceProxySnapshot>> NetworkSetupProxyBackend::captureAll(QStringList services)
+{
+    std::vector<QCoro::Task<Settled<NetworkServiceProxySnapshot>>> captures;
+    for (const QString &service : services)
+        captures.push_back(settle(capture(service)));
+    std::vector<Settled<NetworkServiceProxySnapshot>> outcomes = co_await settleAll(std::move(captures));
+    std::vector<NetworkServiceProxySnapshot> snapshots;
+    for (Settled<NetworkServiceProxySnapshot> &outcome : outcomes)
+        snapshots.push_back(outcome.take());
+    co_return snapshots;
 }
 
 QCoro::Task<QStringList> NetworkSetupProxyBackend::activeNetworkServices()
 {
     const QStringList listed
         = NetworkSetupOutput::listedServices(co_await run(m_networkSetup, readArguments("-listallnetworkservices")));
+    std::vector<QCoro::Task<Settled<QString>>> reads;
+    for (const QString &service : listed)
+        reads.push_back(settle(run(m_networkSetup, readArguments("-getinfo", service))));
+    std::vector<Settled<QString>> infos = co_await settleAll(std::move(reads));
     QStringList active;
-    for (const QString &service : listed) {
-        QString info;
-        try {
-            info = co_await run(m_networkSetup, readArguments("-getinfo", service));
-        } catch (const std::exception &) {
-            continue; // a service that cannot describe itself is not one we can point anywhere
-        }
-        if (NetworkSetupOutput::hasAddress(info))
-            active.append(service);
+    for (qsizetype i = 0; i < listed.size(); ++i) {
+        // A service that cannot describe itself is not one we can point anywhere.
+        if (!infos[i].failure && NetworkSetupOutput::hasAddress(*infos[i].value))
+            active.append(listed[i]);
     }
     co_return active;
 }
@@ -264,8 +276,7 @@ QCoro::Task<void> NetworkSetupProxyBackend::enable(qint64 port)
 
     ProxySnapshot snapshot;
     snapshot.appliedPort = port;
-    for (const QString &service : services)
-        snapshot.services.push_back(co_await capture(service));
+    snapshot.services = co_await captureAll(services);
 
     ipc::CommandList commands;
     for (const QString &service : services) {
@@ -298,8 +309,9 @@ QCoro::Task<void> NetworkSetupProxyBackend::enable(qint64 port)
     }
     if (!failure) {
         try {
-            for (const QString &service : services) {
-                if (!confirmed(co_await capture(service), port))
+            const std::vector<NetworkServiceProxySnapshot> now = co_await captureAll(services);
+            for (const NetworkServiceProxySnapshot &service : now) {
+                if (!confirmed(service, port))
                     throw AppError(QStringLiteral("系统没有确认全部代理设置。"));
             }
         } catch (...) {
@@ -314,11 +326,16 @@ QCoro::Task<void> NetworkSetupProxyBackend::enable(qint64 port)
 
 QCoro::Task<std::vector<NetworkServiceProxySnapshot>> NetworkSetupProxyBackend::managedServices(ProxySnapshot snapshot)
 {
+    std::vector<QCoro::Task<Settled<NetworkServiceProxySnapshot>>> captures;
+    for (const NetworkServiceProxySnapshot &saved : snapshot.services)
+        captures.push_back(settle(capture(saved.service)));
+    std::vector<Settled<NetworkServiceProxySnapshot>> outcomes = co_await settleAll(std::move(captures));
     std::vector<NetworkServiceProxySnapshot> kept;
-    for (const NetworkServiceProxySnapshot &saved : snapshot.services) {
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        const NetworkServiceProxySnapshot &saved = snapshot.services[i];
         NetworkServiceProxySnapshot current;
         try {
-            current = co_await capture(saved.service);
+            current = outcomes[i].take();
         } catch (const AppError &) {
             // The tool answered but could not describe the service (it is gone, say): not ours.
             // A tool that could not be run at all propagates, and the snapshot is kept for a

@@ -35,6 +35,8 @@ public:
     // Building blocks, public so that callers and tests can use them on their own.
     QCoro::Task<QStringList> activeNetworkServices();
     QCoro::Task<NetworkServiceProxySnapshot> capture(QString service);
+    // Every service's settings, read side by side; the first failure once all have ended.
+    QCoro::Task<std::vector<NetworkServiceProxySnapshot>> captureAll(QStringList services);
     QCoro::Task<std::vector<NetworkServiceProxySnapshot>> managedServices(ProxySnapshot snapshot);
     QCoro::Task<void> restore(ProxySnapshot snapshot, std::vector<NetworkServiceProxySnapshot> services);
     QCoro::Task<void> runPrivileged(ipc::CommandList commands);
@@ -62,7 +64,6 @@ public:
 private:
     // The failure of a helper call as the user sees it: the prefix, a line feed, the cause.
     static AppError helperUnavailable(const std::exception &cause);
-    QCoro::Task<ProxyEndpointState> endpoint(QStringList arguments);
     QCoro::Task<void> rollBack(const ProxySnapshot &snapshot);
 
     QString m_networkSetup;
