@@ -126,20 +126,32 @@ TEST_F(ProxyHelperServerIntegration, OversizedHeaderIsAnsweredWithoutTheBody)
     EXPECT_EQ(veyra::ipc::ProxyHelperResponse::decode(*reply).message, "后台服务请求超过大小限制。");
 }
 
-TEST_F(ProxyHelperServerIntegration, SilentClientIsDroppedAndDoesNotStallOthers)
+// A client that sends part of a request and then nothing holds a slot, not the helper: others are
+// served meanwhile (with a time-out far beyond any wait here), and it is dropped once its
+// time-out has passed.
+TEST_F(ProxyHelperServerIntegration, ASilentClientDoesNotStallOthers)
 {
     ProxyHelperServer::Limits limits;
     limits.maximumConnections = 2;
+    limits.ioTimeout = std::chrono::hours(1);
+    start(true, limits);
+    Client silent(socketPath);
+    silent.send(Framing::encodeHeader(10) + "abc");
+    Client busy(socketPath);
+    busy.send(request);
+    EXPECT_TRUE(busy.reply()) << "served while the silent client holds the other slot";
+}
+
+TEST_F(ProxyHelperServerIntegration, ASilentClientIsDropped)
+{
+    ProxyHelperServer::Limits limits;
     limits.ioTimeout = 400ms;
     start(true, limits);
     Client silent(socketPath);
-    silent.send(Framing::encodeHeader(10) + "abc"); // a partial request, then nothing
-    Client busy(socketPath);
-    busy.send(request);
-    EXPECT_TRUE(busy.reply(300ms)) << "served while the silent client holds the other slot";
-    auto started = std::chrono::steady_clock::now();
-    EXPECT_FALSE(silent.reply(3s));
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 2s) << "dropped after the time-out, not kept for ever";
+    silent.send(Framing::encodeHeader(10) + "abc");
+    EXPECT_FALSE(silent.reply(30s));
+    char byte = 0;
+    EXPECT_EQ(::recv(silent.fd, &byte, 1, MSG_DONTWAIT), 0) << "closed by the helper, not kept for ever";
 }
 
 TEST_F(ProxyHelperServerIntegration, ConcurrentRequestsRunTheirLinesOneRequestAtATime)
@@ -184,10 +196,9 @@ TEST_F(ProxyHelperServerIntegration, OneUserStallingConnectionsLeavesRoomForAnot
     copyExecutable(VEYRA_TEST_CLIENT, client);
     const fs::path requestFile = dir.path() / "request.json";
     writeFile(requestFile, requestJson({ { tool, "-setwebproxystate", "Wi-Fi", "off" } }));
-    const auto started = std::chrono::steady_clock::now();
+    // The client gives up after a few seconds, far less than the stalled connections are held.
     ToolOutcome other = runClientAs(nobody - 1, client, socketPath, requestFile);
     ASSERT_EQ(other.exitStatus, 0) << other.standardError;
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
     EXPECT_TRUE(veyra::ipc::ProxyHelperResponse::decode(other.standardOutput).success);
 }
 
