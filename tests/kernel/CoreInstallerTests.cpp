@@ -140,13 +140,6 @@ TEST_F(CoreInstallation, CopiesUnderTheStagingNameOnly)
     EXPECT_EQ(readBytes(AppPaths::core()), kernelBytes);
 }
 
-TEST_F(CoreInstallation, AcceptsAnUppercaseDigestFollowedByAFileName)
-{
-    writeChecksum(digest.toUpper().toUtf8() + "  mihomo\n");
-    install();
-    EXPECT_EQ(readBytes(AppPaths::core()), kernelBytes);
-}
-
 TEST_F(CoreInstallation, RefusesMalformedChecksumFiles)
 {
     const QString text = QStringLiteral("Mihomo 校验文件格式错误。");
