@@ -22,16 +22,6 @@ protected:
         settings.controllerPort = server.port();
     }
 
-    template <typename T> QString failureOf(QCoro::Task<T> &&task)
-    {
-        try {
-            await(std::move(task));
-        } catch (const Error &error) {
-            return error.description();
-        }
-        return QStringLiteral("<no error>");
-    }
-
     LocalHttpServer server;
     MihomoManager manager;
     AppSettings settings;
@@ -50,7 +40,7 @@ TEST_F(ControllerClientIntegration, RefusesAnswersOverFourMebibytes)
 {
     server.route("/big", { 200, {}, QByteArray(4 * 1024 * 1024 + 1, 'x') });
     server.route("/exact", { 200, {}, QByteArray(4 * 1024 * 1024, 'x') });
-    EXPECT_EQ(failureOf(manager.controller(QStringLiteral("big"), "GET", std::nullopt, settings)),
+    EXPECT_EQ(errorText(manager.controller(QStringLiteral("big"), "GET", std::nullopt, settings)),
         QStringLiteral("本地控制响应过大。"));
     EXPECT_EQ(
         await(manager.controller(QStringLiteral("exact"), "GET", std::nullopt, settings)).size(), 4 * 1024 * 1024);
@@ -62,7 +52,7 @@ TEST_F(ControllerClientIntegration, TreatsEveryNon2xxStatusAsAFailedRequest)
     server.route("/moved", { 302, { { "Location", "http://127.0.0.1:1/" } }, {} });
     server.route("/bigerror", { 500, {}, QByteArray(5 * 1024 * 1024, 'x') });
     for (const char *path : { "denied", "moved", "bigerror" })
-        EXPECT_EQ(failureOf(manager.controller(QString::fromLatin1(path), "GET", std::nullopt, settings)),
+        EXPECT_EQ(errorText(manager.controller(QString::fromLatin1(path), "GET", std::nullopt, settings)),
             QStringLiteral("Mihomo 本地控制请求失败。"))
             << path;
 }
@@ -80,12 +70,12 @@ TEST_F(ControllerClientIntegration, PassesTransportErrorsThrough)
 
 TEST_F(ControllerClientIntegration, RefusesAddressesThatDoNotParse)
 {
-    EXPECT_EQ(failureOf(manager.controller(QStringLiteral("bad path"), "GET", std::nullopt, settings)),
+    EXPECT_EQ(errorText(manager.controller(QStringLiteral("bad path"), "GET", std::nullopt, settings)),
         QStringLiteral("本地控制地址无效。"));
     settings.controllerPort = 70000;
-    EXPECT_EQ(failureOf(manager.controller(QStringLiteral("configs"), "GET", std::nullopt, settings)),
+    EXPECT_EQ(errorText(manager.controller(QStringLiteral("configs"), "GET", std::nullopt, settings)),
         QStringLiteral("本地控制地址无效。"));
-    EXPECT_EQ(failureOf(manager.nextTrafficSample(settings)), QStringLiteral("本地流量统计地址无效。"));
+    EXPECT_EQ(errorText(manager.nextTrafficSample(settings)), QStringLiteral("本地流量统计地址无效。"));
     EXPECT_TRUE(server.requests().isEmpty());
 }
 
@@ -108,7 +98,7 @@ TEST_F(ControllerClientIntegration, AGroupWithoutAMemberListIsNotLoaded)
     for (const QByteArray &body :
         { QByteArray(R"({"now":"x"})"), QByteArray(R"({"all":["a",1]})"), QByteArray("[]") }) {
         server.route("/proxies/%E7%BB%B4%E6%8B%89%E7%BD%91%E7%BB%9C", { 200, {}, body });
-        EXPECT_EQ(failureOf(manager.nodes(settings)), notLoaded) << body.constData();
+        EXPECT_EQ(errorText(manager.nodes(settings)), notLoaded) << body.constData();
     }
 }
 
@@ -124,7 +114,7 @@ TEST_F(ControllerClientIntegration, LatencyTestsAskForTheGroupAndNeedIntegerDela
     for (const QByteArray &body :
         { QByteArray(R"({"A":"12"})"), QByteArray(R"({"A":1.5})"), QByteArray("[1]"), QByteArray("oops") }) {
         server.route(path, { 200, {}, body });
-        EXPECT_EQ(failureOf(manager.testLatencies(settings)), QStringLiteral("测速接口没有返回有效结果。"))
+        EXPECT_EQ(errorText(manager.testLatencies(settings)), QStringLiteral("测速接口没有返回有效结果。"))
             << body.constData();
     }
 }
@@ -167,9 +157,9 @@ TEST_F(ControllerClientIntegration, TrafficStreamStaysOpenAndReconnectsAfterABad
     settings.controllerPort = endpoint.port();
 
     EXPECT_EQ(await(manager.nextTrafficSample(settings)), (TrafficRateSample { 1, 2 }));
-    EXPECT_EQ(failureOf(manager.nextTrafficSample(settings)), QStringLiteral("本地流量统计数据无效。"));
+    EXPECT_EQ(errorText(manager.nextTrafficSample(settings)), QStringLiteral("本地流量统计数据无效。"));
     // The stream was dropped with the bad message, so the next sample comes from a new one.
-    EXPECT_EQ(failureOf(manager.nextTrafficSample(settings)), QStringLiteral("本地流量统计数据无效。"));
+    EXPECT_EQ(errorText(manager.nextTrafficSample(settings)), QStringLiteral("本地流量统计数据无效。"));
     EXPECT_EQ(await(manager.nextTrafficSample(settings)), (TrafficRateSample { 7, 8 }));
     EXPECT_EQ(endpoint.connections, 3);
     EXPECT_EQ(endpoint.paths.value(0), QStringLiteral("/traffic"));
@@ -190,7 +180,7 @@ TEST_F(ControllerClientIntegration, MessagesUpToTheLimitAreReadAndAnythingLarger
     TrafficEndpoint endpoint({ { padded, QByteArray(70 * 1024, ' ') }, { R"({"up":1,"down":1})" } });
     settings.controllerPort = endpoint.port();
     EXPECT_EQ(await(manager.nextTrafficSample(settings)), (TrafficRateSample { 9, 10 }));
-    EXPECT_EQ(failureOf(manager.nextTrafficSample(settings)), QStringLiteral("本地流量统计数据无效。"));
+    EXPECT_EQ(errorText(manager.nextTrafficSample(settings)), QStringLiteral("本地流量统计数据无效。"));
     EXPECT_EQ(await(manager.nextTrafficSample(settings)), (TrafficRateSample { 1, 1 }));
 }
 

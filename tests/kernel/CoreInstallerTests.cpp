@@ -38,16 +38,7 @@ protected:
 
     void writeChecksum(const QByteArray &content) { writeBytes(resources + QStringLiteral("/mihomo.sha256"), content); }
 
-    QString failureOf()
-    {
-        MihomoManager manager({}, { resources });
-        try {
-            await(manager.ensureCore());
-        } catch (const Error &error) {
-            return error.description();
-        }
-        return {};
-    }
+    QString failureOf() { return errorText(MihomoManager({}, { resources }).ensureCore()); }
 
     void install()
     {

@@ -35,6 +35,9 @@ QString stubbornKernel();
 
 } // namespace veyra::test
 
+#include "Errors.h"
+#include "TestSupport.h"
+
 #include <QCoroTask>
 #include <QStringList>
 
@@ -48,5 +51,16 @@ struct ProgramResult {
 
 // Runs a program to its end without blocking the event loop (local servers keep answering).
 QCoro::Task<ProgramResult> runProgram(QString program, QStringList arguments);
+
+// The description of the error a task ended with, or "<no error>".
+template <typename T> QString errorText(QCoro::Task<T> &&task)
+{
+    try {
+        await(std::move(task));
+    } catch (const Error &error) {
+        return error.description();
+    }
+    return QStringLiteral("<no error>");
+}
 
 } // namespace veyra::test

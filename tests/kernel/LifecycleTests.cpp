@@ -31,15 +31,7 @@ protected:
         settings = settingsWithFreePorts();
     }
 
-    QString startFailure(MihomoManager &manager)
-    {
-        try {
-            await(manager.start(unusedSource(), settings));
-        } catch (const Error &error) {
-            return error.description();
-        }
-        return QStringLiteral("<started>");
-    }
+    QString startFailure(MihomoManager &manager) { return errorText(manager.start(unusedSource(), settings)); }
 
     // The failure of a start, and the kernel's process id while it ran (0 if never seen).
     std::pair<QString, qint64> startWatchingThePid(MihomoManager &manager)
