@@ -70,7 +70,7 @@ TEST_F(KeychainIntegration, LockedCollectionReadsAsNoneAndRotatesTheSessionNames
     EXPECT_EQ(keychain.sessionNamespace(), rotated); // only the session token rotates
     // Writing into the locked collection would need the keyring password: refused, not prompted.
     EXPECT_EQ(failureOfCall<AppError>([&] { keychain.save("new-token", token); }),
-        "macOS 钥匙串操作失败：User interaction is not allowed.");
+        "系统密钥环操作失败：User interaction is not allowed.");
     keychain.remove(line); // ignored while locked
 
     // After the next unlock the token lands under the fresh namespace; the old item is abandoned.
@@ -91,7 +91,7 @@ TEST_F(KeychainIntegration, UpdateOfALockedItemMovesTheTokenToAFreshNamespace)
     const QString before = keychain.sessionNamespace();
     ASSERT_TRUE(keyring.lockDefaultCollection());
     // The update meets a locked item, rotates, and the add is refused as the collection is locked.
-    EXPECT_TRUE(failureOfCall<AppError>([&] { keychain.save("next-token", token); }).startsWith("macOS 钥匙串操作失败："));
+    EXPECT_TRUE(failureOfCall<AppError>([&] { keychain.save("next-token", token); }).startsWith("系统密钥环操作失败："));
     EXPECT_NE(keychain.sessionNamespace(), before);
 }
 
@@ -99,9 +99,9 @@ TEST_F(KeychainIntegration, NoSecretServiceIsAKeychainFailure)
 {
     keyring.stopDaemon();
     const QString text = failureOfCall<AppError>([&] { keychain.load(token); });
-    EXPECT_TRUE(text.startsWith("macOS 钥匙串操作失败：")) << text.toStdString();
-    EXPECT_GT(text.size(), QString("macOS 钥匙串操作失败：").size());
-    EXPECT_TRUE(failureOfCall<AppError>([&] { keychain.save("x", line); }).startsWith("macOS 钥匙串操作失败："));
+    EXPECT_TRUE(text.startsWith("系统密钥环操作失败：")) << text.toStdString();
+    EXPECT_GT(text.size(), QString("系统密钥环操作失败：").size());
+    EXPECT_TRUE(failureOfCall<AppError>([&] { keychain.save("x", line); }).startsWith("系统密钥环操作失败："));
     keychain.remove(token); // never fails
 }
 
