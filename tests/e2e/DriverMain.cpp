@@ -12,6 +12,7 @@
 #include "ApplicationMain.h"
 #include "Bench.h"
 #include "Faults.h"
+#include "Soak.h"
 #include "Tour.h"
 #include "Trials.h"
 #include "VeyraNetworkAssistantApp.h"
@@ -57,7 +58,7 @@ std::optional<Choice> parse(int argc, char *argv[])
         { parser.value(screenshots), parser.value(state), parser.value(site), parser.value(account),
             parser.value(password), parser.value(world), parser.value(count).toInt(), parser.value(kioslaverc) } };
     const QStringList known { QStringLiteral("tour"), QStringLiteral("faults"), QStringLiteral("crash-trial"),
-        QStringLiteral("start"), QStringLiteral("kernel-kills"), QStringLiteral("bench"), QStringLiteral("launch") };
+        QStringLiteral("start"), QStringLiteral("kernel-kills"), QStringLiteral("bench"), QStringLiteral("launch"), QStringLiteral("soak") };
     // Which world it is: the stand-in networksetup's, or a desktop's.
     if (!known.contains(choice.scenario) || choice.options.networkState.isEmpty() == choice.options.kioslaverc.isEmpty())
         return std::nullopt;
@@ -76,6 +77,8 @@ std::unique_ptr<e2e::Driver> makeDriver(const Choice &choice, ui::VeyraNetworkAs
         return std::make_unique<e2e::StartAfterCrash>(app, core, choice.options, choice.signInFirst);
     if (choice.scenario == QStringLiteral("bench"))
         return std::make_unique<e2e::Bench>(app, core, choice.options);
+    if (choice.scenario == QStringLiteral("soak"))
+        return std::make_unique<e2e::Soak>(app, core, choice.options);
     if (choice.scenario == QStringLiteral("launch"))
         return std::make_unique<e2e::LaunchAndQuit>(app, core, choice.options);
     return std::make_unique<e2e::KernelKills>(app, core, choice.options);
