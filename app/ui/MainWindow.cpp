@@ -3,9 +3,15 @@
 #include "AppModel.h"
 #include "Navigation.h"
 #include "RootView.h"
+#include "Theme.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QMenuBar>
+#include <QScreen>
+#include <QTimer>
+
+#include <algorithm>
 
 namespace veyra::ui {
 
@@ -64,7 +70,26 @@ MainWindow::MainWindow(AppModel &model, QWidget *parent)
     QObject::connect(m_testAll, &QAction::triggered, this, [this] { m_model.testAllNodes(); });
     QObject::connect(&m_model, &AppModel::stateChanged, this, &MainWindow::render);
     render();
-    resize(940, 620 + menuBar()->sizeHint().height());
+    fitToScale();
+}
+
+bool MainWindow::event(QEvent *event)
+{
+    // A new interface scale arrives as a new application font; the layouts take it first.
+    if (event->type() == QEvent::ApplicationFontChange)
+        QTimer::singleShot(0, this, &MainWindow::fitToScale);
+    return QMainWindow::event(event);
+}
+
+// The window's size grows with the interface's scale, so that larger text needs no sideways
+// scrolling; never past the screen's free area, and never smaller than the user made it.
+void MainWindow::fitToScale()
+{
+    const int percent = std::max(100, theme::scalePercent());
+    QSize wanted(940 * percent / 100, 620 * percent / 100 + menuBar()->sizeHint().height());
+    if (const QScreen *shown = screen())
+        wanted = wanted.boundedTo(shown->availableGeometry().size());
+    resize(size().expandedTo(wanted));
 }
 
 void MainWindow::render()

@@ -38,9 +38,11 @@ signals:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     void render();
+    void fitToScale();
 
     AppModel &m_model;
     RootView *m_root;
