@@ -139,7 +139,8 @@ QByteArray withEntry(
             file.lines.append(QByteArray());
         file.lines.append(header);
         file.lines.append(line);
-        file.finalNewline = true;
+        // A file that did not end in a line feed still does not, so that taking the group out
+        // again gives back its very bytes.
         return file.text();
     }
     // After the group's last entry, so that comments heading the next group stay with it.

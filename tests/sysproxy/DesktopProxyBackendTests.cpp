@@ -89,6 +89,7 @@ const Start starts[] = {
         "[UserAgent]\nSendUserAgent=false",
         false },
     { "NoProxyGroupYet", "", "[General]\nfoo=bar\n", false },
+    { "NoFinalNewlineNorProxyGroup", "", "[General]\nfoo=bar", false },
 };
 
 class DesktopProxyBackendIntegration : public test::DataFolderTest {
