@@ -27,7 +27,7 @@ private:
     void connectRounds(int rounds);
     void idleFigures();
     void launchFigures();
-    void report(const QString &name, QList<qint64> values, const QString &unit);
+    void report(const QString &name, QList<qint64> values, const QString &unit, const QString &target = {});
     // Waits `ms` on an event loop that does nothing else, so the driver adds no wake-ups.
     void idle(int ms);
 

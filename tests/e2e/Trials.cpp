@@ -8,6 +8,8 @@
 #include "World.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <QMenu>
 #include <QMenuBar>
 
@@ -15,6 +17,13 @@
 #include <csignal>
 
 namespace veyra::e2e {
+
+namespace {
+
+// Longer than the latest kill the world sends after an operation starts.
+constexpr int stayAfterActionMs = 5'000;
+
+} // namespace
 
 CrashTrial::CrashTrial(ui::VeyraNetworkAssistantApp &app, MihomoManager &core, DriverOptions options, QString action)
     : Driver(app, core, std::move(options))
@@ -47,6 +56,12 @@ void CrashTrial::run()
                 [&] { return !model().isBusy() && model().statusMessage() == QStringLiteral("网络设置修复完成"); }, 15'000);
         }
         say(QStringLiteral("action-end %1").arg(m_action));
+        // The application stays as the operation left it (connected, say) until the kill, which
+        // comes within the world's limit, so that a kill after the operation finds that state
+        // rather than a quit already putting the settings back.
+        QEventLoop stay;
+        QTimer::singleShot(stayAfterActionMs, &stay, &QEventLoop::quit);
+        stay.exec();
     }
     quit();
 }
