@@ -70,14 +70,6 @@ Position find(const Lines &file, const QByteArray &header, const QByteArray &key
     return position;
 }
 
-// The header of the group that holds `line`.
-qsizetype headerOf(const Lines &file, qsizetype line)
-{
-    while (line >= 0 && !isHeader(file.lines[line]))
-        --line;
-    return line;
-}
-
 // Where the group that starts at `header` ends (the next header, or the end of the file).
 qsizetype groupEnd(const Lines &file, qsizetype header)
 {
@@ -85,6 +77,15 @@ qsizetype groupEnd(const Lines &file, qsizetype header)
     while (end < file.lines.size() && !isHeader(file.lines[end]))
         ++end;
     return end;
+}
+
+// A new group at the end, after a blank line as KConfig writes it. A file that did not end in a
+// line feed still does not, so that taking the group out again gives back its very bytes.
+void appendGroup(Lines &file, const QByteArray &header)
+{
+    if (!file.lines.isEmpty() && !file.lines.last().trimmed().isEmpty())
+        file.lines.append(QByteArray());
+    file.lines.append(header);
 }
 
 void removeIfEmpty(Lines &file, qsizetype header)
@@ -111,6 +112,31 @@ std::optional<QString> entry(const QByteArray &text, const QString &group, const
     return QString::fromUtf8(line.mid(entrySeparator(line, name) + 1));
 }
 
+bool hasGroup(const QByteArray &text, const QString &group)
+{
+    return find(Lines(text), '[' + group.toUtf8() + ']', QByteArray()).lastHeader >= 0;
+}
+
+QByteArray withGroup(const QByteArray &text, const QString &group)
+{
+    Lines file(text);
+    const QByteArray header = '[' + group.toUtf8() + ']';
+    if (find(file, header, QByteArray()).lastHeader >= 0)
+        return text;
+    appendGroup(file, header);
+    return file.text();
+}
+
+QByteArray withoutEmptyGroup(const QByteArray &text, const QString &group)
+{
+    Lines file(text);
+    const qsizetype last = find(file, '[' + group.toUtf8() + ']', QByteArray()).lastHeader;
+    if (last < 0)
+        return text;
+    removeIfEmpty(file, last);
+    return file.text();
+}
+
 QByteArray withEntry(
     const QByteArray &text, const QString &group, const QString &key, const std::optional<QString> &value)
 {
@@ -124,9 +150,7 @@ QByteArray withEntry(
         if (value) {
             line = line.left(entrySeparator(line, name) + 1) + value->toUtf8();
         } else {
-            const qsizetype groupHeader = headerOf(file, position.lastEntry);
             file.lines.removeAt(position.lastEntry);
-            removeIfEmpty(file, groupHeader);
         }
         return file.text();
     }
@@ -135,12 +159,8 @@ QByteArray withEntry(
 
     const QByteArray line = name + '=' + value->toUtf8();
     if (position.lastHeader < 0) {
-        if (!file.lines.isEmpty() && !file.lines.last().trimmed().isEmpty())
-            file.lines.append(QByteArray());
-        file.lines.append(header);
+        appendGroup(file, header);
         file.lines.append(line);
-        // A file that did not end in a line feed still does not, so that taking the group out
-        // again gives back its very bytes.
         return file.text();
     }
     // After the group's last entry, so that comments heading the next group stay with it.

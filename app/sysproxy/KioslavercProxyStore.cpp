@@ -17,6 +17,11 @@ namespace veyra {
 namespace {
 
 const QString group = QStringLiteral("Proxy Settings");
+// The group itself, as one more key of the store: it holds "" where the file has the group and
+// nothing where it has not. It comes first, so a restore (which goes in reverse) takes the group
+// away, if it was not there before, only after its entries; a group that was there, even empty,
+// stays.
+const QString groupKey = QLatin1Char('[') + group + QLatin1Char(']');
 
 // What KDE's proxy settings module writes for a manual proxy: the scheme, the host, a space
 // and the port.
@@ -55,6 +60,7 @@ bool KioslavercProxyStore::present()
 std::vector<ProxySettingsStore::Entry> KioslavercProxyStore::proxyEntries(qint64 port) const
 {
     return {
+        { groupKey, QString(QLatin1String("")) },
         { QStringLiteral("ProxyType"), QStringLiteral("1") }, // manual
         { QStringLiteral("httpProxy"), proxyAddress("http", port) },
         { QStringLiteral("httpsProxy"), proxyAddress("http", port) },
@@ -75,6 +81,8 @@ QByteArray KioslavercProxyStore::contents() const
 
 ProxySettingsStore::Value KioslavercProxyStore::read(const QString &key)
 {
+    if (key == groupKey)
+        return KConfigText::hasGroup(contents(), group) ? Value(QString(QLatin1String(""))) : std::nullopt;
     return KConfigText::entry(contents(), group, key);
 }
 
@@ -105,7 +113,10 @@ void KioslavercProxyStore::write(const std::vector<Entry> &entries)
         // of its own to the file.
         if (entry.value && entry.value->contains(u'\n'))
             throw SystemError(QStringLiteral("代理设置“%1”的值无效。").arg(entry.key));
-        after = KConfigText::withEntry(after, group, entry.key, entry.value);
+        if (entry.key == groupKey)
+            after = entry.value ? KConfigText::withGroup(after, group) : KConfigText::withoutEmptyGroup(after, group);
+        else
+            after = KConfigText::withEntry(after, group, entry.key, entry.value);
     }
     if (after != before)
         replaceContents(after);

@@ -90,6 +90,7 @@ const Start starts[] = {
         false },
     { "NoProxyGroupYet", "", "[General]\nfoo=bar\n", false },
     { "NoFinalNewlineNorProxyGroup", "", "[General]\nfoo=bar", false },
+    { "AnEmptyProxyGroup", "", "[General]\nfoo=bar\n\n[Proxy Settings]\n\n[UserAgent]\nSendUserAgent=false\n", false },
 };
 
 class DesktopProxyBackendIntegration : public test::DataFolderTest {
