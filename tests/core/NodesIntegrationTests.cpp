@@ -87,7 +87,8 @@ TEST_F(NodesIntegration, TheProxyModeChangesInTheKernelOrWaitsForTheNextConnect)
     EXPECT_EQ(await(m.settingsStore().loadSettings()).proxyMode, ConnectionMode::global);
 
     await(m.connect());
-    ASSERT_TRUE(m.isConnected());
+    ASSERT_TRUE(m.isConnected()) << m.statusMessage().toStdString() << " / "
+                                 << m.alertMessage().value_or(QString()).toStdString();
     EXPECT_EQ(kernelMode(), QStringLiteral("global"));
     await(m.updateProxyMode(ConnectionMode::direct));
     EXPECT_EQ(kernelMode(), QStringLiteral("direct"));
