@@ -236,8 +236,10 @@ QCoro::Task<void> NetworkSetupProxyBackend::restore(
         co_await m_client->execute(restoreCommands(services));
         AppPaths::removeIfExists(AppPaths::proxyBackup());
         co_return;
-    } catch (const PrivilegedProxyClient::Refused &error) {
-        failure = std::make_exception_ptr(helperUnavailable(error));
+    } catch (const PrivilegedProxyClient::Refused &) {
+        // The helper is there and working: its own sentence says what it refused, without
+        // advice to reinstall it.
+        failure = std::current_exception();
     } catch (const std::exception &error) {
         // Anything else may pass on a later try: the settings and the journal stay as they are.
         throw helperUnavailable(error);
