@@ -331,9 +331,13 @@ TEST_F(ConnectionIntegration, AKernelDyingAfterTheProxyWasAppliedEndsTheConnectQ
     QStringList statuses;
     const QObject watching; // goes before `statuses`: the fixture's shutdown still emits
     QObject::connect(&m, &AppModel::statusMessageChanged, &watching, [&] { statuses.append(m.statusMessage()); });
+    // The kernel dies as the proxy is applied, and the model sees it end before the connect takes
+    // its next step; otherwise the step could outrun the news and the case would prove nothing.
     QObject::connect(&m, &AppModel::isConnectedChanged, &m, [&m] {
-        if (m.isConnected())
-            killKernelNow(m.core().processId());
+        if (!m.isConnected())
+            return;
+        killKernelNow(m.core().processId());
+        EXPECT_TRUE(eventually([&m] { return !m.core().isRunning(); }, 5000));
     });
     await(m.connect());
     EXPECT_TRUE(eventually([&] { return m.alertMessage().has_value(); }, 6000));
