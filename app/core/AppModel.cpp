@@ -1,5 +1,7 @@
 #include "AppModel.h"
 
+#include "AppCollaborators.h"
+
 #include "AppInfo.h"
 #include "ConfigCompiler.h"
 #include "Errors.h"
@@ -14,9 +16,14 @@ QString AppModel::notificationTitle()
     return QString::fromUtf8(AppInfo::displayName);
 }
 
+AppModel::AppModel(QObject *parent)
+    : AppModel(AppCollaborators::product(), parent)
+{
+}
+
 AppModel::AppModel(AppCollaborators collaborators, QObject *parent)
     : QObject(parent)
-    , m_collaborators(std::move(collaborators))
+    , m_collaborators(std::make_unique<AppCollaborators>(std::move(collaborators)))
 {
     m_accessExpiry.setSingleShot(true);
     QObject::connect(&m_accessExpiry, &QTimer::timeout, this, &AppModel::accessExpiryReached);
@@ -29,6 +36,31 @@ AppModel::~AppModel()
     if (m_paymentTask)
         m_paymentTask->cancel();
     cancelMonitors();
+}
+
+SettingsStore &AppModel::settingsStore()
+{
+    return *m_collaborators->settingsStore;
+}
+OfficialLineStore &AppModel::officialLineStore()
+{
+    return *m_collaborators->officialLineStore;
+}
+APIClient &AppModel::api()
+{
+    return *m_collaborators->api;
+}
+SystemProxyManager &AppModel::proxy()
+{
+    return *m_collaborators->proxy;
+}
+MihomoManager &AppModel::core()
+{
+    return *m_collaborators->core;
+}
+NotificationService &AppModel::notifications()
+{
+    return *m_collaborators->notifications;
 }
 
 AppModel::Step::Step(AppModel &model)

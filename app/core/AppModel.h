@@ -1,11 +1,11 @@
 #pragma once
 
-#include "AppCollaborators.h"
 #include "AppSettings.h"
 #include "AuthenticationErrorMapper.h"
 #include "BackgroundTask.h"
 #include "Models.h"
 #include "NodeItem.h"
+#include "SerialExecutor.h"
 #include "TrafficRateSample.h"
 #include "TrafficUsageStore.h"
 
@@ -37,7 +37,13 @@ Q_ENUM_NS(AppAccessState)
 enum class ConnectionState { disconnected, connecting, connected, failed };
 Q_ENUM_NS(ConnectionState)
 
-class SleepWatcher;
+struct AppCollaborators;
+class APIClient;
+class MihomoManager;
+class NotificationService;
+class OfficialLineStore;
+class SettingsStore;
+class SystemProxyManager;
 
 // The single observable object of the application: everything the views show, the
 // collaborators that do the work, and the workflows that tie them together. Lives on the
@@ -76,7 +82,9 @@ public:
     // The title of every notification the model sends.
     static QString notificationTitle();
 
-    explicit AppModel(AppCollaborators collaborators = AppCollaborators::product(), QObject *parent = nullptr);
+    // The product's own collaborators, or those given (tests build them with their seams).
+    explicit AppModel(QObject *parent = nullptr);
+    explicit AppModel(AppCollaborators collaborators, QObject *parent = nullptr);
     ~AppModel() override;
 
     // Published state.
@@ -157,8 +165,9 @@ public:
     bool coreMonitorRunning() const { return m_coreMonitorTask && !m_coreMonitorTask->isFinished(); }
     bool trafficMonitorRunning() const { return m_trafficMonitorTask && !m_trafficMonitorTask->isFinished(); }
 
-    // After the machine wakes (AppModelWake.cpp): while connected, the kernel must still run
-    // and the line must still carry traffic through the local port. A failure is handed to the
+    // After the machine wakes (AppModelWake.cpp): while connected, the kernel must still run,
+    // the line must still carry traffic through the local port and the system proxy must still
+    // point at it. A failure is handed to the
     // core monitor's handling of a lost kernel, which goes on after this returns (watch
     // coreMonitorRunning()); a healthy connection is left alone.
     QCoro::Task<> checkAfterWake();
@@ -225,12 +234,12 @@ public:
 
     // The collaborators, for the workflows of the other files and for tests that need to
     // look behind the model (a test reads the kernel's pid, never replaces a collaborator).
-    SettingsStore &settingsStore() { return *m_collaborators.settingsStore; }
-    OfficialLineStore &officialLineStore() { return *m_collaborators.officialLineStore; }
-    APIClient &api() { return *m_collaborators.api; }
-    SystemProxyManager &proxy() { return *m_collaborators.proxy; }
-    MihomoManager &core() { return *m_collaborators.core; }
-    NotificationService &notifications() { return *m_collaborators.notifications; }
+    SettingsStore &settingsStore();
+    OfficialLineStore &officialLineStore();
+    APIClient &api();
+    SystemProxyManager &proxy();
+    MihomoManager &core();
+    NotificationService &notifications();
 
 signals:
     void selectedPageChanged();
@@ -332,6 +341,9 @@ private:
     void notifyFailure(const QString &description);
     void resetSpeed();
     void watchForWake();
+    // Whether the system proxy still holds what connect applied; settings that cannot be read
+    // count as unchanged.
+    QCoro::Task<bool> settingsStillOurs();
     void accessExpiryReached();
     // Forgets everything of the signed-in account on this computer (sign-out and a rejected
     // session share it); the service is not contacted.
@@ -408,7 +420,7 @@ private:
     int m_openSteps = 0;
     bool m_stateChangedPending = false;
 
-    AppCollaborators m_collaborators;
+    std::unique_ptr<AppCollaborators> m_collaborators;
     std::optional<QString> m_restoredAccountName;
     QTimer m_accessExpiry;
     QDateTime m_accessExpiresAt;

@@ -3,6 +3,8 @@
 // out; only the service rejecting the token does.
 #include "AppModel.h"
 
+#include "AppCollaborators.h"
+
 #include "Errors.h"
 #include "Logger.h"
 #include "SessionIdentityStore.h"
@@ -46,7 +48,7 @@ QCoro::Task<> AppModel::login(QString account, QString password, bool registerin
 
     // The token is only ours once it is stored; otherwise the service takes it back.
     api().setToken(result.token);
-    auto save = [keychain = m_collaborators.keychain, token = result.token] { keychain.save(token, sessionAccount); };
+    auto save = [keychain = m_collaborators->keychain, token = result.token] { keychain.save(token, sessionAccount); };
     try {
         co_await m_ioExecutor.run(save);
     } catch (...) {
@@ -111,7 +113,7 @@ QCoro::Task<> AppModel::abandonToken(bool saved)
     api().setToken(std::nullopt);
     if (!saved)
         co_return;
-    auto remove = [keychain = m_collaborators.keychain] { keychain.remove(sessionAccount); };
+    auto remove = [keychain = m_collaborators->keychain] { keychain.remove(sessionAccount); };
     try {
         co_await m_ioExecutor.run(remove);
     } catch (const std::exception &error) {
@@ -210,7 +212,7 @@ QCoro::Task<> AppModel::forgetAccount(bool keepPendingOrder)
     ++m_sessionGeneration;
     m_accessExpiry.stop();
     api().setToken(std::nullopt);
-    auto forget = [keychain = m_collaborators.keychain] {
+    auto forget = [keychain = m_collaborators->keychain] {
         keychain.remove(sessionAccount);
         try {
             SessionIdentityStore::clear();
@@ -293,13 +295,13 @@ QCoro::Task<> AppModel::logout()
 QCoro::Task<bool> AppModel::restoreSession(bool firstRun)
 {
     if (firstRun) {
-        auto clear = [keychain = m_collaborators.keychain] { keychain.remove(sessionAccount); };
+        auto clear = [keychain = m_collaborators->keychain] { keychain.remove(sessionAccount); };
         co_await m_ioExecutor.run(clear);
         api().setToken(std::nullopt);
         Logger::shared().log(QStringLiteral("检测到本机首次使用，已清除残留会话并进入注册界面。"));
         co_return false;
     }
-    auto load = [keychain = m_collaborators.keychain] {
+    auto load = [keychain = m_collaborators->keychain] {
         return std::make_pair(keychain.load(sessionAccount), SessionIdentityStore::loadAccount());
     };
     std::optional<QString> token;

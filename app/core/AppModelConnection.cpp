@@ -2,6 +2,8 @@
 // and the system proxy is put back before the kernel stops.
 #include "AppModel.h"
 
+#include "AppCollaborators.h"
+
 #include "Errors.h"
 #include "SecurityPolicy.h"
 

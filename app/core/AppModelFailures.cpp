@@ -2,6 +2,8 @@
 // for the window), a notification, and a failure state the tray shows until it is seen.
 #include "AppModel.h"
 
+#include "AppCollaborators.h"
+
 #include "Logger.h"
 
 namespace veyra {

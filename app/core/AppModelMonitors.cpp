@@ -2,6 +2,8 @@
 // bookkeeping that keeps the used-traffic figure growing within one membership period.
 #include "AppModel.h"
 
+#include "AppCollaborators.h"
+
 #include "AppPaths.h"
 #include "Errors.h"
 #include "MihomoManager.h"

@@ -2,6 +2,8 @@
 // file second; when the file cannot be written, the kernel is put back.
 #include "AppModel.h"
 
+#include "AppCollaborators.h"
+
 #include "ConfigCompiler.h"
 #include "Errors.h"
 #include "Logger.h"
@@ -198,7 +200,7 @@ QCoro::Task<> AppModel::reconcileSelectedNode()
         settings.smartSelection = true;
         settings.selectedNode.clear();
     };
-    SettingsChange keep = [](AppSettings &) { };
+    SettingsChange keep = [](AppSettings &) {};
     failure = (co_await commitSettings(change, keep)).failure;
     if (failure)
         Logger::shared().log(QStringLiteral("已回退到智能优选，但设置保存失败：") + describe(failure));

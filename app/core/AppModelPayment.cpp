@@ -2,6 +2,8 @@
 // ever changes the membership; an unpaid order survives a restart through a small record.
 #include "AppModel.h"
 
+#include "AppCollaborators.h"
+
 #include "AppPaths.h"
 #include "Errors.h"
 #include "Logger.h"
@@ -90,7 +92,7 @@ QCoro::Task<> AppModel::createOrder(Plan plan, QString method)
     try {
         // Built before the co_await: this compiler destroys twice a temporary that is converted
         // into a coroutine's parameter inside a co_await expression.
-        const std::optional<PendingOrderRecord> record = PendingOrderRecord { order.orderNo, m_collaborators.clock() };
+        const std::optional<PendingOrderRecord> record = PendingOrderRecord { order.orderNo, m_collaborators->clock() };
         co_await settingsStore().savePendingOrder(record);
     } catch (...) {
         failure = std::current_exception();
@@ -115,11 +117,11 @@ QCoro::Task<> AppModel::openPaymentPage()
             throw AppError(QStringLiteral("订单没有可打开的收银台地址。"));
         // The page never opens before its address is known to be the real checkout; the
         // check resolves names, so it runs off the main thread.
-        auto check = [text = *m_currentOrder->paymentUrl, resolver = m_collaborators.resolver] {
+        auto check = [text = *m_currentOrder->paymentUrl, resolver = m_collaborators->resolver] {
             return SecurityPolicy::paymentURL(text, resolver);
         };
         const QUrl page = co_await m_ioExecutor.run(check);
-        if (!m_collaborators.openURL(page))
+        if (!m_collaborators->openURL(page))
             throw AppError(QStringLiteral("无法打开系统浏览器。"));
     } catch (...) {
         failure = std::current_exception();
@@ -157,7 +159,7 @@ QCoro::Task<> AppModel::paymentPollingLoop(QPointer<AppModel> model, Cancellatio
     for (int attempt = 0;; ++attempt) {
         if (token->isCancelled() || !model)
             co_return;
-        CancellableSleep pause(token, model->m_collaborators.pollDelay(attempt));
+        CancellableSleep pause(token, model->m_collaborators->pollDelay(attempt));
         co_await pause;
         if (token->isCancelled() || !model)
             co_return;
@@ -227,7 +229,7 @@ QCoro::Task<> AppModel::resumePendingOrder()
     if (!record)
         co_return;
 
-    const qint64 age = record->createdAt.secsTo(m_collaborators.clock());
+    const qint64 age = record->createdAt.secsTo(m_collaborators->clock());
     if (age < 0 || age >= pendingOrderLifetimeSeconds) {
         try {
             co_await settingsStore().savePendingOrder(std::nullopt);
@@ -268,7 +270,7 @@ void AppModel::scheduleAccessExpiry()
     const std::optional<QDateTime> expiry = json::parseIsoDate(*m_user->membership->expiresAt);
     if (!expiry)
         return;
-    const qint64 remaining = m_collaborators.clock().msecsTo(*expiry);
+    const qint64 remaining = m_collaborators->clock().msecsTo(*expiry);
     // Already past: the service still calls it active, and asking again at once would loop.
     if (remaining <= 0)
         return;
@@ -282,7 +284,7 @@ void AppModel::accessExpiryReached()
 {
     if (!m_accessExpiresAt.isValid())
         return;
-    if (m_collaborators.clock().msecsTo(m_accessExpiresAt) > 1000) {
+    if (m_collaborators->clock().msecsTo(m_accessExpiresAt) > 1000) {
         scheduleAccessExpiry(); // one daily step of a far moment
         return;
     }

@@ -1,6 +1,8 @@
 // The operations behind the settings page and the menu's repair entry.
 #include "AppModel.h"
 
+#include "AppCollaborators.h"
+
 #include "AppPaths.h"
 #include "Errors.h"
 
@@ -140,11 +142,14 @@ QCoro::Task<> AppModel::importSettings(QString path)
     if (notifications != m_settings.showNotifications)
         co_await setNotifications(notifications);
     // Whatever the two switches came to, the file ends holding what the page shows.
-    co_await saveSwitch([](AppSettings &) { }, [](AppSettings &) { });
+    co_await saveSwitch([](AppSettings &) {}, [](AppSettings &) {});
     setStatusMessage(QStringLiteral("设置已导入"));
 }
 
-QString AppModel::diagnosticLogFolder() const { return AppPaths::logs(); }
+QString AppModel::diagnosticLogFolder() const
+{
+    return AppPaths::logs();
+}
 
 QCoro::Task<> AppModel::repairNetworkSettings()
 {

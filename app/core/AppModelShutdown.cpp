@@ -2,6 +2,8 @@
 // stopped. Failures only reach the diagnostic log; quitting is never refused.
 #include "AppModel.h"
 
+#include "AppCollaborators.h"
+
 #include "Errors.h"
 #include "Logger.h"
 

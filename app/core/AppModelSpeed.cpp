@@ -2,6 +2,8 @@
 // dashboard can draw it and the tray can tell it.
 #include "AppModel.h"
 
+#include "AppCollaborators.h"
+
 #include <algorithm>
 
 namespace veyra {

@@ -3,6 +3,8 @@
 // silent refreshes, a pending order, auto-connect and the sign-in prompt. Runs once.
 #include "AppModel.h"
 
+#include "AppCollaborators.h"
+
 #include "AppPaths.h"
 #include "Errors.h"
 #include "InstallationIdentity.h"
@@ -33,7 +35,7 @@ QCoro::Task<> AppModel::bootstrap()
     m_bootstrapped = true;
 
     auto consume
-        = [defaults = m_collaborators.defaults] { return InstallationIdentity::consumeCurrentInstallation(defaults); };
+        = [defaults = m_collaborators->defaults] { return InstallationIdentity::consumeCurrentInstallation(defaults); };
     const bool firstRun = co_await m_ioExecutor.run(consume);
     const bool session = co_await restoreSession(firstRun);
 
@@ -46,7 +48,7 @@ QCoro::Task<> AppModel::bootstrap()
         setSettings(m_storedSettings);
 
         // The stored line counts only when it would pass the address check today.
-        auto lineIsUsable = [keychain = m_collaborators.keychain, resolver = m_collaborators.resolver] {
+        auto lineIsUsable = [keychain = m_collaborators->keychain, resolver = m_collaborators->resolver] {
             try {
                 const std::optional<QString> line
                     = keychain.load(QString::fromLatin1(KeychainStore::officialLineAccount));
@@ -59,11 +61,11 @@ QCoro::Task<> AppModel::bootstrap()
         showRestoredSession();
 
         // The desktop's answer wins over the stored switch.
-        const bool registered = m_collaborators.loginItem.status() == LoginItemService::Status::enabled;
+        const bool registered = m_collaborators->loginItem.status() == LoginItemService::Status::enabled;
         if (m_settings.startAtLogin != registered) {
-            const SettingsWrite written = co_await commitSettings(
-                [registered](AppSettings &settings) { settings.startAtLogin = registered; },
-                [](AppSettings &) { /* the desktop's answer is shown even when it cannot be kept */ });
+            const SettingsWrite written
+                = co_await commitSettings([registered](AppSettings &settings) { settings.startAtLogin = registered; },
+                    [](AppSettings &) { /* the desktop's answer is shown even when it cannot be kept */ });
             Q_UNUSED(written); // not kept on disk: the next start reconciles again
         }
 
@@ -118,7 +120,7 @@ QCoro::Task<> AppModel::bootstrap()
 QCoro::Task<> AppModel::setStartAtLogin(bool value)
 {
     std::exception_ptr failure;
-    auto change = [loginItem = m_collaborators.loginItem, value] { loginItem.setEnabled(value); };
+    auto change = [loginItem = m_collaborators->loginItem, value] { loginItem.setEnabled(value); };
     try {
         co_await m_ioExecutor.run(change);
     } catch (...) {
@@ -127,7 +129,7 @@ QCoro::Task<> AppModel::setStartAtLogin(bool value)
     if (failure) {
         // The switch shows what is really registered; the record is not saved.
         AppSettings updated = m_settings;
-        updated.startAtLogin = m_collaborators.loginItem.status() == LoginItemService::Status::enabled;
+        updated.startAtLogin = m_collaborators->loginItem.status() == LoginItemService::Status::enabled;
         setSettings(updated);
         present(QStringLiteral("无法修改登录启动设置：") + describe(failure));
         co_return;

@@ -1,15 +1,20 @@
-// The machine woke up while connected: hours may have passed, the kernel may have been killed
-// and the network may have changed under it. The connection is checked once, as the core
-// monitor and a connect would check it.
+// The machine woke up while connected: hours may have passed, the kernel may have been killed,
+// the network may have changed under it and someone else may have changed the proxy settings.
+// The connection is checked once, as the core monitor and a connect would check it.
 #include "AppModel.h"
 
+#include "AppCollaborators.h"
+
+#include "Errors.h"
+#include "Logger.h"
 #include "MihomoManager.h"
+#include "SystemProxyManager.h"
 
 namespace veyra {
 
 void AppModel::watchForWake()
 {
-    if (SleepWatcher *watcher = m_collaborators.sleepWatcher.get())
+    if (SleepWatcher *watcher = m_collaborators->sleepWatcher.get())
         QObject::connect(watcher, &SleepWatcher::resumed, this, [this] { checkAfterWake(); });
 }
 
@@ -22,6 +27,8 @@ QCoro::Task<> AppModel::checkAfterWake()
     bool healthy = core().isRunning();
     if (healthy)
         healthy = co_await core().verifyProxy(m_settings.mixedPort);
+    if (healthy)
+        healthy = co_await settingsStillOurs();
     // While the line was checked the core monitor may have handled a dead kernel, or the user
     // may have disconnected or connected anew; what the check found is then out of date.
     if (healthy || !m_isConnected || m_isBusy || m_shuttingDown || core().processId() != kernel)
@@ -33,6 +40,17 @@ QCoro::Task<> AppModel::checkAfterWake()
         m_coreMonitorTask->cancel();
     auto token = std::make_shared<CancellationToken>();
     m_coreMonitorTask.emplace(connectionLost(QPointer<AppModel>(this), token), token);
+}
+
+QCoro::Task<bool> AppModel::settingsStillOurs()
+{
+    try {
+        co_return co_await proxy().stillApplied();
+    } catch (const std::exception &error) {
+        // Settings that could not be read were not shown to be changed: the connection stays.
+        Logger::shared().log(QStringLiteral("唤醒后无法读取系统代理设置：") + describe(error));
+        co_return true;
+    }
 }
 
 } // namespace veyra

@@ -57,4 +57,12 @@ QCoro::Task<bool> DesktopProxyBackend::recoverStaleProxy()
     co_return co_await m_executor.run(job);
 }
 
+QCoro::Task<bool> DesktopProxyBackend::stillApplied()
+{
+    auto job = [factory = m_stores] {
+        return withRules(factory, [](ProxyKeyRules &rules) { return rules.stillApplied(); });
+    };
+    co_return co_await m_executor.run(job);
+}
+
 } // namespace veyra

@@ -27,6 +27,7 @@ public:
     QCoro::Task<void> enable(qint64 port) override;
     QCoro::Task<void> restoreIfNeeded(bool force) override;
     QCoro::Task<bool> recoverStaleProxy() override;
+    QCoro::Task<bool> stillApplied() override;
 
     static Stores desktopStores();
 

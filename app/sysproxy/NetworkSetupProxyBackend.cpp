@@ -9,6 +9,8 @@
 
 #include "veyra/ipc/ProxyHelperConstants.h"
 
+#include <algorithm>
+
 namespace veyra {
 
 namespace {
@@ -51,6 +53,12 @@ bool confirmed(const NetworkServiceProxySnapshot &service, qint64 port)
         if (!endpoint->enabled || endpoint->server != u"127.0.0.1" || endpoint->port != port)
             return false;
     return true;
+}
+
+bool allConfirmed(const std::vector<NetworkServiceProxySnapshot> &services, qint64 port)
+{
+    return std::all_of(
+        services.begin(), services.end(), [port](const auto &service) { return confirmed(service, port); });
 }
 
 void appendEndpoint(
@@ -312,10 +320,8 @@ QCoro::Task<void> NetworkSetupProxyBackend::enable(qint64 port)
     if (!failure) {
         try {
             const std::vector<NetworkServiceProxySnapshot> now = co_await captureAll(services);
-            for (const NetworkServiceProxySnapshot &service : now) {
-                if (!confirmed(service, port))
-                    throw AppError(QStringLiteral("系统没有确认全部代理设置。"));
-            }
+            if (!allConfirmed(now, port))
+                throw AppError(QStringLiteral("系统没有确认全部代理设置。"));
         } catch (...) {
             failure = std::current_exception();
         }
@@ -382,6 +388,18 @@ QCoro::Task<bool> NetworkSetupProxyBackend::recoverStaleProxy()
     co_await restore(*snapshot, std::move(services));
     Logger::shared().log(QStringLiteral("检测到上次异常退出，已恢复仍由本应用管理的系统代理。"));
     co_return true;
+}
+
+QCoro::Task<bool> NetworkSetupProxyBackend::stillApplied()
+{
+    const std::optional<ProxySnapshot> snapshot = readSnapshot();
+    if (!snapshot)
+        co_return false;
+    QStringList services;
+    for (const NetworkServiceProxySnapshot &saved : snapshot->services)
+        services.append(saved.service);
+    const std::vector<NetworkServiceProxySnapshot> current = co_await captureAll(services);
+    co_return allConfirmed(current, snapshot->appliedPort);
 }
 
 } // namespace veyra

@@ -31,6 +31,7 @@ public:
     QCoro::Task<void> enable(qint64 port) override;
     QCoro::Task<void> restoreIfNeeded(bool force) override;
     QCoro::Task<bool> recoverStaleProxy() override;
+    QCoro::Task<bool> stillApplied() override;
 
     // Building blocks, public so that callers and tests can use them on their own.
     QCoro::Task<QStringList> activeNetworkServices();

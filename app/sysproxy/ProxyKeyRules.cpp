@@ -59,6 +59,11 @@ bool ProxyKeyRules::holdsOurValue(const ProxyKeyRecord &record) const
     return store(record.store).read(record.key) == record.applied;
 }
 
+bool ProxyKeyRules::allHoldOurValues(const std::vector<ProxyKeyRecord> &records) const
+{
+    return std::all_of(records.begin(), records.end(), [this](const auto &record) { return holdsOurValue(record); });
+}
+
 std::vector<ProxyKeyRecord> ProxyKeyRules::stillOurs(const std::vector<ProxyKeyRecord> &records) const
 {
     std::vector<ProxyKeyRecord> ours;
@@ -99,9 +104,8 @@ void ProxyKeyRules::enable(qint64 port)
 
     try {
         write(snapshot.keys, true);
-        for (const ProxyKeyRecord &record : snapshot.keys)
-            if (!holdsOurValue(record))
-                throw AppError(QStringLiteral("系统没有确认全部代理设置。"));
+        if (!allHoldOurValues(snapshot.keys))
+            throw AppError(QStringLiteral("系统没有确认全部代理设置。"));
     } catch (...) {
         const std::exception_ptr failure = std::current_exception();
         try {
@@ -140,6 +144,12 @@ bool ProxyKeyRules::recoverStaleProxy()
     restore(records);
     Logger::shared().log(QStringLiteral("检测到上次异常退出，已恢复仍由本应用管理的系统代理。"));
     return true;
+}
+
+bool ProxyKeyRules::stillApplied() const
+{
+    const std::optional<DesktopProxySnapshot> snapshot = readJournal();
+    return snapshot && allHoldOurValues(snapshot->keys);
 }
 
 } // namespace veyra

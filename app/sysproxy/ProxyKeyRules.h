@@ -26,6 +26,7 @@ public:
     void enable(qint64 port);
     void restoreIfNeeded(bool force);
     bool recoverStaleProxy();
+    bool stillApplied() const;
 
 private:
     std::optional<DesktopProxySnapshot> readJournal() const;
@@ -33,6 +34,7 @@ private:
     // Each record's previous value, or our value, written store by store.
     void write(const std::vector<ProxyKeyRecord> &records, bool ours) const;
     bool holdsOurValue(const ProxyKeyRecord &record) const;
+    bool allHoldOurValues(const std::vector<ProxyKeyRecord> &records) const;
     // The keys we changed that still hold the value we wrote.
     std::vector<ProxyKeyRecord> stillOurs(const std::vector<ProxyKeyRecord> &records) const;
     void restore(const std::vector<ProxyKeyRecord> &records) const;

@@ -17,6 +17,9 @@ public:
     virtual QCoro::Task<void> enable(qint64 port) = 0;
     virtual QCoro::Task<void> restoreIfNeeded(bool force) = 0;
     virtual QCoro::Task<bool> recoverStaleProxy() = 0;
+    // Whether the settings still hold everything the last enable applied and confirmed (false
+    // when nothing is applied): someone else may have changed them since.
+    virtual QCoro::Task<bool> stillApplied() = 0;
 };
 
 } // namespace veyra

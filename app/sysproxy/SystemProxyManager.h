@@ -25,6 +25,7 @@ public:
     QCoro::Task<void> enable(qint64 port) { return m_backend->enable(port); }
     QCoro::Task<void> restoreIfNeeded(bool force) { return m_backend->restoreIfNeeded(force); }
     QCoro::Task<bool> recoverStaleProxy() { return m_backend->recoverStaleProxy(); }
+    QCoro::Task<bool> stillApplied() { return m_backend->stillApplied(); }
 
     static QString defaultNetworkSetupPath();
 

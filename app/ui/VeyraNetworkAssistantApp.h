@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AppCollaborators.h"
 #include "AppModel.h"
 
 #include <QObject>
@@ -7,7 +8,6 @@
 
 #include <functional>
 #include <memory>
-
 
 namespace veyra {
 class AppDelegate;

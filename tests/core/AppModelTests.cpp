@@ -2,6 +2,7 @@
 #include "AppPaths.h"
 #include "Errors.h"
 #include "KernelTestSupport.h"
+#include "SettingsStore.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -15,12 +16,12 @@ namespace {
 // Opens the workflow setters so the derived values can be driven directly.
 class Model : public AppModel {
 public:
+    using AppModel::recordSpeed;
     using AppModel::setIsConnected;
     using AppModel::setIsTesting;
     using AppModel::setNodes;
     using AppModel::setObservedTrafficUsedBytes;
     using AppModel::setOfficialLineReady;
-    using AppModel::recordSpeed;
     using AppModel::setServicePlans;
     using AppModel::setSettings;
     using AppModel::setUser;
@@ -125,8 +126,9 @@ TEST(AppModel, DerivedTextsFollowTheState)
     const QString day = QDateTime(QDate(2026, 12, 31), QTime(12, 0), Qt::UTC).toLocalTime().toString("yyyy年M月d日");
     const std::vector<DerivedCase> cases {
         { "signed out", [](Model &) {},
-            { { quality, "未连接" }, { activeNode, "智能优选" }, { status, "登录后查看会员权益" }, { planName, "未开通" },
-                { line, "登录后自动获取官方线路" }, { devices, "设备数以后台为准" }, { expiry, "尚未登录" } } },
+            { { quality, "未连接" }, { activeNode, "智能优选" }, { status, "登录后查看会员权益" },
+                { planName, "未开通" }, { line, "登录后自动获取官方线路" }, { devices, "设备数以后台为准" },
+                { expiry, "尚未登录" } } },
         { "signed out, busy", busy, { { symbol, "person.crop.circle" } } },
         { "no membership, busy",
             [&](Model &m) {
@@ -167,7 +169,8 @@ TEST(AppModel, DerivedTextsFollowTheState)
             },
             { { devices, "最多 5 台设备" } } },
         { "line delivered", [](Model &m) { m.setOfficialLineReady(true); }, { { line, "官方线路已安全下发" } } },
-        { "expiry", [](Model &m) { m.becomeMember(expiring("2026-12-31T12:00:00Z")); }, { { expiry, "有效期至 " + day } } },
+        { "expiry", [](Model &m) { m.becomeMember(expiring("2026-12-31T12:00:00Z")); },
+            { { expiry, "有效期至 " + day } } },
         { "lifetime", [](Model &m) { m.becomeMember(expiring("2026-12-31T12:00:00Z", true)); },
             { { expiry, "长期有效" } } },
         // A date without a time is not an internet date-time.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AppCollaborators.h"
 #include "AppModel.h"
 
 #include <QString>

@@ -1,4 +1,5 @@
-// The check after the machine wakes: logind's signal on the bus, then the kernel and the line.
+// The check after the machine wakes: logind's signal on the bus, then the kernel, the line and
+// the system proxy settings.
 #include "ModelWorld.h"
 
 #include "KernelTestSupport.h"
@@ -21,7 +22,7 @@ class FakeLogind {
 public:
     FakeLogind()
         : m_bus(QDBusConnection::connectToBus(
-              QString::fromLocal8Bit(qgetenv("DBUS_SESSION_BUS_ADDRESS")), QStringLiteral("veyra-test-logind")))
+            QString::fromLocal8Bit(qgetenv("DBUS_SESSION_BUS_ADDRESS")), QStringLiteral("veyra-test-logind")))
     {
         m_registered = m_bus.registerService(QString::fromLatin1(SleepWatcher::serviceName));
     }
@@ -53,6 +54,7 @@ struct WakeCase {
 class WakeIntegration : public ModelWorld, public ::testing::WithParamInterface<WakeCase> {
 public:
     using ModelWorld::check;
+    using ModelWorld::helper;
 };
 
 const WakeCase wakeCases[] = {
@@ -62,6 +64,13 @@ const WakeCase wakeCases[] = {
     { "LineFailing",
         [](ModelWorld &world, AppModel &) {
             static_cast<WakeIntegration &>(world).check.route("/generate_204", { 503, {}, {} });
+        },
+        false },
+    // Someone else turned one of our proxies off while the machine slept.
+    { "SettingsChanged",
+        [](ModelWorld &world, AppModel &) {
+            static_cast<WakeIntegration &>(world).helper->userRuns(
+                { QStringLiteral("-setsocksfirewallproxystate"), QStringLiteral("Wi-Fi"), QStringLiteral("off") });
         },
         false },
 };

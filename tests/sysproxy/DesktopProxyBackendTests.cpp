@@ -129,7 +129,6 @@ protected:
         return now;
     }
 
-
     // What GNOME and KDE themselves read: every proxy at 127.0.0.1 on 7890, local names bypassed.
     void expectPointedAtUs(bool kde, const char *name)
     {
@@ -171,6 +170,7 @@ TEST_F(DesktopProxyBackendIntegration, EveryStartingStateIsPointedAtUsAndPutBack
         const int told = kde.count;
         test::await(backend.enable(7890));
         expectPointedAtUs(kdePresent, start.name);
+        EXPECT_TRUE(test::await(backend.stillApplied())) << start.name;
         EXPECT_EQ(test::modeOf(AppPaths::desktopProxyBackup()), 0600) << start.name;
         if (kdePresent) {
             EXPECT_TRUE(kde.waitFor(told + 1)) << start.name << ": running KDE applications were not told";
@@ -181,6 +181,7 @@ TEST_F(DesktopProxyBackendIntegration, EveryStartingStateIsPointedAtUsAndPutBack
         EXPECT_EQ(after.dconf.toStdString(), before.dconf.toStdString()) << start.name;
         EXPECT_EQ(after.kioslaverc, before.kioslaverc) << start.name;
         EXPECT_FALSE(journalExists()) << start.name;
+        EXPECT_FALSE(test::await(backend.stillApplied())) << start.name;
     }
 }
 
@@ -202,6 +203,7 @@ TEST_F(DesktopProxyBackendIntegration, AKeyTheUserChangedWhileConnectedIsKeptUnl
         session.setGnomeSetting(QStringLiteral("org.gnome.system.proxy.http"), QStringLiteral("host"),
             QStringLiteral("proxy.user.example"));
         session.setKdeProxySetting(QStringLiteral("httpsProxy"), QStringLiteral("http://proxy.user.example 8080"));
+        EXPECT_FALSE(test::await(backend.stillApplied())) << c.name;
 
         test::await(backend.restoreIfNeeded(c.force));
         EXPECT_EQ(session.dconfDump().toStdString(), c.dconfAfter) << c.name;
