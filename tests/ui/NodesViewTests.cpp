@@ -1,3 +1,4 @@
+#include "AppModelTestPeer.h"
 #include "EmptyStateView.h"
 #include "ModelWorld.h"
 #include "NodeFilters.h"
@@ -104,14 +105,14 @@ protected:
             { { "status", 200 }, { "body", document.toStdString() }, { "contentType", "text/yaml; charset=utf-8" } });
         // The kernel takes the new document at once rather than at its next interval.
         const QJsonObject providers
-            = QJsonDocument::fromJson(await(model->core().controller(QStringLiteral("providers/proxies"),
+            = QJsonDocument::fromJson(await(Peer::core(*model).controller(QStringLiteral("providers/proxies"),
                                           QByteArrayLiteral("GET"), std::nullopt, model->settings())))
                   .object()
                   .value(QStringLiteral("providers"))
                   .toObject();
         ASSERT_FALSE(providers.isEmpty());
         for (const QString &provider : providers.keys())
-            await(model->core().controller(QStringLiteral("providers/proxies/") + MihomoManager::path(provider),
+            await(Peer::core(*model).controller(QStringLiteral("providers/proxies/") + MihomoManager::path(provider),
                 QByteArrayLiteral("PUT"), std::nullopt, model->settings()));
     }
 };

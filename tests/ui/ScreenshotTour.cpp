@@ -2,6 +2,7 @@
 // PNG files: `ui-screenshots` under a display (scripts/screenshots runs it under Xvfb at 100 %
 // and 140 %). The states are reached through the model's operations against the model world:
 // the service simulator, the stand-in kernel and the root helper.
+#include "AppModelTestPeer.h"
 #include "ModelWorld.h"
 #include "UiTestSupport.h"
 
@@ -16,11 +17,11 @@
 #include <QCoroNetworkReply>
 #include <QCoroTimer>
 #include <QDir>
+#include <QLineEdit>
+#include <QMenu>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
-#include <QLineEdit>
-#include <QMenu>
 #include <QPainter>
 #include <QPushButton>
 
@@ -34,12 +35,16 @@ namespace {
 
 QString outputFolder()
 {
-    const QString folder = qEnvironmentVariable("VEYRA_SCREENSHOTS", QDir::tempPath() + QStringLiteral("/veyra-screens"));
+    const QString folder
+        = qEnvironmentVariable("VEYRA_SCREENSHOTS", QDir::tempPath() + QStringLiteral("/veyra-screens"));
     QDir().mkpath(folder);
     return folder;
 }
 
-int scale() { return qEnvironmentVariableIntValue("VEYRA_SCREENSHOT_SCALE") ?: 100; }
+int scale()
+{
+    return qEnvironmentVariableIntValue("VEYRA_SCREENSHOT_SCALE") ?: 100;
+}
 
 void save(QWidget *widget, const QString &name)
 {
@@ -240,7 +245,7 @@ TEST_F(ScreenshotTour, EveryStateOfTheWindow)
 
     // The kernel dies with the window closed: the tray turns to the failure.
     window.hide();
-    ::kill(static_cast<pid_t>(member.core().processId()), SIGKILL);
+    ::kill(static_cast<pid_t>(Peer::core(member).processId()), SIGKILL);
     ASSERT_TRUE(waitUntil([&] { return member.connectionState() == ConnectionState::failed; }, 10000));
     trayStates << trayLook(member);
     saveMenu(menu.menu(), QStringLiteral("19-menu-after-failure"));

@@ -1,5 +1,6 @@
 // The settings page: switches, ports and scale saved by "保存设置", file panels, the log folder,
 // and the ports locked while the kernel runs.
+#include "AppModelTestPeer.h"
 #include "SettingsView.h"
 
 #include "AppPaths.h"
@@ -144,7 +145,7 @@ TEST_F(SettingsViewTest, FilePanelsAndTheLogFolder)
     EXPECT_EQ(panelsShown, 2);
     // Whatever either button started has finished once both queues of file work are through.
     await(model.flushStorage());
-    await(model.settingsStore().loadSettings());
+    await(Peer::settingsStore(model).loadSettings());
     EXPECT_EQ(model.statusMessage(), statusBefore);
     EXPECT_EQ(model.alertMessage(), std::nullopt);
     EXPECT_FALSE(QFile::exists(AppPaths::settings()));
@@ -166,7 +167,6 @@ TEST_F(SettingsViewTest, FilePanelsAndTheLogFolder)
     press(QStringLiteral("打开诊断日志"));
     ASSERT_EQ(openedFolders.size(), 1);
     EXPECT_EQ(openedFolders.first(), QUrl::fromLocalFile(AppPaths::logs()));
-
 }
 
 class SettingsViewIntegration : public ServiceWorld { };
@@ -182,7 +182,8 @@ TEST_F(SettingsViewIntegration, SwitchesShowWhatTheOperationsLeft)
     };
     QTest::mouseClick(toggle(QStringLiteral("启动后自动连接")), Qt::LeftButton);
     ASSERT_TRUE(waitUntil([] { return savedSettings() && savedSettings()->autoConnect; }))
-        << model->settings().autoConnect << model->alertMessage().value_or("-").toStdString() << QFile::exists(AppPaths::settings());
+        << model->settings().autoConnect << model->alertMessage().value_or("-").toStdString()
+        << QFile::exists(AppPaths::settings());
     EXPECT_TRUE(toggle(QStringLiteral("启动后自动连接"))->isChecked());
 
     // No notification server answers on this bus: the switch goes back off by itself.
@@ -196,7 +197,8 @@ TEST_F(SettingsViewIntegration, SwitchesShowWhatTheOperationsLeft)
     ASSERT_TRUE(waitUntil([&] {
         return savedSettings() && !savedSettings()->smartSelection && !model->settings().smartSelection
             && model->statusMessage() == QStringLiteral("可在节点页手动选择节点");
-    })) << model->settings().smartSelection << model->isBusy() << toggle(QStringLiteral("自动选择延迟较低的节点"))->isChecked()
+    })) << model->settings().smartSelection
+        << model->isBusy() << toggle(QStringLiteral("自动选择延迟较低的节点"))->isChecked()
         << (savedSettings() ? savedSettings()->smartSelection : 7);
 }
 
