@@ -155,29 +155,14 @@ public:
     QCoro::Task<> disconnect();
 
     // Run-time monitors and traffic (AppModelMonitors.cpp).
-    void startCoreMonitor();
-    void startTrafficMonitor();
-    void persistObservedTraffic();
     // Waits until the model's queued file writes (the traffic record) are on disk.
     QCoro::Task<> flushStorage();
-    void mergeTrafficUsageSources();
-    void applyAbsoluteTrafficUsage(qint64 bytes);
-    bool coreMonitorRunning() const { return m_coreMonitorTask && !m_coreMonitorTask->isFinished(); }
-    bool trafficMonitorRunning() const { return m_trafficMonitorTask && !m_trafficMonitorTask->isFinished(); }
-
-    // After the machine wakes (AppModelWake.cpp): while connected, the kernel must still run,
-    // the line must still carry traffic through the local port and the system proxy must still
-    // point at it. A failure is handed to the
-    // core monitor's handling of a lost kernel, which goes on after this returns (watch
-    // coreMonitorRunning()); a healthy connection is left alone.
-    QCoro::Task<> checkAfterWake();
 
     // Nodes, latency and proxy mode (AppModelNodes.cpp).
     QCoro::Task<> refreshNodes();
     QCoro::Task<> testAllNodes();
     QCoro::Task<> selectNode(NodeItem node);
     QCoro::Task<> setSmartSelection(bool enabled);
-    QCoro::Task<> reconcileSelectedNode();
     QCoro::Task<> updateProxyMode(ConnectionMode mode);
 
     // Quitting (AppModelShutdown.cpp): always completes and always answers true.
@@ -188,16 +173,6 @@ public:
     QCoro::Task<> login(QString account, QString password, bool registering);
     QCoro::Task<> refreshAccount(bool silent);
     QCoro::Task<> logout();
-    // The service turned the session away. A pending order is kept for after the next sign-in
-    // when the refusal came while it was being paid.
-    QCoro::Task<> invalidatePersistedSession(bool keepPendingOrder = false);
-    QCoro::Task<> syncOfficialLine();
-    // Start-up's part of the session: a first run clears what an earlier installation left;
-    // otherwise the stored token goes to the client (read off the main thread). True when a
-    // session was found; showRestoredSession() then shows a provisional account (the stored
-    // name, or "已保存登录") until the service answers.
-    QCoro::Task<bool> restoreSession(bool firstRun);
-    void showRestoredSession();
 
     // Start-up (AppModelStartup.cpp): runs once. The settings are read first, before the
     // window's first paint, so the interface scale is right from its first frame.
@@ -211,14 +186,6 @@ public:
     QCoro::Task<> refreshPlans(bool silent);
     QCoro::Task<> createOrder(Plan plan, QString method);
     QCoro::Task<> openPaymentPage();
-    void startPolling(QString orderNo);
-    QCoro::Task<> resumePendingOrder();
-    // One timer for the moment the membership expires (re-armed by every account refresh,
-    // stopped at sign-out); when it fires the account is refreshed silently, so a membership
-    // that ends while the application runs ends the member features by the usual rules.
-    void scheduleAccessExpiry();
-    bool accessExpiryArmed() const { return m_accessExpiry.isActive(); }
-    bool paymentPollingRunning() const { return m_paymentTask && !m_paymentTask->isFinished(); }
 
     // Settings operations (AppModelSettings.cpp). Port and scale edits of the settings page
     // change the published settings at once and are only written by saveSettings().
@@ -231,15 +198,6 @@ public:
     QCoro::Task<> repairNetworkSettings();
     // Where the diagnostic log is written, for the page that opens it.
     QString diagnosticLogFolder() const;
-
-    // The collaborators, for the workflows of the other files and for tests that need to
-    // look behind the model (a test reads the kernel's pid, never replaces a collaborator).
-    SettingsStore &settingsStore();
-    OfficialLineStore &officialLineStore();
-    APIClient &api();
-    SystemProxyManager &proxy();
-    MihomoManager &core();
-    NotificationService &notifications();
 
 signals:
     void selectedPageChanged();
@@ -313,6 +271,52 @@ protected:
     void changedState();
 
 private:
+    // The one way tests reach behind the public face: the collaborators (a test reads the
+    // kernel's pid, never replaces a collaborator) and the steps below, driven on their own.
+    friend class AppModelTestPeer;
+
+    // The collaborators, for the workflows of the model's own files.
+    SettingsStore &settingsStore();
+    OfficialLineStore &officialLineStore();
+    APIClient &api();
+    SystemProxyManager &proxy();
+    MihomoManager &core();
+    NotificationService &notifications();
+
+    // Steps of the workflows.
+    void startCoreMonitor();
+    void startTrafficMonitor();
+    void persistObservedTraffic();
+    void mergeTrafficUsageSources();
+    void applyAbsoluteTrafficUsage(qint64 bytes);
+    bool coreMonitorRunning() const { return m_coreMonitorTask && !m_coreMonitorTask->isFinished(); }
+    bool trafficMonitorRunning() const { return m_trafficMonitorTask && !m_trafficMonitorTask->isFinished(); }
+    // After the machine wakes (AppModelWake.cpp): while connected, the kernel must still run,
+    // the line must still carry traffic through the local port and the system proxy must still
+    // point at it. A failure is handed to the core monitor's handling of a lost kernel, which
+    // goes on after this returns (watch coreMonitorRunning()); a healthy connection is left
+    // alone.
+    QCoro::Task<> checkAfterWake();
+    QCoro::Task<> reconcileSelectedNode();
+    // The service turned the session away. A pending order is kept for after the next sign-in
+    // when the refusal came while it was being paid.
+    QCoro::Task<> invalidatePersistedSession(bool keepPendingOrder = false);
+    QCoro::Task<> syncOfficialLine();
+    // Start-up's part of the session: a first run clears what an earlier installation left;
+    // otherwise the stored token goes to the client (read off the main thread). True when a
+    // session was found; showRestoredSession() then shows a provisional account (the stored
+    // name, or "已保存登录") until the service answers.
+    QCoro::Task<bool> restoreSession(bool firstRun);
+    void showRestoredSession();
+    void startPolling(QString orderNo);
+    QCoro::Task<> resumePendingOrder();
+    // One timer for the moment the membership expires (re-armed by every account refresh,
+    // stopped at sign-out); when it fires the account is refreshed silently, so a membership
+    // that ends while the application runs ends the member features by the usual rules.
+    void scheduleAccessExpiry();
+    bool accessExpiryArmed() const { return m_accessExpiry.isActive(); }
+    bool paymentPollingRunning() const { return m_paymentTask && !m_paymentTask->isFinished(); }
+
     // Background loops; static so that they hold the model only through the weak pointer.
     static QCoro::Task<> coreMonitorLoop(QPointer<AppModel> model, CancellationTokenPtr token);
     static QCoro::Task<> trafficMonitorLoop(QPointer<AppModel> model, CancellationTokenPtr token);

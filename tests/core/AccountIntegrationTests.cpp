@@ -1,4 +1,5 @@
 // The account session against the service simulator over real TLS and a private keyring.
+#include "AppModelTestPeer.h"
 #include "ServiceWorld.h"
 
 #include "AppPaths.h"
@@ -31,7 +32,7 @@ TEST_F(AccountIntegration, RegistrationThenMembershipBringsTheLine)
     EXPECT_FALSE(model->isBusy());
     EXPECT_EQ(model->selectedPage(), AppPage::membership);
     EXPECT_FALSE(model->officialLineReady());
-    EXPECT_EQ(storedToken(), model->api().token());
+    EXPECT_EQ(storedToken(), Peer::api(*model).token());
     EXPECT_EQ(SessionIdentityStore::loadAccount(), QString::fromLatin1(member));
     EXPECT_FALSE(keychain().load(lineAccount));
 
@@ -101,7 +102,7 @@ TEST_F(AccountIntegration, ATokenThatCannotBeStoredIsRevokedAtTheService)
     await(model->login(QString::fromLatin1(member), QStringLiteral("password123"), false));
     EXPECT_EQ(model->authenticationErrorMessage(), QStringLiteral("无法安全保存登录状态，请稍后重试"));
     EXPECT_FALSE(model->user());
-    EXPECT_FALSE(model->api().token());
+    EXPECT_FALSE(Peer::api(*model).token());
     EXPECT_FALSE(model->isBusy());
     const QList<Json> logouts = requestsTo("/api/v1/auth/logout");
     ASSERT_EQ(logouts.size(), 1);
@@ -117,8 +118,8 @@ TEST_F(AccountIntegration, OnlyARejectedTokenEndsARestoredSession)
     SessionIdentityStore::saveAccount(QString::fromLatin1(member));
 
     // An outage keeps the provisional account and the token.
-    EXPECT_TRUE(await(model->restoreSession(false)));
-    model->showRestoredSession();
+    EXPECT_TRUE(await(Peer::restoreSession(*model, false)));
+    Peer::showRestoredSession(*model);
     EXPECT_EQ(model->user()->account, QString::fromLatin1(member));
     EXPECT_EQ(model->statusMessage(), QStringLiteral("正在自动恢复登录…"));
     simulator.fault(QStringLiteral("/api/v1/me"), { { "status", 503 } });
@@ -141,16 +142,16 @@ TEST_F(AccountIntegration, OnlyARejectedTokenEndsARestoredSession)
     EXPECT_EQ(model->alertMessage(), std::nullopt);
     EXPECT_FALSE(storedToken());
     EXPECT_FALSE(QFile::exists(AppPaths::sessionIdentity()));
-    EXPECT_FALSE(model->api().token());
+    EXPECT_FALSE(Peer::api(*model).token());
 
     // A saved token without a remembered name still restores, under a placeholder.
     keychain().save(token, sessionAccount);
-    EXPECT_TRUE(await(model->restoreSession(false)));
-    model->showRestoredSession();
+    EXPECT_TRUE(await(Peer::restoreSession(*model, false)));
+    Peer::showRestoredSession(*model);
     EXPECT_EQ(model->user()->account, QStringLiteral("已保存登录"));
     // The first run of an installation clears what an earlier one left.
     AppModel fresh(collaboratorsFor(seams()));
-    EXPECT_FALSE(await(fresh.restoreSession(true)));
+    EXPECT_FALSE(await(Peer::restoreSession(fresh, true)));
     EXPECT_FALSE(storedToken());
     EXPECT_FALSE(fresh.user());
 }
@@ -167,7 +168,7 @@ TEST_F(AccountIntegration, SigningOutForgetsTheAccountEvenWhenTheServiceIsDown)
     EXPECT_FALSE(storedToken());
     EXPECT_FALSE(keychain().load(lineAccount));
     EXPECT_FALSE(QFile::exists(AppPaths::sessionIdentity()));
-    EXPECT_FALSE(model->api().token());
+    EXPECT_FALSE(Peer::api(*model).token());
     EXPECT_EQ(model->observedTrafficUsedBytes(), std::nullopt);
 }
 
@@ -181,7 +182,7 @@ TEST_F(AccountIntegration, ASignInWhoseAccountCannotBeReadLeavesNoTokenBehind)
     await(model->login(QString::fromLatin1(member), QStringLiteral("password123"), false));
     EXPECT_TRUE(model->authenticationErrorMessage().has_value());
     EXPECT_FALSE(model->user());
-    EXPECT_FALSE(model->api().token());
+    EXPECT_FALSE(Peer::api(*model).token());
     EXPECT_FALSE(storedToken()) << "the next start would sign in silently";
     EXPECT_EQ(requestsTo("/api/v1/auth/logout").size(), 1);
 }
@@ -204,7 +205,7 @@ TEST_F(AccountIntegration, ASignOutDuringARefreshStaysASignOut)
     EXPECT_FALSE(model->officialLineReady());
     EXPECT_FALSE(keychain().load(lineAccount));
     EXPECT_FALSE(QFile::exists(AppPaths::sessionIdentity()));
-    EXPECT_FALSE(model->api().token());
+    EXPECT_FALSE(Peer::api(*model).token());
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "AppModel.h"
+#include "AppModelTestPeer.h"
 #include "AppPaths.h"
 #include "Errors.h"
 #include "KernelTestSupport.h"
@@ -298,37 +299,37 @@ TEST_F(ModelBookkeeping, WithinOnePeriodTheFigureOnlyGrowsAndANewPeriodStartsAfr
 {
     const QString period = QStringLiteral("2027-01-07T00:00:00Z");
     member(3 * GB, period);
-    model.mergeTrafficUsageSources();
+    Peer::mergeTrafficUsageSources(model);
     EXPECT_EQ(model.observedTrafficUsedBytes(), 3 * GB);
     EXPECT_EQ(stored(period), 3 * GB);
 
     // Local counting got further; another run of this app stored more still.
-    model.applyAbsoluteTrafficUsage(4 * GB);
+    Peer::applyAbsoluteTrafficUsage(model, 4 * GB);
     EXPECT_EQ(stored(period), 4 * GB);
     AppPaths::write(TrafficUsageRecord { { "13800000000", QStringLiteral("monthly"), period }, 5 * GB,
                         QDateTime::currentDateTimeUtc() }
                         .toJson(),
         AppPaths::trafficUsage());
-    model.mergeTrafficUsageSources();
+    Peer::mergeTrafficUsageSources(model);
     EXPECT_EQ(model.observedTrafficUsedBytes(), 5 * GB);
 
     // A smaller total from the provider changes nothing.
-    model.applyAbsoluteTrafficUsage(1 * GB);
+    Peer::applyAbsoluteTrafficUsage(model, 1 * GB);
     EXPECT_EQ(model.observedTrafficUsedBytes(), 5 * GB);
 
     // A renewed membership is a new period: the local figure does not follow it.
     const QString renewed = QStringLiteral("2027-02-07T00:00:00Z");
     member(3 * GB, renewed);
-    model.mergeTrafficUsageSources();
+    Peer::mergeTrafficUsageSources(model);
     EXPECT_EQ(model.observedTrafficUsedBytes(), 3 * GB);
     EXPECT_EQ(stored(renewed), 3 * GB);
     EXPECT_EQ(stored(period), std::nullopt);
 
     // Signed out: nothing is known, and a provider figure has nobody to belong to.
     model.setUser(std::nullopt);
-    model.mergeTrafficUsageSources();
+    Peer::mergeTrafficUsageSources(model);
     EXPECT_EQ(model.observedTrafficUsedBytes(), std::nullopt);
-    model.applyAbsoluteTrafficUsage(9 * GB);
+    Peer::applyAbsoluteTrafficUsage(model, 9 * GB);
     EXPECT_EQ(model.observedTrafficUsedBytes(), std::nullopt);
     EXPECT_EQ(stored(renewed), 3 * GB);
 }
@@ -382,6 +383,6 @@ TEST_F(ModelBookkeeping, OverlappingSettingsChangesAllSurviveInTheModelAndTheFil
     veyra::test::await(std::move(second));
     EXPECT_EQ(model.settings().smartSelection, !smart);
     EXPECT_EQ(model.settings().proxyMode, ConnectionMode::global);
-    const AppSettings written = veyra::test::await(model.settingsStore().loadSettings());
+    const AppSettings written = veyra::test::await(Peer::settingsStore(model).loadSettings());
     EXPECT_EQ(written, model.settings());
 }

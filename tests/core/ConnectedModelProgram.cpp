@@ -2,6 +2,7 @@
 // collaborators, signed in, connected, and the quit delegate watching for SIGTERM. Prints one
 // line when connected ("connected PID PORT") or when it could not get there ("failed TEXT").
 #include "AppDelegate.h"
+#include "AppModelTestPeer.h"
 #include "AppPaths.h"
 #include "TestModel.h"
 
@@ -32,7 +33,7 @@ QCoro::Task<> signInConnectAndReport(AppModel &model, QString account, QString p
     co_await model.importSettings(settings);
     co_await model.connect();
     if (model.isConnected())
-        report("connected " + QByteArray::number(model.core().processId()) + ' '
+        report("connected " + QByteArray::number(Peer::core(model).processId()) + ' '
             + QByteArray::number(model.settings().mixedPort));
     else
         report("failed " + model.alertMessage().value_or(model.statusMessage()).toUtf8());

@@ -1,4 +1,5 @@
 // Connect, disconnect and the kernel's death, with the real kernel, helper and tool on loopback.
+#include "AppModelTestPeer.h"
 #include "ModelWorld.h"
 
 #include "AppPaths.h"
@@ -35,8 +36,8 @@ TEST_F(ConnectionIntegration, ConnectsOnlyAfterTheLineCarriesTrafficAndDisconnec
     EXPECT_TRUE(m.isCoreRunning());
     EXPECT_FALSE(m.isBusy());
     EXPECT_TRUE(everyServicePointsAt(m.settings().mixedPort)) << services().dump();
-    EXPECT_TRUE(m.coreMonitorRunning());
-    EXPECT_TRUE(m.trafficMonitorRunning());
+    EXPECT_TRUE(Peer::coreMonitorRunning(m));
+    EXPECT_TRUE(Peer::trafficMonitorRunning(m));
     ASSERT_EQ(m.nodes().size(), 8);
     EXPECT_EQ(m.nodes()[0].name, QStringLiteral("东京 01"));
     for (const NodeItem &node : m.nodes())
@@ -54,7 +55,7 @@ TEST_F(ConnectionIntegration, ConnectsOnlyAfterTheLineCarriesTrafficAndDisconnec
     EXPECT_EQ(services(), before);
     EXPECT_FALSE(QFile::exists(AppPaths::proxyBackup()));
     EXPECT_FALSE(QFile::exists(AppPaths::config()));
-    EXPECT_FALSE(m.coreMonitorRunning());
+    EXPECT_FALSE(Peer::coreMonitorRunning(m));
     ASSERT_TRUE(notificationsShown(2));
     EXPECT_EQ(notificationServer->bodies().last(), QStringLiteral("连接已断开，原网络设置已恢复"));
 }
@@ -91,7 +92,7 @@ TEST_F(ConnectionIntegration, CountsTheTrafficItCarriesAndKeepsTheFigure)
     EXPECT_GE(fastest, 64 * 1024);
 
     await(m.disconnect());
-    EXPECT_FALSE(m.trafficMonitorRunning());
+    EXPECT_FALSE(Peer::trafficMonitorRunning(m));
     await(m.flushStorage());
     const Membership &membership = *m.user()->membership;
     const std::optional<qint64> kept
@@ -113,7 +114,7 @@ TEST_F(ConnectionIntegration, ALineThatDoesNotCarryTrafficNeverTouchesTheSystemP
     EXPECT_EQ(stateBytes(), before);
     EXPECT_EQ(helper->requests(), helperRequests);
     EXPECT_FALSE(QFile::exists(AppPaths::config()));
-    EXPECT_FALSE(m.core().isRunning());
+    EXPECT_FALSE(Peer::core(m).isRunning());
     EXPECT_TRUE(diagnosticLog().contains(lineNotConnected));
 }
 
@@ -143,7 +144,7 @@ TEST_F(ConnectionIntegration, GatesOnTheAccountAndTheMembershipBeforeAnythingRun
     EXPECT_EQ(signedOut.statusMessage(), QStringLiteral("正在初始化…"));
     EXPECT_EQ(signedOut.selectedPage(), AppPage::dashboard);
     EXPECT_EQ(busy, 0);
-    EXPECT_FALSE(m.core().isRunning());
+    EXPECT_FALSE(Peer::core(m).isRunning());
     EXPECT_FALSE(QFile::exists(AppPaths::proxyBackup()));
 }
 
@@ -153,7 +154,7 @@ TEST_F(ConnectionIntegration, AKernelKilledWhileConnectedIsNoticedAndTheSystemPr
     const nlohmann::json before = services();
     await(m.connect());
     ASSERT_TRUE(m.isConnected());
-    const qint64 pid = m.core().processId();
+    const qint64 pid = Peer::core(m).processId();
     ASSERT_GT(pid, 0);
     ::kill(static_cast<pid_t>(pid), SIGKILL);
 
@@ -167,7 +168,7 @@ TEST_F(ConnectionIntegration, AKernelKilledWhileConnectedIsNoticedAndTheSystemPr
     EXPECT_TRUE(m.nodes().isEmpty());
     EXPECT_EQ(services(), before);
     EXPECT_FALSE(QFile::exists(AppPaths::proxyBackup()));
-    EXPECT_FALSE(m.trafficMonitorRunning());
+    EXPECT_FALSE(Peer::trafficMonitorRunning(m));
 }
 
 TEST_F(ConnectionIntegration, ARestoreThatFailsOnDisconnectKeepsTheConnectionWatched)
@@ -182,9 +183,9 @@ TEST_F(ConnectionIntegration, ARestoreThatFailsOnDisconnectKeepsTheConnectionWat
     EXPECT_EQ(m.statusMessage(), QStringLiteral("恢复网络设置失败，代理核心仍保持运行"));
     EXPECT_TRUE(m.isConnected());
     EXPECT_TRUE(m.isCoreRunning());
-    EXPECT_TRUE(m.core().isRunning());
-    EXPECT_TRUE(m.coreMonitorRunning());
-    EXPECT_TRUE(m.trafficMonitorRunning()) << "traffic would stop counting while still connected";
+    EXPECT_TRUE(Peer::core(m).isRunning());
+    EXPECT_TRUE(Peer::coreMonitorRunning(m));
+    EXPECT_TRUE(Peer::trafficMonitorRunning(m)) << "traffic would stop counting while still connected";
     EXPECT_FALSE(m.isBusy());
     EXPECT_TRUE(m.alertMessage().value_or(QString()).contains(QStringLiteral("设置被锁定")));
 
@@ -209,7 +210,7 @@ TEST_F(ConnectionIntegration, ARefusedChangeOfTheSystemProxyIsUndoneAndReported)
     EXPECT_TRUE(m.alertMessage().value_or(QString()).contains(QStringLiteral("SOCKS 被策略禁止")))
         << m.alertMessage().value_or(QString()).toStdString();
     EXPECT_FALSE(m.isConnected());
-    EXPECT_FALSE(m.core().isRunning());
+    EXPECT_FALSE(Peer::core(m).isRunning());
     EXPECT_EQ(services(), before);
     EXPECT_FALSE(QFile::exists(AppPaths::proxyBackup()));
 
@@ -217,7 +218,7 @@ TEST_F(ConnectionIntegration, ARefusedChangeOfTheSystemProxyIsUndoneAndReported)
     helper.reset();
     await(m.connect());
     EXPECT_EQ(m.statusMessage(), QStringLiteral("连接失败"));
-    EXPECT_FALSE(m.core().isRunning());
+    EXPECT_FALSE(Peer::core(m).isRunning());
     helper = std::make_unique<HelperHarness>();
     EXPECT_EQ(services(), before);
 }
@@ -232,14 +233,14 @@ TEST_F(ConnectionIntegration, AMembershipEndingWhileConnectedDisconnectsAtItsMom
     // Far away: armed without overflowing the timer.
     simulator->admin(QStringLiteral("membership"), { { "account", member }, { "expiresAt", "2031-01-01T00:00:00Z" } });
     await(m.refreshAccount(true));
-    EXPECT_TRUE(m.accessExpiryArmed());
+    EXPECT_TRUE(Peer::accessExpiryArmed(m));
 
     // Two seconds away; when the moment comes the service no longer calls it active.
     const QDateTime soon = QDateTime::currentDateTimeUtc().addSecs(2);
     simulator->admin(QStringLiteral("membership"),
         { { "account", member }, { "expiresAt", soon.toString(Qt::ISODate).toStdString() } });
     await(m.refreshAccount(true));
-    ASSERT_TRUE(m.accessExpiryArmed());
+    ASSERT_TRUE(Peer::accessExpiryArmed(m));
     simulator->admin(QStringLiteral("membership"), { { "account", member }, { "active", false } });
     EXPECT_TRUE(m.isConnected());
     EXPECT_TRUE(eventually([&] { return !m.isConnected(); }, 8000));
@@ -253,9 +254,9 @@ TEST_F(ConnectionIntegration, AMembershipEndingWhileConnectedDisconnectsAtItsMom
     simulator->admin(QStringLiteral("membership"),
         { { "account", member }, { "active", true }, { "expiresAt", "2031-01-01T00:00:00Z" } });
     await(m.refreshAccount(true));
-    ASSERT_TRUE(m.accessExpiryArmed());
+    ASSERT_TRUE(Peer::accessExpiryArmed(m));
     await(m.logout());
-    EXPECT_FALSE(m.accessExpiryArmed());
+    EXPECT_FALSE(Peer::accessExpiryArmed(m));
 }
 
 TEST_F(ConnectionIntegration, SigningOutIsRefusedWhileTheNetworkCannotBeStopped)
@@ -269,7 +270,7 @@ TEST_F(ConnectionIntegration, SigningOutIsRefusedWhileTheNetworkCannotBeStopped)
     EXPECT_EQ(m.alertMessage(), QStringLiteral("网络连接尚未安全停止，为保护系统网络状态，本次未退出账号。"));
     EXPECT_TRUE(m.user());
     EXPECT_TRUE(m.officialLineReady());
-    EXPECT_TRUE(m.api().token());
+    EXPECT_TRUE(Peer::api(m).token());
     EXPECT_TRUE(m.isConnected());
 
     // Once the settings can be restored, signing out disconnects first and then ends the session.
@@ -277,7 +278,7 @@ TEST_F(ConnectionIntegration, SigningOutIsRefusedWhileTheNetworkCannotBeStopped)
     await(m.logout());
     EXPECT_FALSE(m.user());
     EXPECT_FALSE(m.isConnected());
-    EXPECT_FALSE(m.core().isRunning());
+    EXPECT_FALSE(Peer::core(m).isRunning());
     EXPECT_EQ(m.statusMessage(), QStringLiteral("已退出账号"));
 }
 
@@ -288,7 +289,7 @@ TEST_F(ConnectionIntegration, AKernelThatDiesBeforeTheProxyIsAppliedEndsInTheRol
     // The kernel goes away while the line is being checked.
     QObject::connect(&m, &AppModel::statusMessageChanged, &m, [&m] {
         if (m.statusMessage() == QStringLiteral("正在检查线路可用性…"))
-            ::kill(static_cast<pid_t>(m.core().processId()), SIGKILL);
+            ::kill(static_cast<pid_t>(Peer::core(m).processId()), SIGKILL);
     });
     await(m.connect());
     EXPECT_EQ(m.statusMessage(), QStringLiteral("连接失败"));
@@ -307,7 +308,7 @@ TEST_F(ConnectionIntegration, AConnectStartedWhileTheMonitorRestoresWinsOverTheS
 
     // The kernel dies; the monitor's restore waits in the helper while the user connects again.
     helper->hold();
-    ::kill(static_cast<pid_t>(m.core().processId()), SIGKILL);
+    ::kill(static_cast<pid_t>(Peer::core(m).processId()), SIGKILL);
     ASSERT_TRUE(eventually([&] { return helper->waitingRequests() == 1; }, 5000));
     EXPECT_FALSE(m.isConnected());
     QObject::connect(&m, &AppModel::statusMessageChanged, &m, [&] {
@@ -318,7 +319,7 @@ TEST_F(ConnectionIntegration, AConnectStartedWhileTheMonitorRestoresWinsOverTheS
     // Every step the old monitor could still take has had its turn.
     await(m.flushStorage());
     EXPECT_TRUE(m.isConnected());
-    EXPECT_TRUE(m.core().isRunning()) << "the stale monitor stopped the new kernel";
+    EXPECT_TRUE(Peer::core(m).isRunning()) << "the stale monitor stopped the new kernel";
     EXPECT_TRUE(m.statusMessage().startsWith(QStringLiteral("已安全连接 · "))) << m.statusMessage().toStdString();
     EXPECT_TRUE(everyServicePointsAt(m.settings().mixedPort)) << services().dump();
     EXPECT_TRUE(QFile::exists(AppPaths::config()));
@@ -336,8 +337,8 @@ TEST_F(ConnectionIntegration, AKernelDyingAfterTheProxyWasAppliedEndsTheConnectQ
     QObject::connect(&m, &AppModel::isConnectedChanged, &m, [&m] {
         if (!m.isConnected())
             return;
-        killKernelNow(m.core().processId());
-        EXPECT_TRUE(eventually([&m] { return !m.core().isRunning(); }, 5000));
+        killKernelNow(Peer::core(m).processId());
+        EXPECT_TRUE(eventually([&m] { return !Peer::core(m).isRunning(); }, 5000));
     });
     await(m.connect());
     EXPECT_TRUE(eventually([&] { return m.alertMessage().has_value(); }, 6000));

@@ -1,5 +1,6 @@
 // Failures that must reach a user whose window is closed: a notification with the alert's
 // masked sentence, and the tray's failure state until it is seen or a connect succeeds.
+#include "AppModelTestPeer.h"
 #include "ModelWorld.h"
 
 #include "KernelTestSupport.h"
@@ -37,7 +38,7 @@ const FailureCase failureCases[] = {
     { "KernelDied", "/generate_204",
         [](ModelWorld &, AppModel &m) {
             connected(m);
-            ::kill(static_cast<pid_t>(m.core().processId()), SIGKILL);
+            ::kill(static_cast<pid_t>(Peer::core(m).processId()), SIGKILL);
             ASSERT_TRUE(eventually([&] { return m.alertMessage().has_value(); }, 6000));
         },
         "网络核心已异常退出，应用已自动恢复系统网络设置。" },
@@ -53,7 +54,7 @@ const FailureCase failureCases[] = {
     { "SessionExpired", "/generate_204",
         [](ModelWorld &world, AppModel &m) {
             static_cast<FailureReportIntegration &>(world).simulator->admin(
-                QStringLiteral("revoke"), { { "token", m.api().token().value_or(QString()).toStdString() } });
+                QStringLiteral("revoke"), { { "token", Peer::api(m).token().value_or(QString()).toStdString() } });
             await(m.refreshAccount(true));
         },
         "登录状态已过期，请重新登录。" },

@@ -1,4 +1,5 @@
 #include "ModelWorld.h"
+#include "AppModelTestPeer.h"
 
 #include "AppPaths.h"
 #include "KernelTestSupport.h"
@@ -137,16 +138,16 @@ bool ModelWorld::notificationsShown(int count, int limitMs)
 
 QString ModelWorld::selectedInKernel()
 {
-    const QByteArray body
-        = await(model->core().controller(QStringLiteral("proxies/") + MihomoManager::path(QStringLiteral("维拉网络")),
+    const QByteArray body = await(
+        Peer::core(*model).controller(QStringLiteral("proxies/") + MihomoManager::path(QStringLiteral("维拉网络")),
             QByteArrayLiteral("GET"), std::nullopt, model->settings()));
     return QJsonDocument::fromJson(body).object().value(QStringLiteral("now")).toString();
 }
 
 QString ModelWorld::kernelMode()
 {
-    const QByteArray body = await(
-        model->core().controller(QStringLiteral("configs"), QByteArrayLiteral("GET"), std::nullopt, model->settings()));
+    const QByteArray body = await(Peer::core(*model).controller(
+        QStringLiteral("configs"), QByteArrayLiteral("GET"), std::nullopt, model->settings()));
     return QJsonDocument::fromJson(body).object().value(QStringLiteral("mode")).toString();
 }
 

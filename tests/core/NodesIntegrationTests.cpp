@@ -1,5 +1,6 @@
 // Node choice, latency and proxy mode against the running kernel: the kernel first, the
 // settings file second, and the kernel put back when the file cannot be written.
+#include "AppModelTestPeer.h"
 #include "ModelWorld.h"
 
 #include "AppPaths.h"
@@ -36,7 +37,7 @@ TEST_F(NodesIntegration, ChoosingANodeReachesTheKernelAndTheSettingsFile)
     EXPECT_FALSE(m.settings().smartSelection);
     EXPECT_EQ(m.statusMessage(), QStringLiteral("已选择并同步 Hong Kong 02"));
     EXPECT_EQ(m.selectingNodeName(), std::nullopt);
-    EXPECT_EQ(await(m.settingsStore().loadSettings()), m.settings());
+    EXPECT_EQ(await(Peer::settingsStore(m).loadSettings()), m.settings());
     EXPECT_EQ(m.activeNodeName(), QStringLiteral("Hong Kong 02"));
 
     // The file cannot be written: the kernel goes back to the node the settings still name.
@@ -73,7 +74,7 @@ TEST_F(NodesIntegration, AVanishedNodeFallsBackToSmartSelectionOnConnect)
     EXPECT_TRUE(m.settings().smartSelection);
     EXPECT_TRUE(m.settings().selectedNode.isEmpty());
     EXPECT_EQ(selectedInKernel(), QStringLiteral("智能优选"));
-    EXPECT_TRUE(await(m.settingsStore().loadSettings()).smartSelection);
+    EXPECT_TRUE(await(Peer::settingsStore(m).loadSettings()).smartSelection);
     // The connect's own status follows, naming the automatic choice.
     EXPECT_EQ(m.statusMessage(), QStringLiteral("已安全连接 · 智能优选"));
     EXPECT_EQ(m.alertMessage(), std::nullopt);
@@ -84,7 +85,7 @@ TEST_F(NodesIntegration, TheProxyModeChangesInTheKernelOrWaitsForTheNextConnect)
     AppModel &m = makeModel();
     await(m.updateProxyMode(ConnectionMode::global));
     EXPECT_EQ(m.statusMessage(), QStringLiteral("已设为全局 · 下次连接时生效"));
-    EXPECT_EQ(await(m.settingsStore().loadSettings()).proxyMode, ConnectionMode::global);
+    EXPECT_EQ(await(Peer::settingsStore(m).loadSettings()).proxyMode, ConnectionMode::global);
 
     await(m.connect());
     ASSERT_TRUE(m.isConnected()) << m.statusMessage().toStdString() << " / "
@@ -128,7 +129,7 @@ TEST_F(NodesIntegration, WhileConnectedSettingsAreNotImportedAndRepairPutsEveryt
     EXPECT_EQ(m.statusMessage(), QStringLiteral("网络设置修复完成"));
     EXPECT_FALSE(m.isConnected());
     EXPECT_FALSE(m.isCoreRunning());
-    EXPECT_FALSE(m.core().isRunning());
+    EXPECT_FALSE(Peer::core(m).isRunning());
     EXPECT_FALSE(QFile::exists(AppPaths::proxyBackup()));
     EXPECT_EQ(services(), before);
 }

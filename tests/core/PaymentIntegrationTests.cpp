@@ -1,4 +1,5 @@
 // Plans and payment orders against the simulator: only the service's "paid" changes anything.
+#include "AppModelTestPeer.h"
 #include "ServiceWorld.h"
 
 #include "AppPaths.h"
@@ -56,7 +57,8 @@ TEST_F(PaymentIntegration, PlansAreFilteredAndOrderedStably)
     EXPECT_EQ(ids, QStringList({ "lifetime", "monthly", "quarterly", "yearly" }));
 
     // A member on a plan no longer sold still has it as the current plan.
-    simulator.admin(QStringLiteral("membership"), { { "account", member }, { "active", true }, { "planId", "legacy" } });
+    simulator.admin(
+        QStringLiteral("membership"), { { "account", member }, { "active", true }, { "planId", "legacy" } });
     await(model->refreshAccount(true));
     ASSERT_TRUE(model->currentPlan());
     EXPECT_EQ(model->currentPlan()->id, QStringLiteral("legacy"));
@@ -102,7 +104,7 @@ TEST_F(PaymentIntegration, AnAlipayOrderOpensItsPageAndIsWatchedUntilPaid)
     EXPECT_TRUE(model->checkoutImage().isNull());
     EXPECT_FALSE(pendingRecord());
     EXPECT_TRUE(model->officialLineReady());
-    EXPECT_TRUE(eventually([&] { return !model->paymentPollingRunning(); }));
+    EXPECT_TRUE(eventually([&] { return !Peer::paymentPollingRunning(*model); }));
     EXPECT_EQ(pollAttempts.mid(0, 3), QList<int>({ 0, 1, 2 }));
     ASSERT_TRUE(eventually([&] { return server.shown().size() == 1; }));
     EXPECT_EQ(server.shown().first().title, QStringLiteral("开通成功"));
@@ -133,7 +135,7 @@ TEST_F(PaymentIntegration, AWechatOrderWaitsForTheUserAndBadInputIsRefused)
     simulator.fault(QStringLiteral("/api/v1/orders/") + model->currentOrder()->orderNo + QStringLiteral("/qrcode"),
         { { "status", 500 } });
     model->setAlertMessage(std::nullopt);
-    await(model->resumePendingOrder());
+    await(Peer::resumePendingOrder(*model));
     EXPECT_EQ(model->checkoutImage().width(), 220);
 
     // A checkout address on a look-alike domain never reaches the browser.
@@ -160,11 +162,11 @@ TEST_F(PaymentIntegration, ARestartResumesAnOpenOrderWithinADay)
     signIn({}, true);
     const QString orderNo = openOrderOnTheService();
     writeRecord(orderNo, now.addSecs(-3600));
-    await(model->resumePendingOrder());
+    await(Peer::resumePendingOrder(*model));
     ASSERT_TRUE(model->currentOrder());
     EXPECT_EQ(model->currentOrder()->orderNo, orderNo);
     EXPECT_FALSE(model->showCheckout());
-    EXPECT_TRUE(model->paymentPollingRunning());
+    EXPECT_TRUE(Peer::paymentPollingRunning(*model));
     setStatus(orderNo, "paid");
     EXPECT_TRUE(eventually([&] { return model->statusMessage() == QStringLiteral("开通成功"); }));
     EXPECT_FALSE(pendingRecord());
@@ -176,7 +178,7 @@ TEST_F(PaymentIntegration, OldFutureDamagedAndFinishedRecordsEndWithoutPolling)
     const int queriesBefore = simulator.requests().size();
     for (const QDateTime &created : { now.addSecs(-25 * 3600), now.addSecs(600) }) {
         writeRecord(QStringLiteral("VN-OLD"), created);
-        await(model->resumePendingOrder());
+        await(Peer::resumePendingOrder(*model));
         EXPECT_FALSE(pendingRecord());
         EXPECT_FALSE(model->currentOrder());
     }
@@ -187,7 +189,7 @@ TEST_F(PaymentIntegration, OldFutureDamagedAndFinishedRecordsEndWithoutPolling)
         for (const QString &old : QDir(root()).entryList({ "pending-order.broken-*.json" }))
             QFile::remove(root() + "/" + old);
         test::writeBytes(AppPaths::pendingOrder(), damaged);
-        await(model->resumePendingOrder());
+        await(Peer::resumePendingOrder(*model));
         EXPECT_FALSE(QFile::exists(AppPaths::pendingOrder()));
         EXPECT_EQ(QDir(root()).entryList({ "pending-order.broken-*.json" }).size(), 1);
     }
@@ -197,17 +199,17 @@ TEST_F(PaymentIntegration, OldFutureDamagedAndFinishedRecordsEndWithoutPolling)
     setStatus(expired, "expired");
     writeRecord(expired, now.addSecs(-60));
     const int meBefore = requestsTo("/api/v1/me").size();
-    await(model->resumePendingOrder());
+    await(Peer::resumePendingOrder(*model));
     EXPECT_EQ(model->currentOrder()->status, QStringLiteral("expired"));
     EXPECT_FALSE(pendingRecord());
     EXPECT_EQ(requestsTo("/api/v1/me").size(), meBefore);
-    EXPECT_FALSE(model->paymentPollingRunning());
+    EXPECT_FALSE(Peer::paymentPollingRunning(*model));
 
     // Paid, in capitals: counts as paid; the account is refreshed and the sheet closed.
     const QString paid = openOrderOnTheService();
     setStatus(paid, "PAID");
     writeRecord(paid, now.addSecs(-60));
-    await(model->resumePendingOrder());
+    await(Peer::resumePendingOrder(*model));
     EXPECT_EQ(model->statusMessage(), QStringLiteral("开通成功"));
     EXPECT_EQ(requestsTo("/api/v1/me").size(), meBefore + 1);
     EXPECT_FALSE(model->showCheckout());
@@ -217,7 +219,7 @@ TEST_F(PaymentIntegration, OldFutureDamagedAndFinishedRecordsEndWithoutPolling)
     const QString open = openOrderOnTheService();
     writeRecord(open, now.addSecs(-60));
     simulator.fault(QStringLiteral("/api/v1/orders/") + open, { { "status", 503 } });
-    await(model->resumePendingOrder());
+    await(Peer::resumePendingOrder(*model));
     EXPECT_TRUE(pendingRecord());
 }
 
@@ -256,7 +258,7 @@ TEST_F(PaymentIntegration, ASessionRefusedWhilePollingSignsOutAndKeepsTheOrderFo
     const QString orderNo = model->currentOrder()->orderNo;
     simulator.admin(QStringLiteral("revoke"), { { "account", member } });
 
-    ASSERT_TRUE(eventually([&] { return model->showAuthentication() && !model->paymentPollingRunning(); }, 5000))
+    ASSERT_TRUE(eventually([&] { return model->showAuthentication() && !Peer::paymentPollingRunning(*model); }, 5000))
         << "polling went on with a refused session";
     EXPECT_FALSE(model->user());
     EXPECT_EQ(model->authenticationErrorMessage(), QStringLiteral("登录状态已过期，请重新登录"));
@@ -267,7 +269,7 @@ TEST_F(PaymentIntegration, ASessionRefusedWhilePollingSignsOutAndKeepsTheOrderFo
     await(model->login(QString::fromLatin1(member), QStringLiteral("password123"), false));
     ASSERT_TRUE(model->currentOrder());
     EXPECT_EQ(model->currentOrder()->orderNo, orderNo);
-    EXPECT_TRUE(model->paymentPollingRunning());
+    EXPECT_TRUE(Peer::paymentPollingRunning(*model));
 }
 
 } // namespace

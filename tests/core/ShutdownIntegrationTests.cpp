@@ -1,4 +1,5 @@
 // Quitting: the system proxy back, the kernel stopped, failures only logged, one shutdown.
+#include "AppModelTestPeer.h"
 #include "ModelWorld.h"
 
 #include "AppDelegate.h"
@@ -34,9 +35,9 @@ protected:
         AppPaths::write(freeSettings().toJson(), settings);
         program.setProcessChannelMode(QProcess::SeparateChannels);
         program.start(QStringLiteral(VEYRA_TEST_CONNECTED_MODEL),
-            { root(), world.kernelResources, world.checkURL, world.helperSocket, world.networkSetup,
-                world.defaultsFile, world.service->baseURL.toString(), simulator->certificatePath(),
-                QString::fromLatin1(member), QString::fromLatin1(password), settings });
+            { root(), world.kernelResources, world.checkURL, world.helperSocket, world.networkSetup, world.defaultsFile,
+                world.service->baseURL.toString(), simulator->certificatePath(), QString::fromLatin1(member),
+                QString::fromLatin1(password), settings });
         if (!program.waitForStarted(5000)) {
             ADD_FAILURE() << program.errorString().toStdString();
             return {};
@@ -64,7 +65,7 @@ TEST_F(ShutdownIntegration, QuittingWhileConnectedRestoresAndStops)
     const nlohmann::json before = services();
     await(m.connect());
     ASSERT_TRUE(m.isConnected());
-    const qint64 pid = m.core().processId();
+    const qint64 pid = Peer::core(m).processId();
     const QString status = m.statusMessage();
 
     EXPECT_TRUE(await(m.shutdown()));
@@ -82,7 +83,7 @@ TEST_F(ShutdownIntegration, WithTheHelperGoneTheKernelStillStopsAndTheLogSaysWhy
     AppModel &m = makeModel();
     await(m.connect());
     ASSERT_TRUE(m.isConnected());
-    const qint64 pid = m.core().processId();
+    const qint64 pid = Peer::core(m).processId();
     helper.reset();
 
     EXPECT_TRUE(await(m.shutdown()));
@@ -113,7 +114,7 @@ TEST_F(ShutdownIntegration, ASecondQuitRequestDuringTheShutdownIsIgnored)
     EXPECT_EQ(leftEventLoop, 1);
     EXPECT_FALSE(delegate.terminationPending());
     EXPECT_FALSE(m.isConnected());
-    EXPECT_FALSE(m.core().isRunning());
+    EXPECT_FALSE(Peer::core(m).isRunning());
 
     // Without a model there is nothing to wait for.
     AppDelegate orphan(nullptr, [&] { ++leftEventLoop; });
@@ -125,8 +126,8 @@ TEST_F(ShutdownIntegration, ReleasingTheModelWhileItsLoopsRunIsSafe)
 {
     AppModel &m = makeModel();
     await(m.connect());
-    ASSERT_TRUE(m.isConnected() && m.coreMonitorRunning() && m.trafficMonitorRunning());
-    const qint64 pid = m.core().processId();
+    ASSERT_TRUE(m.isConnected() && Peer::coreMonitorRunning(m) && Peer::trafficMonitorRunning(m));
+    const qint64 pid = Peer::core(m).processId();
     model.reset();
     // The loops wake up to find the model gone, and end without touching it.
     await(QCoro::sleepFor(std::chrono::milliseconds(2500)));
@@ -193,12 +194,12 @@ TEST_F(ShutdownIntegration, QuittingDuringAConnectWaitsForItThenPutsEverythingBa
     EXPECT_TRUE(await(std::move(*quitting)));
     EXPECT_EQ(services(), before) << "the machine was left pointing at a stopped kernel";
     EXPECT_FALSE(QFile::exists(AppPaths::proxyBackup()));
-    EXPECT_FALSE(m.core().isRunning());
+    EXPECT_FALSE(Peer::core(m).isRunning());
 
     // Nothing that touches the system proxy starts once quitting has begun.
     await(m.connect());
     await(m.repairNetworkSettings());
-    EXPECT_FALSE(m.core().isRunning());
+    EXPECT_FALSE(Peer::core(m).isRunning());
     EXPECT_FALSE(m.isBusy());
     EXPECT_EQ(services(), before);
 }

@@ -1,4 +1,5 @@
 // Start-up against the simulator and a private keyring, and the settings operations.
+#include "AppModelTestPeer.h"
 #include "ServiceWorld.h"
 
 #include "AppPaths.h"
@@ -135,7 +136,7 @@ TEST_F(StartupIntegration, SettingsGoOutWithoutSecretsAndComeInOnlyWhenValid)
     await(model->exportSettings(exported));
     EXPECT_EQ(model->statusMessage(), QStringLiteral("安全设置已导出"));
     EXPECT_EQ(modeOf(exported), 0600);
-    EXPECT_FALSE(readBytes(exported).contains(model->api().token().value_or("none").toUtf8()));
+    EXPECT_FALSE(readBytes(exported).contains(Peer::api(*model).token().value_or("none").toUtf8()));
     EXPECT_FALSE(readBytes(exported).contains(member));
 
     // Duplicate ports: refused with the rule's own text, and nothing is written.
@@ -175,8 +176,8 @@ TEST_F(StartupIntegration, SwitchesWithEffectsOutsideTheApplication)
     await(model->setNotifications(true));
     EXPECT_TRUE(model->settings().showNotifications);
     await(model->setAutoConnect(true));
-    EXPECT_TRUE(await(model->settingsStore().loadSettings()).autoConnect);
-    EXPECT_TRUE(await(model->settingsStore().loadSettings()).showNotifications);
+    EXPECT_TRUE(await(Peer::settingsStore(*model).loadSettings()).autoConnect);
+    EXPECT_TRUE(await(Peer::settingsStore(*model).loadSettings()).showNotifications);
 }
 
 TEST_F(StartupIntegration, SwitchesSaveOnlyTheirOwnFieldAndImportAppliesTheirEffects)
@@ -186,7 +187,7 @@ TEST_F(StartupIntegration, SwitchesSaveOnlyTheirOwnFieldAndImportAppliesTheirEff
     model->editPorts(saved.mixedPort, saved.mixedPort, saved.controllerPort);
     await(model->setAutoConnect(true));
     EXPECT_EQ(model->alertMessage(), std::nullopt);
-    const AppSettings onDisk = await(model->settingsStore().loadSettings());
+    const AppSettings onDisk = await(Peer::settingsStore(*model).loadSettings());
     EXPECT_TRUE(onDisk.autoConnect);
     EXPECT_EQ(onDisk.socksPort, saved.socksPort);
     EXPECT_EQ(model->settings().socksPort, saved.mixedPort) << "the edit on screen was lost";
@@ -198,7 +199,7 @@ TEST_F(StartupIntegration, SwitchesSaveOnlyTheirOwnFieldAndImportAppliesTheirEff
     await(model->importSettings(fixtures.filePath(QStringLiteral("import.json"))));
     EXPECT_TRUE(model->settings().startAtLogin);
     EXPECT_TRUE(QFile::exists(fixtures.filePath(QStringLiteral("autostart/net.veyra.networkassistant.desktop"))));
-    EXPECT_TRUE(await(model->settingsStore().loadSettings()).startAtLogin);
+    EXPECT_TRUE(await(Peer::settingsStore(*model).loadSettings()).startAtLogin);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The check after the machine wakes: logind's signal on the bus, then the kernel, the line and
 // the system proxy settings.
+#include "AppModelTestPeer.h"
 #include "ModelWorld.h"
 
 #include "KernelTestSupport.h"
@@ -59,7 +60,7 @@ public:
 
 const WakeCase wakeCases[] = {
     { "Healthy", [](ModelWorld &, AppModel &) {}, true },
-    { "KernelDead", [](ModelWorld &, AppModel &m) { killKernelNow(m.core().processId()); }, false },
+    { "KernelDead", [](ModelWorld &, AppModel &m) { killKernelNow(Peer::core(m).processId()); }, false },
     // The kernel runs but nothing gets through it any more.
     { "LineFailing",
         [](ModelWorld &world, AppModel &) {
@@ -82,24 +83,24 @@ TEST_P(WakeIntegration, AConnectionThatNoLongerWorksIsEndedLikeADeadKernel)
     const nlohmann::json before = services();
     await(m.connect());
     ASSERT_TRUE(m.isConnected());
-    const qint64 kernel = m.core().processId();
+    const qint64 kernel = Peer::core(m).processId();
     const QString status = m.statusMessage();
 
     wake.breakIt(*this, m);
-    await(m.checkAfterWake());
+    await(Peer::checkAfterWake(m));
     if (wake.healthy) {
         EXPECT_TRUE(m.isConnected());
-        EXPECT_EQ(m.core().processId(), kernel);
+        EXPECT_EQ(Peer::core(m).processId(), kernel);
         EXPECT_EQ(m.statusMessage(), status);
         EXPECT_EQ(m.alertMessage(), std::nullopt);
-        EXPECT_TRUE(m.coreMonitorRunning());
+        EXPECT_TRUE(Peer::coreMonitorRunning(m));
         EXPECT_TRUE(everyServicePointsAt(m.settings().mixedPort));
         return;
     }
-    ASSERT_TRUE(eventually([&] { return !m.coreMonitorRunning(); }, 20000));
+    ASSERT_TRUE(eventually([&] { return !Peer::coreMonitorRunning(m); }, 20000));
     EXPECT_FALSE(m.isConnected());
     EXPECT_FALSE(m.isCoreRunning());
-    EXPECT_FALSE(m.core().isRunning());
+    EXPECT_FALSE(Peer::core(m).isRunning());
     EXPECT_EQ(services(), before);
     EXPECT_EQ(m.statusMessage(), QStringLiteral("网络核心异常退出，系统代理已自动恢复"));
     EXPECT_EQ(m.alertMessage(), kernelLost);

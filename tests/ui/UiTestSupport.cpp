@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QTest>
 #include <QThread>
 
 namespace veyra::test {
@@ -26,14 +25,6 @@ bool showsText(const QWidget *root, const QString &text) { return visibleTexts(r
 QAbstractButton *findButton(const QWidget *root, const QString &text)
 {
     return findShown<QAbstractButton>(root, text);
-}
-
-bool press(const QWidget *root, const QString &text)
-{
-    QAbstractButton *button = findButton(root, text);
-    if (button)
-        QTest::mouseClick(button, Qt::LeftButton);
-    return button;
 }
 
 QStringList menuTexts(const QMenu *menu)
