@@ -7,8 +7,6 @@
 #include "ServiceWorld.h"
 #include "UiTestSupport.h"
 
-#include <QLabel>
-#include <QPushButton>
 #include <QTest>
 
 using namespace veyra;
@@ -23,30 +21,16 @@ namespace {
 const QLabel *shownCode(const CheckoutView &view)
 {
     for (const QLabel *label : view.findChildren<QLabel *>())
-        if (label->accessibleName() == QStringLiteral("付款二维码") && label->isVisibleTo(&view)
-            && !label->pixmap().isNull())
+        if (label->accessibleName() == "付款二维码" && label->isVisibleTo(&view) && !label->pixmap().isNull())
             return label;
     return nullptr;
-}
-
-TEST(CheckoutView, WaitsForTheOrderAndClosesInTheModel)
-{
-    AppModel model;
-    model.setShowCheckout(true);
-    CheckoutView view(model);
-    view.show();
-    EXPECT_TRUE(showsText(&view, QStringLiteral("正在创建订单…")));
-    QTest::mouseClick(findButton(&view, QStringLiteral("关闭窗口")), Qt::LeftButton);
-    EXPECT_FALSE(model.showCheckout());
-    EXPECT_FALSE(view.isVisible());
 }
 
 class CheckoutViewIntegration : public ServiceWorld {
 protected:
     void setStatus(const char *status)
     {
-        simulator.admin(QStringLiteral("order-status"),
-            { { "orderNo", model->currentOrder()->orderNo.toStdString() }, { "status", status } });
+        simulator.admin("order-status", { { "orderNo", model->currentOrder()->orderNo.toStdString() }, { "status", status } });
     }
 };
 
@@ -62,11 +46,14 @@ TEST_F(CheckoutViewIntegration, AnOrderIsScannedResumedFromThePagesAndEndsPaid)
     for (QWidget *page : pages) {
         page->resize(760, 900);
         page->show();
-        EXPECT_FALSE(showsText(page, QStringLiteral("最近订单")));
+        EXPECT_FALSE(showsText(page, "最近订单"));
     }
-    await(model->createOrder(plan(QStringLiteral("monthly")), QStringLiteral("wechat")));
-    ASSERT_TRUE(model->showCheckout());
+    // Opened before the service has answered, the sheet waits for the order.
+    model->setShowCheckout(true);
     sheet.show();
+    EXPECT_TRUE(showsText(&sheet, "正在创建订单…"));
+    await(model->createOrder(plan("monthly"), "wechat"));
+    ASSERT_TRUE(model->showCheckout());
     const QLabel *code = shownCode(sheet);
     ASSERT_TRUE(code);
     // Drawn at its own size: a scaled code may not scan.
@@ -74,70 +61,65 @@ TEST_F(CheckoutViewIntegration, AnOrderIsScannedResumedFromThePagesAndEndsPaid)
     for (const char *shown : { "月度会员", "¥25.00", "正在核验支付结果…" })
         EXPECT_TRUE(showsText(&sheet, QString::fromUtf8(shown))) << shown;
     EXPECT_TRUE(opened.isEmpty());
-    QTest::mouseClick(findButton(&sheet, QStringLiteral("在浏览器打开受信任收银台")), Qt::LeftButton);
+    ASSERT_TRUE(press(&sheet, "在浏览器打开受信任收银台"));
     ASSERT_TRUE(waitUntil([&] { return opened.size() == 1; }));
 
-    QTest::mouseClick(findButton(&sheet, QStringLiteral("关闭窗口")), Qt::LeftButton);
+    ASSERT_TRUE(press(&sheet, "关闭窗口"));
     ASSERT_FALSE(model->showCheckout());
+    EXPECT_FALSE(sheet.isVisible());
     for (QWidget *page : pages) {
-        EXPECT_TRUE(showsText(page, QStringLiteral("最近订单")));
-        EXPECT_TRUE(showsText(page, model->currentOrder()->orderNo));
-        EXPECT_TRUE(showsText(page, QStringLiteral("待支付")));
-        QTest::mouseClick(findButton(page, QStringLiteral("继续付款")), Qt::LeftButton);
+        for (const QString &shown : { QStringLiteral("最近订单"), model->currentOrder()->orderNo, QStringLiteral("待支付") })
+            EXPECT_TRUE(showsText(page, shown)) << shown.toStdString();
+        model->setShowCheckout(false);
+        ASSERT_TRUE(press(page, "继续付款"));
         EXPECT_TRUE(model->showCheckout());
     }
 
     // No one touches the sheet: it turns to success when polling brings "paid".
     sheet.show();
     setStatus("paid");
-    ASSERT_TRUE(waitUntil([&] { return showsText(&sheet, QStringLiteral("开通成功")); }, 10000));
-    EXPECT_FALSE(showsText(&sheet, QStringLiteral("正在核验支付结果…")));
+    ASSERT_TRUE(waitUntil([&] { return showsText(&sheet, "开通成功"); }, 10000));
+    EXPECT_FALSE(showsText(&sheet, "正在核验支付结果…"));
     EXPECT_FALSE(shownCode(sheet));
-    ASSERT_TRUE(waitUntil([&] { return model->statusMessage() == QStringLiteral("开通成功"); }));
-    EXPECT_FALSE(showsText(&membership, QStringLiteral("最近订单")));
-    EXPECT_TRUE(showsText(&account, QStringLiteral("已支付")));
-    EXPECT_FALSE(findButton(&account, QStringLiteral("继续付款")));
-    QTest::mouseClick(findButton(&sheet, QStringLiteral("完成")), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return model->statusMessage() == "开通成功"; }));
+    EXPECT_FALSE(showsText(&membership, "最近订单"));
+    EXPECT_TRUE(showsText(&account, "已支付"));
+    EXPECT_FALSE(findButton(&account, "继续付款"));
+    ASSERT_TRUE(press(&sheet, "完成"));
     EXPECT_FALSE(model->showCheckout());
     EXPECT_FALSE(sheet.isVisible());
 }
 
-TEST_F(CheckoutViewIntegration, AnAlipayOrderPointsToTheBrowserInsteadOfACode)
+// An Alipay order, and then an order the service sent without a code: both point to the browser.
+TEST_F(CheckoutViewIntegration, WithoutACodeTheBrowserIsOffered)
 {
     signIn({}, true);
-    await(model->createOrder(plan(QStringLiteral("quarterly")), QStringLiteral("alipay")));
+    await(model->createOrder(plan("quarterly"), "alipay"));
     ASSERT_TRUE(model->currentOrder());
     CheckoutView view(*model);
     view.show();
-    EXPECT_TRUE(showsText(&view, QStringLiteral("已打开支付宝官方收银台")));
+    EXPECT_TRUE(showsText(&view, "已打开支付宝官方收银台"));
     EXPECT_FALSE(shownCode(view));
-    EXPECT_FALSE(showsText(&view, QStringLiteral("二维码暂不可用")));
+    EXPECT_FALSE(showsText(&view, "二维码暂不可用"));
     ASSERT_EQ(opened.size(), 1);
-    QTest::mouseClick(findButton(&view, QStringLiteral("重新打开支付宝收银台")), Qt::LeftButton);
+    ASSERT_TRUE(press(&view, "重新打开支付宝收银台"));
     EXPECT_TRUE(waitUntil([&] { return opened.size() == 2; }));
 
     // The service ends it unpaid: no more waiting for a result that will not come.
     setStatus("expired");
-    ASSERT_TRUE(waitUntil([&] { return showsText(&view, QStringLiteral("订单已过期")); }, 10000));
-    EXPECT_FALSE(showsText(&view, QStringLiteral("正在核验支付结果…")));
-    EXPECT_FALSE(showsText(&view, QStringLiteral("开通成功")));
+    ASSERT_TRUE(waitUntil([&] { return showsText(&view, "订单已过期"); }, 10000));
+    EXPECT_FALSE(showsText(&view, "正在核验支付结果…"));
+    EXPECT_FALSE(showsText(&view, "开通成功"));
     EXPECT_FALSE(model->membershipActive());
-}
 
-TEST_F(CheckoutViewIntegration, WithoutACodeThePageIsOffered)
-{
-    signIn({}, true);
-    simulator.fault(QStringLiteral("/api/v1/orders"),
+    simulator.fault("/api/v1/orders",
         { { "status", 200 }, { "contentType", "application/json" },
             { "body", R"({"orderNo":"VN-NOCODE","method":"wechat","status":"pending","amountFen":2500})" } });
-    await(model->createOrder(plan(QStringLiteral("monthly")), QStringLiteral("wechat")));
-    ASSERT_TRUE(model->currentOrder());
-    ASSERT_TRUE(model->checkoutImage().isNull());
-    CheckoutView view(*model);
-    view.show();
-    EXPECT_TRUE(showsText(&view, QStringLiteral("二维码暂不可用")));
-    EXPECT_TRUE(showsText(&view, QStringLiteral("会员"))); // the service named no plan
-    EXPECT_TRUE(findButton(&view, QStringLiteral("在浏览器打开受信任收银台")));
+    await(model->createOrder(plan("monthly"), "wechat"));
+    ASSERT_EQ(model->currentOrder()->orderNo, "VN-NOCODE");
+    EXPECT_TRUE(showsText(&view, "二维码暂不可用"));
+    EXPECT_TRUE(showsText(&view, "会员")); // the service named no plan
+    EXPECT_TRUE(findButton(&view, "在浏览器打开受信任收银台"));
     EXPECT_FALSE(shownCode(view));
 }
 

@@ -60,10 +60,6 @@ TEST(NodeFilters, SortedByShownLatencyWithUnmeasuredLastAndTiesByName)
     nodes << node(QStringLiteral("A 节点"), QStringLiteral("其他地区"), 80);
     EXPECT_EQ(names(sortedNodes(nodes)),
         (QStringList { "VEYRA-AWS-TOKYO-01", "A 节点", "香港 01", "Relay", "大阪 02", "香港 02" }));
-}
-
-TEST(NodeFilters, LatencyText)
-{
     EXPECT_EQ(latencyText(sample[1]), "70 ms");
     EXPECT_EQ(latencyText(sample[2]), "未测速");
     EXPECT_EQ(latencyText(sample[4]), "未测速");

@@ -8,60 +8,37 @@ using namespace veyra::ui;
 
 namespace {
 
-Plan plan()
+constexpr qint64 GB = 1024LL * 1024 * 1024;
+
+// Duration first, then traffic and devices from the numbers (never from the marketing lines),
+// then the plan's own lines once each.
+TEST(PlanFeatures, DurationTrafficDevicesThenTheOwnLines)
 {
-    Plan made;
-    made.id = QStringLiteral("monthly");
-    made.name = QStringLiteral("月度会员");
-    return made;
-}
-
-TEST(PlanFeatures, DurationComesFirst)
-{
-    Plan lifetime = plan();
-    lifetime.lifetime = true;
-    lifetime.durationDays = 30;
-    EXPECT_EQ(displayFeatures(lifetime).first(), QStringLiteral("长期有效"));
-
-    Plan days = plan();
-    days.durationDays = 90;
-    EXPECT_EQ(displayFeatures(days).first(), QStringLiteral("90 天"));
-
-    for (std::optional<qint64> unknown : { std::optional<qint64>(), std::optional<qint64>(0) }) {
-        Plan vague = plan();
-        vague.durationDays = unknown;
-        vague.lifetime = false;
-        EXPECT_EQ(displayFeatures(vague).first(), QStringLiteral("以套餐说明为准"));
+    struct Case {
+        const char *name;
+        std::optional<bool> lifetime;
+        std::optional<qint64> days, traffic, devices;
+        QStringList own, shown;
+    };
+    const Case cases[] = {
+        { "lifetime wins over days", true, 30, {}, {}, {}, { "长期有效", "不限流量" } },
+        { "no days", false, {}, {}, {}, {}, { "以套餐说明为准", "不限流量" } },
+        { "zero days", false, 0, {}, {}, {}, { "以套餐说明为准", "不限流量" } },
+        { "metered", {}, 30, 200 * GB, 3,
+            { "全部地区线路", "每月 150 gb 高速流量", "最多 5 台设备同时在线", "30 天", "全部地区线路" },
+            { "30 天", "200 GB", "3 台设备", "全部地区线路" } },
+        { "unlimited", {}, 365, 0, 0, { "不限流量", "优先客服" }, { "365 天", "不限流量", "优先客服" } },
+        { "one decimal", {}, 90, GB * 3 / 2, {}, {}, { "90 天", "1.5 GB" } },
+    };
+    for (const Case &c : cases) {
+        Plan plan;
+        plan.lifetime = c.lifetime;
+        plan.durationDays = c.days;
+        plan.trafficBytes = c.traffic;
+        plan.deviceLimit = c.devices;
+        plan.features = c.own;
+        EXPECT_EQ(displayFeatures(plan), c.shown) << c.name;
     }
-}
-
-TEST(PlanFeatures, TrafficAndDevicesComeFromTheNumbersNotTheMarketingLines)
-{
-    Plan monthly = plan();
-    monthly.durationDays = 30;
-    monthly.trafficBytes = 200LL * 1024 * 1024 * 1024;
-    monthly.deviceLimit = 3;
-    monthly.features = QStringList { QStringLiteral("全部地区线路"), QStringLiteral("每月 150 gb 高速流量"),
-        QStringLiteral("最多 5 台设备同时在线"), QStringLiteral("30 天"), QStringLiteral("全部地区线路") };
-    EXPECT_EQ(displayFeatures(monthly),
-        QStringList({ "30 天", "200 GB", "3 台设备", "全部地区线路" }));
-
-    // Unlimited, no device count: an own "不限流量" is not repeated, nothing about devices.
-    Plan yearly = plan();
-    yearly.durationDays = 365;
-    yearly.trafficBytes = 0;
-    yearly.deviceLimit = 0;
-    yearly.features = QStringList { QStringLiteral("不限流量"), QStringLiteral("优先客服") };
-    EXPECT_EQ(displayFeatures(yearly), QStringList({ "365 天", "不限流量", "优先客服" }));
-
-    Plan absent = plan();
-    absent.lifetime = true;
-    EXPECT_EQ(displayFeatures(absent), QStringList({ "长期有效", "不限流量" }));
-
-    // Binary units with one decimal where needed.
-    Plan odd = plan();
-    odd.trafficBytes = 1536LL * 1024 * 1024;
-    EXPECT_EQ(displayFeatures(odd).at(1), QStringLiteral("1.5 GB"));
 }
 
 TEST(PlanFeatures, PricesAndOrders)
@@ -70,20 +47,20 @@ TEST(PlanFeatures, PricesAndOrders)
     EXPECT_EQ(priceText(59801), QStringLiteral("¥598.01"));
     EXPECT_EQ(priceText(5), QStringLiteral("¥0.05"));
 
-    PaymentOrder order;
-    order.orderNo = QStringLiteral("VN-1");
-    order.status = QStringLiteral("PAID");
-    EXPECT_TRUE(order.isPaid());
-    EXPECT_TRUE(order.isFinal());
-    EXPECT_EQ(orderStatusText(order), QStringLiteral("已支付"));
-    order.status = QStringLiteral("pending");
-    EXPECT_FALSE(order.isFinal());
-    EXPECT_EQ(orderStatusText(order), QStringLiteral("待支付"));
-    order.status = QStringLiteral("Expired");
-    EXPECT_TRUE(order.isFinal());
-    EXPECT_FALSE(order.isPaid());
-    EXPECT_EQ(orderStatusText(order), QStringLiteral("已过期"));
+    struct Case {
+        const char *status, *shown;
+        bool paid, final;
+    };
+    for (const Case &c : { Case { "PAID", "已支付", true, true }, Case { "pending", "待支付", false, false },
+             Case { "Expired", "已过期", false, true } }) {
+        PaymentOrder order;
+        order.status = QString::fromLatin1(c.status);
+        EXPECT_EQ(orderStatusText(order), QString::fromUtf8(c.shown)) << c.status;
+        EXPECT_EQ(order.isPaid(), c.paid) << c.status;
+        EXPECT_EQ(order.isFinal(), c.final) << c.status;
+    }
 
+    PaymentOrder order;
     EXPECT_EQ(orderPlanName(order), QStringLiteral("会员"));
     order.planName = QStringLiteral("季度会员");
     EXPECT_EQ(orderPlanName(order), QStringLiteral("季度会员"));

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTest>
 #include <QThread>
 
 namespace veyra::test {
@@ -25,6 +26,14 @@ bool showsText(const QWidget *root, const QString &text) { return visibleTexts(r
 QAbstractButton *findButton(const QWidget *root, const QString &text)
 {
     return findShown<QAbstractButton>(root, text);
+}
+
+bool press(const QWidget *root, const QString &text)
+{
+    QAbstractButton *button = findButton(root, text);
+    if (button)
+        QTest::mouseClick(button, Qt::LeftButton);
+    return button;
 }
 
 QStringList menuTexts(const QMenu *menu)

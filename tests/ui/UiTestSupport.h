@@ -30,6 +30,8 @@ template <typename T = QWidget> T *findShown(const QWidget *root, const QString 
     return nullptr;
 }
 QAbstractButton *findButton(const QWidget *root, const QString &text);
+// Clicks the shown button with that text as a person would; false when there is none.
+bool press(const QWidget *root, const QString &text);
 
 // The entries of a menu as a person reads them (separators as "—"), and an entry by its text.
 QStringList menuTexts(const QMenu *menu);
