@@ -2,9 +2,6 @@
 
 #include "veyra/ipc/ProxyHelperRecords.h"
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 namespace veyra::helper::test {
@@ -33,24 +30,21 @@ TestBundle::TestBundle(const fs::path &root)
     copyExecutable(VEYRA_HELPER_EXECUTABLE, helper);
 }
 
-ToolOutcome runClient(const fs::path &client, const fs::path &socket, const fs::path &requestFile, bool unprivileged)
+ToolOutcome runPrivileged(
+    const std::string &program, const std::vector<std::string> &arguments, const std::vector<std::string> &environment)
 {
-    if (unprivileged)
-        return runClientAs(nobody, client, socket, requestFile);
-    return runTool(client.string(), { socket.string(), requestFile.string() });
+    return runTool(program, arguments, environment, 65'536, std::chrono::seconds(10), ToolCapabilities::inherited);
 }
 
-ToolOutcome runPrivileged(const std::string &program, const std::vector<std::string> &arguments,
-    const std::vector<std::string> &environment, std::chrono::milliseconds timeLimit)
+ToolOutcome runClient(const fs::path &client, const fs::path &socket, const fs::path &requestFile, uid_t uid,
+    const std::vector<std::string> &environment)
 {
-    return runTool(program, arguments, environment, 65'536, timeLimit, ToolCapabilities::inherited);
-}
-
-ToolOutcome runClientAs(uid_t uid, const fs::path &client, const fs::path &socket, const fs::path &requestFile)
-{
+    if (uid == 0)
+        return runTool(client.string(), { socket.string(), requestFile.string() }, environment);
     const std::string id = std::to_string(uid);
     return runPrivileged("/usr/bin/setpriv",
-        { "--reuid=" + id, "--regid=" + id, "--clear-groups", client.string(), socket.string(), requestFile.string() });
+        { "--reuid=" + id, "--regid=" + id, "--clear-groups", client.string(), socket.string(), requestFile.string() },
+        environment);
 }
 
 std::string requestJson(const std::vector<std::vector<std::string>> &commands)

@@ -16,6 +16,7 @@ namespace veyra::helper::test {
 namespace fs = std::filesystem;
 
 inline const std::string tool = "/usr/sbin/networksetup";
+inline constexpr uid_t nobody = 65534;
 
 bool runningAsRoot();
 void copyExecutable(const fs::path &from, const fs::path &to);
@@ -30,17 +31,14 @@ struct TestBundle {
     fs::path helper;
 };
 
-inline constexpr uid_t nobody = 65534;
-
-// Runs a program that needs the test's own capabilities (setpriv, a debugger).
+// Runs a program that needs the test's own capabilities (setpriv, unshare).
 ToolOutcome runPrivileged(const std::string &program, const std::vector<std::string> &arguments,
-    const std::vector<std::string> &environment = minimalToolEnvironment(),
-    std::chrono::milliseconds timeLimit = std::chrono::seconds(10));
+    const std::vector<std::string> &environment = minimalToolEnvironment());
 
-// Runs the test client (or any program) with setpriv as nobody when `unprivileged`.
-ToolOutcome runClient(const fs::path &client, const fs::path &socket, const fs::path &requestFile, bool unprivileged);
-// Runs the test client with setpriv as `uid` (also as group and without supplementary groups).
-ToolOutcome runClientAs(uid_t uid, const fs::path &client, const fs::path &socket, const fs::path &requestFile);
+// Runs the test client with the socket and the request file: as `uid` (also as group and without
+// supplementary groups) through setpriv, or as the test itself when `uid` is root.
+ToolOutcome runClient(const fs::path &client, const fs::path &socket, const fs::path &requestFile, uid_t uid = nobody,
+    const std::vector<std::string> &environment = minimalToolEnvironment());
 
 std::string requestJson(const std::vector<std::vector<std::string>> &commands);
 

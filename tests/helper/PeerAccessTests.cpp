@@ -9,12 +9,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
-#include <sstream>
+#include <functional>
 #include <grp.h>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -36,14 +36,12 @@ std::string unitBoundingSet()
 {
     std::ifstream unit(VEYRA_HELPER_UNIT);
     const std::string key = "CapabilityBoundingSet=";
-    std::string line;
-    while (std::getline(unit, line)) {
+    for (std::string line; std::getline(unit, line);) {
         if (line.rfind(key, 0) != 0)
             continue;
         std::istringstream names(line.substr(key.size()));
         std::string set = "-all";
-        std::string name;
-        while (names >> name) {
+        for (std::string name; names >> name;) {
             std::string lower = name.substr(std::string("CAP_").size());
             std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
             set += ",+" + lower;
@@ -56,41 +54,18 @@ std::string unitBoundingSet()
 // In a forked child: drops to nobody for good, or ends.
 void becomeNobody()
 {
-    if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0)
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(nobody, nobody, nobody) != 0
+        || ::setresuid(nobody, nobody, nobody) != 0)
         ::_exit(126);
 }
 
-// Starts `program` as nobody with `environment`, without waiting for it; with `streams`, that
-// descriptor becomes its standard input, output and error.
-pid_t startAsNobody(
-    const std::vector<std::string> &arguments, const std::vector<std::string> &environment, int streams = -1)
+// The genuine client run by an ordinary user, but with a loader variable set: taken over, as
+// far as the helper can tell (every way of taking a program over is the integrity check's test).
+std::vector<std::string> preloaded()
 {
-    std::vector<char *> argv;
-    for (const std::string &argument : arguments)
-        argv.push_back(const_cast<char *>(argument.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char *> envp;
-    for (const std::string &entry : environment)
-        envp.push_back(const_cast<char *>(entry.c_str()));
-    envp.push_back(nullptr);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (streams >= 0)
-            for (int stream : { STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO })
-                ::dup2(streams, stream);
-        becomeNobody();
-        ::execve(argv[0], argv.data(), envp.data());
-        ::_exit(127);
-    }
-    return child;
-}
-
-int exitStatusOf(pid_t child)
-{
-    int status = 0;
-    if (::waitpid(child, &status, 0) != child)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::vector<std::string> environment = minimalToolEnvironment();
+    environment.push_back("LD_PRELOAD=/lib/x86_64-linux-gnu/libm.so.6");
+    return environment;
 }
 
 // A root-owned bundle whose main executable is the test client. Requests pass the helper's
@@ -120,28 +95,16 @@ protected:
             std::make_unique<RequirementPeerAuthorizer>(*requirement, std::move(digest)));
         thread = std::thread([this] { server->serve(); });
     }
-    ToolOutcome client(const fs::path &program, bool unprivileged)
+    ToolOutcome client(const fs::path &program, uid_t uid = nobody,
+        const std::vector<std::string> &environment = minimalToolEnvironment())
     {
-        return runClient(program, socketPath, requestFile, unprivileged);
+        return runClient(program, socketPath, requestFile, uid, environment);
     }
-
-    // The genuine client, run by an ordinary user with a loader variable set.
-    ToolOutcome preloadedClient() const
-    {
-        std::vector<std::string> environment = minimalToolEnvironment();
-        environment.push_back("LD_PRELOAD=/lib/x86_64-linux-gnu/libm.so.6");
-        return runPrivileged("/usr/bin/setpriv",
-            { "--reuid=65534", "--regid=65534", "--clear-groups", bundle->mainExecutable.string(), socketPath.string(),
-                requestFile.string() },
-            environment);
-    }
-    // In a forked child: becomes the genuine client with the test's request.
+    // In a forked child: becomes the genuine client, as nobody, with the test's request.
     [[noreturn]] void execClient() const
     {
         const std::string program = bundle->mainExecutable.string();
-        const std::string socket = socketPath.string();
-        const std::string request = requestFile.string();
-        ::execl(program.c_str(), program.c_str(), socket.c_str(), request.c_str(), static_cast<char *>(nullptr));
+        ::execl(program.c_str(), program.c_str(), socketPath.c_str(), requestFile.c_str(), static_cast<char *>(nullptr));
         ::_exit(127);
     }
 
@@ -156,54 +119,51 @@ protected:
 
 } // namespace
 
+// Every other caller is closed on without an answer and nothing runs; the refusals leave the
+// genuine client served.
 TEST_F(PeerAccessIntegration, OnlyTheBundleClientRunByAnOrdinaryUserIsServed)
 {
     startInProcessHelper();
-    ToolOutcome asRoot = client(bundle->mainExecutable, false);
-    EXPECT_EQ(asRoot.exitStatus, 2);
-    const fs::path copy = dir.path() / "other-client"; // same bytes, another file
+    const fs::path copy = dir.path() / "other-client";
     copyExecutable(VEYRA_TEST_CLIENT, copy);
-    EXPECT_EQ(client(copy, true).exitStatus, 2);
+    const fs::path link = bundle->macos / "AnotherName";
+    fs::create_hard_link(bundle->mainExecutable, link);
+    const struct {
+        const char *name;
+        fs::path program;
+        uid_t uid;
+        std::vector<std::string> environment;
+    } refused[] = {
+        { "the genuine client run by root", bundle->mainExecutable, 0, minimalToolEnvironment() },
+        { "the same bytes in another file", copy, nobody, minimalToolEnvironment() },
+        { "the same file by another name", link, nobody, minimalToolEnvironment() },
+        { "the genuine client taken over", bundle->mainExecutable, nobody, preloaded() },
+    };
+    for (const auto &attempt : refused)
+        EXPECT_EQ(client(attempt.program, attempt.uid, attempt.environment).exitStatus, 2) << attempt.name;
     EXPECT_TRUE(state.history().empty()) << "refused before anything ran";
 
-    ToolOutcome permitted = client(bundle->mainExecutable, true);
+    ToolOutcome permitted = client(bundle->mainExecutable);
     ASSERT_EQ(permitted.exitStatus, 0) << permitted.standardError;
     EXPECT_EQ(ProxyHelperResponse::decode(permitted.standardOutput).message, "系统代理设置已更新。");
     EXPECT_EQ(state.service("Wi-Fi")["web"]["server"], "127.0.0.1");
 }
 
-// The content is hashed at start only, and again only once the file's identity has changed (here
-// its modification time); the same file reached through another name (a hard link) is refused.
-TEST_F(PeerAccessIntegration, TheExecutableIsHashedAgainOnlyWhenItsIdentityChangesAndOnlyItsPathPasses)
+// The content is hashed at start only, and again only once the file's identity has changed
+// (here its modification time).
+TEST_F(PeerAccessIntegration, TheExecutableIsHashedAgainOnlyWhenItsIdentityChanges)
 {
     std::atomic<int> digests = 0;
     startInProcessHelper([&digests](int fd) {
         ++digests;
         return sha256OfDescriptor(fd);
     });
-    EXPECT_EQ(client(bundle->mainExecutable, true).exitStatus, 0);
+    EXPECT_EQ(client(bundle->mainExecutable).exitStatus, 0);
     EXPECT_EQ(digests, 0);
     const struct timespec now[2] = { { 0, UTIME_NOW }, { 0, UTIME_NOW } };
     ASSERT_EQ(::utimensat(AT_FDCWD, bundle->mainExecutable.c_str(), now, 0), 0);
-    EXPECT_EQ(client(bundle->mainExecutable, true).exitStatus, 0);
+    EXPECT_EQ(client(bundle->mainExecutable).exitStatus, 0);
     EXPECT_EQ(digests, 1) << "hashed once for the new identity, not for every check";
-
-    const fs::path link = bundle->macos / "AnotherName";
-    fs::create_hard_link(bundle->mainExecutable, link);
-    EXPECT_EQ(client(link, true).exitStatus, 2);
-    EXPECT_EQ(state.history().size(), 2u);
-}
-
-// The genuine client run by an ordinary user, but taken over (here started with a loader
-// variable; every way of taking a program over is the integrity check's own test) gets no
-// answer, nothing runs, and the refusal leaves the untouched client served.
-TEST_F(PeerAccessIntegration, TheGenuineClientTakenOverGetsNothing)
-{
-    startInProcessHelper();
-    const ToolOutcome preloaded = preloadedClient();
-    EXPECT_EQ(preloaded.exitStatus, 2) << preloaded.standardError;
-    EXPECT_TRUE(state.history().empty()) << "a taken-over client made something run";
-    EXPECT_EQ(client(bundle->mainExecutable, true).exitStatus, 0);
 }
 
 // Another program connects and writes its request, then runs the genuine client, which inherits
@@ -214,8 +174,13 @@ TEST_F(PeerAccessIntegration, AConnectionCarriedIntoTheGenuineClientIsRefused)
     startInProcessHelper();
     const std::string forged
         = veyra::ipc::Framing::frame(requestJson({ { tool, "-setwebproxy", "Wi-Fi", "6.6.6.6", "6666" } }));
-    int accepted = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    const auto forgedRan = [&] {
+        for (const auto &line : state.history())
+            if (std::find(line.begin(), line.end(), "6.6.6.6") != line.end())
+                return true;
+        return false;
+    };
+    for (int attempt = 0; attempt < 100 && !forgedRan(); ++attempt) {
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
@@ -230,13 +195,36 @@ TEST_F(PeerAccessIntegration, AConnectionCarriedIntoTheGenuineClientIsRefused)
             execClient();
         }
         ASSERT_EQ(::waitpid(child, nullptr, 0), child);
-        for (const auto &line : state.history())
-            if (std::find(line.begin(), line.end(), "6.6.6.6") != line.end())
-                ++accepted;
-        if (accepted)
-            break;
     }
-    EXPECT_EQ(accepted, 0) << "a carried connection was served";
+    EXPECT_FALSE(forgedRan()) << "a carried connection was served";
+}
+
+// Started by a service manager or a desktop launcher, the application's standard streams are
+// sockets it inherited; they are not the connection, and the genuine client is served.
+TEST_F(PeerAccessIntegration, TheGenuineClientWithSocketsForStreamsIsServed)
+{
+    startInProcessHelper();
+    int streams[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, streams), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        for (int stream : { STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO })
+            ::dup2(streams[1], stream);
+        becomeNobody();
+        execClient();
+    }
+    ::close(streams[1]);
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    std::string reply;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(streams[0], buffer, sizeof buffer)) > 0;)
+        reply.append(buffer, static_cast<std::size_t>(n));
+    ::close(streams[0]);
+    EXPECT_NE(reply.find("系统代理设置已更新。"), std::string::npos) << reply;
+    EXPECT_EQ(state.history().size(), 1u);
 }
 
 TEST_F(PeerAccessIntegration, InstalledExecutableServesThroughSocketActivation)
@@ -249,11 +237,11 @@ TEST_F(PeerAccessIntegration, InstalledExecutableServesThroughSocketActivation)
     const std::string boundingSet = unitBoundingSet();
     ASSERT_NE(boundingSet, "");
     const fs::path sbin = dir.path() / "sbin";
+    const fs::path varLib = dir.path() / "var-lib";
     fs::create_directories(sbin);
+    fs::create_directories(varLib);
     fs::permissions(sbin, fs::perms(0755));
     state.writeLauncher(sbin / "networksetup");
-    const fs::path varLib = dir.path() / "var-lib";
-    fs::create_directories(varLib);
     const int listener = bindListeningSocket(socketPath);
     DaemonProcess daemon(dir.path(),
         { "/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
@@ -262,41 +250,16 @@ TEST_F(PeerAccessIntegration, InstalledExecutableServesThroughSocketActivation)
             bundle->helper.string(), sbin.string(), boundingSet, varLib.string() },
         listener);
     ::close(listener);
-    const std::string notStarted = daemon.waitUntilReady();
-    ASSERT_EQ(notStarted, "");
+    ASSERT_EQ(daemon.waitUntilReady(), "");
 
-    ToolOutcome permitted = client(bundle->mainExecutable, true);
-    ToolOutcome asRoot = client(bundle->mainExecutable, false);
+    ToolOutcome permitted = client(bundle->mainExecutable);
     ASSERT_EQ(permitted.exitStatus, 0) << permitted.standardError << daemon.standardError();
     EXPECT_TRUE(ProxyHelperResponse::decode(permitted.standardOutput).success);
-    EXPECT_EQ(asRoot.exitStatus, 2);
+    EXPECT_EQ(client(bundle->mainExecutable, 0).exitStatus, 2);
     // With those capabilities it still sees into its peers: a preloaded client is refused.
-    const ToolOutcome preloaded = preloadedClient();
-    EXPECT_EQ(preloaded.exitStatus, 2) << preloaded.standardError;
+    EXPECT_EQ(client(bundle->mainExecutable, nobody, preloaded()).exitStatus, 2);
     EXPECT_EQ(state.history().size(), 1u);
     EXPECT_TRUE(fs::exists(varLib / "net.veyra.networkassistant" / "proxy-settings-before.json"));
-}
-
-// Started by a service manager or a desktop launcher, the application's standard streams are
-// sockets it inherited; they are not the connection, and the genuine client is served.
-TEST_F(PeerAccessIntegration, TheGenuineClientWithSocketsForStreamsIsServed)
-{
-    startInProcessHelper();
-    int streams[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, streams), 0);
-    const pid_t client = startAsNobody(
-        { bundle->mainExecutable.string(), socketPath.string(), requestFile.string() }, minimalToolEnvironment(),
-        streams[1]);
-    ::close(streams[1]);
-    ASSERT_GT(client, 0);
-    EXPECT_EQ(exitStatusOf(client), 0);
-    std::string reply;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(streams[0], buffer, sizeof buffer)) > 0;)
-        reply.append(buffer, static_cast<std::size_t>(n));
-    ::close(streams[0]);
-    EXPECT_NE(reply.find("系统代理设置已更新。"), std::string::npos) << reply;
-    EXPECT_EQ(state.history().size(), 1u);
 }
 
 TEST_F(PeerAccessIntegration, RequirementNeedsARootOwnedProtectedBundle)
@@ -304,45 +267,43 @@ TEST_F(PeerAccessIntegration, RequirementNeedsARootOwnedProtectedBundle)
     auto requirement = containingAppDesignatedRequirement(bundle->helper.string());
     ASSERT_TRUE(requirement);
     EXPECT_EQ(requirement->executablePath, bundle->mainExecutable.string());
-
-    const auto refusedAfter = [&](auto change, auto undo) {
-        change();
-        const bool refused = !containingAppDesignatedRequirement(bundle->helper.string());
-        undo();
-        return refused;
-    };
-    EXPECT_TRUE(refusedAfter([&] { fs::permissions(bundle->macos, fs::perms(0777)); },
-        [&] { fs::permissions(bundle->macos, fs::perms(0755)); }));
-    EXPECT_TRUE(refusedAfter([&] { fs::permissions(bundle->mainExecutable, fs::perms(0775)); },
-        [&] { fs::permissions(bundle->mainExecutable, fs::perms(0755)); }));
-    EXPECT_TRUE(refusedAfter([&] { (void)::chown(bundle->bundle.c_str(), 65534, 65534); },
-        [&] { (void)::chown(bundle->bundle.c_str(), 0, 0); }));
     const fs::path real = dir.path() / "real-client";
-    EXPECT_TRUE(refusedAfter(
-        [&] {
-            fs::rename(bundle->mainExecutable, real);
-            fs::create_symlink(real, bundle->mainExecutable);
-        },
-        [&] {
-            fs::remove(bundle->mainExecutable);
-            fs::rename(real, bundle->mainExecutable);
-        }));
-    EXPECT_TRUE(containingAppDesignatedRequirement(bundle->helper.string()));
-}
+    const struct {
+        const char *name;
+        std::function<void()> change;
+        std::function<void()> undo;
+    } cases[] = {
+        { "a folder anybody may write", [&] { fs::permissions(bundle->macos, fs::perms(0777)); },
+            [&] { fs::permissions(bundle->macos, fs::perms(0755)); } },
+        { "a main executable its group may write", [&] { fs::permissions(bundle->mainExecutable, fs::perms(0775)); },
+            [&] { fs::permissions(bundle->mainExecutable, fs::perms(0755)); } },
+        { "a bundle owned by another user", [&] { (void)::chown(bundle->bundle.c_str(), nobody, nobody); },
+            [&] { (void)::chown(bundle->bundle.c_str(), 0, 0); } },
+        { "a main executable that is a link",
+            [&] {
+                fs::rename(bundle->mainExecutable, real);
+                fs::create_symlink(real, bundle->mainExecutable);
+            },
+            [&] {
+                fs::remove(bundle->mainExecutable);
+                fs::rename(real, bundle->mainExecutable);
+            } },
+    };
+    for (const auto &c : cases) {
+        c.change();
+        EXPECT_FALSE(containingAppDesignatedRequirement(bundle->helper.string())) << c.name;
+        c.undo();
+        EXPECT_TRUE(containingAppDesignatedRequirement(bundle->helper.string())) << c.name << " undone";
+    }
 
-TEST(HelperStartUpIntegration, RefusesOutsideAnAppBundleOrFromAWritableOne)
-{
-    TempDir dir;
+    // The installed helper itself refuses to start outside a bundle or from a writable one.
     const fs::path loose = dir.path() / "a" / "b" / "c" / "VeyraProxyHelper";
     fs::create_directories(loose.parent_path());
     copyExecutable(VEYRA_HELPER_EXECUTABLE, loose);
-    ToolOutcome outcome = runTool(loose.string(), {});
-    EXPECT_EQ(outcome.exitStatus, 1);
-    EXPECT_EQ(outcome.standardError, refusalLine);
-
-    TestBundle bundle(dir.path());
-    fs::permissions(bundle.bundle / "Contents", fs::perms(0775));
-    outcome = runTool(bundle.helper.string(), {});
-    EXPECT_EQ(outcome.exitStatus, 1);
-    EXPECT_EQ(outcome.standardError, refusalLine);
+    fs::permissions(bundle->bundle / "Contents", fs::perms(0775));
+    for (const fs::path &helper : { loose, bundle->helper }) {
+        const ToolOutcome outcome = runTool(helper.string(), {});
+        EXPECT_EQ(outcome.exitStatus, 1) << helper;
+        EXPECT_EQ(outcome.standardError, refusalLine) << helper;
+    }
 }
