@@ -11,6 +11,7 @@
 #include <functional>
 
 using namespace veyra;
+using veyra::test::Peer;
 
 namespace {
 
