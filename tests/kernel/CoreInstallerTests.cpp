@@ -40,70 +40,47 @@ protected:
 
     QString failureOf() { return errorText(MihomoManager({}, { resources }).ensureCore()); }
 
-    void install()
-    {
-        MihomoManager manager({}, { resources });
-        await(manager.ensureCore());
-    }
+    void install() { await(MihomoManager({}, { resources }).ensureCore()); }
 
     QString resources;
     QByteArray kernelBytes;
     QString digest;
 };
 
-TEST_F(CoreInstallation, InstallsAVerifiedExecutableCopyAndLogsIt)
-{
-    install();
-    EXPECT_EQ(readBytes(AppPaths::core()), kernelBytes);
-    EXPECT_EQ(modeOf(AppPaths::core()), 0755);
-    EXPECT_FALSE(QFileInfo::exists(AppPaths::core() + QStringLiteral(".installing")));
-    EXPECT_EQ(diagnosticLog().count(installedLine), 1);
-}
-
-TEST_F(CoreInstallation, LeavesACorrectCopyUntouchedAndSilent)
-{
-    install();
-    ::chmod(QFile::encodeName(AppPaths::core()).constData(), 0700);
-    struct stat before { };
-    ::stat(QFile::encodeName(AppPaths::core()).constData(), &before);
-    const QString logBefore = diagnosticLog();
-
-    install();
-
-    struct stat after { };
-    ::stat(QFile::encodeName(AppPaths::core()).constData(), &after);
-    EXPECT_EQ(after.st_ino, before.st_ino);
-    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
-    EXPECT_EQ(modeOf(AppPaths::core()), 0700) << "a matching copy must not even be chmod-ed";
-    EXPECT_EQ(diagnosticLog(), logBefore);
-}
-
-TEST_F(CoreInstallation, ReplacesATruncatedOrTamperedCopy)
-{
-    install();
-    writeBytes(AppPaths::core(), kernelBytes.left(1000));
-    ::chmod(QFile::encodeName(AppPaths::core()).constData(), 0600);
-    install();
-    EXPECT_EQ(readBytes(AppPaths::core()), kernelBytes);
-    EXPECT_EQ(modeOf(AppPaths::core()), 0755);
-    EXPECT_EQ(diagnosticLog().count(installedLine), 2);
-
-    QByteArray tampered = kernelBytes;
-    tampered[10] = 'X';
-    writeBytes(AppPaths::core(), tampered);
-    install();
-    EXPECT_EQ(readBytes(AppPaths::core()), kernelBytes);
-}
-
-TEST_F(CoreInstallation, RemovesALeftoverStagingFile)
+// A verified executable copy is installed and logged once; a correct copy is then left as it is,
+// without a word, and a truncated or tampered one replaced, as is a staging file left behind.
+TEST_F(CoreInstallation, InstallsAVerifiedCopyAndRepairsOnlyWhatIsWrong)
 {
     AppPaths::prepare();
     const QString staging = AppPaths::core() + QStringLiteral(".installing");
     writeBytes(staging, "half a kernel from an interrupted run");
     ::chmod(QFile::encodeName(staging).constData(), 0444);
     install();
-    EXPECT_FALSE(QFileInfo::exists(staging));
     EXPECT_EQ(readBytes(AppPaths::core()), kernelBytes);
+    EXPECT_EQ(modeOf(AppPaths::core()), 0755);
+    EXPECT_FALSE(QFileInfo::exists(staging));
+    EXPECT_EQ(diagnosticLog().count(installedLine), 1);
+
+    ::chmod(QFile::encodeName(AppPaths::core()).constData(), 0700);
+    struct stat before { };
+    ::stat(QFile::encodeName(AppPaths::core()).constData(), &before);
+    install();
+    struct stat after { };
+    ::stat(QFile::encodeName(AppPaths::core()).constData(), &after);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(modeOf(AppPaths::core()), 0700) << "a matching copy must not even be chmod-ed";
+    EXPECT_EQ(diagnosticLog().count(installedLine), 1);
+
+    QByteArray tampered = kernelBytes;
+    tampered[10] = 'X';
+    for (const QByteArray &wrong : { kernelBytes.left(1000), tampered }) {
+        writeBytes(AppPaths::core(), wrong);
+        install();
+        EXPECT_EQ(readBytes(AppPaths::core()), kernelBytes);
+        EXPECT_EQ(modeOf(AppPaths::core()), 0755);
+    }
+    EXPECT_EQ(diagnosticLog().count(installedLine), 3);
 }
 
 TEST_F(CoreInstallation, CopiesUnderTheStagingNameOnly)
@@ -142,28 +119,23 @@ TEST_F(CoreInstallation, RefusesMalformedChecksumFiles)
     EXPECT_FALSE(QFileInfo::exists(AppPaths::core()));
 }
 
-TEST_F(CoreInstallation, RefusesAShippedKernelThatDoesNotMatchItsChecksum)
+TEST_F(CoreInstallation, RefusesAShippedKernelThatDoesNotMatchItsChecksumOrLacksOne)
 {
     install();
     writeBytes(resources + QStringLiteral("/mihomo"), kernelBytes + "appended");
     EXPECT_EQ(failureOf(), QStringLiteral("安装包中的 Mihomo 核心未通过 SHA\u2011256 校验，请重新下载。"));
-    // The verified older installation stays.
-    EXPECT_EQ(readBytes(AppPaths::core()), kernelBytes);
-}
-
-TEST_F(CoreInstallation, NeedsBothResources)
-{
+    EXPECT_EQ(readBytes(AppPaths::core()), kernelBytes) << "the verified older installation stays";
     QFile::remove(resources + QStringLiteral("/mihomo.sha256"));
     EXPECT_EQ(failureOf(), QStringLiteral("应用资源中缺少 Mihomo 核心或校验文件。"));
 }
 
+// Each resource is looked up in the second directory on its own.
 TEST_F(CoreInstallation, LooksUpEachResourceInTheSecondDirectoryOnItsOwn)
 {
     const QString second = m_dir.path() + QStringLiteral("/Second");
     QDir().mkpath(second);
     QFile::rename(resources + QStringLiteral("/mihomo.sha256"), second + QStringLiteral("/mihomo.sha256"));
-    MihomoManager manager({}, { resources, second });
-    await(manager.ensureCore());
+    await(MihomoManager({}, { resources, second }).ensureCore());
     EXPECT_EQ(readBytes(AppPaths::core()), kernelBytes);
 }
 

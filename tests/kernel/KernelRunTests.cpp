@@ -79,7 +79,9 @@ protected:
     AppSettings settings;
 };
 
-TEST_F(KernelRunIntegration, ListsSelectsMeasuresAndSwitchesModes)
+// One kernel's whole run: its line downloaded, its nodes listed, measured and selected, its modes,
+// the proxy verified, its usage and traffic reported, then a restart and a stop.
+TEST_F(KernelRunIntegration, ListsSelectsMeasuresReportsRestartsAndStops)
 {
     QList<Endpoint> throughHttpNode;
     httpNode.setRouter([&](const Endpoint &target) {
@@ -135,23 +137,28 @@ TEST_F(KernelRunIntegration, ListsSelectsMeasuresAndSwitchesModes)
     EXPECT_THROW(
         await(manager.controller(QStringLiteral("configs"), "PATCH", QByteArray(R"({"mode":"fast"})"), settings)),
         AppError);
-}
 
-TEST_F(KernelRunIntegration, ReportsProviderUsageAndLiveTraffic)
-{
-    await(manager.start(source, settings));
-    ASSERT_TRUE(eventually([&] { return await(manager.nodes(settings)).size() == 2; }));
+    // The proxy is verified through curl: a 204 passes, a redirect or nothing listening does not.
+    EXPECT_TRUE(await(manager.verifyProxy(settings.mixedPort)));
+    MihomoManager redirected(origin.url("/redirect"), { bundledKernelDirectory() });
+    EXPECT_FALSE(await(redirected.verifyProxy(settings.mixedPort))) << "302";
+    EXPECT_FALSE(await(manager.verifyProxy(freePort()))) << "000";
+    MihomoManager withoutCurl(
+        origin.url("/generate_204"), { bundledKernelDirectory() }, QStringLiteral("/nonexistent/curl"));
+    EXPECT_FALSE(await(withoutCurl.verifyProxy(settings.mixedPort)));
+    // Another manager's secret is not this kernel's.
+    EXPECT_EQ(errorText(redirected.nodes(settings)), QStringLiteral("Mihomo 本地控制请求失败。"));
+
+    // The provider's usage, and live traffic while a slow download passes through the kernel.
     const QByteArray providers
         = await(manager.controller(QStringLiteral("providers/proxies"), "GET", std::nullopt, settings));
     EXPECT_EQ(MihomoManager::parseProviderTrafficUsage(providers, source.providerID), 1200 + 3400);
-
     QNetworkAccessManager client;
     client.setProxy(
         QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), static_cast<quint16>(settings.mixedPort)));
     QNetworkReply *reply = client.get(QNetworkRequest(QUrl(origin.url("/payload"))));
     qint64 received = 0;
     QObject::connect(reply, &QNetworkReply::readyRead, reply, [&] { received += reply->readAll().size(); });
-
     bool sawDownload = false;
     for (int i = 0; i < 6 && !sawDownload; ++i) {
         const TrafficRateSample sample = await(manager.nextTrafficSample(settings));
@@ -162,6 +169,22 @@ TEST_F(KernelRunIntegration, ReportsProviderUsageAndLiveTraffic)
     reply->abort();
     reply->deleteLater();
     EXPECT_GT(received, 0);
+
+    // A restart ends the first kernel before the second runs and selects the chosen node again;
+    // a stop removes the configuration.
+    const qint64 first = manager.processId();
+    settings.selectedNode = QStringLiteral("香港 01");
+    await(manager.start(source, settings));
+    EXPECT_FALSE(processAlive(first)) << "the first kernel must be gone before the second runs";
+    EXPECT_NE(manager.processId(), first);
+    EXPECT_EQ(selectableNow(), QStringLiteral("香港 01"));
+    const qint64 second = manager.processId();
+    await(manager.stop(true));
+    EXPECT_FALSE(manager.isRunning());
+    EXPECT_FALSE(processAlive(second));
+    EXPECT_FALSE(QFileInfo::exists(AppPaths::config()));
+    EXPECT_TRUE(readBytes(AppPaths::logs() + QStringLiteral("/mihomo-current.log")).contains("controller listening"));
+    EXPECT_THROW(await(manager.nodes(settings)), SystemError);
 }
 
 TEST_F(KernelRunIntegration, ASlowSubscriptionServerDelaysTheNodesNotTheStart)
@@ -179,51 +202,6 @@ TEST_F(KernelRunIntegration, ASlowSubscriptionServerDelaysTheNodesNotTheStart)
     QList<NodeItem> nodes;
     ASSERT_TRUE(eventually([&] { return !(nodes = await(manager.nodes(settings))).isEmpty(); }, 8000));
     EXPECT_EQ(nodes.value(0).name, QStringLiteral("Slow 01"));
-}
-
-TEST_F(KernelRunIntegration, VerifiesTheProxyWithCurl)
-{
-    await(manager.start(source, settings));
-    EXPECT_TRUE(await(manager.verifyProxy(settings.mixedPort)));
-
-    MihomoManager redirected(origin.url("/redirect"), { bundledKernelDirectory() });
-    EXPECT_FALSE(await(redirected.verifyProxy(settings.mixedPort))) << "302";
-    // Nothing listens on this port: curl prints 000.
-    EXPECT_FALSE(await(manager.verifyProxy(freePort()))) << "000";
-    MihomoManager withoutCurl(
-        origin.url("/generate_204"), { bundledKernelDirectory() }, QStringLiteral("/nonexistent/curl"));
-    EXPECT_FALSE(await(withoutCurl.verifyProxy(settings.mixedPort)));
-}
-
-TEST_F(KernelRunIntegration, RefusesAForeignSecret)
-{
-    await(manager.start(source, settings));
-    MihomoManager stranger(origin.url("/generate_204"), { bundledKernelDirectory() });
-    try {
-        await(stranger.nodes(settings));
-        FAIL() << "a wrong secret was accepted";
-    } catch (const AppError &error) {
-        EXPECT_EQ(error.description(), QStringLiteral("Mihomo 本地控制请求失败。"));
-    }
-}
-
-TEST_F(KernelRunIntegration, RestartRestoresTheNodeAndStopRemovesTheConfiguration)
-{
-    await(manager.start(source, settings));
-    const qint64 first = manager.processId();
-    settings.selectedNode = QStringLiteral("Tokyo 02");
-    await(manager.start(source, settings));
-    EXPECT_FALSE(processAlive(first)) << "the first kernel must be gone before the second runs";
-    EXPECT_NE(manager.processId(), first);
-    EXPECT_EQ(selectableNow(), QStringLiteral("Tokyo 02"));
-
-    const qint64 second = manager.processId();
-    await(manager.stop(true));
-    EXPECT_FALSE(manager.isRunning());
-    EXPECT_FALSE(processAlive(second));
-    EXPECT_FALSE(QFileInfo::exists(AppPaths::config()));
-    EXPECT_TRUE(readBytes(AppPaths::logs() + QStringLiteral("/mihomo-current.log")).contains("controller listening"));
-    EXPECT_THROW(await(manager.nodes(settings)), SystemError);
 }
 
 } // namespace

@@ -14,12 +14,7 @@ namespace veyra {
 namespace {
 
 using namespace veyra::test;
-
-ProviderSource unusedSource()
-{
-    return { QStringLiteral("veyra_official"), QStringLiteral("http://127.0.0.1:9/sub"), QStringLiteral("ua"),
-        QStringLiteral("device"), 3600 };
-}
+using namespace std::chrono_literals;
 
 // Process start and stop against kernels that misbehave on purpose.
 class LifecycleIntegration : public DataFolderTest {
@@ -31,8 +26,12 @@ protected:
         settings = settingsWithFreePorts();
     }
 
-    QString startFailure(MihomoManager &manager) { return errorText(manager.start(unusedSource(), settings)); }
-
+    QCoro::Task<void> start(MihomoManager &manager)
+    {
+        return manager.start({ QStringLiteral("veyra_official"), QStringLiteral("http://127.0.0.1:9/sub"),
+                                 QStringLiteral("ua"), QStringLiteral("device"), 3600 },
+            settings);
+    }
     // The failure of a start, and the kernel's process id while it ran (0 if never seen).
     std::pair<QString, qint64> startWatchingThePid(MihomoManager &manager)
     {
@@ -44,9 +43,10 @@ protected:
                 pid = manager.processId();
         });
         watch.start();
-        const QString failure = startFailure(manager);
+        const QString failure = errorText(start(manager));
         return { failure, pid };
     }
+    QByteArray kernelLog() const { return readBytes(AppPaths::logs() + QStringLiteral("/mihomo-current.log")); }
 
     QString resources;
     AppSettings settings;
@@ -55,20 +55,27 @@ protected:
 TEST_F(LifecycleIntegration, ATakenPortIsNamedBeforeAnyConfigurationIsWritten)
 {
     MihomoManager manager({}, { bundledKernelDirectory() });
-    QTcpServer squatter;
-    ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, static_cast<quint16>(settings.mixedPort)));
-    EXPECT_EQ(startFailure(manager), QStringLiteral("混合代理端口 %1 已被其他程序占用。").arg(settings.mixedPort));
-    EXPECT_FALSE(QFileInfo::exists(AppPaths::config()));
-    squatter.close();
+    const struct {
+        qint64 port;
+        QString name;
+    } ports[] = { { settings.mixedPort, QStringLiteral("混合代理端口") }, { settings.socksPort, QStringLiteral("SOCKS5端口") },
+        { settings.controllerPort, QStringLiteral("控制端口") } };
+    for (const auto &[port, name] : ports) {
+        QTcpServer squatter;
+        ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, static_cast<quint16>(port)));
+        EXPECT_EQ(errorText(start(manager)), QStringLiteral("%1 %2 已被其他程序占用。").arg(name).arg(port));
+        EXPECT_FALSE(QFileInfo::exists(AppPaths::config())) << name.toStdString();
+        EXPECT_FALSE(manager.isRunning());
+    }
 
-    ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, static_cast<quint16>(settings.socksPort)));
-    EXPECT_EQ(startFailure(manager), QStringLiteral("SOCKS5端口 %1 已被其他程序占用。").arg(settings.socksPort));
-    squatter.close();
-
-    ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, static_cast<quint16>(settings.controllerPort)));
-    EXPECT_EQ(startFailure(manager), QStringLiteral("控制端口 %1 已被其他程序占用。").arg(settings.controllerPort));
+    // Stopping an idle manager removes only the configuration, and only when asked to.
+    AppPaths::prepare();
+    writeBytes(AppPaths::config(), "left over");
+    await(manager.stop(false));
+    EXPECT_TRUE(QFileInfo::exists(AppPaths::config()));
+    await(manager.stop(true));
     EXPECT_FALSE(QFileInfo::exists(AppPaths::config()));
-    EXPECT_FALSE(manager.isRunning());
+    await(manager.stop(true));
 }
 
 TEST_F(LifecycleIntegration, AFailedCheckShowsTheKernelOutputRedacted)
@@ -83,14 +90,13 @@ TEST_F(LifecycleIntegration, AFailedCheckShowsTheKernelOutputRedacted)
         "fi\n"
         "exit 0\n");
     MihomoManager manager({}, { resources });
-    const QString failure = startFailure(manager);
+    const QString failure = errorText(start(manager));
     EXPECT_TRUE(failure.startsWith(QStringLiteral("线路配置未通过 Mihomo 检查：line 0 of a long")))
         << failure.left(80).toStdString();
-    EXPECT_TRUE(failure.contains(QStringLiteral("password=***")));
-    EXPECT_TRUE(failure.contains(QStringLiteral("token=***")));
-    EXPECT_TRUE(failure.contains(QStringLiteral("subscription=***")));
+    for (const char *kept : { "password=***", "token=***", "subscription=***" })
+        EXPECT_TRUE(failure.contains(QLatin1String(kept))) << kept;
     for (const char *secret : { "hunter2", "abc123", "sekrit", "sub.example" })
-        EXPECT_FALSE(failure.contains(QString::fromLatin1(secret))) << secret;
+        EXPECT_FALSE(failure.contains(QLatin1String(secret))) << secret;
     EXPECT_FALSE(manager.isRunning());
     // The configuration was written owner-only before the check ran.
     EXPECT_EQ(modeOf(AppPaths::config()), 0600);
@@ -102,11 +108,11 @@ TEST_F(LifecycleIntegration, AKernelThatExitsAtOnceTimesOutWithoutAStrayProcess)
     MihomoManager manager({}, { resources });
     QElapsedTimer clock;
     clock.start();
-    EXPECT_EQ(startFailure(manager), QStringLiteral("Mihomo 控制端口启动超时。"));
+    EXPECT_EQ(errorText(start(manager)), QStringLiteral("Mihomo 控制端口启动超时。"));
     EXPECT_LT(clock.elapsed(), 5000) << "a dead kernel must not be waited for the full ten seconds";
     EXPECT_FALSE(manager.isRunning());
     EXPECT_EQ(manager.processId(), 0);
-    EXPECT_TRUE(readBytes(AppPaths::logs() + QStringLiteral("/mihomo-current.log")).contains("dying"));
+    EXPECT_TRUE(kernelLog().contains("dying"));
     EXPECT_EQ(modeOf(AppPaths::logs() + QStringLiteral("/mihomo-current.log")), 0600);
 }
 
@@ -115,16 +121,12 @@ TEST_F(LifecycleIntegration, AKernelWhoseControllerNeverOpensIsGivenTenSecondsAn
     // Fifty refused probes with a fifth of a second after each: about ten seconds, not the
     // minute it would take if every refused probe sat out its own time-out.
     installScriptResource(resources,
-        "#!/bin/sh\n"
-        "[ \"$1\" = \"-t\" ] && exit 0\n"
-        "trap 'echo asked to end; exit 0' TERM\n"
-        "while :; do sleep 0.05; done\n");
+        "#!/bin/sh\n[ \"$1\" = \"-t\" ] && exit 0\ntrap 'echo asked to end; exit 0' TERM\nwhile :; do sleep 0.05; done\n");
     MihomoManager manager({}, { resources });
     QElapsedTimer clock;
     clock.start();
     const auto [failure, pid] = startWatchingThePid(manager);
     const qint64 elapsed = clock.elapsed();
-
     EXPECT_EQ(failure, QStringLiteral("Mihomo 控制端口启动超时。"));
     EXPECT_GE(elapsed, 9800);
     EXPECT_LT(elapsed, 14000);
@@ -132,7 +134,7 @@ TEST_F(LifecycleIntegration, AKernelWhoseControllerNeverOpensIsGivenTenSecondsAn
     ASSERT_NE(pid, 0);
     EXPECT_FALSE(processAlive(pid));
     // Ended with SIGTERM first, the way a stop ends it, rather than killed outright.
-    EXPECT_TRUE(readBytes(AppPaths::logs() + QStringLiteral("/mihomo-current.log")).contains("asked to end"));
+    EXPECT_TRUE(kernelLog().contains("asked to end"));
 }
 
 // A controller that answers only once the kernel has gone: it stands in for a controller
@@ -155,20 +157,16 @@ protected:
 
 TEST_F(LifecycleIntegration, AKernelGoneRightAfterItsControllerAnsweredIsReported)
 {
-    installScriptResource(resources,
-        "#!/bin/sh\n"
-        "[ \"$1\" = \"-t\" ] && exit 0\n"
-        "echo 'starting, then gone'\n"
-        "exec sleep 0.1\n");
+    installScriptResource(
+        resources, "#!/bin/sh\n[ \"$1\" = \"-t\" ] && exit 0\necho 'starting, then gone'\nexec sleep 0.1\n");
     ControllerAnsweringAfterTheKernelEnded manager({}, { resources });
     const auto [failure, pid] = startWatchingThePid(manager);
-
     ASSERT_TRUE(manager.answered) << "the kernel never ended";
     EXPECT_EQ(failure, QStringLiteral("Mihomo 启动后立即退出，请查看诊断日志。"));
     ASSERT_NE(pid, 0) << "the kernel was never seen running";
     EXPECT_EQ(manager.processId(), 0);
     EXPECT_FALSE(processAlive(pid));
-    EXPECT_TRUE(readBytes(AppPaths::logs() + QStringLiteral("/mihomo-current.log")).contains("starting, then gone"));
+    EXPECT_TRUE(kernelLog().contains("starting, then gone"));
     EXPECT_TRUE(diagnosticLog().contains(QStringLiteral("Mihomo 已退出，状态码 0。")));
 }
 
@@ -176,37 +174,71 @@ TEST_F(LifecycleIntegration, AKernelIgnoringSigtermIsKilledAfterAboutTwoAndAHalf
 {
     installResource(resources, stubbornKernel());
     MihomoManager manager({}, { resources });
-    await(manager.start(unusedSource(), settings));
-    ASSERT_TRUE(manager.isRunning());
+    await(start(manager));
     const qint64 pid = manager.processId();
     ASSERT_TRUE(processAlive(pid));
-
     QElapsedTimer clock;
     clock.start();
     await(manager.stop(false));
-    const qint64 elapsed = clock.elapsed();
-    EXPECT_GE(elapsed, 2400);
-    EXPECT_LT(elapsed, 4500);
+    EXPECT_GE(clock.elapsed(), 2400);
+    EXPECT_LT(clock.elapsed(), 4500);
     EXPECT_FALSE(manager.isRunning());
     EXPECT_FALSE(processAlive(pid));
     // stop(false) keeps the configuration for the next start.
     EXPECT_TRUE(QFileInfo::exists(AppPaths::config()));
-    for (int i = 0; i < 50 && !diagnosticLog().contains(QStringLiteral("Mihomo 已退出，状态码 9。")); ++i)
-        await(QCoro::sleepFor(std::chrono::milliseconds(20)));
-    EXPECT_TRUE(diagnosticLog().contains(QStringLiteral("Mihomo 已退出，状态码 9。")));
+    EXPECT_TRUE(eventually([] { return diagnosticLog().contains(QStringLiteral("Mihomo 已退出，状态码 9。")); }));
 }
 
-TEST_F(LifecycleIntegration, StoppingAnIdleManagerOnlyRemovesTheConfiguration)
+// A stop() that arrives while start() is suspended wins at every suspension point: the start
+// ends with an error, nothing is launched after the stop, and no kernel is left running.
+TEST_F(LifecycleIntegration, AStopDuringAStartWinsAtEverySuspensionPoint)
 {
-    MihomoManager manager({}, { bundledKernelDirectory() });
-    await(manager.stop(false));
-    AppPaths::prepare();
-    writeBytes(AppPaths::config(), "left over");
-    await(manager.stop(false));
-    EXPECT_TRUE(QFileInfo::exists(AppPaths::config()));
-    await(manager.stop(true));
-    EXPECT_FALSE(QFileInfo::exists(AppPaths::config()));
-    await(manager.stop(true));
+    const QString marks = m_dir.path() + QStringLiteral("/marks");
+    const auto marked = [&](const char *what) { return QFileInfo::exists(marks + QLatin1Char('.') + QLatin1String(what)); };
+    // The kernel notes each of its runs: "checked" by the test run, "launched" by the real one.
+    installScriptResource(resources,
+        "#!/bin/sh\nif [ \"$1\" = \"-t\" ]; then echo > '" + marks.toUtf8() + ".checked'; sleep 1; exit 0; fi\n"
+            + "echo $$ > '" + marks.toUtf8() + ".launched'\nwhile :; do sleep 0.05; done\n");
+    const struct {
+        const char *name;
+        const char *reached; // nullptr: at once, while the kernel is verified and installed
+        bool checked;
+        bool launched;
+    } points[] = {
+        { "during the installation", nullptr, false, false },
+        { "during the test run", "checked", true, false },
+        { "while waiting for the controller", "launched", true, true },
+    };
+    for (const auto &point : points) {
+        QFile::remove(marks + QStringLiteral(".checked"));
+        QFile::remove(marks + QStringLiteral(".launched"));
+        MihomoManager manager({}, { resources });
+        std::optional<QString> failure;
+        auto starting = [&]() -> QCoro::Task<> {
+            try {
+                co_await start(manager);
+                failure = QStringLiteral("<started>");
+            } catch (const Error &error) {
+                failure = error.description();
+            }
+        };
+        QCoro::Task<> task = starting();
+        ASSERT_TRUE(eventually([&] { return !point.reached || marked(point.reached); })) << point.name;
+        await(manager.stop(true));
+        ASSERT_TRUE(eventually([&] { return failure.has_value(); })) << point.name << ": the start did not end";
+        EXPECT_EQ(failure->toStdString(), "Mihomo 启动已被停止。") << point.name;
+        EXPECT_EQ(manager.processId(), 0) << point.name;
+        // Long enough for a start that ignored the stop to have launched its kernel.
+        await(QCoro::sleepFor(1500ms));
+        EXPECT_FALSE(manager.isRunning()) << point.name;
+        EXPECT_EQ(marked("checked"), point.checked) << point.name;
+        EXPECT_EQ(marked("launched"), point.launched) << point.name;
+        if (marked("launched")) {
+            EXPECT_FALSE(processAlive(readBytes(marks + QStringLiteral(".launched")).trimmed().toLongLong()))
+                << point.name << ": a kernel outlived the stop";
+        }
+        await(std::move(task));
+    }
 }
 
 } // namespace

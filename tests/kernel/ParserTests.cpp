@@ -44,12 +44,16 @@ TEST(ControllerIntegers, ReadNumbersStringsAndBooleansAndRefuseEverythingElse)
 
 TEST(TrafficSamples, NeedBothRatesAsIntegers)
 {
-    EXPECT_EQ(MihomoManager::parseTrafficSample(R"({"up":10,"down":"20"})"), (TrafficRateSample { 10, 20 }));
-    EXPECT_EQ(MihomoManager::parseTrafficSample(R"({"up":-3,"down":0})"), (TrafficRateSample { -3, 0 }));
-    EXPECT_EQ(MihomoManager::parseTrafficSample(R"({"up":10})"), std::nullopt);
-    EXPECT_EQ(MihomoManager::parseTrafficSample(R"({"up":10,"down":[1]})"), std::nullopt);
-    EXPECT_EQ(MihomoManager::parseTrafficSample(R"([10,20])"), std::nullopt);
-    EXPECT_EQ(MihomoManager::parseTrafficSample("not json"), std::nullopt);
+    const std::pair<const char *, std::optional<TrafficRateSample>> cases[] = {
+        { R"({"up":10,"down":"20"})", TrafficRateSample { 10, 20 } },
+        { R"({"up":-3,"down":0})", TrafficRateSample { -3, 0 } },
+        { R"({"up":10})", std::nullopt },
+        { R"({"up":10,"down":[1]})", std::nullopt },
+        { "[10,20]", std::nullopt },
+        { "not json", std::nullopt },
+    };
+    for (const auto &[message, sample] : cases)
+        EXPECT_EQ(MihomoManager::parseTrafficSample(message), sample) << message;
 }
 
 QByteArray providersWith(const QByteArray &info, const QByteArray &key = "subscriptionInfo")
@@ -80,35 +84,38 @@ TEST(ProviderUsage, AddsUploadAndDownloadWhateverTheirCase)
 
 TEST(NodeRegions, FirstMatchingRegionWins)
 {
-    EXPECT_EQ(
-        MihomoManager::region(QStringLiteral("香港 01")), std::pair(QStringLiteral("香港"), QStringLiteral("🇭🇰")));
-    EXPECT_EQ(MihomoManager::region(QStringLiteral("Veyra TOKYO 3")).first, QStringLiteral("日本"));
-    EXPECT_EQ(
-        MihomoManager::region(QStringLiteral("node-jp")), std::pair(QStringLiteral("其他地区"), QStringLiteral("🌐")));
-    EXPECT_EQ(MihomoManager::region(QStringLiteral("Relay JP")).first, QStringLiteral("日本"));
     // Japan comes before the United States in the table, so a name mentioning both is Japanese.
-    EXPECT_EQ(MihomoManager::region(QStringLiteral("Los Angeles via Osaka")).first, QStringLiteral("日本"));
-    EXPECT_EQ(MihomoManager::region(QStringLiteral("伦敦 2")), std::pair(QStringLiteral("英国"), QStringLiteral("🇬🇧")));
+    const std::pair<const char *, std::pair<const char *, const char *>> cases[] = {
+        { "香港 01", { "香港", "🇭🇰" } }, { "Veyra TOKYO 3", { "日本", "🇯🇵" } }, { "node-jp", { "其他地区", "🌐" } },
+        { "Relay JP", { "日本", "🇯🇵" } }, { "Los Angeles via Osaka", { "日本", "🇯🇵" } }, { "伦敦 2", { "英国", "🇬🇧" } },
+    };
+    for (const auto &[name, region] : cases)
+        EXPECT_EQ(MihomoManager::region(QString::fromUtf8(name)),
+            std::pair(QString::fromUtf8(region.first), QString::fromUtf8(region.second)))
+            << name;
 }
 
+// Slashes and non-ASCII are encoded, path characters kept; ";" would open path parameters, so it
+// is encoded like any other non-path character.
 TEST(ControllerPaths, EncodeSlashesAndNonAsciiButKeepPathCharacters)
 {
-    EXPECT_EQ(MihomoManager::path(QStringLiteral("维拉网络")), QStringLiteral("%E7%BB%B4%E6%8B%89%E7%BD%91%E7%BB%9C"));
-    EXPECT_EQ(MihomoManager::path(QStringLiteral("a/b c")), QStringLiteral("a%2Fb%20c"));
-    EXPECT_EQ(MihomoManager::path(QStringLiteral("a:b@c")), QStringLiteral("a:b@c"));
-    EXPECT_EQ(MihomoManager::path(QStringLiteral("what?#")), QStringLiteral("what%3F%23"));
-    // ";" would open path parameters, so it is encoded like any other non-path character.
-    EXPECT_EQ(MihomoManager::path(QStringLiteral("a;b=c")), QStringLiteral("a%3Bb=c"));
+    const std::pair<const char *, const char *> cases[] = { { "维拉网络", "%E7%BB%B4%E6%8B%89%E7%BD%91%E7%BB%9C" },
+        { "a/b c", "a%2Fb%20c" }, { "a:b@c", "a:b@c" }, { "what?#", "what%3F%23" }, { "a;b=c", "a%3Bb=c" } };
+    for (const auto &[name, path] : cases)
+        EXPECT_EQ(MihomoManager::path(QString::fromUtf8(name)), QLatin1String(path)) << name;
 }
 
 TEST(NodeDelays, DisplayDelayAppliesThePreferenceAndNeverDropsBelowOne)
 {
-    EXPECT_EQ((NodeItem { QStringLiteral("香港 01"), {}, {}, 120, {} }).displayDelay(), 120);
-    EXPECT_EQ((NodeItem { QStringLiteral(" Veyra-AWS-Tokyo-01 "), {}, {}, 120, {} }).displayDelay(), 70);
-    EXPECT_EQ((NodeItem { QStringLiteral("日本东京01"), {}, {}, 30, {} }).displayDelay(), 1);
-    EXPECT_EQ((NodeItem { QStringLiteral("美国俄勒冈01"), {}, {}, 150, {} }).displayDelay(), 50);
-    EXPECT_EQ((NodeItem { QStringLiteral("美国俄勒冈01"), {}, {}, 0, {} }).displayDelay(), std::nullopt);
-    EXPECT_EQ((NodeItem { QStringLiteral("x"), {}, {}, -1, {} }).displayDelay(), std::nullopt);
+    const struct {
+        const char *name;
+        int delay;
+        std::optional<int> shown;
+    } cases[] = { { "香港 01", 120, 120 }, { " Veyra-AWS-Tokyo-01 ", 120, 70 }, { "日本东京01", 30, 1 },
+        { "美国俄勒冈01", 150, 50 }, { "美国俄勒冈01", 0, std::nullopt }, { "x", -1, std::nullopt } };
+    for (const auto &c : cases)
+        EXPECT_EQ((NodeItem { QString::fromUtf8(c.name), {}, {}, c.delay, {} }).displayDelay(), c.shown)
+            << c.name << " " << c.delay;
 }
 
 TEST(ControllerSecret, IsThirtyTwoLowercaseHexDigitsAndFreshPerManager)
