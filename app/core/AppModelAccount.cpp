@@ -8,6 +8,7 @@
 #include "Errors.h"
 #include "Logger.h"
 #include "SessionIdentityStore.h"
+#include "Settled.h"
 
 namespace veyra {
 
@@ -49,11 +50,7 @@ QCoro::Task<> AppModel::login(QString account, QString password, bool registerin
     // The token is only ours once it is stored; otherwise the service takes it back.
     api().setToken(result.token);
     auto save = [keychain = m_collaborators->keychain, token = result.token] { keychain.save(token, sessionAccount); };
-    try {
-        co_await m_ioExecutor.run(save);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    failure = co_await failureOf(m_ioExecutor.run(save));
     if (failure) {
         co_await abandonToken(false);
         Step step(*this);
@@ -82,11 +79,7 @@ QCoro::Task<> AppModel::login(QString account, QString password, bool registerin
     }
     co_await adoptAccount(user);
 
-    try {
-        co_await syncOfficialLine();
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    failure = co_await failureOf(syncOfficialLine());
     if (failure) {
         setOfficialLineReady(false);
         Logger::shared().log(QStringLiteral("账号已登录，线路将在后台重试同步：") + Logger::redact(describe(failure)));

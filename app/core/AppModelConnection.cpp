@@ -6,6 +6,7 @@
 
 #include "Errors.h"
 #include "SecurityPolicy.h"
+#include "Settled.h"
 
 namespace veyra {
 
@@ -137,12 +138,7 @@ QCoro::Task<> AppModel::disconnect()
     co_await ended(workflow.previous);
 
     setStatusMessage(QStringLiteral("正在恢复系统网络设置…"));
-    std::exception_ptr restoreFailure;
-    try {
-        co_await proxy().restoreIfNeeded(false);
-    } catch (...) {
-        restoreFailure = std::current_exception();
-    }
+    const std::exception_ptr restoreFailure = co_await failureOf(proxy().restoreIfNeeded(false));
     if (restoreFailure) {
         // The kernel was not touched: still connected, and still watched if it still runs.
         Step step(*this);
@@ -158,12 +154,7 @@ QCoro::Task<> AppModel::disconnect()
     }
 
     setIsConnected(false);
-    std::exception_ptr stopFailure;
-    try {
-        co_await core().stop(true);
-    } catch (...) {
-        stopFailure = std::current_exception();
-    }
+    const std::exception_ptr stopFailure = co_await failureOf(core().stop(true));
     Step step(*this);
     if (stopFailure) {
         setIsCoreRunning(core().isRunning());

@@ -8,6 +8,7 @@
 #include "Errors.h"
 #include "MihomoManager.h"
 #include "OfficialLineStore.h"
+#include "Settled.h"
 
 #include <algorithm>
 #include <chrono>
@@ -88,12 +89,7 @@ QCoro::Task<> AppModel::connectionLost(QPointer<AppModel> model, CancellationTok
 
     model->setIsConnected(false);
     const ProxyWorkflow workflow = model->beginProxyWorkflow();
-    std::exception_ptr restoreFailure;
-    try {
-        co_await model->proxy().restoreIfNeeded(false);
-    } catch (...) {
-        restoreFailure = std::current_exception();
-    }
+    const std::exception_ptr restoreFailure = co_await failureOf(model->proxy().restoreIfNeeded(false));
     // A connect started meanwhile cancelled this monitor and owns the kernel, the status and
     // the alert from then on: a stale monitor touches none of them.
     if (!model || token->isCancelled())

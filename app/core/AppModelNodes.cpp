@@ -7,6 +7,7 @@
 #include "ConfigCompiler.h"
 #include "Errors.h"
 #include "Logger.h"
+#include "Settled.h"
 
 #include <algorithm>
 #include <limits>
@@ -85,12 +86,7 @@ QCoro::Task<> AppModel::selectNode(NodeItem node)
     chosen.selectedNode = node.name;
     chosen.smartSelection = false;
 
-    std::exception_ptr failure;
-    try {
-        co_await core().selectNode(node.name, chosen);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    std::exception_ptr failure = co_await failureOf(core().selectNode(node.name, chosen));
     if (failure) {
         Step step(*this);
         present(describe(failure));
@@ -138,15 +134,10 @@ QCoro::Task<> AppModel::setSmartSelection(bool enabled)
     if (enabled)
         updated.selectedNode.clear();
 
-    std::exception_ptr failure;
     // Turning it off leaves the kernel on the automatic group until a node is picked.
     const bool switchCore = enabled && core().isRunning();
     if (switchCore) {
-        try {
-            co_await core().selectNode(automaticGroup(), updated);
-        } catch (...) {
-            failure = std::current_exception();
-        }
+        const std::exception_ptr failure = co_await failureOf(core().selectNode(automaticGroup(), updated));
         if (failure) {
             present(describe(failure));
             co_return;
@@ -161,7 +152,7 @@ QCoro::Task<> AppModel::setSmartSelection(bool enabled)
         settings.smartSelection = old.smartSelection;
         settings.selectedNode = old.selectedNode;
     };
-    failure = (co_await commitSettings(change, undo)).failure;
+    const std::exception_ptr failure = (co_await commitSettings(change, undo)).failure;
     if (failure) {
         if (switchCore && !old.selectedNode.isEmpty()) {
             try {
@@ -185,12 +176,7 @@ QCoro::Task<> AppModel::reconcileSelectedNode()
         co_return;
 
     // The chosen node is gone: fall back to the automatic group, quietly.
-    std::exception_ptr failure;
-    try {
-        co_await core().selectNode(automaticGroup(), m_settings);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    std::exception_ptr failure = co_await failureOf(core().selectNode(automaticGroup(), m_settings));
     if (failure) {
         Logger::shared().log(QStringLiteral("失效节点回退失败：") + describe(failure));
         co_return;

@@ -5,6 +5,7 @@
 
 #include "AppPaths.h"
 #include "Errors.h"
+#include "Settled.h"
 
 namespace veyra {
 
@@ -37,12 +38,7 @@ QCoro::Task<AppModel::SettingsWrite> AppModel::commitSettings(SettingsChange cha
     setSettings(next);
     change(m_storedSettings);
     const AppSettings stored = m_storedSettings;
-    std::exception_ptr failure;
-    try {
-        co_await settingsStore().saveSettings(stored);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    const std::exception_ptr failure = co_await failureOf(settingsStore().saveSettings(stored));
     if (failure) {
         undo(m_storedSettings);
         AppSettings back = m_settings;
@@ -54,13 +50,8 @@ QCoro::Task<AppModel::SettingsWrite> AppModel::commitSettings(SettingsChange cha
 
 QCoro::Task<> AppModel::saveSettings()
 {
-    std::exception_ptr failure;
     const AppSettings whole = m_settings;
-    try {
-        co_await settingsStore().saveSettings(whole);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    const std::exception_ptr failure = co_await failureOf(settingsStore().saveSettings(whole));
     if (failure) {
         present(describe(failure));
         co_return;
@@ -85,16 +76,11 @@ QCoro::Task<> AppModel::setAutoConnect(bool value)
 QCoro::Task<> AppModel::exportSettings(QString path)
 {
     // The record holds ports and switches only: no account, token or line ever leaves.
-    std::exception_ptr failure;
     auto write = [settings = m_settings, path] {
         settings.validate();
         AppPaths::write(settings.toJson(), path);
     };
-    try {
-        co_await m_ioExecutor.run(write);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    const std::exception_ptr failure = co_await failureOf(m_ioExecutor.run(write));
     if (failure) {
         present(describe(failure));
         co_return;

@@ -6,6 +6,7 @@
 
 #include "Errors.h"
 #include "Logger.h"
+#include "Settled.h"
 
 namespace veyra {
 
@@ -36,23 +37,13 @@ QCoro::Task<bool> AppModel::shutdown()
     persistObservedTraffic();
     co_await flushStorage();
 
-    std::exception_ptr failure;
-    try {
-        co_await proxy().restoreIfNeeded(true);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (failure)
-        Logger::shared().log(QStringLiteral("退出时后台服务未能恢复系统代理：") + Logger::redact(describe(failure)));
-
-    failure = nullptr;
-    try {
-        co_await core().stop(true);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (failure)
-        Logger::shared().log(QStringLiteral("退出时网络核心未能正常停止：") + Logger::redact(describe(failure)));
+    const std::exception_ptr restoreFailure = co_await failureOf(proxy().restoreIfNeeded(true));
+    if (restoreFailure)
+        Logger::shared().log(
+            QStringLiteral("退出时后台服务未能恢复系统代理：") + Logger::redact(describe(restoreFailure)));
+    const std::exception_ptr stopFailure = co_await failureOf(core().stop(true));
+    if (stopFailure)
+        Logger::shared().log(QStringLiteral("退出时网络核心未能正常停止：") + Logger::redact(describe(stopFailure)));
 
     Step step(*this);
     setIsConnected(false);

@@ -10,6 +10,7 @@
 #include "InstallationIdentity.h"
 #include "Logger.h"
 #include "SecurityPolicy.h"
+#include "Settled.h"
 
 namespace veyra {
 
@@ -119,13 +120,8 @@ QCoro::Task<> AppModel::bootstrap()
 
 QCoro::Task<> AppModel::setStartAtLogin(bool value)
 {
-    std::exception_ptr failure;
     auto change = [loginItem = m_collaborators->loginItem, value] { loginItem.setEnabled(value); };
-    try {
-        co_await m_ioExecutor.run(change);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    const std::exception_ptr failure = co_await failureOf(m_ioExecutor.run(change));
     if (failure) {
         // The switch shows what is really registered; the record is not saved.
         AppSettings updated = m_settings;

@@ -37,6 +37,26 @@ template <typename T> QCoro::Task<Settled<T>> settle(QCoro::Task<T> task)
     co_return outcome;
 }
 
+// What a task that gives no value ended with: a failure, or null. A task cannot carry a bare
+// exception_ptr as its value, hence the wrapper; it reads as the pointer.
+struct Failure {
+    std::exception_ptr error;
+    operator std::exception_ptr() const { return error; } // NOLINT(google-explicit-constructor)
+};
+
+// The failure of a task that gives no value; null when it succeeded. For the steps whose failure
+// is answered (a roll-back, a message) after the wait rather than passed on at once.
+inline QCoro::Task<Failure> failureOf(QCoro::Task<void> task)
+{
+    Failure outcome;
+    try {
+        co_await std::move(task);
+    } catch (...) {
+        outcome.error = std::current_exception();
+    }
+    co_return outcome;
+}
+
 // Waits for every task, in order, and returns their outcomes in the same order.
 template <typename T> QCoro::Task<std::vector<Settled<T>>> settleAll(std::vector<QCoro::Task<Settled<T>>> tasks)
 {

@@ -57,6 +57,7 @@ QCoro::Task<QUrl> OfficialLineStore::activeLine()
         try {
             stored = m_keychain.load(QString::fromLatin1(KeychainStore::officialLineAccount));
         } catch (const std::exception &) {
+            // unreadable: the same as missing, which the user is told about below
             stored.reset();
         }
         if (!stored || stored->isEmpty())

@@ -311,12 +311,7 @@ QCoro::Task<void> NetworkSetupProxyBackend::enable(qint64 port)
     }
     AppPaths::write(snapshot.toJson(), AppPaths::proxyBackup());
 
-    std::exception_ptr failure;
-    try {
-        co_await runPrivileged(std::move(commands));
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    std::exception_ptr failure = co_await failureOf(runPrivileged(std::move(commands)));
     if (!failure) {
         try {
             const std::vector<NetworkServiceProxySnapshot> now = co_await captureAll(services);
