@@ -3,12 +3,14 @@
 // and 140 %). The states are reached through the model's operations against the model world:
 // the service simulator, the stand-in kernel and the root helper.
 #include "AppModelTestPeer.h"
+#include "AppModelTestPeer.h"
 #include "ModelWorld.h"
 #include "UiTestSupport.h"
 
 #include "AuthenticationView.h"
 #include "CheckoutView.h"
 #include "MainWindow.h"
+#include "NodesView.h"
 #include "RootView.h"
 #include "StatusMenuView.h"
 #include "Theme.h"
@@ -23,7 +25,6 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QPainter>
-#include <QPushButton>
 
 #include <csignal>
 
@@ -33,47 +34,39 @@ using namespace veyra::ui;
 
 namespace {
 
-QString outputFolder()
+int scale() { return qEnvironmentVariableIntValue("VEYRA_SCREENSHOT_SCALE") ?: 100; }
+
+void write(const QImage &image, const QString &name)
 {
-    const QString folder
-        = qEnvironmentVariable("VEYRA_SCREENSHOTS", QDir::tempPath() + QStringLiteral("/veyra-screens"));
+    const QString folder = qEnvironmentVariable("VEYRA_SCREENSHOTS", QDir::tempPath() + QStringLiteral("/veyra-screens"));
     QDir().mkpath(folder);
-    return folder;
-}
-
-int scale()
-{
-    return qEnvironmentVariableIntValue("VEYRA_SCREENSHOT_SCALE") ?: 100;
-}
-
-void save(QWidget *widget, const QString &name)
-{
-    QCoreApplication::processEvents();
-    const QString path = QStringLiteral("%1/%2-%3.png").arg(outputFolder()).arg(scale()).arg(name);
-    EXPECT_TRUE(widget->grab().save(path)) << path.toStdString();
+    const QString path = QStringLiteral("%1/%2-%3.png").arg(folder).arg(scale()).arg(name);
+    EXPECT_TRUE(image.save(path)) << path.toStdString();
     printf("%s\n", qPrintable(path));
 }
 
-// A sheet drawn over the dimmed window it belongs to, as a person sees it.
+// A widget as drawn once the event loop has turned for `settleMs`; a menu at its own size; a
+// sheet drawn over the dimmed window it belongs to, as a person sees it.
+void save(QWidget *widget, const QString &name, int settleMs = 0)
+{
+    waitUntil([] { return false; }, settleMs);
+    if (auto *menu = qobject_cast<QMenu *>(widget))
+        menu->adjustSize();
+    QCoreApplication::processEvents();
+    write(widget->grab().toImage(), name);
+}
+
 void saveSheet(QWidget *window, QWidget *sheet, const QString &name)
 {
+    waitUntil([] { return false; }, 300);
     QCoreApplication::processEvents();
     QPixmap picture = window->grab();
     QPainter painter(&picture);
     painter.fillRect(picture.rect(), QColor(0, 0, 0, 60));
     const QPixmap drawn = sheet->grab();
-    const QSize size = drawn.deviceIndependentSize().toSize();
-    painter.drawPixmap(QPoint((picture.width() - size.width()) / 2, 36), drawn);
+    painter.drawPixmap(QPoint((picture.width() - drawn.deviceIndependentSize().toSize().width()) / 2, 36), drawn);
     painter.end();
-    const QString path = QStringLiteral("%1/%2-%3.png").arg(outputFolder()).arg(scale()).arg(name);
-    EXPECT_TRUE(picture.save(path)) << path.toStdString();
-    printf("%s\n", qPrintable(path));
-}
-
-void saveMenu(QMenu *menu, const QString &name)
-{
-    menu->adjustSize();
-    save(menu, name);
+    write(picture.toImage(), name);
 }
 
 // The tray icon in each state it was seen in, at the tray's usual 16, 22 and 32 pixels and the
@@ -94,20 +87,17 @@ void saveTrayStates(const QList<TrayLook> &looks, const QString &name)
             painter.fillRect(area, panels[p]);
             int x = area.x() + 8;
             for (int size : { 16, 22, 32 }) {
-                const QPixmap drawn = icon.pixmap(QSize(size, size), ratio);
-                painter.drawPixmap(QPoint(x, area.y() + 8), drawn);
+                painter.drawPixmap(QPoint(x, area.y() + 8), icon.pixmap(QSize(size, size), ratio));
                 x += int(size * ratio) + 8;
             }
-            const QPixmap large = icon.pixmap(QSize(22, 22), ratio);
-            painter.drawPixmap(QRect(area.x() + 8, area.y() + 48, int(22 * ratio * 2), int(22 * ratio * 2)), large);
+            const int large = int(22 * ratio * 2);
+            painter.drawPixmap(QRect(area.x() + 8, area.y() + 48, large, large), icon.pixmap(QSize(22, 22), ratio));
             painter.setPen(p == 0 ? Qt::black : Qt::white);
             painter.drawText(area.adjusted(100, 48, 0, 0), looks[row].state);
         }
     }
     painter.end();
-    const QString path = QStringLiteral("%1/%2-%3.png").arg(outputFolder()).arg(scale()).arg(name);
-    EXPECT_TRUE(sheet.save(path)) << path.toStdString();
-    printf("%s\n", qPrintable(path));
+    write(sheet, name);
 }
 
 // Some traffic through the local port, so the speed card has something to draw.
@@ -130,66 +120,50 @@ protected:
         ModelWorld::SetUp();
         theme::setScalePercent(scale());
     }
-    std::unique_ptr<AppModel> signedOutModel()
-    {
-        AppCollaborators made = collaborators(QStringLiteral("/generate_204"));
-        made.openURL = [](const QUrl &) { return true; };
-        made.pollDelay = [](int) { return std::chrono::milliseconds(50); };
-        return std::make_unique<AppModel>(std::move(made));
-    }
-    void settle(int ms = 300)
-    {
-        waitUntil([] { return false; }, ms);
-    }
 };
 
 TEST_F(ScreenshotTour, EveryStateOfTheWindow)
 {
-    std::unique_ptr<AppModel> visitor = signedOutModel();
+    AppCollaborators made = collaborators(QStringLiteral("/generate_204"));
+    made.openURL = [](const QUrl &) { return true; };
+    made.pollDelay = [](int) { return std::chrono::milliseconds(50); };
+    auto visitor = std::make_unique<AppModel>(std::move(made));
     {
         MainWindow window(*visitor);
         StatusMenuView menu(*visitor);
+        RootView *root = window.rootView();
         window.show();
-        settle();
-        save(&window, QStringLiteral("01-landing"));
-        saveMenu(menu.menu(), QStringLiteral("02-menu-signed-out"));
+        save(&window, QStringLiteral("01-landing"), 300);
+        save(menu.menu(), QStringLiteral("02-menu-signed-out"));
 
         visitor->setAuthenticationMode(AuthenticationMode::login);
         visitor->setShowAuthentication(true);
         await(visitor->login(QStringLiteral("13800138000"), QStringLiteral("wrong-password"), false));
-        settle();
-        saveSheet(&window, window.rootView()->authenticationSheet(), QStringLiteral("03-sign-in-error"));
+        saveSheet(&window, root->authenticationSheet(), QStringLiteral("03-sign-in-error"));
         visitor->setAuthenticationMode(AuthenticationMode::registration);
         visitor->setAuthenticationErrorMessage(QStringLiteral("两次输入的密码不一致"));
-        settle();
-        saveSheet(&window, window.rootView()->authenticationSheet(), QStringLiteral("04-register-error"));
+        saveSheet(&window, root->authenticationSheet(), QStringLiteral("04-register-error"));
         visitor->setShowAuthentication(false);
 
         // A new account without a membership: the membership page with the plans.
         simulator->admin(QStringLiteral("accounts"), { { "account", "13900000001" }, { "password", "password123" } });
         await(visitor->login(QStringLiteral("13900000001"), QStringLiteral("password123"), false));
         await(visitor->refreshPlans(false));
-        settle();
-        save(&window, QStringLiteral("05-membership-plans"));
-        saveMenu(menu.menu(), QStringLiteral("06-menu-no-membership"));
+        save(&window, QStringLiteral("05-membership-plans"), 300);
+        save(menu.menu(), QStringLiteral("06-menu-no-membership"));
 
         ASSERT_FALSE(visitor->plans().isEmpty());
         const Plan plan = visitor->plans().first();
-        const QString wechat = QStringLiteral("wechat");
-        await(visitor->createOrder(plan, wechat));
+        await(visitor->createOrder(plan, QStringLiteral("wechat")));
         ASSERT_TRUE(waitUntil([&] { return !visitor->checkoutImage().isNull(); }));
-        settle();
-        saveSheet(&window, window.rootView()->checkoutSheet(), QStringLiteral("07-checkout-wechat"));
-        const QString alipay = QStringLiteral("alipay");
-        await(visitor->createOrder(plan, alipay));
-        settle();
-        saveSheet(&window, window.rootView()->checkoutSheet(), QStringLiteral("08-checkout-alipay"));
+        saveSheet(&window, root->checkoutSheet(), QStringLiteral("07-checkout-wechat"));
+        await(visitor->createOrder(plan, QStringLiteral("alipay")));
+        saveSheet(&window, root->checkoutSheet(), QStringLiteral("08-checkout-alipay"));
         ASSERT_TRUE(visitor->currentOrder());
         simulator->admin(QStringLiteral("order-status"),
             { { "orderNo", visitor->currentOrder()->orderNo.toStdString() }, { "status", "paid" } });
         ASSERT_TRUE(waitUntil([&] { return visitor->membershipActive(); }, 10000));
-        settle();
-        saveSheet(&window, window.rootView()->checkoutSheet(), QStringLiteral("09-checkout-paid"));
+        saveSheet(&window, root->checkoutSheet(), QStringLiteral("09-checkout-paid"));
         visitor->setShowCheckout(false);
         await(visitor->shutdown());
     }
@@ -203,9 +177,8 @@ TEST_F(ScreenshotTour, EveryStateOfTheWindow)
     StatusMenuView menu(member);
     window.show();
     member.setSelectedPage(AppPage::dashboard);
-    settle();
-    save(&window, QStringLiteral("10-dashboard-disconnected"));
-    saveMenu(menu.menu(), QStringLiteral("11-menu-member-disconnected"));
+    save(&window, QStringLiteral("10-dashboard-disconnected"), 300);
+    save(menu.menu(), QStringLiteral("11-menu-member-disconnected"));
     QList<TrayLook> trayStates { trayLook(member) };
     QObject::connect(&member, &AppModel::stateChanged, &member, [&] {
         if (member.connectionState() == ConnectionState::connecting && trayStates.size() == 1)
@@ -217,38 +190,30 @@ TEST_F(ScreenshotTour, EveryStateOfTheWindow)
     await(member.testAllNodes());
     // A few seconds of downloads: the speeds and their chart.
     await(downloadThroughProxy(QUrl(check.url("/payload")), quint16(member.settings().mixedPort), 14));
-    settle(1200);
-    save(&window, QStringLiteral("12-dashboard-connected"));
-    saveMenu(menu.menu(), QStringLiteral("13-menu-member-connected"));
+    save(&window, QStringLiteral("12-dashboard-connected"), 1200);
+    save(menu.menu(), QStringLiteral("13-menu-member-connected"));
 
     member.setSelectedPage(AppPage::nodes);
-    settle();
-    save(&window, QStringLiteral("14-nodes"));
-    QWidget *nodes = window.rootView()->page(AppPage::nodes);
-    for (QLineEdit *field : nodes->findChildren<QLineEdit *>())
-        if (field->placeholderText() == QStringLiteral("搜索节点或地区"))
-            field->setText(QStringLiteral(" 香港 "));
-    settle();
-    save(&window, QStringLiteral("15-nodes-filtered"));
+    save(&window, QStringLiteral("14-nodes"), 300);
+    static_cast<NodesView *>(window.rootView()->page(AppPage::nodes))->searchField()->setText(QStringLiteral(" 香港 "));
+    save(&window, QStringLiteral("15-nodes-filtered"), 300);
 
     // Start-up loads the plans in the application; this model was made by hand.
     await(member.refreshPlans(false));
-    member.setSelectedPage(AppPage::membership);
-    settle();
-    save(&window, QStringLiteral("16-membership-member"));
-    member.setSelectedPage(AppPage::account);
-    settle();
-    save(&window, QStringLiteral("17-account"));
-    member.setSelectedPage(AppPage::settings);
-    settle();
-    save(&window, QStringLiteral("18-settings"));
+    const std::pair<AppPage, const char *> pages[]
+        = { { AppPage::membership, "16-membership-member" }, { AppPage::account, "17-account" },
+              { AppPage::settings, "18-settings" } };
+    for (const auto &[page, name] : pages) {
+        member.setSelectedPage(page);
+        save(&window, QString::fromLatin1(name), 300);
+    }
 
     // The kernel dies with the window closed: the tray turns to the failure.
     window.hide();
     ::kill(static_cast<pid_t>(Peer::core(member).processId()), SIGKILL);
     ASSERT_TRUE(waitUntil([&] { return member.connectionState() == ConnectionState::failed; }, 10000));
     trayStates << trayLook(member);
-    saveMenu(menu.menu(), QStringLiteral("19-menu-after-failure"));
+    save(menu.menu(), QStringLiteral("19-menu-after-failure"));
     saveTrayStates(trayStates, QStringLiteral("20-tray-states"));
 }
 
