@@ -22,6 +22,9 @@ const QString group = QStringLiteral("Proxy Settings");
 // away, if it was not there before, only after its entries; a group that was there, even empty,
 // stays.
 const QString groupKey = QLatin1Char('[') + group + QLatin1Char(']');
+// The file, in the same way and before the group: a file that was there, even empty, stays; one
+// we created goes once nothing but our entries was in it.
+const QString fileKey = QStringLiteral("(file)");
 
 // What KDE's proxy settings module writes for a manual proxy: the scheme, the host, a space
 // and the port.
@@ -60,6 +63,7 @@ bool KioslavercProxyStore::present()
 std::vector<ProxySettingsStore::Entry> KioslavercProxyStore::proxyEntries(qint64 port) const
 {
     return {
+        { fileKey, QString(QLatin1String("")) },
         { groupKey, QString(QLatin1String("")) },
         { QStringLiteral("ProxyType"), QStringLiteral("1") }, // manual
         { QStringLiteral("httpProxy"), proxyAddress("http", port) },
@@ -81,12 +85,14 @@ QByteArray KioslavercProxyStore::contents() const
 
 ProxySettingsStore::Value KioslavercProxyStore::read(const QString &key)
 {
+    if (key == fileKey)
+        return QFileInfo::exists(m_path) ? Value(QString(QLatin1String(""))) : std::nullopt;
     if (key == groupKey)
         return KConfigText::hasGroup(contents(), group) ? Value(QString(QLatin1String(""))) : std::nullopt;
     return KConfigText::entry(contents(), group, key);
 }
 
-void KioslavercProxyStore::replaceContents(const QByteArray &bytes) const
+void KioslavercProxyStore::replaceContents(const QByteArray &bytes, bool keepFile) const
 {
     // A configuration folder kept under version control often links its files elsewhere: the
     // file linked to is the one KDE reads, so that is the one replaced.
@@ -94,8 +100,7 @@ void KioslavercProxyStore::replaceContents(const QByteArray &bytes) const
     const QString target = info.exists() ? info.canonicalFilePath() : m_path;
     struct stat before { };
     const bool existed = ::stat(QFile::encodeName(target).constData(), &before) == 0;
-    if (bytes.isEmpty()) {
-        // Nothing but entries of ours was in it, so it is the file we created for them.
+    if (bytes.isEmpty() && !keepFile) {
         AppPaths::removeIfExists(target);
         return;
     }
@@ -107,19 +112,23 @@ void KioslavercProxyStore::replaceContents(const QByteArray &bytes) const
 void KioslavercProxyStore::write(const std::vector<Entry> &entries)
 {
     const QByteArray before = contents();
+    const bool existed = QFileInfo::exists(m_path);
+    bool keepFile = existed;
     QByteArray after = before;
     for (const Entry &entry : entries) {
         // A value read from one line never holds a line break; one that does would add lines
         // of its own to the file.
         if (entry.value && entry.value->contains(u'\n'))
             throw SystemError(QStringLiteral("代理设置“%1”的值无效。").arg(entry.key));
-        if (entry.key == groupKey)
+        if (entry.key == fileKey)
+            keepFile = entry.value.has_value();
+        else if (entry.key == groupKey)
             after = entry.value ? KConfigText::withGroup(after, group) : KConfigText::withoutEmptyGroup(after, group);
         else
             after = KConfigText::withEntry(after, group, entry.key, entry.value);
     }
-    if (after != before)
-        replaceContents(after);
+    if (after != before || keepFile != existed)
+        replaceContents(after, keepFile);
     announceChange();
 }
 

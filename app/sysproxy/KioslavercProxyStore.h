@@ -22,7 +22,8 @@ public:
 
 private:
     QByteArray contents() const;
-    void replaceContents(const QByteArray &bytes) const;
+    // Writes the file; empty, it is removed instead unless `keepFile`.
+    void replaceContents(const QByteArray &bytes, bool keepFile) const;
 
     QString m_path;
 };
