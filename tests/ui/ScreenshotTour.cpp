@@ -3,7 +3,6 @@
 // and 140 %). The states are reached through the model's operations against the model world:
 // the service simulator, the stand-in kernel and the root helper.
 #include "AppModelTestPeer.h"
-#include "AppModelTestPeer.h"
 #include "ModelWorld.h"
 #include "UiTestSupport.h"
 
