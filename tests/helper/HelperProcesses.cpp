@@ -186,48 +186,56 @@ std::string DaemonProcess::describeExit(int status) const
         + " before it was ready; its standard error: " + standardError();
 }
 
-StalledPeers::StalledPeers(const fs::path &socket, uid_t uid, int count)
+Child::Child(const std::function<void(int ready)> &setup)
 {
     int ready[2];
-    int release[2];
-    if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(release, O_CLOEXEC) != 0)
+    if (::pipe(ready) != 0)
         throw std::runtime_error("pipe failed");
-    const sockaddr_un address = addressOf(socket);
     m_pid = ::fork();
     if (m_pid == 0) {
-        // Raw system calls only: the test process may have other threads.
         ::close(ready[0]);
-        ::close(release[1]);
-        if (::syscall(SYS_setgroups, 0, nullptr) != 0 || ::syscall(SYS_setresgid, uid, uid, uid) != 0
-            || ::syscall(SYS_setresuid, uid, uid, uid) != 0)
-            ::_exit(2);
-        for (int i = 0; i < count; ++i) {
-            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
-                ::_exit(3);
-        }
-        const char byte = 1;
-        if (::write(ready[1], &byte, 1) != 1)
-            ::_exit(4);
-        char ignored;
-        // Until the test releases them, or ends and thereby closes the pipe.
-        [[maybe_unused]] ssize_t n = ::read(release[0], &ignored, 1);
+        setup(ready[1]);
         ::_exit(0);
     }
     ::close(ready[1]);
-    ::close(release[0]);
-    m_release = release[1];
-    struct pollfd wait = { ready[0], POLLIN, 0 };
     char byte = 0;
-    m_connected = m_pid > 0 && ::poll(&wait, 1, 5000) == 1 && ::read(ready[0], &byte, 1) == 1;
+    m_ready = m_pid > 0 && ::read(ready[0], &byte, 1) == 1;
     ::close(ready[0]);
 }
 
-StalledPeers::~StalledPeers()
+Child::~Child()
 {
-    ::close(m_release);
-    if (m_pid > 0)
+    if (m_pid > 0 && !m_status) {
+        ::kill(m_pid, SIGKILL);
         ::waitpid(m_pid, nullptr, 0);
+    }
+}
+
+int Child::wait()
+{
+    int raw = 0;
+    if (!m_status)
+        m_status = ::waitpid(m_pid, &raw, 0) == m_pid ? statusOf(raw) : -1;
+    return *m_status;
+}
+
+int connectTo(const fs::path &socket, bool inheritable)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | (inheritable ? 0 : SOCK_CLOEXEC), 0);
+    const struct timeval limit = { 5, 0 };
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    const sockaddr_un address = addressOf(socket);
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
+        return fd;
+    ::close(fd);
+    return -1;
+}
+
+void becomeUser(uid_t uid)
+{
+    if (::syscall(SYS_setgroups, 0, nullptr) != 0 || ::syscall(SYS_setresgid, uid, uid, uid) != 0
+        || ::syscall(SYS_setresuid, uid, uid, uid) != 0)
+        ::_exit(126);
 }
 
 } // namespace veyra::helper::test

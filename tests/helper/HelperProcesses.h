@@ -45,22 +45,34 @@ private:
     std::optional<int> m_status;
 };
 
-// `count` connections to `socket` opened by a child process running as `uid`, which then sends
-// nothing and holds them until destruction.
-class StalledPeers {
+// A forked child that prepares itself with `setup`, given the write end of a pipe, and then
+// waits to be looked at. The constructor returns once the child wrote to the pipe (ready()), or
+// closed it by an exec (when the set-up made it close-on-exec) or by ending. Killed and reaped
+// on destruction unless waited for.
+class Child {
 public:
-    StalledPeers(const fs::path &socket, uid_t uid, int count);
-    ~StalledPeers();
-    StalledPeers(const StalledPeers &) = delete;
-    StalledPeers &operator=(const StalledPeers &) = delete;
-    // False when the child could not connect them all within a few seconds.
-    bool connected() const { return m_connected; }
+    explicit Child(const std::function<void(int ready)> &setup);
+    ~Child();
+    Child(const Child &) = delete;
+    Child &operator=(const Child &) = delete;
+    pid_t pid() const { return m_pid; }
+    bool ready() const { return m_ready; }
+    // Its exit status (or 128 + signal) once it ended.
+    int wait();
 
 private:
     pid_t m_pid = -1;
-    int m_release = -1;
-    bool m_connected = false;
+    bool m_ready = false;
+    std::optional<int> m_status;
 };
+
+// A stream socket connected to `socket` (close-on-exec unless `inheritable`), or -1. A full
+// listen backlog is waited for five seconds at most.
+int connectTo(const fs::path &socket, bool inheritable = false);
+
+// In a forked child: becomes `uid` (as group too, without supplementary groups) for good, or
+// ends. Raw system calls only: the test process may have other threads.
+void becomeUser(uid_t uid);
 
 // Number of threads of the test process; forking is only safe at 1.
 int threadCount();

@@ -9,16 +9,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
-#include <grp.h>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -29,35 +25,6 @@ using veyra::ipc::ProxyHelperResponse;
 namespace {
 
 const std::string refusalLine = "无法验证维拉网络助手代码签名，后台服务拒绝启动。\n";
-
-// The capability bounding set the installed unit gives the helper, in setpriv's words
-// ("-all,+sys_ptrace,..."), so the test runs the helper with exactly what it will have.
-std::string unitBoundingSet()
-{
-    std::ifstream unit(VEYRA_HELPER_UNIT);
-    const std::string key = "CapabilityBoundingSet=";
-    for (std::string line; std::getline(unit, line);) {
-        if (line.rfind(key, 0) != 0)
-            continue;
-        std::istringstream names(line.substr(key.size()));
-        std::string set = "-all";
-        for (std::string name; names >> name;) {
-            std::string lower = name.substr(std::string("CAP_").size());
-            std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-            set += ",+" + lower;
-        }
-        return set;
-    }
-    return {};
-}
-
-// In a forked child: drops to nobody for good, or ends.
-void becomeNobody()
-{
-    if (::setgroups(0, nullptr) != 0 || ::setresgid(nobody, nobody, nobody) != 0
-        || ::setresuid(nobody, nobody, nobody) != 0)
-        ::_exit(126);
-}
 
 // The genuine client run by an ordinary user, but with a loader variable set: taken over, as
 // far as the helper can tell (every way of taking a program over is the integrity check's test).
@@ -181,20 +148,14 @@ TEST_F(PeerAccessIntegration, AConnectionCarriedIntoTheGenuineClientIsRefused)
         return false;
     };
     for (int attempt = 0; attempt < 100 && !forgedRan(); ++attempt) {
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            becomeNobody();
-            const int carried = ::socket(AF_UNIX, SOCK_STREAM, 0); // survives the exec below
-            struct sockaddr_un address { };
-            address.sun_family = AF_UNIX;
-            std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
-            if (::connect(carried, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-                || ::write(carried, forged.data(), forged.size()) != static_cast<ssize_t>(forged.size()))
+        Child attacker([&](int) {
+            becomeUser(nobody);
+            const int carried = connectTo(socketPath, true); // survives the exec below
+            if (carried < 0 || ::write(carried, forged.data(), forged.size()) != static_cast<ssize_t>(forged.size()))
                 ::_exit(125);
             execClient();
-        }
-        ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+        });
+        attacker.wait();
     }
     EXPECT_FALSE(forgedRan()) << "a carried connection was served";
 }
@@ -206,18 +167,14 @@ TEST_F(PeerAccessIntegration, TheGenuineClientWithSocketsForStreamsIsServed)
     startInProcessHelper();
     int streams[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, streams), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
+    Child client([&](int) {
         for (int stream : { STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO })
             ::dup2(streams[1], stream);
-        becomeNobody();
+        becomeUser(nobody);
         execClient();
-    }
+    });
     ::close(streams[1]);
-    ASSERT_GT(child, 0);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(client.wait(), 0);
     std::string reply;
     char buffer[4096];
     for (ssize_t n; (n = ::read(streams[0], buffer, sizeof buffer)) > 0;)
@@ -234,8 +191,6 @@ TEST_F(PeerAccessIntegration, InstalledExecutableServesThroughSocketActivation)
     // gain more, and the stand-in mounted at the tool's fixed path and a folder of the test over
     // /var/lib (where it keeps its record) in a private mount namespace, so nothing of the host
     // changes.
-    const std::string boundingSet = unitBoundingSet();
-    ASSERT_NE(boundingSet, "");
     const fs::path sbin = dir.path() / "sbin";
     const fs::path varLib = dir.path() / "var-lib";
     fs::create_directories(sbin);
@@ -243,11 +198,13 @@ TEST_F(PeerAccessIntegration, InstalledExecutableServesThroughSocketActivation)
     fs::permissions(sbin, fs::perms(0755));
     state.writeLauncher(sbin / "networksetup");
     const int listener = bindListeningSocket(socketPath);
+    // The unit's capability bounding set in setpriv's words: "-all,+sys_ptrace,...".
     DaemonProcess daemon(dir.path(),
         { "/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
-            "mount --bind \"$1\" /usr/sbin && mount --bind \"$3\" /var/lib && LISTEN_PID=$$ exec "
-            "/usr/bin/setpriv --no-new-privs --bounding-set=\"$2\" \"$0\"",
-            bundle->helper.string(), sbin.string(), boundingSet, varLib.string() },
+            "mount --bind \"$1\" /usr/sbin && mount --bind \"$3\" /var/lib && "
+            "set=-all$(sed -n 's/^CapabilityBoundingSet=//p' \"$2\" | tr 'A-Z ' 'a-z\\n' | sed -n 's/^cap_/,+/p' "
+            "| tr -d '\\n') && LISTEN_PID=$$ exec /usr/bin/setpriv --no-new-privs --bounding-set=\"$set\" \"$0\"",
+            bundle->helper.string(), sbin.string(), VEYRA_HELPER_UNIT, varLib.string() },
         listener);
     ::close(listener);
     ASSERT_EQ(daemon.waitUntilReady(), "");

@@ -1,6 +1,8 @@
 // What the helper finds wrong with a process that runs the right executable.
+#include "HelperProcesses.h"
 #include "PeerConnection.h"
 #include "PeerIntegrity.h"
+#include "ProxyHelperServer.h"
 #include "ProcFile.h"
 #include "StandInState.h"
 #include "ToolRunner.h"
@@ -19,48 +21,15 @@
 #include <sys/ptrace.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 using namespace veyra::helper;
+using veyra::helper::test::Child;
 using veyra::helper::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
-
-// A child that prepares itself with `setup`, then waits to be looked at; killed and reaped
-// when the test is done with it.
-class Subject {
-public:
-    explicit Subject(const std::function<void(int ready)> &setup)
-    {
-        int ready[2];
-        if (::pipe(ready) != 0)
-            throw std::runtime_error("pipe");
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::close(ready[0]);
-            setup(ready[1]);
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        char byte = 0;
-        // Set-ups that exec signal readiness by closing the pipe (close-on-exec); others write.
-        [[maybe_unused]] ssize_t n = ::read(ready[0], &byte, 1);
-        ::close(ready[0]);
-    }
-    ~Subject()
-    {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
-    }
-    pid_t pid() const { return m_pid; }
-
-private:
-    pid_t m_pid = -1;
-};
 
 void runSleep(int ready, const char *preload = nullptr)
 {
@@ -145,7 +114,7 @@ TEST(PeerIntegrityIntegration, EachWayOfTakingOverAProgramIsFound)
             "is traced by process", true },
     };
     for (const auto &c : cases) {
-        Subject subject(c.setup);
+        Child subject(c.setup);
         pid_t traced = 0;
         if (c.traceSecondThread) {
             traced = secondThreadOf(subject.pid());
@@ -200,12 +169,8 @@ TEST(ProcFile, ReadsThroughACloseOnExecDescriptor)
 TEST(PeerConnectionIntegration, AnEndCarriedAcrossAnExecIsNotThePeersOwn)
 {
     TempDir dir;
-    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    struct sockaddr_un address { };
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, (dir.path() / "s.sock").c_str(), sizeof address.sun_path - 1);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 4), 0);
+    const fs::path socket = dir.path() / "s.sock";
+    const int listener = bindListeningSocket(socket);
     const struct {
         bool carried;
         std::optional<std::string> problem;
@@ -214,9 +179,8 @@ TEST(PeerConnectionIntegration, AnEndCarriedAcrossAnExecIsNotThePeersOwn)
         { true, "its end of the connection was made before the program it runs now started" },
     };
     for (const auto &c : cases) {
-        Subject peer([&](int ready) {
-            const int fd = ::socket(AF_UNIX, SOCK_STREAM | (c.carried ? 0 : SOCK_CLOEXEC), 0);
-            if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+        Child peer([&](int ready) {
+            if (test::connectTo(socket, c.carried) < 0)
                 ::_exit(1);
             if (c.carried)
                 runSleep(ready);

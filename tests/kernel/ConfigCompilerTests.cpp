@@ -110,30 +110,24 @@ TEST(ConfigCompiler, ProviderIntervalNeverGoesBelowTheFloor)
     }
 }
 
-TEST(ConfigCompiler, ModeAndPortsComeFromTheSettings)
+TEST(ConfigCompiler, ModeAndPortsComeFromTheSettingsAndInvalidOnesFailWithTheirOwnText)
 {
     AppSettings settings;
     settings.mixedPort = 17890;
     settings.socksPort = 17891;
     settings.controllerPort = 19090;
-    settings.proxyMode = ConnectionMode::global;
-    QStringList lines = linesOf(ConfigCompiler::compile(officialSource(), settings, QStringLiteral("s")));
-    EXPECT_EQ(lines[0], QStringLiteral("mixed-port: 17890"));
-    EXPECT_EQ(lines[1], QStringLiteral("socks-port: 17891"));
-    EXPECT_EQ(lines[4], QStringLiteral("mode: global"));
-    EXPECT_EQ(lines[7], QStringLiteral("external-controller: 127.0.0.1:19090"));
-    settings.proxyMode = ConnectionMode::direct;
-    lines = linesOf(ConfigCompiler::compile(officialSource(), settings, QStringLiteral("s")));
-    EXPECT_EQ(lines[4], QStringLiteral("mode: direct"));
-}
-
-TEST(ConfigCompiler, InvalidSettingsFailWithTheirOwnTextAndNoOutput)
-{
-    AppSettings settings;
+    for (const auto &[mode, word] : { std::pair { ConnectionMode::global, "global" }, { ConnectionMode::direct, "direct" } }) {
+        settings.proxyMode = mode;
+        const QStringList lines = linesOf(ConfigCompiler::compile(officialSource(), settings, QStringLiteral("s")));
+        EXPECT_EQ(lines[0], QStringLiteral("mixed-port: 17890"));
+        EXPECT_EQ(lines[1], QStringLiteral("socks-port: 17891"));
+        EXPECT_EQ(lines[4], QStringLiteral("mode: ") + QLatin1String(word));
+        EXPECT_EQ(lines[7], QStringLiteral("external-controller: 127.0.0.1:19090"));
+    }
     settings.socksPort = settings.mixedPort;
     try {
         ConfigCompiler::compile(officialSource(), settings, QStringLiteral("s"));
-        FAIL() << "equal ports were accepted";
+        ADD_FAILURE() << "equal ports were accepted";
     } catch (const AppError &error) {
         EXPECT_EQ(error.description(), QStringLiteral("三个网络端口不能重复。"));
     }

@@ -62,10 +62,11 @@ TEST_F(ControllerClientIntegration, SendsTheSecretAndAcceptsOnlyBounded2xxAnswer
     EXPECT_THROW(await(manager.controller(QStringLiteral("configs"), "GET", std::nullopt, settings)), SystemError);
 }
 
+// The group's members without the reserved names; a group without a member list is not loaded.
 TEST_F(ControllerClientIntegration, ListsGroupMembersWithoutTheReservedNames)
 {
-    server.route("/proxies/%E7%BB%B4%E6%8B%89%E7%BD%91%E7%BB%9C",
-        { 200, {}, R"({"all":["智能优选","DIRECT","香港 A","REJECT","PASS","B"],"now":"B"})" });
+    const QByteArray group = "/proxies/%E7%BB%B4%E6%8B%89%E7%BD%91%E7%BB%9C";
+    server.route(group, { 200, {}, R"({"all":["智能优选","DIRECT","香港 A","REJECT","PASS","B"],"now":"B"})" });
     const QList<NodeItem> nodes = await(manager.nodes(settings));
     ASSERT_EQ(nodes.size(), 2);
     EXPECT_EQ(nodes[0],
@@ -73,15 +74,9 @@ TEST_F(ControllerClientIntegration, ListsGroupMembersWithoutTheReservedNames)
             QStringLiteral("香港 A"), QStringLiteral("香港"), QStringLiteral("🇭🇰"), -1, QStringLiteral("维拉官方") }));
     EXPECT_EQ(nodes[1].name, QStringLiteral("B"));
     EXPECT_EQ(nodes[1].region, QStringLiteral("其他地区"));
-}
-
-TEST_F(ControllerClientIntegration, AGroupWithoutAMemberListIsNotLoaded)
-{
-    const QString notLoaded = QStringLiteral("线路组尚未加载。");
-    for (const QByteArray &body :
-        { QByteArray(R"({"now":"x"})"), QByteArray(R"({"all":["a",1]})"), QByteArray("[]") }) {
-        server.route("/proxies/%E7%BB%B4%E6%8B%89%E7%BD%91%E7%BB%9C", { 200, {}, body });
-        EXPECT_EQ(errorText(manager.nodes(settings)), notLoaded) << body.constData();
+    for (const char *body : { R"({"now":"x"})", R"({"all":["a",1]})", "[]" }) {
+        server.route(group, { 200, {}, body });
+        EXPECT_EQ(errorText(manager.nodes(settings)), QStringLiteral("线路组尚未加载。")) << body;
     }
 }
 
@@ -94,11 +89,9 @@ TEST_F(ControllerClientIntegration, LatencyTestsAskForTheGroupAndNeedIntegerDela
     EXPECT_TRUE(server.requests().last().target.endsWith("/delay?timeout=8000&url=https://check.example/generate_204"))
         << server.requests().last().target.constData();
 
-    for (const QByteArray &body :
-        { QByteArray(R"({"A":"12"})"), QByteArray(R"({"A":1.5})"), QByteArray("[1]"), QByteArray("oops") }) {
+    for (const char *body : { R"({"A":"12"})", R"({"A":1.5})", "[1]", "oops" }) {
         server.route(path, { 200, {}, body });
-        EXPECT_EQ(errorText(manager.testLatencies(settings)), QStringLiteral("测速接口没有返回有效结果。"))
-            << body.constData();
+        EXPECT_EQ(errorText(manager.testLatencies(settings)), QStringLiteral("测速接口没有返回有效结果。")) << body;
     }
 }
 

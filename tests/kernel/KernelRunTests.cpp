@@ -23,6 +23,12 @@ using veyra::proxy::Endpoint;
 using veyra::proxy::ProxyServer;
 using veyra::proxy::Upstream;
 
+QByteArray node(const char *name, const char *type, quint16 port)
+{
+    return "  - name: \"" + QByteArray(name) + "\"\n    type: " + type + "\n    server: 127.0.0.1\n    port: "
+        + QByteArray::number(port) + "\n";
+}
+
 // The bundled stand-in kernel, started through the manager with a generated configuration,
 // a provider served from this process and two real proxy nodes on loopback.
 class KernelRunIntegration : public DataFolderTest {
@@ -32,15 +38,8 @@ protected:
         DataFolderTest::SetUp();
         ASSERT_TRUE(socksNode.listen(QHostAddress::LocalHost, 0));
         ASSERT_TRUE(httpNode.listen(QHostAddress::LocalHost, 0));
-        const QByteArray provider = "proxies:\n"
-                                    "  - name: \"香港 01\"\n    type: socks5\n    server: 127.0.0.1\n    port: "
-            + QByteArray::number(socksNode.port())
-            + "\n"
-              "  - name: \"PASS\"\n    type: socks5\n    server: 127.0.0.1\n    port: "
-            + QByteArray::number(socksNode.port())
-            + "\n"
-              "  - name: \"Tokyo 02\"\n    type: http\n    server: 127.0.0.1\n    port: "
-            + QByteArray::number(httpNode.port()) + "\n";
+        const QByteArray provider = "proxies:\n" + node("香港 01", "socks5", socksNode.port())
+            + node("PASS", "socks5", socksNode.port()) + node("Tokyo 02", "http", httpNode.port());
         origin.route("/sub.yaml",
             { 200, { { "subscription-userinfo", "upload=1200; download=3400; total=100000; expire=1900000000" } },
                 provider });
@@ -190,8 +189,7 @@ TEST_F(KernelRunIntegration, ListsSelectsMeasuresReportsRestartsAndStops)
 TEST_F(KernelRunIntegration, ASlowSubscriptionServerDelaysTheNodesNotTheStart)
 {
     // The provider document trickles in over about three seconds.
-    const QByteArray document = "proxies:\n  - name: \"Slow 01\"\n    type: socks5\n    server: 127.0.0.1\n    port: "
-        + QByteArray::number(socksNode.port()) + "\n";
+    const QByteArray document = "proxies:\n" + node("Slow 01", "socks5", socksNode.port());
     origin.route("/slow.yaml", { 200, {}, document, 10, 300 });
     source.url = origin.url("/slow.yaml");
     QElapsedTimer clock;

@@ -39,12 +39,7 @@ AppSettings settingsWithFreePorts()
 
 void installResource(const QString &directory, const QString &executable)
 {
-    QDir().mkpath(directory);
-    const QString target = directory + QStringLiteral("/mihomo");
-    QFile::remove(target);
-    QFile::copy(executable, target);
-    ::chmod(QFile::encodeName(target).constData(), 0755);
-    writeBytes(directory + QStringLiteral("/mihomo.sha256"), sha256File(target).toUtf8() + "  mihomo\n");
+    installScriptResource(directory, readBytes(executable));
 }
 
 void installScriptResource(const QString &directory, const QByteArray &script)

@@ -56,11 +56,10 @@ protected:
         certificate = home.filePath(QStringLiteral("origin.pem"));
         const QString key = home.filePath(QStringLiteral("origin.key"));
         const ProgramResult made = await(runProgram(QStringLiteral("/usr/bin/openssl"),
-            { QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-                QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                QStringLiteral("-keyout"), key, QStringLiteral("-out"), certificate, QStringLiteral("-days"),
-                QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
-                QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1") }));
+            QStringLiteral("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=127.0.0.1 "
+                           "-addext subjectAltName=IP:127.0.0.1")
+                    .split(u' ')
+                + QStringList { QStringLiteral("-keyout"), key, QStringLiteral("-out"), certificate }));
         ASSERT_EQ(made.exitCode, 0) << made.standardError.constData();
 
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();

@@ -14,65 +14,62 @@ using veyra::proxy::Endpoint;
 using veyra::proxy::ProxyServer;
 using veyra::proxy::Upstream;
 
+const QByteArray hello = "hello through the proxy";
+
 // The shared proxy library on its own, driven by the real curl.
 class ProxyServerIntegration : public ::testing::Test {
 protected:
     ProxyServerIntegration()
     {
-        origin.route("/hello", { 200, {}, "hello through the proxy" });
+        origin.route("/hello", { 200, {}, hello });
         origin.route("/big", { 200, {}, QByteArray(3 * 1024 * 1024, 'b') });
     }
-
-    ProgramResult curl(const QStringList &arguments)
+    // curl through `proxy` (scheme://host:port) to `url`, with further options.
+    ProgramResult curl(const QString &proxy, const QString &url, const QStringList &extra = {})
     {
         return await(runProgram(QStringLiteral("/usr/bin/curl"),
-            QStringList { QStringLiteral("-s"), QStringLiteral("--max-time"), QStringLiteral("10") } + arguments));
+            QStringList { QStringLiteral("-s"), QStringLiteral("--max-time"), QStringLiteral("10"),
+                QStringLiteral("--proxy"), proxy, url }
+                + extra));
     }
-
-    static QString proxyAt(const char *scheme, const ProxyServer &server)
+    static QString at(const char *scheme, const ProxyServer &server)
     {
-        return QStringLiteral("%1://127.0.0.1:%2").arg(QString::fromLatin1(scheme)).arg(server.port());
+        return QStringLiteral("%1://127.0.0.1:%2").arg(QLatin1String(scheme)).arg(server.port());
+    }
+    QString byName(const char *path = "/hello") const
+    {
+        return QStringLiteral("http://localhost:%1").arg(origin.port()) + QLatin1String(path);
     }
 
     LocalHttpServer origin;
 };
 
-TEST_F(ProxyServerIntegration, MixedPortSpeaksSocks5AndBothHttpForms)
+TEST_F(ProxyServerIntegration, MixedPortSpeaksSocks5AndBothHttpFormsAndRelaysLargeBodies)
 {
     ProxyServer server(ProxyServer::Protocols::mixed);
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
-    const QString byName = QStringLiteral("http://localhost:%1/hello").arg(origin.port());
     // socks5h hands the name to the proxy; -p makes curl tunnel with CONNECT.
-    const QStringList runs[] = {
-        { QStringLiteral("--proxy"), proxyAt("socks5", server), origin.url("/hello") },
-        { QStringLiteral("--proxy"), proxyAt("socks5h", server), byName },
-        { QStringLiteral("--proxy"), proxyAt("http", server), origin.url("/hello") },
-        { QStringLiteral("-p"), QStringLiteral("--proxy"), proxyAt("http", server), origin.url("/hello") },
+    const std::tuple<const char *, QString, QStringList> runs[] = {
+        { "socks5", origin.url("/hello"), {} },
+        { "socks5h", byName(), {} },
+        { "http", origin.url("/hello"), {} },
+        { "http", origin.url("/hello"), { QStringLiteral("-p") } },
     };
-    for (const QStringList &arguments : runs)
-        EXPECT_EQ(curl(arguments).standardOutput, "hello through the proxy") << arguments.join(u' ').toStdString();
+    for (const auto &[scheme, url, extra] : runs)
+        EXPECT_EQ(curl(at(scheme, server), url, extra).standardOutput, hello) << scheme << " " << extra.join(u' ').toStdString();
     EXPECT_EQ(server.acceptedConnections(), 4);
-    EXPECT_GT(server.downloadedBytes(), 4 * 23);
+    EXPECT_GT(server.downloadedBytes(), 4 * hello.size());
     EXPECT_GT(server.uploadedBytes(), 0);
-}
-
-TEST_F(ProxyServerIntegration, RelaysLargeBodiesIntact)
-{
-    ProxyServer server(ProxyServer::Protocols::mixed);
-    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
-    const ProgramResult result = curl({ QStringLiteral("--proxy"), proxyAt("socks5h", server), origin.url("/big") });
-    EXPECT_EQ(result.standardOutput.size(), 3 * 1024 * 1024);
-    EXPECT_EQ(result.standardOutput.count('b'), 3 * 1024 * 1024);
+    EXPECT_EQ(curl(at("socks5h", server), origin.url("/big")).standardOutput, QByteArray(3 * 1024 * 1024, 'b'));
 }
 
 TEST_F(ProxyServerIntegration, ChainsThroughTheUpstreamTheRouterPicks)
 {
     ProxyServer socksNode(ProxyServer::Protocols::socks5);
     ProxyServer httpNode(ProxyServer::Protocols::http);
-    ASSERT_TRUE(socksNode.listen(QHostAddress::LocalHost, 0));
-    ASSERT_TRUE(httpNode.listen(QHostAddress::LocalHost, 0));
     ProxyServer front(ProxyServer::Protocols::mixed);
-    ASSERT_TRUE(front.listen(QHostAddress::LocalHost, 0));
+    for (ProxyServer *server : { &socksNode, &httpNode, &front })
+        ASSERT_TRUE(server->listen(QHostAddress::LocalHost, 0));
     QList<Endpoint> targets;
     front.setRouter([&](const Endpoint &target) {
         targets << target;
@@ -82,11 +79,8 @@ TEST_F(ProxyServerIntegration, ChainsThroughTheUpstreamTheRouterPicks)
         upstream.port = targets.size() == 1 ? socksNode.port() : httpNode.port();
         return upstream;
     });
-    const QString byName = QStringLiteral("http://localhost:%1/hello").arg(origin.port());
-    EXPECT_EQ(
-        curl({ QStringLiteral("--proxy"), proxyAt("http", front), byName }).standardOutput, "hello through the proxy");
-    EXPECT_EQ(curl({ QStringLiteral("--proxy"), proxyAt("socks5h", front), byName }).standardOutput,
-        "hello through the proxy");
+    EXPECT_EQ(curl(at("http", front), byName()).standardOutput, hello);
+    EXPECT_EQ(curl(at("socks5h", front), byName()).standardOutput, hello);
     EXPECT_EQ(socksNode.acceptedConnections(), 1);
     EXPECT_EQ(httpNode.acceptedConnections(), 1);
     ASSERT_EQ(targets.size(), 2);
@@ -100,22 +94,12 @@ TEST_F(ProxyServerIntegration, RejectedAndUnreachableTargetsGetProxyErrors)
     server.setRouter([](const Endpoint &target) {
         return target.host == QLatin1String("localhost") ? Upstream::reject() : Upstream::direct();
     });
-    const QStringList writeCode { QStringLiteral("-o"), QStringLiteral("/dev/null"), QStringLiteral("-w"),
+    const QStringList code { QStringLiteral("-o"), QStringLiteral("/dev/null"), QStringLiteral("-w"),
         QStringLiteral("%{http_code}") };
-    EXPECT_EQ(curl(writeCode
-                  + QStringList { QStringLiteral("--proxy"), proxyAt("http", server),
-                      QStringLiteral("http://localhost:%1/hello").arg(origin.port()) })
-                  .standardOutput,
-        "403");
-    EXPECT_EQ(curl(writeCode
-                  + QStringList { QStringLiteral("--proxy"), proxyAt("http", server),
-                      QStringLiteral("http://127.0.0.1:%1/").arg(freePort()) })
-                  .standardOutput,
+    EXPECT_EQ(curl(at("http", server), byName(), code).standardOutput, "403");
+    EXPECT_EQ(curl(at("http", server), QStringLiteral("http://127.0.0.1:%1/").arg(freePort()), code).standardOutput,
         "502");
-    EXPECT_NE(curl({ QStringLiteral("--proxy"), proxyAt("socks5h", server),
-                       QStringLiteral("http://localhost:%1/hello").arg(origin.port()) })
-                  .exitCode,
-        0);
+    EXPECT_NE(curl(at("socks5h", server), byName()).exitCode, 0);
 }
 
 TEST_F(ProxyServerIntegration, Socks5ReachesIpv6Targets)
@@ -130,10 +114,7 @@ TEST_F(ProxyServerIntegration, Socks5ReachesIpv6Targets)
     });
     ProxyServer server(ProxyServer::Protocols::socks5);
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
-    EXPECT_EQ(curl({ QStringLiteral("--proxy"), proxyAt("socks5", server),
-                       QStringLiteral("http://[::1]:%1/").arg(v6.serverPort()) })
-                  .standardOutput,
-        "v6");
+    EXPECT_EQ(curl(at("socks5", server), QStringLiteral("http://[::1]:%1/").arg(v6.serverPort())).standardOutput, "v6");
 }
 
 } // namespace

@@ -30,13 +30,6 @@ protected:
             { QStringLiteral("-t"), QStringLiteral("-d"), home.path(), QStringLiteral("-f"), file }));
     }
 
-    void expectRefused(const QByteArray &configuration, const char *reason)
-    {
-        const ProgramResult result = check(configuration);
-        EXPECT_NE(result.exitCode, 0) << reason;
-        EXPECT_TRUE(result.standardError.contains(reason)) << result.standardError.constData();
-    }
-
     QByteArray replaced(const QByteArray &from, const QByteArray &to) const
     {
         QByteArray copy = generated;
@@ -47,23 +40,26 @@ protected:
     QByteArray generated;
 };
 
-TEST_F(StandinKernelIntegration, AcceptsTheGeneratedConfiguration)
+TEST_F(StandinKernelIntegration, AcceptsTheGeneratedConfigurationAndRefusesWhatItCannotRun)
 {
-    const ProgramResult result = check(generated);
-    EXPECT_EQ(result.exitCode, 0) << result.standardError.constData();
-    EXPECT_TRUE(result.standardOutput.contains("test is successful"));
-}
-
-TEST_F(StandinKernelIntegration, RefusesWhatItCannotRun)
-{
-    expectRefused(replaced("mode: rule", "mode: turbo"), "unknown mode");
-    expectRefused(replaced("socks-port: 7891", "socks-port: 7890"), "port 7890 is used by both");
-    expectRefused(replaced("mixed-port: 7890", "mixed-port: 70000"), "mixed-port must lie between");
-    expectRefused(replaced("    - veyra_official\nrules:", "    - nowhere\nrules:"), "provider nowhere not found");
-    expectRefused(replaced("      - \"智能优选\"", "      - \"missing\""), "member missing not found");
-    expectRefused(replaced("MATCH,维拉网络", "MATCH,elsewhere"), "target elsewhere not found");
-    expectRefused(replaced("    type: http", "    type: file"), "unsupported type");
-    expectRefused(generated + "rules: [unclosed\n", "yaml:");
+    const ProgramResult accepted = check(generated);
+    EXPECT_EQ(accepted.exitCode, 0) << accepted.standardError.constData();
+    EXPECT_TRUE(accepted.standardOutput.contains("test is successful"));
+    const std::pair<QByteArray, const char *> refused[] = {
+        { replaced("mode: rule", "mode: turbo"), "unknown mode" },
+        { replaced("socks-port: 7891", "socks-port: 7890"), "port 7890 is used by both" },
+        { replaced("mixed-port: 7890", "mixed-port: 70000"), "mixed-port must lie between" },
+        { replaced("    - veyra_official\nrules:", "    - nowhere\nrules:"), "provider nowhere not found" },
+        { replaced("      - \"智能优选\"", "      - \"missing\""), "member missing not found" },
+        { replaced("MATCH,维拉网络", "MATCH,elsewhere"), "target elsewhere not found" },
+        { replaced("    type: http", "    type: file"), "unsupported type" },
+        { generated + "rules: [unclosed\n", "yaml:" },
+    };
+    for (const auto &[configuration, reason] : refused) {
+        const ProgramResult result = check(configuration);
+        EXPECT_NE(result.exitCode, 0) << reason;
+        EXPECT_TRUE(result.standardError.contains(reason)) << reason << ": " << result.standardError.constData();
+    }
 }
 
 } // namespace
