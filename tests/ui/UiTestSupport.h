@@ -44,6 +44,7 @@ public:
     using AppModel::setConnectionFailed;
     using AppModel::setIsBusy;
     using AppModel::setIsConnected;
+    using AppModel::setIsCoreRunning;
     using AppModel::setNodes;
     using AppModel::setSettings;
     using AppModel::setStatusMessage;
