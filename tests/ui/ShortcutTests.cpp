@@ -49,7 +49,7 @@ TEST(MainWindowShortcuts, NumbersOpenThePagesInSidebarOrderAndCtrlFSearchesTheNo
         for (QAction *action : menu->menu()->actions())
             if (!action->shortcut().isEmpty())
                 listed << action->shortcut().toString();
-    for (const char *shortcut : { "Ctrl+1", "Ctrl+2", "Ctrl+3", "Ctrl+4", "Ctrl+5", "Ctrl+F", "Ctrl+Shift+C" })
+    for (const char *shortcut : { "Ctrl+1", "Ctrl+2", "Ctrl+3", "Ctrl+4", "Ctrl+5", "Ctrl+F", "Ctrl+Shift+C", "Ctrl+Q" })
         EXPECT_TRUE(listed.contains(QLatin1String(shortcut))) << shortcut;
 }
 

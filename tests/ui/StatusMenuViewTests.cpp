@@ -1,5 +1,4 @@
 #include "ModelWorld.h"
-#include "ServiceWorld.h"
 #include "StatusMenuView.h"
 #include "UiTestSupport.h"
 
@@ -111,50 +110,6 @@ TEST(StatusMenuView, NewLatenciesUpdateTheOpenNodeMenuInPlace)
     EXPECT_EQ(menuAction(choice, "🇭🇰 香港 01 · 90 ms"), hongKong);
     EXPECT_EQ(menuTexts(regions), QStringList { "香港" });
     choice->hide();
-}
-
-class StatusMenuViewIntegration : public ServiceWorld { };
-
-TEST_F(StatusMenuViewIntegration, SignedInWithoutMembershipThenMemberThenSignedOut)
-{
-    signIn();
-    ASSERT_EQ(model->accessState(), AppAccessState::signedIn);
-    StatusMenuView view(*model);
-    QSignalSpy showWindow(&view, &StatusMenuView::showMainWindowRequested);
-
-    EXPECT_EQ(menuTexts(view.menu()),
-        (QStringList { model->statusMessage(), separator, "显示主窗口", separator, "会员未生效 · 查看套餐", "刷新会员状态", "退出登录", separator,
-            "退出维拉网络助手" }));
-    menuAction(view.menu(), "会员未生效 · 查看套餐")->trigger();
-    EXPECT_EQ(model->selectedPage(), AppPage::membership);
-    EXPECT_EQ(showWindow.count(), 1);
-
-    // The membership starts on the service; the menu's refresh brings it in, and the menu
-    // turns into the member's, with nothing to choose before a connect.
-    simulator.admin("membership", { { "account", member }, { "active", true } });
-    QAction *refresh = menuAction(view.menu(), "刷新会员状态");
-    ASSERT_TRUE(refresh->isEnabled());
-    refresh->trigger();
-    ASSERT_TRUE(waitUntil([&] { return model->membershipActive() && model->officialLineReady(); }));
-    EXPECT_EQ(menuTexts(view.menu()),
-        (QStringList { model->statusMessage(), separator, "显示主窗口", separator, "未连接 · 点击连接", "出站模式", separator, "节点选择", "按地区选择",
-             separator, "智能优选", "未连接", "重新测速", separator, "退出登录", separator, "退出维拉网络助手" }));
-    EXPECT_TRUE(menuAction(view.menu(), "未连接 · 点击连接")->isEnabled());
-    EXPECT_FALSE(menuAction(view.menu(), "重新测速")->isEnabled());
-    EXPECT_EQ(menuTexts(submenu(view.menu(), "节点选择")), (QStringList { "智能优选", "连接后加载节点" }));
-    EXPECT_FALSE(menuAction(submenu(view.menu(), "节点选择"), "连接后加载节点")->isEnabled());
-    EXPECT_EQ(menuTexts(submenu(view.menu(), "按地区选择")), QStringList { "连接后加载地区" });
-    EXPECT_FALSE(menuAction(submenu(view.menu(), "按地区选择"), "连接后加载地区")->isEnabled());
-    EXPECT_EQ(marked(submenu(view.menu(), "出站模式")), QStringList { "规则分流" });
-    EXPECT_EQ(marked(submenu(view.menu(), "节点选择")), QStringList { "智能优选" });
-
-    menuAction(view.menu(), "未连接")->trigger();
-    EXPECT_EQ(model->selectedPage(), AppPage::nodes);
-    EXPECT_EQ(showWindow.count(), 2);
-
-    menuAction(view.menu(), "退出登录")->trigger();
-    ASSERT_TRUE(waitUntil([&] { return model->statusMessage() == "已退出账号"; }));
-    EXPECT_TRUE(menuAction(view.menu(), "登录账号"));
 }
 
 class StatusMenuConnectedIntegration : public ModelWorld { };
