@@ -20,11 +20,26 @@ using namespace veyra::test;
 
 namespace {
 
-class ConnectionIntegration : public ModelWorld { };
+class ConnectionIntegration : public ModelWorld {
+public:
+    using ModelWorld::helper;
+};
 
 const QString lineNotConnected = QStringLiteral("官方线路尚未连通，未修改系统代理。请刷新会员权益或查看诊断日志。");
 
-TEST_F(ConnectionIntegration, ConnectsOnlyAfterTheLineCarriesTrafficAndDisconnectsToTheExactSnapshot)
+// Bytes fetched through the local port, as a browser would after the system proxy changed.
+QCoro::Task<qsizetype> fetchThroughProxy(QUrl url, quint16 port)
+{
+    QNetworkAccessManager network;
+    network.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), port));
+    QNetworkRequest request(url);
+    request.setTransferTimeout(10'000);
+    std::unique_ptr<QNetworkReply> reply(network.get(request));
+    co_await qCoro(reply.get()).waitForFinished();
+    co_return reply->readAll().size();
+}
+
+TEST_F(ConnectionIntegration, ConnectsOnlyAfterTheLineCarriesTrafficCountsItAndDisconnectsToTheExactSnapshot)
 {
     AppModel &m = makeModel();
     const nlohmann::json before = services();
@@ -47,39 +62,8 @@ TEST_F(ConnectionIntegration, ConnectsOnlyAfterTheLineCarriesTrafficAndDisconnec
     EXPECT_EQ(notificationServer->shown()[0].title, QStringLiteral("维拉网络助手"));
     EXPECT_EQ(notificationServer->shown()[0].body, QStringLiteral("网络连接已启用"));
 
-    await(m.disconnect());
-    EXPECT_EQ(m.statusMessage(), QStringLiteral("已断开，系统代理已恢复"));
-    EXPECT_FALSE(m.isConnected());
-    EXPECT_FALSE(m.isCoreRunning());
-    EXPECT_TRUE(m.nodes().isEmpty());
-    EXPECT_EQ(services(), before);
-    EXPECT_FALSE(QFile::exists(AppPaths::proxyBackup()));
-    EXPECT_FALSE(QFile::exists(AppPaths::config()));
-    EXPECT_FALSE(Peer::coreMonitorRunning(m));
-    ASSERT_TRUE(notificationsShown(2));
-    EXPECT_EQ(notificationServer->bodies().last(), QStringLiteral("连接已断开，原网络设置已恢复"));
-}
-
-// Bytes fetched through the local port, as a browser would after the system proxy changed.
-QCoro::Task<qsizetype> fetchThroughProxy(QUrl url, quint16 port)
-{
-    QNetworkAccessManager network;
-    network.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), port));
-    QNetworkRequest request(url);
-    request.setTransferTimeout(10'000);
-    std::unique_ptr<QNetworkReply> reply(network.get(request));
-    co_await qCoro(reply.get()).waitForFinished();
-    co_return reply->readAll().size();
-}
-
-TEST_F(ConnectionIntegration, CountsTheTrafficItCarriesAndKeepsTheFigure)
-{
-    AppModel &m = makeModel();
-    await(m.connect());
-    ASSERT_TRUE(m.isConnected());
-    // The provider's own figure (1,000 up and 2,000 down) is taken first.
+    // The provider's own figure (1,000 up and 2,000 down) is taken first, then what goes through.
     ASSERT_TRUE(eventually([&] { return m.observedTrafficUsedBytes().value_or(0) >= 3000; }));
-
     const qint64 start = *m.observedTrafficUsedBytes();
     ASSERT_EQ(await(fetchThroughProxy(QUrl(check.url("/payload")), static_cast<quint16>(m.settings().mixedPort))),
         512 * 1024);
@@ -92,30 +76,21 @@ TEST_F(ConnectionIntegration, CountsTheTrafficItCarriesAndKeepsTheFigure)
     EXPECT_GE(fastest, 64 * 1024);
 
     await(m.disconnect());
-    EXPECT_FALSE(Peer::trafficMonitorRunning(m));
-    await(m.flushStorage());
-    const Membership &membership = *m.user()->membership;
-    const std::optional<qint64> kept
-        = TrafficUsageStore::load({ m.user()->account, membership.planId, membership.expiresAt });
-    EXPECT_EQ(kept, m.observedTrafficUsedBytes());
-}
-
-TEST_F(ConnectionIntegration, ALineThatDoesNotCarryTrafficNeverTouchesTheSystemProxy)
-{
-    AppModel &m = makeModel(QStringLiteral("/moved"));
-    const QByteArray before = stateBytes();
-    const int helperRequests = helper->requests();
-    await(m.connect());
-    EXPECT_EQ(m.statusMessage(), QStringLiteral("连接失败"));
-    EXPECT_EQ(m.alertMessage(), lineNotConnected);
+    EXPECT_EQ(m.statusMessage(), QStringLiteral("已断开，系统代理已恢复"));
     EXPECT_FALSE(m.isConnected());
     EXPECT_FALSE(m.isCoreRunning());
-    EXPECT_FALSE(m.isBusy());
-    EXPECT_EQ(stateBytes(), before);
-    EXPECT_EQ(helper->requests(), helperRequests);
+    EXPECT_TRUE(m.nodes().isEmpty());
+    EXPECT_EQ(services(), before);
+    EXPECT_FALSE(QFile::exists(AppPaths::proxyBackup()));
     EXPECT_FALSE(QFile::exists(AppPaths::config()));
-    EXPECT_FALSE(Peer::core(m).isRunning());
-    EXPECT_TRUE(diagnosticLog().contains(lineNotConnected));
+    EXPECT_FALSE(Peer::coreMonitorRunning(m));
+    EXPECT_FALSE(Peer::trafficMonitorRunning(m));
+    ASSERT_TRUE(notificationsShown(2));
+    EXPECT_EQ(notificationServer->bodies().last(), QStringLiteral("连接已断开，原网络设置已恢复"));
+    await(m.flushStorage());
+    const Membership &membership = *m.user()->membership;
+    EXPECT_EQ(TrafficUsageStore::load({ m.user()->account, membership.planId, membership.expiresAt }),
+        m.observedTrafficUsedBytes());
 }
 
 TEST_F(ConnectionIntegration, GatesOnTheAccountAndTheMembershipBeforeAnythingRuns)
@@ -171,7 +146,7 @@ TEST_F(ConnectionIntegration, AKernelKilledWhileConnectedIsNoticedAndTheSystemPr
     EXPECT_FALSE(Peer::trafficMonitorRunning(m));
 }
 
-TEST_F(ConnectionIntegration, ARestoreThatFailsOnDisconnectKeepsTheConnectionWatched)
+TEST_F(ConnectionIntegration, ARestoreThatFailsKeepsTheConnectionWatchedAndTheAccountSignedIn)
 {
     AppModel &m = makeModel();
     const nlohmann::json before = services();
@@ -189,37 +164,21 @@ TEST_F(ConnectionIntegration, ARestoreThatFailsOnDisconnectKeepsTheConnectionWat
     EXPECT_FALSE(m.isBusy());
     EXPECT_TRUE(m.alertMessage().value_or(QString()).contains(QStringLiteral("设置被锁定")));
 
+    // Signing out needs the network stopped first: refused while it cannot be.
+    await(m.logout());
+    EXPECT_EQ(m.alertMessage(), QStringLiteral("网络连接尚未安全停止，为保护系统网络状态，本次未退出账号。"));
+    EXPECT_TRUE(m.user());
+    EXPECT_TRUE(m.officialLineReady());
+    EXPECT_TRUE(Peer::api(m).token());
+    EXPECT_TRUE(m.isConnected());
+
+    // Once the settings can be restored, signing out disconnects first and then ends the session.
     helper->clearFailures();
-    await(m.disconnect());
-    EXPECT_FALSE(m.isConnected());
-    EXPECT_EQ(services(), before);
-}
-
-TEST_F(ConnectionIntegration, ARefusedChangeOfTheSystemProxyIsUndoneAndReported)
-{
-    AppModel &m = makeModel();
-    const nlohmann::json before = services();
-    // The second service refuses to turn its SOCKS proxy on after the first was already changed
-    // (turning it off again works).
-    nlohmann::json state = helper->state();
-    state["failures"].push_back({ { "verb", "-setsocksfirewallproxystate" }, { "service", "Ethernet" },
-        { "lastArgument", "on" }, { "status", 1 }, { "stderr", "SOCKS 被策略禁止" } });
-    helper->setState(state);
-    await(m.connect());
-    EXPECT_EQ(m.statusMessage(), QStringLiteral("连接失败"));
-    EXPECT_TRUE(m.alertMessage().value_or(QString()).contains(QStringLiteral("SOCKS 被策略禁止")))
-        << m.alertMessage().value_or(QString()).toStdString();
+    await(m.logout());
+    EXPECT_FALSE(m.user());
     EXPECT_FALSE(m.isConnected());
     EXPECT_FALSE(Peer::core(m).isRunning());
-    EXPECT_EQ(services(), before);
-    EXPECT_FALSE(QFile::exists(AppPaths::proxyBackup()));
-
-    // No helper at all: the same ending, and nothing changed.
-    helper.reset();
-    await(m.connect());
-    EXPECT_EQ(m.statusMessage(), QStringLiteral("连接失败"));
-    EXPECT_FALSE(Peer::core(m).isRunning());
-    helper = std::make_unique<HelperHarness>();
+    EXPECT_EQ(m.statusMessage(), QStringLiteral("已退出账号"));
     EXPECT_EQ(services(), before);
 }
 
@@ -259,45 +218,64 @@ TEST_F(ConnectionIntegration, AMembershipEndingWhileConnectedDisconnectsAtItsMom
     EXPECT_FALSE(Peer::accessExpiryArmed(m));
 }
 
-TEST_F(ConnectionIntegration, SigningOutIsRefusedWhileTheNetworkCannotBeStopped)
+TEST_F(ConnectionIntegration, AConnectThatFailsBeforeItIsConnectedLeavesEverythingAsItWas)
 {
-    AppModel &m = makeModel();
-    await(m.connect());
-    ASSERT_TRUE(m.isConnected());
-    // Nothing can be put back: the disconnect fails, and so does the one repair.
-    helper->failOn(QStringLiteral("-setwebproxystate"), 1, QStringLiteral("设置被锁定"));
-    await(m.logout());
-    EXPECT_EQ(m.alertMessage(), QStringLiteral("网络连接尚未安全停止，为保护系统网络状态，本次未退出账号。"));
-    EXPECT_TRUE(m.user());
-    EXPECT_TRUE(m.officialLineReady());
-    EXPECT_TRUE(Peer::api(m).token());
-    EXPECT_TRUE(m.isConnected());
-
-    // Once the settings can be restored, signing out disconnects first and then ends the session.
-    helper->clearFailures();
-    await(m.logout());
-    EXPECT_FALSE(m.user());
-    EXPECT_FALSE(m.isConnected());
-    EXPECT_FALSE(Peer::core(m).isRunning());
-    EXPECT_EQ(m.statusMessage(), QStringLiteral("已退出账号"));
-}
-
-TEST_F(ConnectionIntegration, AKernelThatDiesBeforeTheProxyIsAppliedEndsInTheRollback)
-{
-    AppModel &m = makeModel();
-    const QByteArray before = stateBytes();
-    // The kernel goes away while the line is being checked.
-    QObject::connect(&m, &AppModel::statusMessageChanged, &m, [&m] {
-        if (m.statusMessage() == QStringLiteral("正在检查线路可用性…"))
-            ::kill(static_cast<pid_t>(Peer::core(m).processId()), SIGKILL);
-    });
-    await(m.connect());
-    EXPECT_EQ(m.statusMessage(), QStringLiteral("连接失败"));
-    EXPECT_FALSE(m.isConnected());
-    EXPECT_FALSE(m.isCoreRunning());
-    EXPECT_FALSE(m.isBusy());
-    EXPECT_EQ(stateBytes(), before);
-    EXPECT_FALSE(QFile::exists(AppPaths::config()));
+    struct Case {
+        const char *name;
+        const char *checkPath;
+        std::function<void(ConnectionIntegration &, AppModel &)> breakIt;
+        QString alert; // what the alert must contain
+    };
+    const Case cases[] = {
+        { "LineCarriesNothing", "/moved", [](ConnectionIntegration &, AppModel &) {}, lineNotConnected },
+        // The kernel goes away while the line is being checked.
+        { "KernelDiesDuringTheCheck", "/generate_204",
+            [](ConnectionIntegration &, AppModel &m) {
+                QObject::connect(&m, &AppModel::statusMessageChanged, &m, [&m] {
+                    if (m.statusMessage() == QStringLiteral("正在检查线路可用性…"))
+                        ::kill(static_cast<pid_t>(Peer::core(m).processId()), SIGKILL);
+                });
+            },
+            QString() },
+        // The second service refuses to turn its SOCKS proxy on after the first was already
+        // changed (turning it off again works).
+        { "ASecondServiceRefusesItsChange", "/generate_204",
+            [](ConnectionIntegration &world, AppModel &) {
+                nlohmann::json state = world.helper->state();
+                state["failures"].push_back({ { "verb", "-setsocksfirewallproxystate" }, { "service", "Ethernet" },
+                    { "lastArgument", "on" }, { "status", 1 }, { "stderr", "SOCKS 被策略禁止" } });
+                world.helper->setState(state);
+            },
+            QStringLiteral("SOCKS 被策略禁止") },
+        { "NoHelperAtAll", "/generate_204", [](ConnectionIntegration &world, AppModel &) { world.helper.reset(); },
+            QString() },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        AppModel &m = makeModel(QLatin1String(c.checkPath));
+        const nlohmann::json before = services();
+        const int helperRequests = helper->requests();
+        c.breakIt(*this, m);
+        await(m.connect());
+        EXPECT_EQ(m.statusMessage(), QStringLiteral("连接失败"));
+        EXPECT_TRUE(m.alertMessage().value_or(QString()).contains(c.alert))
+            << m.alertMessage().value_or(QString()).toStdString();
+        EXPECT_FALSE(m.isConnected());
+        EXPECT_FALSE(m.isCoreRunning());
+        EXPECT_FALSE(m.isBusy());
+        EXPECT_FALSE(Peer::core(m).isRunning());
+        EXPECT_FALSE(QFile::exists(AppPaths::config()));
+        if (!helper) { // with no helper nothing could have been changed, nor can it be read
+            helper = std::make_unique<HelperHarness>();
+            continue;
+        }
+        EXPECT_EQ(services(), before);
+        EXPECT_FALSE(QFile::exists(AppPaths::proxyBackup()));
+        if (c.alert == lineNotConnected) {
+            EXPECT_EQ(helper->requests(), helperRequests) << "the helper was asked although the line carried nothing";
+            EXPECT_TRUE(diagnosticLog().contains(lineNotConnected));
+        }
+    }
 }
 
 TEST_F(ConnectionIntegration, AConnectStartedWhileTheMonitorRestoresWinsOverTheStaleMonitor)
