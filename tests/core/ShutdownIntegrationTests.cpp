@@ -59,25 +59,6 @@ protected:
     }
 };
 
-TEST_F(ShutdownIntegration, QuittingWhileConnectedRestoresAndStops)
-{
-    AppModel &m = makeModel();
-    const nlohmann::json before = services();
-    await(m.connect());
-    ASSERT_TRUE(m.isConnected());
-    const qint64 pid = Peer::core(m).processId();
-    const QString status = m.statusMessage();
-
-    EXPECT_TRUE(await(m.shutdown()));
-    EXPECT_FALSE(m.isConnected());
-    EXPECT_FALSE(m.isCoreRunning());
-    EXPECT_EQ(services(), before);
-    EXPECT_FALSE(processAlive(pid));
-    EXPECT_FALSE(QFile::exists(AppPaths::config()));
-    EXPECT_EQ(m.statusMessage(), status);
-    EXPECT_EQ(m.alertMessage(), std::nullopt);
-}
-
 TEST_F(ShutdownIntegration, WithTheHelperGoneTheKernelStillStopsAndTheLogSaysWhy)
 {
     AppModel &m = makeModel();
@@ -96,11 +77,14 @@ TEST_F(ShutdownIntegration, WithTheHelperGoneTheKernelStillStopsAndTheLogSaysWhy
     helper = std::make_unique<HelperHarness>();
 }
 
-TEST_F(ShutdownIntegration, ASecondQuitRequestDuringTheShutdownIsIgnored)
+TEST_F(ShutdownIntegration, QuittingWhileConnectedRestoresAndStopsOnceHoweverOftenItIsAsked)
 {
     AppModel &m = makeModel();
+    const nlohmann::json before = services();
     await(m.connect());
     ASSERT_TRUE(m.isConnected());
+    const qint64 pid = Peer::core(m).processId();
+    const QString status = m.statusMessage();
     int leftEventLoop = 0;
     AppDelegate delegate(&m, [&] { ++leftEventLoop; });
     int terminations = 0;
@@ -114,7 +98,12 @@ TEST_F(ShutdownIntegration, ASecondQuitRequestDuringTheShutdownIsIgnored)
     EXPECT_EQ(leftEventLoop, 1);
     EXPECT_FALSE(delegate.terminationPending());
     EXPECT_FALSE(m.isConnected());
-    EXPECT_FALSE(Peer::core(m).isRunning());
+    EXPECT_FALSE(m.isCoreRunning());
+    EXPECT_EQ(services(), before);
+    EXPECT_FALSE(processAlive(pid));
+    EXPECT_FALSE(QFile::exists(AppPaths::config()));
+    EXPECT_EQ(m.statusMessage(), status);
+    EXPECT_EQ(m.alertMessage(), std::nullopt);
 
     // Without a model there is nothing to wait for.
     AppDelegate orphan(nullptr, [&] { ++leftEventLoop; });
@@ -139,43 +128,40 @@ TEST_F(ShutdownIntegration, ReleasingTheModelWhileItsLoopsRunIsSafe)
     EXPECT_FALSE(QFile::exists(AppPaths::proxyBackup()));
 }
 
-TEST_F(ShutdownIntegration, SigtermEndsAConnectedProcessOnlyAfterTheSystemProxyIsBack)
+TEST_F(ShutdownIntegration, AConnectedProcessEndsByItsSignal)
 {
-    const nlohmann::json before = services();
-    QProcess program;
-    const ConnectedProgram connected = startConnectedProgram(program);
-    ASSERT_GT(connected.kernel, 0);
-    EXPECT_TRUE(everyServicePointsAt(connected.port));
-    EXPECT_TRUE(processAlive(connected.kernel));
+    for (const int signal : { SIGTERM, SIGKILL }) {
+        SCOPED_TRACE(signal == SIGTERM ? "SIGTERM" : "SIGKILL");
+        const nlohmann::json before = services();
+        QProcess program;
+        const ConnectedProgram connected = startConnectedProgram(program);
+        ASSERT_GT(connected.kernel, 0);
+        EXPECT_TRUE(everyServicePointsAt(connected.port));
+        EXPECT_TRUE(processAlive(connected.kernel));
 
-    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
-    QElapsedTimer clock;
-    clock.start();
-    while (program.state() != QProcess::NotRunning && clock.elapsed() < 20'000)
-        await(QCoro::sleepFor(std::chrono::milliseconds(20)));
-    ASSERT_EQ(program.state(), QProcess::NotRunning) << "still running 20 s after SIGTERM";
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().constData();
-    EXPECT_EQ(services(), before);
-    EXPECT_FALSE(processAlive(connected.kernel));
-    EXPECT_FALSE(QFile::exists(AppPaths::proxyBackup()));
-}
-
-TEST_F(ShutdownIntegration, AKilledApplicationTakesItsKernelWithIt)
-{
-    QProcess program;
-    const ConnectedProgram connected = startConnectedProgram(program);
-    ASSERT_GT(connected.kernel, 0);
-
-    ::kill(static_cast<pid_t>(program.processId()), SIGKILL);
-    ASSERT_TRUE(program.waitForFinished(5000));
-    // Left running, it would hold the ports and every later connect would fail.
-    EXPECT_TRUE(eventually([&] { return !processAlive(connected.kernel); }, 5000));
-    // A crash cannot restore anything: the snapshot stays for the next start's repair.
-    EXPECT_TRUE(QFile::exists(AppPaths::proxyBackup()));
-    SystemProxyManager repair(
-        QStringLiteral(VEYRA_NETWORKSETUP_EXECUTABLE), std::make_unique<PrivilegedProxyClient>(helper->socketPath()));
-    await(repair.restoreIfNeeded(true));
+        ::kill(static_cast<pid_t>(program.processId()), signal);
+        // Waited for with this process's event loop turning: it serves the line and the check.
+        QElapsedTimer clock;
+        clock.start();
+        while (program.state() != QProcess::NotRunning && clock.elapsed() < 20'000)
+            await(QCoro::sleepFor(std::chrono::milliseconds(20)));
+        ASSERT_EQ(program.state(), QProcess::NotRunning) << "still running 20 s after the signal";
+        // Left running, the kernel would hold the ports and every later connect would fail.
+        EXPECT_TRUE(eventually([&] { return !processAlive(connected.kernel); }, 5000));
+        if (signal == SIGKILL) {
+            // A crash cannot restore anything: the snapshot stays for the next start's repair.
+            EXPECT_TRUE(QFile::exists(AppPaths::proxyBackup()));
+            SystemProxyManager repair(QStringLiteral(VEYRA_NETWORKSETUP_EXECUTABLE),
+                std::make_unique<PrivilegedProxyClient>(helper->socketPath()));
+            await(repair.restoreIfNeeded(true));
+            continue;
+        }
+        // SIGTERM ends it only after the system proxy is back.
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().constData();
+        EXPECT_EQ(services(), before);
+        EXPECT_FALSE(QFile::exists(AppPaths::proxyBackup()));
+    }
 }
 
 TEST_F(ShutdownIntegration, QuittingDuringAConnectWaitsForItThenPutsEverythingBack)
