@@ -40,8 +40,7 @@ int millisecondsUntil(Clock::time_point deadline)
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
-} // namespace
-
+// Number of threads of the test process; forking is only safe at 1.
 int threadCount()
 {
     std::ifstream status("/proc/self/status");
@@ -51,6 +50,8 @@ int threadCount()
             return std::atoi(line.c_str() + 8);
     return -1;
 }
+
+} // namespace
 
 DaemonProcess::DaemonProcess(const fs::path &directory, std::function<int()> body, int passedSocket)
     : m_errorFile(directory / "daemon.stderr")

@@ -74,7 +74,5 @@ int connectTo(const fs::path &socket, bool inheritable = false);
 // ends. Raw system calls only: the test process may have other threads.
 void becomeUser(uid_t uid);
 
-// Number of threads of the test process; forking is only safe at 1.
-int threadCount();
 
 } // namespace veyra::helper::test

@@ -130,7 +130,10 @@ TEST(PeerIntegrityIntegration, EachWayOfTakingOverAProgramIsFound)
             EXPECT_EQ(problem, std::nullopt) << c.name;
             continue;
         }
-        ASSERT_TRUE(problem) << c.name;
+        if (!problem) {
+            ADD_FAILURE() << c.name << ": nothing found";
+            continue;
+        }
         EXPECT_NE(problem->find(*c.problem), std::string::npos) << c.name << ": " << *problem;
     }
     ::close(foreign);

@@ -52,7 +52,7 @@ protected:
         helper.userRuns({ QStringLiteral("-setsocksfirewallproxystate"), s, QStringLiteral("off") });
     }
     // Wi-Fi with the user's own HTTP proxy, bypass list, configuration address and discovery;
-    // Ethernet with nothing set.
+    // Ethernet with nothing set; a disabled service and two without an address, never touched.
     void useCustomisedServices()
     {
         Json wifi = service(QStringLiteral("Wi-Fi"), QStringLiteral("192.168.1.20"));
@@ -60,7 +60,9 @@ protected:
         wifi["bypassDomains"] = { "*.corp", "10.0.0.0/8" };
         wifi["autoProxyURL"] = "http://pac.lan/p.pac";
         wifi["autoDiscoveryEnabled"] = true;
-        helper.setServices({ wifi, service(QStringLiteral("Ethernet"), QStringLiteral("10.0.0.5")) });
+        helper.setServices({ wifi, service(QStringLiteral("Bluetooth PAN"), QStringLiteral("10.9.0.2"), false),
+            service(QStringLiteral("Ethernet"), QStringLiteral("10.0.0.5")), service(QStringLiteral("USB"), QString()),
+            service(QStringLiteral("Bridge"), QStringLiteral("0.0.0.0")) });
     }
     // The settings as they take effect. networksetup cannot clear a switched-off proxy's address
     // and a restore only switches it off, so that address is left out.
@@ -115,21 +117,12 @@ TEST_F(SystemProxyManagerIntegration, EnableSendsOneRequestInTableOrderAndRestor
     ASSERT_TRUE(snapshot);
     EXPECT_EQ(snapshot->appliedPort, 7890);
     EXPECT_EQ(snapshot->services.at(0).autoProxyURL, QStringLiteral("http://pac.lan/p.pac"));
+    ASSERT_EQ(snapshot->services.size(), 2u);
     EXPECT_TRUE(snapshot->services.at(1).bypassDomains.isEmpty()) << "\"there aren't any\" is not a domain";
 
     test::await(manager->restoreIfNeeded(false));
     EXPECT_EQ(settings(), before);
     EXPECT_FALSE(snapshotExists());
-}
-
-TEST_F(SystemProxyManagerIntegration, DisabledAndAddresslessServicesAreNeverTouched)
-{
-    helper.setServices({ service(QStringLiteral("Wi-Fi"), QStringLiteral("192.168.1.20")),
-        service(QStringLiteral("Bluetooth PAN"), QStringLiteral("10.9.0.2"), false),
-        service(QStringLiteral("Ethernet"), QString()), service(QStringLiteral("Bridge"), QStringLiteral("0.0.0.0")) });
-    test::await(manager->enable(7890));
-    EXPECT_EQ(changedServices(), std::vector<std::string> { "Wi-Fi" });
-    expectPointedHere(QStringLiteral("Wi-Fi"));
 }
 
 // Each of these is found out before a single setting changes: no request, no journal, and the

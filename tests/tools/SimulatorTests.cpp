@@ -1,11 +1,10 @@
 // The service simulator's own promises: the official line, its nodes, checkout and auto-pay.
 #include "APIClient.h"
+#include "KernelTestSupport.h"
 #include "ErrorExpectations.h"
 #include "ServiceSimulator.h"
 #include "TestSupport.h"
 
-#include <QElapsedTimer>
-#include <QThread>
 #include <gtest/gtest.h>
 
 using namespace veyra;
@@ -42,15 +41,10 @@ TEST(SimulatorIntegration, OfficialLineListsWorkingSocksNodesAndReportsUsage)
     EXPECT_EQ(check.status, 204);
     // The relay reports its bytes when the tunnel closes, which happens a moment later.
     QByteArray usage;
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 5'000) {
+    EXPECT_TRUE(eventually([&] {
         usage = fetch(QUrl(*user.subscriptionUrl), simulator.certificates()).header("subscription-userinfo");
-        if (!usage.startsWith("upload=0; download=0;"))
-            break;
-        QThread::msleep(50);
-    }
-    EXPECT_FALSE(usage.startsWith("upload=0; download=0;")) << usage.toStdString();
+        return !usage.startsWith("upload=0; download=0;");
+    })) << usage.toStdString();
     EXPECT_GT(await(api.currentUser()).membership->trafficUsedBytes.value_or(0), 0);
 
     // Without an active membership there is no line.
@@ -87,9 +81,8 @@ TEST(SimulatorIntegration, AutoPayAndRefusedOrders)
     EXPECT_EQ(order.status, "pending");
     // Paid about a second later: asked until then, within a bound far above it.
     QString status;
-    for (int i = 0; i < 100 && (status = await(api.order(order.orderNo)).status) != "paid"; ++i)
-        QThread::msleep(50);
-    EXPECT_EQ(status, "paid");
+    EXPECT_TRUE(eventually([&] { return (status = await(api.order(order.orderNo)).status) == "paid"; }))
+        << status.toStdString();
 
     EXPECT_EQ(
         failureOf<AppError>(api.createOrder("monthly", "paypal", "mac-x")), "unsupported_method 不支持的支付方式");
