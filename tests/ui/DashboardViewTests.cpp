@@ -1,35 +1,22 @@
 // The home page: the protection card, the live speeds, the connection mode and the membership's
 // traffic, each following the model.
-#include "ConnectionModeCard.h"
 #include "DashboardView.h"
 #include "MembershipTrafficCard.h"
-#include "ModelWorld.h"
-#include "SegmentedControl.h"
 #include "ServiceWorld.h"
 #include "SpeedCard.h"
 #include "SpeedChart.h"
-#include "StatusPill.h"
 #include "UiTestSupport.h"
 
 #include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
-#include <QTest>
 
 using namespace veyra;
 using namespace veyra::test;
 using namespace veyra::ui;
 
 namespace {
-
-QString pillText(const QWidget *root)
-{
-    for (StatusPill *pill : root->findChildren<StatusPill *>())
-        if (pill->isVisibleTo(root))
-            return pill->title();
-    return {};
-}
 
 TEST(DashboardView, LiveSpeedsAreDrawnOnlyWhileTheWindowCanBeSeen)
 {
@@ -79,76 +66,6 @@ TEST(DashboardView, SignedOutTheButtonsAskForTheSignInOrChangeThePage)
     EXPECT_EQ(model.selectedPage(), AppPage::nodes);
     ASSERT_TRUE(press(&view, "会员详情"));
     EXPECT_EQ(model.selectedPage(), AppPage::membership);
-}
-
-class DashboardViewIntegration : public ModelWorld { };
-
-TEST_F(DashboardViewIntegration, ConnectChooseModeTestAndDisconnect)
-{
-    AppModel &m = makeModel();
-    DashboardView view(m);
-    view.resize(760, 560);
-    SegmentedControl *picker = view.modeCard()->picker();
-    QWidget *protection = view.connectButton()->parentWidget();
-
-    // A mode chosen while disconnected is kept for the next connect.
-    QTest::mouseClick(picker->segment(static_cast<int>(ConnectionMode::global)), Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return m.settings().proxyMode == ConnectionMode::global; }));
-    EXPECT_TRUE(showsText(view.modeCard(), "将在下次连接时生效"));
-    EXPECT_TRUE(showsText(&view, m.statusMessage()));
-
-    // While the connect runs: the button and the picker refuse, the progress shows, and the
-    // card keeps its height.
-    const int idleHeight = protection->sizeHint().height();
-    QTest::mouseClick(view.connectButton(), Qt::LeftButton);
-    ASSERT_TRUE(m.isBusy());
-    EXPECT_FALSE(view.connectButton()->isEnabled());
-    EXPECT_FALSE(picker->isEnabled());
-    EXPECT_TRUE(view.busyIndicator()->isVisibleTo(&view));
-    EXPECT_EQ(protection->sizeHint().height(), idleHeight);
-
-    ASSERT_TRUE(waitUntil([&] { return m.isConnected() && !m.isBusy(); }, 30000)) << m.statusMessage().toStdString();
-    EXPECT_EQ(pillText(protection), "已连接");
-    EXPECT_TRUE(showsText(&view, m.connectionQualityText()));
-    EXPECT_FALSE(view.busyIndicator()->isVisibleTo(&view));
-    EXPECT_EQ(view.connectButton()->text(), "断开");
-    EXPECT_TRUE(showsText(view.modeCard(), "已立即生效"));
-
-    // A latency test refuses a second press until it is done.
-    QAbstractButton *retest = findButton(&view, "重新测速");
-    ASSERT_TRUE(retest && retest->isEnabled());
-    QTest::mouseClick(retest, Qt::LeftButton);
-    ASSERT_TRUE(m.isTesting());
-    EXPECT_FALSE(retest->isEnabled());
-    ASSERT_TRUE(waitUntil([&] { return !m.isTesting(); }, 20000));
-    EXPECT_TRUE(retest->isEnabled());
-
-    QTest::mouseClick(view.connectButton(), Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return !m.isConnected() && !m.isBusy(); }, 20000));
-    EXPECT_EQ(pillText(protection), "已断开");
-    EXPECT_EQ(view.connectButton()->text(), "智能连接");
-    EXPECT_FALSE(retest->isEnabled());
-}
-
-// The controller is asked on a port where nothing answers: every change is refused before the
-// settings move, with the same words each time, and the picker goes back to the kept mode.
-TEST_F(DashboardViewIntegration, ARefusedModeChangeShowsTheKeptModeEveryTime)
-{
-    AppModel &m = makeModel();
-    DashboardView view(m);
-    view.show();
-    await(m.connect());
-    ASSERT_TRUE(m.isConnected());
-    SegmentedControl *picker = view.modeCard()->picker();
-    const QVariant kept = picker->currentValue();
-    const AppSettings settings = m.settings();
-    m.editPorts(settings.mixedPort, settings.socksPort, 1);
-    for (const ConnectionMode chosen : { ConnectionMode::global, ConnectionMode::direct }) {
-        QTest::mouseClick(picker->segment(static_cast<int>(chosen)), Qt::LeftButton);
-        EXPECT_TRUE(waitUntil([&] { return m.alertMessage() && picker->currentValue() == kept; }))
-            << "the picker still shows the refused mode " << static_cast<int>(chosen);
-    }
-    m.editPorts(settings.mixedPort, settings.socksPort, settings.controllerPort);
 }
 
 class DashboardTrafficIntegration : public ServiceWorld { };

@@ -1,16 +1,14 @@
-// The nodes page: the table of the model's nodes, its search and region filter, and choosing a
-// node in the kernel from a row.
+// The nodes page: the table of the model's nodes, its search and region filter. Choosing a node
+// from a row is walked with the connected window.
 #include "EmptyStateView.h"
-#include "ModelWorld.h"
 #include "NodeFilters.h"
 #include "NodesView.h"
-#include "ToggleSwitch.h"
 #include "UiTestSupport.h"
+
+#include <gtest/gtest.h>
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
 
@@ -90,55 +88,6 @@ TEST(NodesView, TheRowsFollowTheNodesTheSearchAndTheRegion)
     pickRegion(view, "全部");
     EXPECT_EQ(rows(view), (QStringList { "🏳 首尔 Seoul", "🏳 香港 02" }));
     EXPECT_EQ(pickerItems(view), regionChoices(nodes.mid(1)));
-}
-
-class NodesViewIntegration : public ModelWorld { };
-
-TEST_F(NodesViewIntegration, ARowChoosesItsNodeInTheKernel)
-{
-    AppModel &m = makeModel();
-    NodesView view(m);
-    view.resize(760, 560);
-    await(m.connect());
-    ASSERT_TRUE(m.isConnected()) << m.alertMessage().value_or(QString()).toStdString();
-    ASSERT_TRUE(view.showsTable());
-    EXPECT_EQ(rows(view).size(), m.nodes().size());
-
-    // Smart selection is on: every row offers "选择".
-    QPushButton *choose = view.selectionButton("Hong Kong 02");
-    ASSERT_NE(choose, nullptr);
-    EXPECT_EQ(choose->text(), "选择");
-    EXPECT_TRUE(choose->isEnabled());
-    EXPECT_EQ(choose->property("tint").toString(), "accent");
-
-    // Pressing it: that row syncs and every other row waits; then the kernel and the settings
-    // name the node, and its row reads "已选择".
-    QTest::mouseClick(choose, Qt::LeftButton);
-    ASSERT_EQ(m.selectingNodeName(), std::optional<QString>("Hong Kong 02"));
-    EXPECT_EQ(choose->text(), "同步中");
-    EXPECT_TRUE(choose->parentWidget()->findChild<QProgressBar *>()->isVisibleTo(&view));
-    EXPECT_FALSE(view.selectionButton("东京 01")->isEnabled());
-    ASSERT_TRUE(waitUntil([&] { return !m.selectingNodeName() && m.settings().selectedNode == "Hong Kong 02"; }));
-    EXPECT_EQ(selectedInKernel(), "Hong Kong 02");
-    choose = view.selectionButton("Hong Kong 02");
-    EXPECT_EQ(choose->text(), "已选择");
-    EXPECT_FALSE(choose->isEnabled());
-    EXPECT_EQ(choose->property("tint").toString(), "green");
-    EXPECT_EQ(choose->accessibleName(), "Hong Kong 02 已选择");
-    EXPECT_FALSE(choose->parentWidget()->findChild<QProgressBar *>()->isVisibleTo(&view));
-    EXPECT_TRUE(view.selectionButton("东京 01")->isEnabled());
-    EXPECT_FALSE(view.smartSelectionSwitch()->isChecked());
-
-    // The switch turns smart selection back on.
-    QTest::mouseClick(view.smartSelectionSwitch(), Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return m.settings().smartSelection; }));
-    EXPECT_EQ(selectedInKernel(), "智能优选");
-    EXPECT_EQ(view.selectionButton("Hong Kong 02")->text(), "选择");
-
-    // The refresh button asks the kernel again.
-    ASSERT_TRUE(press(&view, "刷新"));
-    EXPECT_TRUE(findButton(&view, "正在刷新…"));
-    EXPECT_TRUE(waitUntil([&] { return findButton(&view, "刷新"); }));
 }
 
 } // namespace

@@ -1,10 +1,9 @@
-// The settings page: switches, ports and scale saved by "保存设置", file panels, the log folder,
-// and the ports locked while the kernel runs.
+// The settings page: switches, ports and scale saved by "保存设置", file panels and the log
+// folder. The ports locked while the kernel runs are walked with the connected window.
 #include "AppModelTestPeer.h"
 #include "SettingsView.h"
 
 #include "AppPaths.h"
-#include "ModelWorld.h"
 #include "PortField.h"
 #include "ServiceWorld.h"
 #include "Theme.h"
@@ -158,24 +157,6 @@ TEST_F(SettingsViewIntegration, SwitchesShowWhatTheOperationsLeft)
         return savedSettings() && !savedSettings()->smartSelection && !model->settings().smartSelection
             && model->statusMessage() == "可在节点页手动选择节点";
     }));
-}
-
-class SettingsViewWorldIntegration : public ModelWorld { };
-
-TEST_F(SettingsViewWorldIntegration, PortsAreLockedWhileTheKernelRuns)
-{
-    AppModel &m = makeModel();
-    SettingsView view(m);
-    view.show();
-    QSpinBox *socks = portField(view, "SOCKS5")->spinBox();
-    EXPECT_TRUE(socks->isEnabled());
-    await(m.connect());
-    ASSERT_TRUE(m.isCoreRunning()) << m.alertMessage().value_or(QString()).toStdString();
-    EXPECT_FALSE(socks->isEnabled());
-    EXPECT_TRUE(showsText(&view, "网络核心正在运行"));
-    await(m.disconnect());
-    EXPECT_TRUE(socks->isEnabled());
-    EXPECT_TRUE(showsText(&view, "网络核心已就绪"));
 }
 
 } // namespace

@@ -1,6 +1,9 @@
-#include "ModelWorld.h"
+// The menu-bar menu: its entries for each account state, and the node menus kept in place while
+// the latencies change. The menu connected to a kernel is walked with the window.
 #include "StatusMenuView.h"
 #include "UiTestSupport.h"
+
+#include <gtest/gtest.h>
 
 #include <QMenu>
 #include <QSignalSpy>
@@ -12,28 +15,6 @@ using namespace veyra::ui;
 namespace {
 
 const QString separator = QStringLiteral("—");
-
-QMenu *submenu(const QMenu *menu, const QString &title)
-{
-    QAction *entry = menuAction(menu, title);
-    return entry ? entry->menu() : nullptr;
-}
-
-// The titles of the entries that carry the check mark.
-QStringList marked(const QMenu *menu)
-{
-    QStringList titles;
-    for (QAction *action : menu->actions())
-        if (action->property("symbol").toString() == QLatin1String("checkmark"))
-            titles << action->text();
-    return titles;
-}
-
-QString symbolOf(const QMenu *menu, const QString &title)
-{
-    QAction *entry = menuAction(menu, title);
-    return entry ? entry->property("symbol").toString() : QStringLiteral("<missing>");
-}
 
 } // namespace
 
@@ -110,54 +91,4 @@ TEST(StatusMenuView, NewLatenciesUpdateTheOpenNodeMenuInPlace)
     EXPECT_EQ(menuAction(choice, "🇭🇰 香港 01 · 90 ms"), hongKong);
     EXPECT_EQ(menuTexts(regions), QStringList { "香港" });
     choice->hide();
-}
-
-class StatusMenuConnectedIntegration : public ModelWorld { };
-
-TEST_F(StatusMenuConnectedIntegration, ConnectedMenuListsNodesMarksTheChoiceAndSelects)
-{
-    AppModel &m = makeModel();
-    StatusMenuView view(m);
-    menuAction(view.menu(), "未连接 · 点击连接")->trigger();
-    ASSERT_TRUE(m.isBusy());
-    EXPECT_FALSE(menuAction(view.menu(), "未连接 · 点击连接")->isEnabled());
-    EXPECT_FALSE(menuAction(view.menu(), "出站模式")->isEnabled());
-    ASSERT_TRUE(waitUntil([&] { return m.isConnected() && !m.isBusy(); }, 30000));
-
-    EXPECT_EQ(symbolOf(view.menu(), "智能优选"), "location.fill");
-    EXPECT_TRUE(menuAction(view.menu(), "重新测速")->isEnabled());
-
-    // Every node after the automatic choice (their order has a test of its own); and each
-    // region with its nodes.
-    QMenu *choice = submenu(view.menu(), "节点选择");
-    EXPECT_EQ(menuTexts(choice).size(), m.nodes().size() + 1);
-    QMenu *hongKong = submenu(submenu(view.menu(), "按地区选择"), "香港");
-    ASSERT_NE(hongKong, nullptr);
-    ASSERT_EQ(menuTexts(hongKong).size(), 1);
-    const QString entry = menuTexts(hongKong).first();
-    EXPECT_TRUE(entry.contains("Hong Kong 02")) << entry.toStdString();
-    EXPECT_TRUE(menuTexts(choice).contains(entry));
-
-    // Choosing the node from its region's submenu reaches the kernel; the mark moves there.
-    menuAction(hongKong, entry)->trigger();
-    ASSERT_TRUE(waitUntil([&] { return !m.selectingNodeName() && m.settings().selectedNode == "Hong Kong 02"; }));
-    EXPECT_EQ(selectedInKernel(), "Hong Kong 02");
-    EXPECT_EQ(marked(submenu(view.menu(), "节点选择")), QStringList { entry });
-    EXPECT_EQ(marked(submenu(submenu(view.menu(), "按地区选择"), "香港")), QStringList { entry });
-    EXPECT_EQ(symbolOf(view.menu(), "Hong Kong 02"), "location.fill");
-
-    menuAction(submenu(view.menu(), "出站模式"), "全局代理")->trigger();
-    ASSERT_TRUE(waitUntil([&] { return m.statusMessage() == "已切换到全局"; }));
-    EXPECT_EQ(marked(submenu(view.menu(), "出站模式")), QStringList { "全局代理" });
-
-    // While a latency test runs, the quality line says so and the test cannot be started twice.
-    menuAction(view.menu(), "重新测速")->trigger();
-    ASSERT_TRUE(m.isTesting());
-    EXPECT_NE(menuAction(view.menu(), "正在测速…"), nullptr);
-    EXPECT_FALSE(menuAction(view.menu(), "重新测速")->isEnabled());
-    ASSERT_TRUE(waitUntil([&] { return !m.isTesting(); }, 20000));
-
-    menuAction(view.menu(), "已连接 · 点击断开")->trigger();
-    ASSERT_TRUE(waitUntil([&] { return !m.isConnected() && !m.isBusy(); }, 20000));
-    EXPECT_NE(menuAction(view.menu(), "未连接 · 点击连接"), nullptr);
 }

@@ -1,5 +1,7 @@
 #include "UiTestSupport.h"
 
+#include "StatusPill.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTest>
@@ -28,6 +30,14 @@ QAbstractButton *findButton(const QWidget *root, const QString &text)
     return findShown<QAbstractButton>(root, text);
 }
 
+QString pillText(const QWidget *root)
+{
+    for (ui::StatusPill *pill : root->findChildren<ui::StatusPill *>())
+        if (pill->isVisibleTo(root))
+            return pill->title();
+    return {};
+}
+
 bool press(const QWidget *root, const QString &text)
 {
     QAbstractButton *button = findButton(root, text);
@@ -53,6 +63,21 @@ QAction *menuAction(const QMenu *menu, const QString &text)
         if (action->isVisible() && action->text() == text)
             return action;
     return nullptr;
+}
+
+QMenu *submenu(const QMenu *menu, const QString &title)
+{
+    QAction *entry = menuAction(menu, title);
+    return entry ? entry->menu() : nullptr;
+}
+
+QStringList marked(const QMenu *menu)
+{
+    QStringList titles;
+    for (QAction *action : menu->actions())
+        if (action->property("symbol").toString() == QLatin1String("checkmark"))
+            titles << action->text();
+    return titles;
 }
 
 void StagedModel::becomeMember()

@@ -30,12 +30,17 @@ template <typename T = QWidget> T *findShown(const QWidget *root, const QString 
     return nullptr;
 }
 QAbstractButton *findButton(const QWidget *root, const QString &text);
+// The title of the first shown status pill in a widget tree.
+QString pillText(const QWidget *root);
 // Clicks the shown button with that text as a person would; false when there is none.
 bool press(const QWidget *root, const QString &text);
 
 // The entries of a menu as a person reads them (separators as "—"), and an entry by its text.
 QStringList menuTexts(const QMenu *menu);
 QAction *menuAction(const QMenu *menu, const QString &text);
+QMenu *submenu(const QMenu *menu, const QString &title);
+// The titles of the entries that carry the check mark.
+QStringList marked(const QMenu *menu);
 
 // A model whose published state a view test sets directly, without a service or a kernel.
 class StagedModel : public AppModel {

@@ -1,0 +1,347 @@
+// The whole window: every control a person can use is named for assistive technology and
+// reachable with Tab, on every page and sheet; and one connection walked through the window's
+// pages, its command and the menu-bar menu.
+#include "ModelWorld.h"
+#include "ServiceWorld.h"
+#include "UiTestSupport.h"
+
+#include "AuthenticationView.h"
+#include "CheckoutView.h"
+#include "ConnectionModeCard.h"
+#include "DashboardView.h"
+#include "MainWindow.h"
+#include "Navigation.h"
+#include "NodesView.h"
+#include "RootView.h"
+#include "SegmentedControl.h"
+#include "StatusMenuView.h"
+#include "StatusPill.h"
+#include "ToggleSwitch.h"
+
+#include <QAbstractSlider>
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QAction>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QScrollBar>
+#include <QTableWidget>
+#include <QTest>
+
+using namespace veyra;
+using namespace veyra::test;
+using namespace veyra::ui;
+
+namespace {
+
+bool isControl(const QWidget *widget)
+{
+    return qobject_cast<const QAbstractButton *>(widget) || qobject_cast<const QLineEdit *>(widget)
+        || qobject_cast<const QComboBox *>(widget) || qobject_cast<const QAbstractSlider *>(widget)
+        || qobject_cast<const QAbstractSpinBox *>(widget) || qobject_cast<const QListWidget *>(widget)
+        || qobject_cast<const QTableWidget *>(widget);
+}
+
+// Parts of another control are used and announced through it: a scroll area's bars (Tab to what
+// is inside scrolls it), the symbol and clear buttons inside a text field, a spin box's or a
+// combo box's own pieces.
+bool isPartOfAnotherControl(const QWidget *widget, const QWidget *root)
+{
+    if (qobject_cast<const QScrollBar *>(widget))
+        return true;
+    for (const QWidget *up = widget->parentWidget(); up && up != root; up = up->parentWidget())
+        if (qobject_cast<const QLineEdit *>(up) || qobject_cast<const QAbstractSpinBox *>(up)
+            || qobject_cast<const QComboBox *>(up))
+            return true;
+    return false;
+}
+
+// What the control is announced as: the accessible name set on it, else the text a person sees
+// in it (a button's text, an empty field's placeholder), else the label that names it (a label
+// whose buddy it is). A value (a combo box's choice, a slider's position) names nothing.
+QString spokenName(QWidget *widget)
+{
+    QString name = widget->accessibleName();
+    if (name.trimmed().isEmpty()) {
+        if (auto *button = qobject_cast<QAbstractButton *>(widget))
+            name = button->text();
+        else if (auto *field = qobject_cast<QLineEdit *>(widget))
+            name = field->placeholderText();
+    }
+    if (name.trimmed().isEmpty())
+        for (QLabel *label : widget->window()->findChildren<QLabel *>())
+            if (label->buddy() == widget)
+                name = label->text();
+    return name.remove(QLatin1Char('&')).trimmed();
+}
+
+// The faults of the shown controls of a window, each reported once.
+class Audit {
+public:
+    void check(QWidget *window, const QString &where)
+    {
+        QCoreApplication::processEvents();
+        for (QWidget *widget : window->findChildren<QWidget *>()) {
+            if (widget->window() != window || !widget->isVisibleTo(window) || !isControl(widget)
+                || isPartOfAnotherControl(widget, window))
+                continue;
+            checked.insert(widget);
+            // Disabled controls too: they are announced (dimmed) and become reachable when enabled.
+            if (spokenName(widget).isEmpty())
+                report(widget, where, "no accessible name or text");
+            if ((widget->focusPolicy() & Qt::TabFocus) != Qt::TabFocus)
+                report(widget, where, "not reachable with Tab");
+        }
+    }
+    std::string faults() const { return QStringList(m_faults.values()).join(u'\n').toStdString(); }
+
+    QSet<QWidget *> checked;
+
+private:
+    void report(QWidget *widget, const QString &where, const char *fault)
+    {
+        const QString what = QStringLiteral("%1 in %2 (tool tip \"%3\") on %4: %5")
+                                 .arg(QLatin1String(widget->metaObject()->className()),
+                                     QLatin1String(widget->parentWidget()->metaObject()->className()),
+                                     widget->toolTip(), where, QLatin1String(fault));
+        m_faults.insert({ widget, QLatin1String(fault) }, what);
+    }
+
+    QMap<std::pair<QWidget *, QString>, QString> m_faults;
+};
+
+constexpr AppPage everyPage[] = { AppPage::dashboard, AppPage::nodes, AppPage::membership, AppPage::account,
+    AppPage::settings };
+
+class AccessibilityIntegration : public ServiceWorld { };
+
+TEST_F(AccessibilityIntegration, EveryControlOnEveryPageAndSheetIsNamedAndReachableByTab)
+{
+    Audit audit;
+    MainWindow window(*model);
+    window.show();
+    audit.check(&window, "signed out");
+
+    RootView *root = window.rootView();
+    for (AuthenticationMode mode : { AuthenticationMode::login, AuthenticationMode::registration }) {
+        openAuthentication(*model, mode);
+        ASSERT_TRUE(root->authenticationSheet() && root->authenticationSheet()->isVisible());
+        audit.check(root->authenticationSheet(), QStringLiteral("sign-in sheet %1").arg(int(mode)));
+    }
+    model->setShowAuthentication(false);
+
+    signIn({ { "active", true } });
+    ASSERT_TRUE(model->membershipActive());
+    const auto pages = [&](const QString &when) {
+        for (AppPage page : everyPage) {
+            model->setSelectedPage(page);
+            audit.check(&window, QStringLiteral("page %1%2").arg(int(page)).arg(when));
+        }
+    };
+    pages({});
+
+    // An order waiting for its payment: the checkout sheet, then the pages that offer it again.
+    await(model->refreshPlans(false));
+    ASSERT_FALSE(model->plans().isEmpty());
+    for (const QString &method : { QStringLiteral("wechat"), QStringLiteral("alipay") }) {
+        await(model->createOrder(model->plans().first(), method));
+        ASSERT_TRUE(root->checkoutSheet() && root->checkoutSheet()->isVisible()) << method.toStdString();
+        audit.check(root->checkoutSheet(), "checkout " + method);
+    }
+    model->setShowCheckout(false);
+    pages(" with an open order");
+
+    // Paid while the sheet is open again: its last state.
+    model->setShowCheckout(true);
+    simulator.admin("order-status", { { "orderNo", model->currentOrder()->orderNo.toStdString() }, { "status", "paid" } });
+    // Only once the account is read again after the payment (a model destroyed in the middle of
+    // that would be resumed by the next test's event loop).
+    ASSERT_TRUE(waitUntil([&] { return model->statusMessage() == "开通成功"; }, 10000));
+    audit.check(root->checkoutSheet(), "checkout paid");
+    model->setShowCheckout(false);
+
+    model->present(QStringLiteral("无法连接服务器"));
+    ASSERT_TRUE(root->alert() && root->alert()->isVisible());
+    audit.check(root->alert(), "alert");
+
+    EXPECT_GT(audit.checked.size(), 40);
+    EXPECT_EQ(audit.faults(), "");
+}
+
+class ConnectedWindowIntegration : public ModelWorld { };
+
+TEST_F(ConnectedWindowIntegration, ConnectTestChooseNodesAndModesThenDisconnect)
+{
+    AppModel &m = makeModel();
+    MainWindow window(m);
+    StatusMenuView tray(m);
+    QMenu *menu = tray.menu();
+    window.show();
+    RootView *root = window.rootView();
+    auto *dashboard = static_cast<DashboardView *>(root->page(AppPage::dashboard));
+    auto *nodes = static_cast<NodesView *>(root->page(AppPage::nodes));
+    QWidget *settings = root->page(AppPage::settings);
+    QAction *command = window.connectionAction();
+    SegmentedControl *picker = dashboard->modeCard()->picker();
+    QWidget *protection = dashboard->connectButton()->parentWidget();
+    const auto portsEnabled = [&](bool enabled) {
+        for (QSpinBox *port : settings->findChildren<QSpinBox *>())
+            if (port->isEnabled() != enabled)
+                return false;
+        return true;
+    };
+    EXPECT_EQ(command->text(), "连接网络");
+    EXPECT_TRUE(command->isEnabled());
+
+    // A mode chosen while disconnected is kept for the next connect.
+    QTest::mouseClick(picker->segment(static_cast<int>(ConnectionMode::global)), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return m.settings().proxyMode == ConnectionMode::global; }));
+    EXPECT_TRUE(showsText(dashboard->modeCard(), "将在下次连接时生效"));
+    EXPECT_TRUE(showsText(dashboard, m.statusMessage()));
+
+    // While the connect runs: the button, the picker and the menu's entries refuse, the progress
+    // shows, and the card keeps its height.
+    m.setSelectedPage(AppPage::dashboard);
+    const int idleHeight = protection->sizeHint().height();
+    QTest::mouseClick(dashboard->connectButton(), Qt::LeftButton);
+    ASSERT_TRUE(m.isBusy());
+    EXPECT_FALSE(dashboard->connectButton()->isEnabled());
+    EXPECT_FALSE(picker->isEnabled());
+    EXPECT_TRUE(dashboard->busyIndicator()->isVisibleTo(dashboard));
+    EXPECT_EQ(protection->sizeHint().height(), idleHeight);
+    EXPECT_FALSE(menuAction(menu, "未连接 · 点击连接")->isEnabled());
+    EXPECT_FALSE(menuAction(menu, "出站模式")->isEnabled());
+
+    ASSERT_TRUE(waitUntil([&] { return m.isConnected() && !m.isBusy(); }, 30000)) << m.statusMessage().toStdString();
+    EXPECT_EQ(pillText(protection), "已连接");
+    EXPECT_TRUE(showsText(dashboard, m.connectionQualityText()));
+    EXPECT_FALSE(dashboard->busyIndicator()->isVisibleTo(dashboard));
+    EXPECT_EQ(dashboard->connectButton()->text(), "断开");
+    EXPECT_TRUE(showsText(dashboard->modeCard(), "已立即生效"));
+    EXPECT_EQ(command->text(), "断开连接");
+    EXPECT_TRUE(command->isEnabled());
+    EXPECT_TRUE(portsEnabled(false)) << "a port can be edited while the kernel runs";
+    EXPECT_TRUE(showsText(settings, "网络核心正在运行"));
+    EXPECT_EQ(menuAction(menu, "智能优选")->property("symbol").toString(), "location.fill");
+    EXPECT_EQ(marked(submenu(menu, "出站模式")), QStringList { "全局代理" });
+
+    // A latency test, from the menu and from the page, refuses a second start until it is done;
+    // meanwhile the menu's quality line says so.
+    QAbstractButton *retest = findButton(dashboard, "重新测速");
+    ASSERT_TRUE(retest && retest->isEnabled());
+    menuAction(menu, "重新测速")->trigger();
+    ASSERT_TRUE(m.isTesting());
+    EXPECT_FALSE(retest->isEnabled());
+    EXPECT_TRUE(menuAction(menu, "正在测速…"));
+    EXPECT_FALSE(menuAction(menu, "重新测速")->isEnabled());
+    ASSERT_TRUE(waitUntil([&] { return !m.isTesting(); }, 20000));
+    QTest::mouseClick(retest, Qt::LeftButton);
+    ASSERT_TRUE(m.isTesting());
+    ASSERT_TRUE(waitUntil([&] { return !m.isTesting(); }, 20000));
+    EXPECT_TRUE(retest->isEnabled());
+
+    // Only a running connection fills the node table with its rows' buttons: named, and reached
+    // by Tab from the search field after the table itself.
+    ASSERT_TRUE(waitUntil([&] { return !m.nodes().isEmpty(); }));
+    ASSERT_TRUE(nodes->showsTable());
+    EXPECT_EQ(nodes->table()->rowCount(), m.nodes().size());
+    Audit audit;
+    for (AppPage page : { AppPage::dashboard, AppPage::nodes }) {
+        m.setSelectedPage(page);
+        audit.check(&window, QStringLiteral("connected page %1").arg(int(page)));
+    }
+    EXPECT_EQ(audit.faults(), "");
+    nodes->searchField()->setFocus(Qt::TabFocusReason);
+    QStringList reached;
+    for (int i = 0; i < 5; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        reached << QApplication::focusWidget()->accessibleName();
+    }
+    const std::string order = reached.join(" → ").toStdString();
+    const qsizetype table = reached.indexOf("官方节点");
+    ASSERT_TRUE(table >= 0 && table < 3) << order;
+    EXPECT_TRUE(reached.at(table + 1).startsWith("选择并同步 ")) << order;
+    EXPECT_TRUE(reached.at(table + 2).startsWith("选择并同步 ")) << order;
+
+    // Smart selection is on: every row offers "选择". Pressing one: that row syncs and every
+    // other row waits; then the kernel and the settings name the node, its row reads "已选择",
+    // and the menu marks it.
+    QPushButton *choose = nodes->selectionButton("Hong Kong 02");
+    ASSERT_NE(choose, nullptr);
+    EXPECT_EQ(choose->text(), "选择");
+    EXPECT_EQ(choose->property("tint").toString(), "accent");
+    QTest::mouseClick(choose, Qt::LeftButton);
+    ASSERT_EQ(m.selectingNodeName(), std::optional<QString>("Hong Kong 02"));
+    EXPECT_EQ(choose->text(), "同步中");
+    EXPECT_TRUE(choose->parentWidget()->findChild<QProgressBar *>()->isVisibleTo(nodes));
+    EXPECT_FALSE(nodes->selectionButton("东京 01")->isEnabled());
+    ASSERT_TRUE(waitUntil([&] { return !m.selectingNodeName() && m.settings().selectedNode == "Hong Kong 02"; }));
+    EXPECT_EQ(selectedInKernel(), "Hong Kong 02");
+    choose = nodes->selectionButton("Hong Kong 02");
+    EXPECT_EQ(choose->text(), "已选择");
+    EXPECT_FALSE(choose->isEnabled());
+    EXPECT_EQ(choose->property("tint").toString(), "green");
+    EXPECT_EQ(choose->accessibleName(), "Hong Kong 02 已选择");
+    EXPECT_FALSE(choose->parentWidget()->findChild<QProgressBar *>()->isVisibleTo(nodes));
+    EXPECT_TRUE(nodes->selectionButton("东京 01")->isEnabled());
+    EXPECT_FALSE(nodes->smartSelectionSwitch()->isChecked());
+    QMenu *hongKong = submenu(submenu(menu, "按地区选择"), "香港");
+    ASSERT_TRUE(hongKong);
+    const QStringList entries = menuTexts(hongKong);
+    ASSERT_EQ(entries.size(), 1);
+    EXPECT_EQ(marked(submenu(menu, "节点选择")), entries);
+    EXPECT_EQ(marked(hongKong), entries);
+    EXPECT_EQ(menuTexts(submenu(menu, "节点选择")).size(), m.nodes().size() + 1);
+
+    // The switch turns smart selection back on; the region menu chooses the node again.
+    QTest::mouseClick(nodes->smartSelectionSwitch(), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return m.settings().smartSelection; }));
+    EXPECT_EQ(selectedInKernel(), "智能优选");
+    EXPECT_EQ(nodes->selectionButton("Hong Kong 02")->text(), "选择");
+    menuAction(hongKong, entries.first())->trigger();
+    ASSERT_TRUE(waitUntil([&] { return !m.selectingNodeName() && m.settings().selectedNode == "Hong Kong 02"; }));
+    EXPECT_EQ(selectedInKernel(), "Hong Kong 02");
+    EXPECT_EQ(menuAction(menu, "Hong Kong 02")->property("symbol").toString(), "location.fill");
+
+    // The menu changes the mode; the page's picker follows.
+    menuAction(submenu(menu, "出站模式"), "直连")->trigger();
+    ASSERT_TRUE(waitUntil([&] { return m.settings().proxyMode == ConnectionMode::direct; }));
+    EXPECT_EQ(marked(submenu(menu, "出站模式")), QStringList { "直连" });
+    EXPECT_EQ(picker->currentValue().toInt(), static_cast<int>(ConnectionMode::direct));
+
+    // The kernel's controller is asked on a port where nothing answers: every change is refused
+    // before the settings move, with the same words each time, and the picker shows the kept mode.
+    const AppSettings kept = m.settings();
+    m.editPorts(kept.mixedPort, kept.socksPort, 1);
+    for (const ConnectionMode chosen : { ConnectionMode::global, ConnectionMode::rule }) {
+        QTest::mouseClick(picker->segment(static_cast<int>(chosen)), Qt::LeftButton);
+        EXPECT_TRUE(waitUntil([&] {
+            return m.alertMessage() && picker->currentValue().toInt() == static_cast<int>(ConnectionMode::direct);
+        })) << "the picker still shows the refused mode " << static_cast<int>(chosen);
+    }
+    m.editPorts(kept.mixedPort, kept.socksPort, kept.controllerPort);
+    m.setAlertMessage(std::nullopt);
+
+    command->trigger();
+    ASSERT_TRUE(waitUntil([&] { return !m.isConnected() && !m.isBusy(); }, 20000));
+    EXPECT_EQ(command->text(), "连接网络");
+    EXPECT_TRUE(command->isEnabled());
+    EXPECT_EQ(pillText(protection), "已断开");
+    EXPECT_EQ(dashboard->connectButton()->text(), "智能连接");
+    EXPECT_FALSE(retest->isEnabled());
+    EXPECT_TRUE(portsEnabled(true));
+    EXPECT_TRUE(showsText(settings, "网络核心已就绪"));
+
+    // The menu's entry connects too.
+    menuAction(menu, "未连接 · 点击连接")->trigger();
+    ASSERT_TRUE(m.isBusy());
+    ASSERT_TRUE(waitUntil([&] { return m.isConnected() && !m.isBusy(); }, 30000));
+    EXPECT_TRUE(menuAction(menu, "已连接 · 点击断开"));
+}
+
+} // namespace
