@@ -17,7 +17,7 @@ using namespace veyra::test;
 namespace {
 
 class StartupIntegration : public ServiceWorld {
-public:
+protected:
     UserDefaults defaults() const { return UserDefaults(fixtures.filePath(QStringLiteral("defaults.ini"))); }
     // This installation has run before.
     void notTheFirstRun() const { InstallationIdentity::consumeCurrentInstallation(defaults()); }
@@ -28,96 +28,68 @@ public:
     }
 };
 
-// What a start-up shows for what the last run left behind.
-struct StartCase {
-    const char *name;
-    std::function<void(StartupIntegration &)> leftBehind;
-    bool signedIn;
-    QString status;
-    std::optional<AuthenticationMode> sheet; // the sign-in sheet, when it opens
-    std::optional<QString> authenticationError;
-    AppPage page;
-};
-
-class StartupStates : public StartupIntegration, public ::testing::WithParamInterface<StartCase> {
-public:
-    using StartupIntegration::keychain;
-    using StartupIntegration::notTheFirstRun;
-    using StartupIntegration::saveSettings;
-    using StartupIntegration::simulator;
-};
-
-const StartCase startCases[] = {
-    { "FirstRunWithAnOldSession",
-        [](StartupIntegration &world) {
-            static_cast<StartupStates &>(world).keychain().save(
-                QStringLiteral("left-by-an-earlier-installation"), sessionAccount);
-        },
-        false, QStringLiteral("准备就绪"), AuthenticationMode::registration, std::nullopt, AppPage::dashboard },
-    { "SavedTokenWithoutANameDuringAnOutage",
-        [](StartupIntegration &base) {
-            auto &world = static_cast<StartupStates &>(base);
-            world.notTheFirstRun();
-            world.keychain().save(world.simulator.signedInToken(QString::fromLatin1(member), true), sessionAccount);
-            world.simulator.fault(QStringLiteral("/api/v1/me"), { { "status", 503 } });
-        },
-        true, QStringLiteral("登录状态已保留，会员权益等待网络恢复后同步"), std::nullopt, std::nullopt,
-        AppPage::dashboard },
-    { "RejectedToken",
-        [](StartupIntegration &base) {
-            auto &world = static_cast<StartupStates &>(base);
-            world.notTheFirstRun();
-            world.keychain().save(QStringLiteral("revoked-long-ago"), sessionAccount);
-            SessionIdentityStore::saveAccount(QString::fromLatin1(member));
-        },
-        false, QStringLiteral("需要重新登录"), AuthenticationMode::login, QStringLiteral("登录状态已过期，请重新登录"),
-        AppPage::dashboard },
-    // Signed in with auto-connect on, but without a membership: no line, so no connection.
-    { "AutoConnectWithoutTheLine",
-        [](StartupIntegration &base) {
-            auto &world = static_cast<StartupStates &>(base);
-            world.notTheFirstRun();
-            AppSettings settings;
-            settings.autoConnect = true;
-            world.saveSettings(settings);
-            world.keychain().save(world.simulator.signedInToken(QString::fromLatin1(member), false), sessionAccount);
-        },
-        true, QStringLiteral("准备就绪"), std::nullopt, std::nullopt, AppPage::membership },
-};
-
-TEST_P(StartupStates, StartAsTheLastRunLeftThem)
+TEST_F(StartupIntegration, AFirstRunClearsAnOldSessionAndAsksToRegister)
 {
-    const StartCase &c = GetParam();
-    c.leftBehind(*this);
-    const std::optional<QString> token = storedToken();
+    keychain().save(QStringLiteral("left-by-an-earlier-installation"), sessionAccount);
     await(model->bootstrap());
-    EXPECT_EQ(model->user().has_value(), c.signedIn);
-    EXPECT_EQ(model->statusMessage(), c.status);
-    EXPECT_EQ(model->showAuthentication(), c.sheet.has_value());
-    if (c.sheet) {
-        EXPECT_EQ(model->authenticationMode(), *c.sheet);
-    }
-    EXPECT_EQ(model->authenticationErrorMessage(), c.authenticationError);
-    EXPECT_EQ(model->alertMessage(), std::nullopt);
-    EXPECT_EQ(model->selectedPage(), c.page);
+    EXPECT_FALSE(storedToken());
+    EXPECT_FALSE(model->user());
+    EXPECT_TRUE(model->showAuthentication());
+    EXPECT_EQ(model->authenticationMode(), AuthenticationMode::registration);
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("准备就绪"));
     EXPECT_FALSE(model->isBusy());
-    EXPECT_FALSE(model->isCoreRunning());
-    // Only a session that goes on keeps its token.
-    EXPECT_EQ(storedToken(), c.signedIn ? token : std::nullopt);
-}
-
-INSTANTIATE_TEST_SUITE_P(Startup, StartupStates, ::testing::ValuesIn(startCases),
-    [](const ::testing::TestParamInfo<StartCase> &info) { return std::string(info.param.name); });
-
-TEST_F(StartupIntegration, AFirstRunSaysSoAndLoadsThePlansOnce)
-{
-    await(model->bootstrap());
     EXPECT_TRUE(diagnosticLog().contains(QStringLiteral("检测到本机首次使用，已清除残留会话并进入注册界面。")));
     EXPECT_EQ(model->plans().size(), 4);
+
     // A second call does nothing at all.
     model->setShowAuthentication(false);
     await(model->bootstrap());
     EXPECT_FALSE(model->showAuthentication());
+}
+
+TEST_F(StartupIntegration, ASavedTokenWithoutANameWaitsOutAnOutageSignedIn)
+{
+    notTheFirstRun();
+    const QString token = simulator.signedInToken(QString::fromLatin1(member), true);
+    keychain().save(token, sessionAccount);
+    simulator.fault(QStringLiteral("/api/v1/me"), { { "status", 503 } });
+    await(model->bootstrap());
+    ASSERT_TRUE(model->user());
+    EXPECT_EQ(model->user()->account, QStringLiteral("已保存登录"));
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("登录状态已保留，会员权益等待网络恢复后同步"));
+    EXPECT_EQ(storedToken(), token);
+    EXPECT_FALSE(model->showAuthentication());
+    EXPECT_EQ(model->alertMessage(), std::nullopt);
+}
+
+TEST_F(StartupIntegration, ARejectedTokenAtStartSignsOutQuietly)
+{
+    notTheFirstRun();
+    keychain().save(QStringLiteral("revoked-long-ago"), sessionAccount);
+    SessionIdentityStore::saveAccount(QString::fromLatin1(member));
+    await(model->bootstrap());
+    EXPECT_FALSE(model->user());
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("需要重新登录"));
+    EXPECT_TRUE(model->showAuthentication());
+    EXPECT_EQ(model->authenticationMode(), AuthenticationMode::login);
+    EXPECT_EQ(model->authenticationErrorMessage(), QStringLiteral("登录状态已过期，请重新登录"));
+    EXPECT_EQ(model->alertMessage(), std::nullopt);
+}
+
+TEST_F(StartupIntegration, AutoConnectNeedsTheOfficialLine)
+{
+    notTheFirstRun();
+    AppSettings settings;
+    settings.autoConnect = true;
+    saveSettings(settings);
+    // Signed in, but without a membership: no line, so no connection is attempted.
+    keychain().save(simulator.signedInToken(QString::fromLatin1(member), false), sessionAccount);
+    await(model->bootstrap());
+    EXPECT_TRUE(model->settings().autoConnect);
+    EXPECT_FALSE(model->officialLineReady());
+    EXPECT_FALSE(model->isCoreRunning());
+    EXPECT_EQ(model->statusMessage(), QStringLiteral("准备就绪"));
+    EXPECT_EQ(model->selectedPage(), AppPage::membership);
 }
 
 TEST_F(StartupIntegration, ARepairedCrashIsStillReportedWhenStartUpEnds)
