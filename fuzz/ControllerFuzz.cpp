@@ -5,12 +5,9 @@
 #include "Errors.h"
 #include "MihomoManager.h"
 
-#include <string_view>
-#include <variant>
-
 using namespace veyra;
 using Json = nlohmann::json;
-using veyra::fuzz::qtext;
+using namespace veyra::fuzz;
 
 namespace {
 
@@ -29,9 +26,9 @@ std::optional<qint64> integerModel(const Json *value)
         return static_cast<qint64>(truncated);
     }
     if (value->is_number())
-        return fuzz::exactInteger(*value);
+        return exactInteger(*value);
     if (value->is_string())
-        return fuzz::decimal(fuzz::trimmedWhiteSpace(qtext(value->get<std::string>())));
+        return decimal(trimmedWhiteSpace(qtext(value->get<std::string>())));
     return std::nullopt;
 }
 
@@ -44,13 +41,9 @@ const Json *key(const Json &object, std::string_view name)
 
 std::optional<TrafficRateSample> sampleModel(const Json &document)
 {
-    if (!document.is_object())
-        return std::nullopt;
-    const std::optional<qint64> up = integerModel(key(document, "up"));
-    const std::optional<qint64> down = integerModel(key(document, "down"));
-    if (!up || !down)
-        return std::nullopt;
-    return TrafficRateSample { *up, *down };
+    const auto up = integerModel(document.is_object() ? key(document, "up") : nullptr);
+    const auto down = integerModel(document.is_object() ? key(document, "down") : nullptr);
+    return up && down ? std::optional(TrafficRateSample { *up, *down }) : std::nullopt;
 }
 
 // Keys compared by their case-folded forms; the first match in the object's order counts.
@@ -63,53 +56,34 @@ const Json *caseless(const Json &object, const char *name)
     return nullptr;
 }
 
+// The object under `name` in `parent`, or nothing.
+const Json *objectAt(const Json *parent, std::string_view name)
+{
+    const Json *found = parent && parent->is_object() ? key(*parent, name) : nullptr;
+    return found && found->is_object() ? found : nullptr;
+}
+
 std::optional<qint64> usageModel(const Json &document, const std::string &provider)
 {
-    if (!document.is_object())
+    const Json *entry = objectAt(objectAt(&document, "providers"), provider);
+    const Json *info = objectAt(entry, "subscriptionInfo");
+    if (!(info = info ? info : objectAt(entry, "subscription-info")))
         return std::nullopt;
-    const Json *providers = key(document, "providers");
-    if (!providers || !providers->is_object())
-        return std::nullopt;
-    const Json *entry = key(*providers, provider);
-    if (!entry || !entry->is_object())
-        return std::nullopt;
-    const Json *info = key(*entry, "subscriptionInfo");
-    if (!info || !info->is_object())
-        info = key(*entry, "subscription-info");
-    if (!info || !info->is_object())
-        return std::nullopt;
-    const std::optional<qint64> upload = integerModel(caseless(*info, "upload"));
-    const std::optional<qint64> download = integerModel(caseless(*info, "download"));
-    if (!upload && !download)
-        return std::nullopt;
-    const __int128 sum = __int128(std::max<qint64>(0, upload.value_or(0))) + std::max<qint64>(0, download.value_or(0));
-    return static_cast<qint64>(std::min<__int128>(sum, INT64_MAX));
+    return usageSum(integerModel(caseless(*info, "upload")), integerModel(caseless(*info, "download")));
 }
 
-const QList<std::pair<QString, QString>> &regions()
+bool isRegion(const QString &region, const QString &flag)
 {
-    static const QList<std::pair<QString, QString>> all {
-        { "日本", "🇯🇵" },
-        { "香港", "🇭🇰" },
-        { "新加坡", "🇸🇬" },
-        { "台湾", "🇹🇼" },
-        { "美国", "🇺🇸" },
-        { "韩国", "🇰🇷" },
-        { "英国", "🇬🇧" },
-        { "其他地区", "🌐" },
-    };
-    return all;
+    static const QMap<QString, QString> flags { { "日本", "🇯🇵" }, { "香港", "🇭🇰" }, { "新加坡", "🇸🇬" }, { "台湾", "🇹🇼" },
+        { "美国", "🇺🇸" }, { "韩国", "🇰🇷" }, { "英国", "🇬🇧" }, { "其他地区", "🌐" } };
+    return flags.contains(region) && flags[region] == flag;
 }
 
-struct ParseFailure {
-    bool operator==(const ParseFailure &) const = default;
-};
-
-std::variant<ParseFailure, QString, QList<NodeItem>> nodesModel(const Json &document, bool isJson)
+Outcome<QList<NodeItem>> nodesModel(const std::optional<Json> &document)
 {
-    if (!isJson)
+    if (!document)
         return ParseFailure {};
-    const Json *all = document.is_object() ? key(document, "all") : nullptr;
+    const Json *all = document->is_object() ? key(*document, "all") : nullptr;
     if (!all || !all->is_array())
         return QStringLiteral("线路组尚未加载。");
     QStringList names;
@@ -129,13 +103,13 @@ std::variant<ParseFailure, QString, QList<NodeItem>> nodesModel(const Json &docu
     return items;
 }
 
-std::optional<QMap<QString, qint64>> latenciesModel(const Json &document, bool isJson)
+std::optional<QMap<QString, qint64>> latenciesModel(const std::optional<Json> &document)
 {
-    if (!isJson || !document.is_object())
+    if (!document || !document->is_object())
         return std::nullopt;
     QMap<QString, qint64> delays;
-    for (auto it = document.begin(); it != document.end(); ++it) {
-        const std::optional<qint64> delay = fuzz::exactInteger(it.value());
+    for (auto it = document->begin(); it != document->end(); ++it) {
+        const std::optional<qint64> delay = exactInteger(it.value());
         if (!delay)
             return std::nullopt;
         delays.insert(qtext(it.key()), *delay);
@@ -155,7 +129,7 @@ void checkPathComponent(const QString &component)
     if (!component.isEmpty()) {
         // Compared as bytes, as the kernel reads them: a text decoder drops a leading U+FEFF.
         const QByteArray decoded = QByteArray::fromPercentEncoding(encoded.toLatin1());
-        FUZZ_EXPECT(decoded == component.toUtf8(), "path component came back as " + fuzz::printable(decoded.toStdString()));
+        FUZZ_EXPECT(decoded == component.toUtf8(), "path component came back as " + printable(decoded.toStdString()));
     }
 }
 
@@ -165,42 +139,30 @@ void checkPathComponent(const QString &component)
 VEYRA_FUZZ_TARGET(controller)
 {
     const QByteArray data(input.data(), static_cast<qsizetype>(input.size()));
-    const Json document = Json::parse(input.begin(), input.end(), nullptr, false);
-    const bool isJson = !document.is_discarded();
+    const std::optional<Json> document = jsonOf(input);
+    const Json *object = document && document->is_object() ? &*document : nullptr;
 
-    const std::optional<TrafficRateSample> sample = MihomoManager::parseTrafficSample(data);
-    const std::optional<TrafficRateSample> expectedSample = isJson ? sampleModel(document) : std::nullopt;
-    FUZZ_EXPECT(sample == expectedSample, "traffic sample of " + fuzz::printable(input));
-    if (isJson)
+    FUZZ_EXPECT(MihomoManager::parseTrafficSample(data) == (document ? sampleModel(*document) : std::nullopt),
+        "traffic sample of " + printable(input));
+    if (document)
         for (const char *name : { "up", "down", "count" })
-            FUZZ_EXPECT(MihomoManager::integer(document.is_object() ? key(document, name) : &document)
-                    == integerModel(document.is_object() ? key(document, name) : &document),
+            FUZZ_EXPECT(MihomoManager::integer(object ? key(*object, name) : &*document)
+                    == integerModel(object ? key(*object, name) : &*document),
                 std::string("integer under ") + name);
 
     // The provider asked about is the first one listed, so that the reader gets past it.
-    std::string provider = "veyra_official";
-    if (isJson && document.is_object()) {
-        const Json *providers = key(document, "providers");
-        if (providers && providers->is_object() && !providers->empty())
-            provider = providers->begin().key();
-    }
+    const Json *providers = objectAt(object, "providers");
+    const std::string provider = providers && !providers->empty() ? providers->begin().key() : "veyra_official";
     FUZZ_EXPECT(MihomoManager::parseProviderTrafficUsage(data, qtext(provider))
-            == (isJson ? usageModel(document, provider) : std::nullopt),
-        "traffic usage of " + fuzz::printable(input));
+            == (document ? usageModel(*document, provider) : std::nullopt),
+        "traffic usage of " + printable(input));
 
-    const auto expectedNodes = nodesModel(document, isJson);
-    std::variant<ParseFailure, QString, QList<NodeItem>> nodes;
-    try {
-        nodes = MihomoManager::parseNodes(data);
-    } catch (const AppError &error) {
-        nodes = error.description();
-    } catch (const SystemError &) {
-        nodes = ParseFailure {};
-    }
-    FUZZ_EXPECT(nodes == expectedNodes, "node list of " + fuzz::printable(input));
+    const auto nodes
+        = outcomeOf<QList<NodeItem>, AppError, SystemError>([&] { return MihomoManager::parseNodes(data); });
+    FUZZ_EXPECT(nodes == nodesModel(document), "node list of " + printable(input));
     if (const auto *items = std::get_if<QList<NodeItem>>(&nodes))
         for (const NodeItem &item : *items)
-            FUZZ_EXPECT(regions().contains(std::pair(item.region, item.flag)), "region " + item.region.toStdString());
+            FUZZ_EXPECT(isRegion(item.region, item.flag), "region " + item.region.toStdString());
 
     std::optional<QMap<QString, qint64>> delays;
     try {
@@ -208,10 +170,10 @@ VEYRA_FUZZ_TARGET(controller)
     } catch (const AppError &error) {
         FUZZ_EXPECT(error.description() == u"测速接口没有返回有效结果。", error.description().toStdString());
     }
-    FUZZ_EXPECT(delays == latenciesModel(document, isJson), "delays of " + fuzz::printable(input));
+    FUZZ_EXPECT(delays == latenciesModel(document), "delays of " + printable(input));
 
-    const QString text = qtext(std::string(input));
+    const QString text = qtext(input);
     checkPathComponent(text);
     const auto [region, flag] = MihomoManager::region(text);
-    FUZZ_EXPECT(regions().contains(std::pair(region, flag)), "region " + region.toStdString());
+    FUZZ_EXPECT(isRegion(region, flag), "region " + region.toStdString());
 }

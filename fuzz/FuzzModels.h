@@ -3,54 +3,96 @@
 #include <QString>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <optional>
+#include <string_view>
+#include <variant>
 
-// Small models shared by the targets that read Qt text and JSON.
+// Small models and helpers shared by the targets.
 namespace veyra::fuzz {
 
-// Unicode's White_Space property, listed out ("white space and line breaks").
-inline bool isWhiteSpace(char16_t c)
+// The parsed document, or nothing for bytes that are no JSON.
+inline std::optional<nlohmann::json> jsonOf(std::string_view bytes)
 {
+    nlohmann::json value = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
+    return value.is_discarded() ? std::nullopt : std::optional(std::move(value));
+}
+
+// What `call` returns, or nothing when it throws an E.
+template <typename E, typename F> auto unlessThrows(F &&call) -> std::optional<decltype(call())>
+{
+    try {
+        return call();
+    } catch (const E &) {
+        return std::nullopt;
+    }
+}
+
+// A decoder's outcome: bytes that were no JSON, the text of the refusal shown to the user, or
+// the value.
+struct ParseFailure {
+    bool operator==(const ParseFailure &) const = default;
+};
+template <typename T> using Outcome = std::variant<ParseFailure, QString, T>;
+
+template <typename T, typename Refusal, typename Failure, typename F> Outcome<T> outcomeOf(F &&decode)
+{
+    try {
+        return decode();
+    } catch (const Refusal &error) {
+        return error.description();
+    } catch (const Failure &) {
+        return ParseFailure {};
+    }
+}
+
+template <typename T> std::string shown(const Outcome<T> &outcome)
+{
+    if (const QString *text = std::get_if<QString>(&outcome))
+        return text->toStdString();
+    return outcome.index() == 0 ? "no JSON" : "a value";
+}
+
+// The text without the characters `blank` picks at either end (QString or std::string).
+template <typename S, typename Blank> S trimmedBy(const S &text, Blank blank)
+{
+    std::size_t start = 0, end = text.size();
+    while (start < end && blank(text[start]))
+        ++start;
+    while (end > start && blank(text[end - 1]))
+        --end;
+    return S(text.data() + start, end - start);
+}
+
+// Unicode's White_Space property, listed out ("white space and line breaks").
+inline bool isWhiteSpace(QChar letter)
+{
+    const char16_t c = letter.unicode();
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680
         || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 inline QString trimmedWhiteSpace(const QString &text)
 {
-    qsizetype start = 0;
-    qsizetype end = text.size();
-    while (start < end && isWhiteSpace(text[start].unicode()))
-        ++start;
-    while (end > start && isWhiteSpace(text[end - 1].unicode()))
-        --end;
-    return text.mid(start, end - start);
+    return trimmedBy(text, isWhiteSpace);
 }
 
 // A base-10 signed 64-bit integer: an optional "+" or "-", then ASCII digits only, in range.
 inline std::optional<std::int64_t> decimal(const QString &text)
 {
-    qsizetype i = 0;
-    bool minus = false;
-    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
-        minus = text[i] == u'-';
-        ++i;
-    }
-    if (i == text.size())
+    const bool minus = text.startsWith(u'-');
+    const qsizetype first = minus || text.startsWith(u'+') ? 1 : 0;
+    if (first == text.size())
         return std::nullopt;
     __int128 value = 0;
-    for (; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (c < u'0' || c > u'9')
-            return std::nullopt;
-        value = value * 10 + (c - u'0');
-        if (value > (__int128(1) << 63))
+    for (qsizetype i = first; i < text.size(); ++i) {
+        if (text[i] < u'0' || text[i] > u'9' || (value = value * 10 + (text[i].unicode() - u'0')) > (__int128(1) << 63))
             return std::nullopt;
     }
-    if (minus)
-        value = -value;
-    if (value > INT64_MAX || value < INT64_MIN)
+    value = minus ? -value : value;
+    if (value > INT64_MAX)
         return std::nullopt;
     return static_cast<std::int64_t>(value);
 }
@@ -59,25 +101,32 @@ inline std::optional<std::int64_t> decimal(const QString &text)
 // or not.
 inline std::optional<std::int64_t> exactInteger(const nlohmann::json &value)
 {
-    if (value.is_number_integer() && !value.is_number_unsigned())
+    if (value.is_number_unsigned())
+        return value.get<std::uint64_t>() > std::uint64_t(INT64_MAX)
+            ? std::nullopt
+            : std::optional(static_cast<std::int64_t>(value.get<std::uint64_t>()));
+    if (value.is_number_integer())
         return value.get<std::int64_t>();
-    if (value.is_number_unsigned()) {
-        const std::uint64_t number = value.get<std::uint64_t>();
-        if (number > std::uint64_t(INT64_MAX))
-            return std::nullopt;
-        return static_cast<std::int64_t>(number);
-    }
-    if (value.is_number_float()) {
-        const double number = value.get<double>();
-        // 2^63 is the first double past the range; -2^63 itself is in it.
-        if (!(number >= -0x1p63 && number < 0x1p63) || std::floor(number) != number)
-            return std::nullopt;
-        return static_cast<std::int64_t>(number);
-    }
-    return std::nullopt;
+    if (!value.is_number_float())
+        return std::nullopt;
+    const double number = value.get<double>();
+    // 2^63 is the first double past the range; -2^63 itself is in it.
+    if (!(number >= -0x1p63 && number < 0x1p63) || std::floor(number) != number)
+        return std::nullopt;
+    return static_cast<std::int64_t>(number);
 }
 
-inline QString qtext(const std::string &utf8)
+// A usage count from its two halves: negatives count as 0, the sum stops at the largest
+// count, and nothing when both are missing.
+inline std::optional<std::int64_t> usageSum(std::optional<std::int64_t> upload, std::optional<std::int64_t> download)
+{
+    if (!upload && !download)
+        return std::nullopt;
+    const __int128 sum = __int128(std::max<std::int64_t>(upload.value_or(0), 0)) + std::max<std::int64_t>(download.value_or(0), 0);
+    return static_cast<std::int64_t>(std::min<__int128>(sum, INT64_MAX));
+}
+
+inline QString qtext(std::string_view utf8)
 {
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }

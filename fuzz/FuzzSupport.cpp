@@ -9,7 +9,7 @@ namespace veyra::fuzz {
 
 void fail(const char *file, int line, const std::string &what)
 {
-    throw Finding(std::string(file) + ":" + std::to_string(line) + ": " + what);
+    throw Finding { std::string(file) + ":" + std::to_string(line) + ": " + what };
 }
 
 int runUnderLibFuzzer(void (*target)(std::string_view), const std::uint8_t *data, std::size_t size)
@@ -18,7 +18,7 @@ int runUnderLibFuzzer(void (*target)(std::string_view), const std::uint8_t *data
         target(std::string_view(reinterpret_cast<const char *>(data), size));
         return 0;
     } catch (const Finding &finding) {
-        std::fprintf(stderr, "==fuzz== finding: %s\n", finding.what().c_str());
+        std::fprintf(stderr, "==fuzz== finding: %s\n", finding.what.c_str());
     } catch (const std::exception &error) {
         std::fprintf(stderr, "==fuzz== exception escaped the target: %s: %s\n", typeid(error).name(), error.what());
     } catch (...) {

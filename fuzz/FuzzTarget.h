@@ -11,16 +11,8 @@
 namespace veyra::fuzz {
 
 // The code under test disagreed with its model or broke one of its own promises.
-class Finding {
-public:
-    explicit Finding(std::string what)
-        : m_what(std::move(what))
-    {
-    }
-    const std::string &what() const { return m_what; }
-
-private:
-    std::string m_what;
+struct Finding {
+    std::string what;
 };
 
 [[noreturn]] void fail(const char *file, int line, const std::string &what);
@@ -43,19 +35,17 @@ std::string printable(std::string_view bytes);
 // Defines target `name`. Compiled with VEYRA_LIBFUZZER_ENTRY (the libFuzzer executables), it
 // also defines the entry point that calls it.
 #ifdef VEYRA_LIBFUZZER_ENTRY
-#define VEYRA_FUZZ_TARGET(name)                                                                                        \
-    namespace veyra::fuzz {                                                                                            \
-    void name(std::string_view input);                                                                                 \
-    }                                                                                                                  \
+#define VEYRA_FUZZ_ENTRY(name)                                                                                         \
     extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)                                  \
     {                                                                                                                  \
         return ::veyra::fuzz::runUnderLibFuzzer(&::veyra::fuzz::name, data, size);                                     \
-    }                                                                                                                  \
-    void veyra::fuzz::name(std::string_view input)
+    }
 #else
+#define VEYRA_FUZZ_ENTRY(name)
+#endif
 #define VEYRA_FUZZ_TARGET(name)                                                                                        \
     namespace veyra::fuzz {                                                                                            \
     void name(std::string_view input);                                                                                 \
     }                                                                                                                  \
+    VEYRA_FUZZ_ENTRY(name)                                                                                             \
     void veyra::fuzz::name(std::string_view input)
-#endif

@@ -1,6 +1,7 @@
 #include "GrammarModel.h"
+#include "FuzzModels.h"
 
-#include <string_view>
+#include <algorithm>
 
 namespace veyra::fuzz {
 
@@ -38,37 +39,14 @@ constexpr VerbRule verbs[] = {
 constexpr std::string_view switchWords[]
     = { "on", "On", "oN", "ON", "off", "Off", "oFf", "ofF", "OFf", "OfF", "oFF", "OFF" };
 
-bool isSwitchWord(const std::string &text)
-{
-    for (std::string_view word : switchWords)
-        if (text == word)
-            return true;
-    return false;
-}
-
-// An optional sign, then decimal digits only; the value 1 to 65535. Leading zeros do not
-// change the value, and a minus sign can only give 0 or less.
+// Decimal digits only (the tool refuses a sign), the value 1 to 65535; leading zeros do not
+// change the value.
 bool isPortNumber(const std::string &text)
 {
-    std::size_t i = 0;
-    bool minus = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        minus = text[i] == '-';
-        ++i;
-    }
-    if (i == text.size())
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
         return false;
-    for (std::size_t j = i; j < text.size(); ++j)
-        if (text[j] < '0' || text[j] > '9')
-            return false;
-    while (i < text.size() && text[i] == '0')
-        ++i;
-    const std::string significant = text.substr(i);
-    if (significant.empty() || minus)
-        return false;
-    if (significant.size() != 5)
-        return significant.size() < 5;
-    return significant <= "65535";
+    const std::string significant = text.substr(std::min(text.find_first_not_of('0'), text.size()));
+    return !significant.empty() && (significant.size() < 5 || (significant.size() == 5 && significant <= "65535"));
 }
 
 bool isCleanElement(const std::string &element)
@@ -93,7 +71,7 @@ std::optional<std::string> lineRefusal(const std::vector<std::string> &line)
             continue;
         if (line.size() < rule.fewestElements || line.size() > rule.mostElements)
             return rule.refusal;
-        if (rule.last == LastArgument::onOrOff && !isSwitchWord(line.back()))
+        if (rule.last == LastArgument::onOrOff && std::ranges::count(switchWords, line.back()) == 0)
             return rule.refusal;
         if (rule.last == LastArgument::port && !isPortNumber(line.back()))
             return rule.refusal;
@@ -104,7 +82,7 @@ std::optional<std::string> lineRefusal(const std::vector<std::string> &line)
 
 } // namespace
 
-std::optional<std::string> grammarRefusal(const std::vector<std::vector<std::string>> &commands)
+std::optional<std::string> grammarRefusal(const Commands &commands)
 {
     if (commands.empty() || commands.size() > 128)
         return "代理命令数量无效。";
@@ -114,12 +92,13 @@ std::optional<std::string> grammarRefusal(const std::vector<std::vector<std::str
     return std::nullopt;
 }
 
-std::optional<std::vector<std::vector<std::string>>> requestModel(const nlohmann::json &value)
+std::optional<Commands> requestModel(std::string_view bytes)
 {
-    if (!value.is_object() || !value.contains("commands") || !value["commands"].is_array())
+    const std::optional<nlohmann::json> value = jsonOf(bytes);
+    if (!value || !value->is_object() || !value->contains("commands") || !(*value)["commands"].is_array())
         return std::nullopt;
-    std::vector<std::vector<std::string>> commands;
-    for (const nlohmann::json &line : value["commands"]) {
+    Commands commands;
+    for (const nlohmann::json &line : (*value)["commands"]) {
         if (!line.is_array())
             return std::nullopt;
         commands.emplace_back();

@@ -1,3 +1,4 @@
+#include "FuzzModels.h"
 #include "FuzzTarget.h"
 #include "GrammarModel.h"
 
@@ -10,115 +11,60 @@
 #include "veyra/ipc/ProxyCommandValidator.h"
 #include "veyra/ipc/ProxyHelperErrors.h"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
+#include <cstring>
 
 using namespace veyra;
-using nlohmann::json;
 using veyra::fuzz::printable;
 
 namespace {
 
-// The code point of a well-formed UTF-8 sequence of `length` bytes at `bytes`, or -1.
-long wellFormed(std::string_view bytes, std::size_t length)
-{
-    if (bytes.size() < length)
-        return -1;
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    static const unsigned char leadMarks[] = { 0, 0x00, 0xC0, 0xE0, 0xF0 };
-    static const unsigned char leadMasks[] = { 0, 0x80, 0xE0, 0xF0, 0xF8 };
-    static const long lowest[] = { 0, 0, 0x80, 0x800, 0x10000 };
-    if ((byte(0) & leadMasks[length]) != leadMarks[length])
-        return -1;
-    long codePoint = byte(0) & ~leadMasks[length] & 0xFF;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80)
-            return -1;
-        codePoint = (codePoint << 6) | (byte(i) & 0x3F);
-    }
-    if (codePoint < lowest[length] || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
-        return -1;
-    return codePoint;
-}
-
-// Whether the bytes can still grow into a well-formed sequence of `length` bytes: the code
-// points they leave open (remaining bits all zero up to all one) reach a valid one.
-bool canComplete(std::string_view prefix, std::size_t length)
-{
-    std::string lowestBytes(prefix), highestBytes(prefix);
-    for (std::size_t i = prefix.size(); i < length; ++i) {
-        lowestBytes += '\x80';
-        highestBytes += '\xBF';
-    }
-    static const long lowest[] = { 0, 0, 0x80, 0x800, 0x10000 };
-    static const long highest[] = { 0, 0x7F, 0x7FF, 0xFFFF, 0x10FFFF };
-    // Decoded without the range checks, so the two ends of the open interval come out.
-    const auto raw = [length](const std::string &bytes) {
-        static const unsigned char leadMasks[] = { 0, 0x80, 0xE0, 0xF0, 0xF8 };
-        long codePoint = static_cast<unsigned char>(bytes[0]) & ~leadMasks[length] & 0xFF;
-        for (std::size_t i = 1; i < length; ++i)
-            codePoint = (codePoint << 6) | (static_cast<unsigned char>(bytes[i]) & 0x3F);
-        return codePoint;
-    };
-    for (std::size_t i = 1; i < prefix.size(); ++i)
-        if ((static_cast<unsigned char>(prefix[i]) & 0xC0) != 0x80)
-            return false;
-    const long from = std::max(raw(lowestBytes), lowest[length]);
-    const long to = std::min(raw(highestBytes), highest[length]);
-    if (from > to)
-        return false;
-    return !(from >= 0xD800 && to <= 0xDFFF);
-}
-
-std::size_t sequenceLength(unsigned char lead)
-{
-    if (lead < 0x80)
-        return 1;
-    if ((lead & 0xE0) == 0xC0)
-        return 2;
-    if ((lead & 0xF0) == 0xE0)
-        return 3;
-    if ((lead & 0xF8) == 0xF0)
-        return 4;
-    return 0;
-}
+// Unicode's table of well-formed UTF-8 sequences: by lead byte, the sequence's length and the
+// range of its second byte; every later byte is 80..BF.
+struct Lead {
+    unsigned char from, to;
+    std::size_t length;
+    unsigned char secondFrom, secondTo;
+};
+constexpr Lead leads[] = {
+    { 0x00, 0x7F, 1, 0, 0 },
+    { 0xC2, 0xDF, 2, 0x80, 0xBF },
+    { 0xE0, 0xE0, 3, 0xA0, 0xBF },
+    { 0xE1, 0xEC, 3, 0x80, 0xBF },
+    { 0xED, 0xED, 3, 0x80, 0x9F },
+    { 0xEE, 0xEF, 3, 0x80, 0xBF },
+    { 0xF0, 0xF0, 4, 0x90, 0xBF },
+    { 0xF1, 0xF3, 4, 0x80, 0xBF },
+    { 0xF4, 0xF4, 4, 0x80, 0x8F },
+};
 
 // Unicode's recommended repair: every well-formed sequence stays, and each maximal part of an
-// ill-formed one (the longest start that could still have become well-formed, at least one
+// ill-formed one (the lead and the bytes that could still have continued it, at least one
 // byte) becomes one U+FFFD.
 std::string repairedModel(std::string_view bytes, bool &wasValid)
 {
     std::string text;
     wasValid = true;
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const std::string_view rest = bytes.substr(i);
-        const std::size_t length = sequenceLength(static_cast<unsigned char>(rest[0]));
-        if (length > 0 && wellFormed(rest, length) >= 0) {
-            text.append(rest.substr(0, length));
-            i += length;
-            continue;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(bytes[at]); };
+        const Lead *lead = nullptr;
+        for (const Lead &candidate : leads)
+            if (byte(i) >= candidate.from && byte(i) <= candidate.to)
+                lead = &candidate;
+        std::size_t good = 1;
+        while (lead && good < lead->length && i + good < bytes.size()
+            && byte(i + good) >= (good == 1 ? lead->secondFrom : 0x80)
+            && byte(i + good) <= (good == 1 ? lead->secondTo : 0xBF))
+            ++good;
+        if (lead && good == lead->length) {
+            text.append(bytes.substr(i, good));
+        } else {
+            text += "\xEF\xBF\xBD";
+            wasValid = false;
         }
-        wasValid = false;
-        std::size_t part = 1;
-        if (length > 1)
-            while (part + 1 < length && part + 1 <= rest.size() && canComplete(rest.substr(0, part + 1), length))
-                ++part;
-        text += "\xEF\xBF\xBD";
-        i += part;
+        i += good;
     }
     return text;
-}
-
-std::string trimmedModel(std::string_view text)
-{
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    return std::string(text);
 }
 
 const helper::ProxyHelperService &service()
@@ -154,11 +100,8 @@ VEYRA_FUZZ_TARGET(helperRequest)
     FUZZ_EXPECT(reader.status() == ipc::Framing::FrameReader::Status::complete && reader.payload() == input,
         "the request did not come through the framing");
 
-    const json parsed = json::parse(input.begin(), input.end(), nullptr, false);
-    const std::optional<ipc::CommandList> commands
-        = parsed.is_discarded() ? std::nullopt : veyra::fuzz::requestModel(parsed);
-    const std::optional<std::string> refusal
-        = commands ? veyra::fuzz::grammarRefusal(*commands) : std::optional<std::string>();
+    const std::optional<ipc::CommandList> commands = fuzz::requestModel(input);
+    const std::optional<std::string> refusal = commands ? fuzz::grammarRefusal(*commands) : std::nullopt;
     if (!commands) {
         std::string decodingError;
         try {
@@ -208,7 +151,8 @@ VEYRA_FUZZ_TARGET(helperRequest)
     const std::string expectedRepair = repairedModel(input, valid);
     FUZZ_EXPECT(repaired == expectedRepair, "repaired to " + printable(repaired) + " not " + printable(expectedRepair));
     const std::string trimmed = helper::trimmed(repaired);
-    FUZZ_EXPECT(trimmed == trimmedModel(repaired), "trimmed to " + printable(trimmed));
+    FUZZ_EXPECT(trimmed == fuzz::trimmedBy(repaired, [](char c) { return std::strchr(" \t\r\n\v\f", c) && c; }),
+        "trimmed to " + printable(trimmed));
     const ipc::ProxyHelperResponse original { !input.empty() && (input[0] & 1), std::string(input) };
     const std::string reply = helper::encodeReply(original);
     if (valid) {

@@ -6,7 +6,7 @@
 #include "ProxySnapshot.h"
 
 using namespace veyra;
-using veyra::fuzz::qtext;
+using namespace veyra::fuzz;
 
 namespace {
 
@@ -32,17 +32,6 @@ QStringList linesModel(const QString &text)
     return lines;
 }
 
-QString withoutSpacesAndTabs(const QString &text)
-{
-    qsizetype start = 0;
-    qsizetype end = text.size();
-    while (start < end && (text[start] == u' ' || text[start] == u'\t'))
-        ++start;
-    while (end > start && (text[end - 1] == u' ' || text[end - 1] == u'\t'))
-        --end;
-    return text.mid(start, end - start);
-}
-
 QMap<QString, QString> dictionaryModel(const QStringList &lines)
 {
     QMap<QString, QString> map;
@@ -54,7 +43,8 @@ QMap<QString, QString> dictionaryModel(const QStringList &lines)
         const QString right = line.mid(colon + 1);
         if (left.isEmpty() || right.isEmpty())
             continue;
-        map[withoutSpacesAndTabs(left).toLower()] = withoutSpacesAndTabs(right);
+        const auto spaceOrTab = [](QChar c) { return c == u' ' || c == u'\t'; };
+        map[trimmedBy(left, spaceOrTab).toLower()] = trimmedBy(right, spaceOrTab);
     }
     return map;
 }
@@ -70,12 +60,7 @@ bool enabledModel(const QMap<QString, QString> &map)
     return value == u"yes" || value == u"on" || value == u"1" || value == u"true";
 }
 
-bool startsWith(const QString &text, const QString &start)
-{
-    return text.size() >= start.size() && text.left(start.size()) == start;
-}
-
-QString shown(const ProxyEndpointState &state)
+QString described(const ProxyEndpointState &state)
 {
     return QStringLiteral("%1 %2 %3").arg(state.enabled).arg(state.server).arg(state.port);
 }
@@ -85,19 +70,19 @@ QString shown(const ProxyEndpointState &state)
 // Input: the text one networksetup run printed; every reader looks at it.
 VEYRA_FUZZ_TARGET(networkSetup)
 {
-    const QString text = qtext(std::string(input));
+    const QString text = qtext(input);
     const QStringList lines = linesModel(text);
 
     const QMap<QString, QString> dictionary = dictionaryModel(lines);
-    FUZZ_EXPECT(NetworkSetupOutput::dictionary(text) == dictionary, "dictionary of " + fuzz::printable(input));
+    FUZZ_EXPECT(NetworkSetupOutput::dictionary(text) == dictionary, "dictionary of " + printable(input));
     FUZZ_EXPECT(NetworkSetupOutput::isEnabled(dictionary) == enabledModel(dictionary), "enabled");
 
     const ProxyEndpointState endpoint = NetworkSetupOutput::endpoint(text);
     const ProxyEndpointState expectedEndpoint { enabledModel(dictionary),
-        fuzz::trimmedWhiteSpace(dictionary.value(QStringLiteral("server"))),
-        fuzz::decimal(dictionary.value(QStringLiteral("port"))).value_or(0) };
+        trimmedWhiteSpace(dictionary.value(QStringLiteral("server"))),
+        decimal(dictionary.value(QStringLiteral("port"))).value_or(0) };
     FUZZ_EXPECT(endpoint == expectedEndpoint,
-        fuzz::printable((shown(endpoint) + QStringLiteral(" instead of ") + shown(expectedEndpoint)).toStdString()));
+        printable((described(endpoint) + QStringLiteral(" instead of ") + described(expectedEndpoint)).toStdString()));
 
     QStringList domains;
     for (const QString &line : lines) {
@@ -114,11 +99,11 @@ VEYRA_FUZZ_TARGET(networkSetup)
     QStringList services;
     bool address = false;
     for (const QString &line : lines) {
-        if (!startsWith(line, QStringLiteral("An asterisk")) && !startsWith(line, QStringLiteral("*")))
+        if (!line.startsWith(u"An asterisk") && !line.startsWith(u'*'))
             services << line;
         const QString lowerLine = line.toLower();
-        if (startsWith(lowerLine, QStringLiteral("ip address:")) && !lowerLine.contains(u"none")
-            && !(lowerLine.size() >= 7 && lowerLine.right(7) == u"0.0.0.0"))
+        if (lowerLine.startsWith(u"ip address:") && !lowerLine.contains(u"none")
+            && !lowerLine.endsWith(u"0.0.0.0"))
             address = true;
     }
     FUZZ_EXPECT(NetworkSetupOutput::listedServices(text) == services, "listed services");
@@ -142,11 +127,6 @@ VEYRA_FUZZ_TARGET(networkSetup)
         "the snapshot changed in its file");
 
     // The journal file itself may be damaged in any way: that is a decoding error, nothing else.
-    const nlohmann::json file = nlohmann::json::parse(input.begin(), input.end(), nullptr, false);
-    if (!file.is_discarded()) {
-        try {
-            ProxySnapshot::fromJson(file);
-        } catch (const Error &) {
-        }
-    }
+    if (const auto file = jsonOf(input))
+        unlessThrows<Error>([&] { return ProxySnapshot::fromJson(*file); });
 }

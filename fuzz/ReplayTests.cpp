@@ -56,7 +56,7 @@ TEST_P(FuzzReplay, CommittedInputsPass)
         try {
             target.run(input);
         } catch (const veyra::fuzz::Finding &finding) {
-            ADD_FAILURE() << file << ": " << finding.what();
+            ADD_FAILURE() << file << ": " << finding.what;
         } catch (const std::exception &error) {
             ADD_FAILURE() << file << ": exception escaped: " << error.what();
         }
