@@ -64,9 +64,8 @@ TEST(TerminalCommandClipboard, TheDashboardAndTheTrayMenuCopyItWhileConnected)
     useMixedPort(model, 17891);
     StatusMenuView menu(model);
     QSignalSpy copied(&menu, &StatusMenuView::terminalCommandCopied);
-    QAction *entry = menuAction(menu.menu(), "复制终端代理命令");
-    ASSERT_NE(entry, nullptr);
-    entry->trigger();
+    ASSERT_TRUE(menuAction(menu.menu(), "复制终端代理命令"));
+    menuAction(menu.menu(), "复制终端代理命令")->trigger();
     EXPECT_EQ(copied.count(), 1);
     EXPECT_EQ(clipboardOfX(), commandFor(17891));
 

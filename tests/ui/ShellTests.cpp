@@ -14,7 +14,6 @@
 #include <QScopeGuard>
 #include <QFileInfo>
 #include <QProcess>
-#include <QLocalServer>
 #include <QTemporaryDir>
 
 #include <sys/socket.h>
@@ -31,44 +30,32 @@ using namespace veyra::ui;
 
 namespace {
 
-TEST(SingleInstance, ALaterStartAsksTheRunningOneToShowItselfAndLeaves)
+// What a crashed instance left does not stop the next start; a later start then asks the
+// running one to show itself and leaves.
+TEST(SingleInstance, TheFirstStartClaimsTheSessionAndALaterOneHandsOver)
 {
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("instance.sock"));
+    // A listener that goes away without removing its socket file, as after a crash.
+    const int dead = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address { AF_UNIX, {} };
+    qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
+    ASSERT_EQ(::bind(dead, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(dead, 1), 0);
+    ::close(dead);
+    ASSERT_TRUE(QFile::exists(path));
+
     SingleInstance first(path);
     ASSERT_TRUE(first.claim());
     int activations = 0;
     QObject::connect(&first, &SingleInstance::activationRequested, [&] { ++activations; });
-
     // The later start blocks on its socket, as a starting process does, so it runs elsewhere.
     std::atomic<int> secondClaimed { -1 };
-    std::thread later([&] {
-        SingleInstance second(path);
-        secondClaimed = second.claim() ? 1 : 0;
-    });
+    std::thread later([&] { secondClaimed = SingleInstance(path).claim() ? 1 : 0; });
     EXPECT_TRUE(waitUntil([&] { return secondClaimed != -1; }, 10000));
     later.join();
     EXPECT_EQ(secondClaimed, 0);
     EXPECT_TRUE(waitUntil([&] { return activations == 1; }));
-}
-
-TEST(SingleInstance, WhatACrashedInstanceLeftDoesNotStopTheNextStart)
-{
-    QTemporaryDir folder;
-    const QString path = folder.filePath(QStringLiteral("instance.sock"));
-    {
-        // A listener that goes away without removing its socket file, as after a crash.
-        const int dead = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address {};
-        address.sun_family = AF_UNIX;
-        qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
-        ASSERT_EQ(::bind(dead, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-        ASSERT_EQ(::listen(dead, 1), 0);
-        ::close(dead);
-    }
-    ASSERT_TRUE(QFile::exists(path));
-    SingleInstance next(path);
-    EXPECT_TRUE(next.claim());
 }
 
 // Only a folder of the user's own that no one else can write may hold the socket: another user
@@ -107,25 +94,23 @@ TEST(ApplicationProcessIntegration, ItIsNotDumpableAndOnlyOneRunsPerSession)
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.path());
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
-    const QStringList asNobody { QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-        QStringLiteral("--clear-groups"), QStringLiteral(VEYRA_APPLICATION) };
-
+    const auto startAsNobody = [&](QProcess &process) {
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral("/usr/bin/setpriv"), { QStringLiteral("--reuid=65534"),
+            QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"), QStringLiteral(VEYRA_APPLICATION) });
+    };
     QProcess first;
     // Whatever the outcome, nothing of the test is left running.
     const auto stop = qScopeGuard([&] {
-        if (first.state() != QProcess::NotRunning) {
-            first.kill();
-            first.waitForFinished(5000);
-        }
+        first.kill();
+        first.waitForFinished(5000);
     });
-    first.setProcessEnvironment(environment);
-    first.start(QStringLiteral("/usr/bin/setpriv"), asNobody);
+    startAsNobody(first);
     ASSERT_TRUE(first.waitForStarted());
     const QString socket = home.filePath(QStringLiteral("veyra-network-assistant.sock"));
     ASSERT_TRUE(waitUntil([&] { return QFile::exists(socket); }, 20000)) << first.readAllStandardError().toStdString();
     // A process that made itself non-dumpable has its /proc entries owned by root.
-    QFileInfo environ(QStringLiteral("/proc/%1/environ").arg(first.processId()));
-    EXPECT_EQ(environ.ownerId(), 0u);
+    EXPECT_EQ(QFileInfo(QStringLiteral("/proc/%1/environ").arg(first.processId())).ownerId(), 0u);
     // Every page it runs comes from a file: the root helper refuses a peer with executable
     // anonymous memory (a regular-expression JIT makes some). Checked once the first log line,
     // masked by those expressions, is written.
@@ -142,8 +127,7 @@ TEST(ApplicationProcessIntegration, ItIsNotDumpableAndOnlyOneRunsPerSession)
     }
 
     QProcess second;
-    second.setProcessEnvironment(environment);
-    second.start(QStringLiteral("/usr/bin/setpriv"), asNobody);
+    startAsNobody(second);
     ASSERT_TRUE(second.waitForFinished(10000));
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_EQ(first.state(), QProcess::Running);
@@ -159,8 +143,7 @@ class ShellIntegration : public ServiceWorld { };
 TEST_F(ShellIntegration, TheWindowStartsUpTheModelAndComesBackWhenAskedFor)
 {
     int left = 0;
-    AppCollaborators made = collaboratorsFor(seams());
-    VeyraNetworkAssistantApp app(std::move(made), [&] { ++left; });
+    VeyraNetworkAssistantApp app(collaboratorsFor(seams()), [&] { ++left; });
     app.start();
     QPointer<MainWindow> window = app.mainWindow();
     ASSERT_TRUE(window);

@@ -33,11 +33,6 @@ double standingOut(const QIcon &icon, const QColor &panel, int size)
 
 TEST(TrayIcon, EveryStateReadsOnALightAndADarkPanel)
 {
-    struct Panel {
-        const char *name;
-        QColor color;
-    };
-    const Panel panels[] = { { "light", QColor(0xf2, 0xf2, 0xf2) }, { "dark", QColor(0x1e, 0x1e, 0x1e) } };
     StagedModel model;
     model.becomeMember();
     QList<TrayLook> every { trayLook(model) };
@@ -48,14 +43,14 @@ TEST(TrayIcon, EveryStateReadsOnALightAndADarkPanel)
     // Connecting is reached only through a connect; its look is the accent's.
     every << TrayLook { "connecting", theme::accent(), "arrow.triangle.2.circlepath" };
     QSet<QRgb> fills;
-    for (const TrayLook &look : every)
+    for (const TrayLook &look : every) {
         fills.insert(look.fill.rgb());
-    EXPECT_EQ(fills.size(), 4) << "two states look alike";
-    for (const TrayLook &look : every)
-        for (const Panel &panel : panels)
+        for (const QColor panel : { QColor(0xf2, 0xf2, 0xf2), QColor(0x1e, 0x1e, 0x1e) })
             for (int size : { 16, 22, 32 })
-                EXPECT_GT(standingOut(trayGlyph(look), panel.color, size), 0.35)
-                    << look.state.toStdString() << " on a " << panel.name << " panel at " << size << " px";
+                EXPECT_GT(standingOut(trayGlyph(look), panel, size), 0.35)
+                    << look.state.toStdString() << " on " << qPrintable(panel.name()) << " at " << size << " px";
+    }
+    EXPECT_EQ(fills.size(), 4) << "two states look alike";
 }
 
 TEST(TrayIcon, TheTooltipTellsTheProductTheStateTheNodeAndTheSpeeds)

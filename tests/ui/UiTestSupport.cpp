@@ -27,7 +27,10 @@ bool showsText(const QWidget *root, const QString &text) { return visibleTexts(r
 
 QAbstractButton *findButton(const QWidget *root, const QString &text)
 {
-    return findShown<QAbstractButton>(root, text);
+    for (QAbstractButton *button : root->findChildren<QAbstractButton *>())
+        if (button->isVisibleTo(root) && button->text() == text)
+            return button;
+    return nullptr;
 }
 
 QString pillText(const QWidget *root)

@@ -16,19 +16,7 @@ namespace veyra::test {
 QStringList visibleTexts(const QWidget *root);
 bool showsText(const QWidget *root, const QString &text);
 
-// The shown widget of type T whose text (a label's or a button's) is exactly `text`, or null.
-template <typename T = QWidget> T *findShown(const QWidget *root, const QString &text)
-{
-    for (T *widget : root->findChildren<T *>()) {
-        if (!widget->isVisibleTo(const_cast<QWidget *>(root)))
-            continue;
-        if (auto *button = qobject_cast<QAbstractButton *>(widget); button && button->text() == text)
-            return widget;
-        if (auto *label = qobject_cast<QLabel *>(widget); label && label->text() == text)
-            return widget;
-    }
-    return nullptr;
-}
+// The shown button whose text is exactly `text`, or null.
 QAbstractButton *findButton(const QWidget *root, const QString &text);
 // The title of the first shown status pill in a widget tree.
 QString pillText(const QWidget *root);
@@ -47,7 +35,6 @@ class StagedModel : public AppModel {
 public:
     using AppModel::recordSpeed;
     using AppModel::setConnectionFailed;
-    using AppModel::setIsBusy;
     using AppModel::setIsConnected;
     using AppModel::setIsCoreRunning;
     using AppModel::setNodes;
