@@ -18,6 +18,10 @@ struct FailureCase {
     std::function<void(ModelWorld &, AppModel &)> provoke;
     const char *body; // what the notification says (part of it, for a platform's own text)
 };
+void PrintTo(const FailureCase &failure, std::ostream *out)
+{
+    *out << failure.name;
+}
 
 class FailureReportIntegration : public ModelWorld, public ::testing::WithParamInterface<FailureCase> {
 public:

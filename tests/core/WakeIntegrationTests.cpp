@@ -51,6 +51,10 @@ struct WakeCase {
     std::function<void(ModelWorld &, AppModel &)> breakIt; // what happened during the sleep
     bool healthy;
 };
+void PrintTo(const WakeCase &wake, std::ostream *out)
+{
+    *out << wake.name;
+}
 
 class WakeIntegration : public ModelWorld, public ::testing::WithParamInterface<WakeCase> {
 public:
