@@ -39,8 +39,11 @@ QString failure(const std::function<void()> &call)
     return test::failureOfCall<AppError>(call);
 }
 
-// One address checked with one resolver; "" when it passes.
+enum class Check { host, line, checkout };
+
+// One address checked one way with one resolver; "" when it passes.
 struct AddressCase {
+    Check check;
     const char *text;
     SecurityPolicy::Resolver resolver;
     const char *refusal;
@@ -60,23 +63,6 @@ TEST(SecurityPolicy, LocalRangesAtTheirBoundaries)
     for (const char *open : { "172.32.0.1", "172.15.255.255", "169.253.0.1", "100.64.0.1", "198.18.0.1", "11.0.0.1",
              "::", "fec0::1", "2001:db8::1", "example.com", "local.example.com", "192.169.0.1" })
         EXPECT_FALSE(SecurityPolicy::isLocalHostname(open)) << open;
-}
-
-TEST(SecurityPolicy, ResolverAnswersDecide)
-{
-    const AddressCase cases[] = {
-        { "line.example", resolvingTo({ v4("10.1.2.3"), v4("10.9.9.9") }), resolvesLocal },
-        { "line.example", resolvingTo({ v4("203.0.113.1"), v6("fd00::5") }), resolvesLocalV6 },
-        { "line.example", unresolved, "无法解析服务器地址。" },
-        { "line.example", resolvingTo({}), "无法解析服务器地址。" },
-        { "line.example", resolvingTo({ { AF_UNIX, {} } }), "服务器没有可用的网络地址。" },
-        { "127.0.0.1", publicHost, "目标地址不能指向本机或局域网。" },
-        { "line.example", resolvingTo({ { AF_UNIX, {} }, v6("2001:db8::1") }), "" },
-    };
-    for (const AddressCase &c : cases)
-        EXPECT_EQ(failure([&] { SecurityPolicy::ensurePublicHost(c.text, c.resolver); }),
-            *c.refusal ? QString::fromUtf8(c.refusal) : QStringLiteral("<no error>"))
-            << c.text;
 }
 
 TEST(SecurityPolicy, InternationalisedNamesAreResolvedInTheirAsciiForm)
@@ -108,73 +94,55 @@ TEST(SecurityPolicy, SystemResolverRefusesLoopbackNames)
     EXPECT_EQ(addresses->first().family, AF_INET);
 }
 
-TEST(SecurityPolicy, OfficialLineAndCheckoutAddresses)
+TEST(SecurityPolicy, HostsLinesAndCheckoutAddresses)
 {
     const char *const invalidLine = "官方线路地址无效，必须使用不含账号密码的 HTTPS 地址。";
     const char *const localLine = "官方线路地址不能指向本机或局域网主机。";
-    const AddressCase lines[] = {
-        { "https://user@line.example/s", publicHost, invalidLine },
-        { "https://:secret@line.example/s", publicHost, invalidLine },
-        { "http://line.example/s", publicHost, invalidLine },
-        { "https:///nohost", publicHost, invalidLine },
-        { "https://[::1]/s", publicHost, localLine },
-        { "https://127.0.0.1/s", publicHost, localLine },
-        { "https://line.example/s", resolvingTo({ v4("192.168.0.9") }), resolvesLocal },
+    const char *const badCheckout = "支付服务器返回了无效的 HTTPS 收银台地址。";
+    const AddressCase cases[] = {
+        { Check::host, "line.example", resolvingTo({ v4("10.1.2.3"), v4("10.9.9.9") }), resolvesLocal },
+        { Check::host, "line.example", resolvingTo({ v4("203.0.113.1"), v6("fd00::5") }), resolvesLocalV6 },
+        { Check::host, "line.example", unresolved, "无法解析服务器地址。" },
+        { Check::host, "line.example", resolvingTo({}), "无法解析服务器地址。" },
+        { Check::host, "line.example", resolvingTo({ { AF_UNIX, {} } }), "服务器没有可用的网络地址。" },
+        { Check::host, "127.0.0.1", publicHost, "目标地址不能指向本机或局域网。" },
+        { Check::host, "line.example", resolvingTo({ { AF_UNIX, {} }, v6("2001:db8::1") }), "" },
+        { Check::line, "https://user@line.example/s", publicHost, invalidLine },
+        { Check::line, "https://:secret@line.example/s", publicHost, invalidLine },
+        { Check::line, "http://line.example/s", publicHost, invalidLine },
+        { Check::line, "https:///nohost", publicHost, invalidLine },
+        { Check::line, "https://[::1]/s", publicHost, localLine },
+        { Check::line, "https://127.0.0.1/s", publicHost, localLine },
+        { Check::line, "https://line.example/s", resolvingTo({ v4("192.168.0.9") }), resolvesLocal },
+        { Check::checkout, "https://checkout.wx.tenpay.com/x", publicHost, "" },
+        { Check::checkout, "https://pay.veyra.example/checkout/1", publicHost, "" },
+        { Check::checkout, "https://eviltenpay.com/x", publicHost,
+            "为防止跳转到仿冒页面，已阻止未授权的收银台域名：eviltenpay.com" },
+        { Check::checkout, "https://mclient.alipay.com.evil.example/x", publicHost,
+            "为防止跳转到仿冒页面，已阻止未授权的收银台域名：mclient.alipay.com.evil.example" },
+        { Check::checkout, "http://mclient.alipay.com/x", publicHost, badCheckout },
+        { Check::checkout, "https://u:p@mclient.alipay.com/x", publicHost, badCheckout },
+        { Check::checkout, "https://mclient.alipay.com/x", resolvingTo({ v6("::1") }), resolvesLocalV6 },
     };
-    for (const AddressCase &c : lines)
-        EXPECT_EQ(failure([&] { SecurityPolicy::officialLineURL(c.text, c.resolver); }), QString::fromUtf8(c.refusal))
+    for (const AddressCase &c : cases)
+        EXPECT_EQ(failure([&] {
+            if (c.check == Check::host)
+                SecurityPolicy::ensurePublicHost(c.text, c.resolver);
+            else if (c.check == Check::line)
+                SecurityPolicy::officialLineURL(c.text, c.resolver);
+            else
+                SecurityPolicy::paymentURL(c.text, c.resolver);
+        }),
+            *c.refusal ? QString::fromUtf8(c.refusal) : QStringLiteral("<no error>"))
             << c.text;
     const QUrl url = SecurityPolicy::officialLineURL("  HTTPS://line.example/sub?t=1 \n", publicHost);
     EXPECT_EQ(url.host(), "line.example");
     EXPECT_EQ(url.query(), "t=1");
-
-    const char *const badCheckout = "支付服务器返回了无效的 HTTPS 收银台地址。";
-    const AddressCase checkouts[] = {
-        { "https://checkout.wx.tenpay.com/x", publicHost, "" },
-        { "https://pay.veyra.example/checkout/1", publicHost, "" },
-        { "https://eviltenpay.com/x", publicHost, "为防止跳转到仿冒页面，已阻止未授权的收银台域名：eviltenpay.com" },
-        { "https://mclient.alipay.com.evil.example/x", publicHost,
-            "为防止跳转到仿冒页面，已阻止未授权的收银台域名：mclient.alipay.com.evil.example" },
-        { "http://mclient.alipay.com/x", publicHost, badCheckout },
-        { "https://u:p@mclient.alipay.com/x", publicHost, badCheckout },
-        { "https://mclient.alipay.com/x", resolvingTo({ v6("::1") }), resolvesLocalV6 },
-    };
-    for (const AddressCase &c : checkouts)
-        EXPECT_EQ(failure([&] { SecurityPolicy::paymentURL(c.text, c.resolver); }),
-            *c.refusal ? QString::fromUtf8(c.refusal) : QStringLiteral("<no error>"))
-            << c.text;
     EXPECT_EQ(
         SecurityPolicy::paymentURL(" HTTPS://mclient.alipay.com/pay?o=1 ", publicHost).host(), "mclient.alipay.com");
-}
 
-TEST(SecurityPolicy, SettingsChecksInOrder)
-{
+    // The settings' own checks, in their order, are the settings fuzz target's replayed inputs.
     AppSettings settings;
-    EXPECT_NO_THROW(SecurityPolicy::validate(settings));
-    settings.mixedPort = 1024;
-    settings.socksPort = 1025;
-    settings.controllerPort = 65535;
-    EXPECT_NO_THROW(SecurityPolicy::validate(settings));
-
-    const QString range = "网络端口必须在 1024 到 65535 之间。";
-    AppSettings low = settings;
-    low.mixedPort = 80;
-    low.socksPort = 80; // the range check comes before the duplicate check
-    EXPECT_EQ(failure([&] { SecurityPolicy::validate(low); }), range);
-    AppSettings high = settings;
-    high.controllerPort = 65536;
-    EXPECT_EQ(failure([&] { SecurityPolicy::validate(high); }), range);
-
-    AppSettings duplicate = settings;
-    duplicate.controllerPort = duplicate.socksPort;
-    duplicate.uiScalePercent = 10; // the duplicate check comes before the scale check
-    EXPECT_EQ(failure([&] { SecurityPolicy::validate(duplicate); }), "三个网络端口不能重复。");
-
-    AppSettings scale = settings;
-    scale.uiScalePercent = 89;
-    EXPECT_EQ(failure([&] { SecurityPolicy::validate(scale); }), "界面缩放必须在 90% 到 140% 之间。");
-    scale.uiScalePercent = 141;
-    EXPECT_EQ(failure([&] { SecurityPolicy::validate(scale); }), "界面缩放必须在 90% 到 140% 之间。");
-    scale.uiScalePercent = 140;
-    EXPECT_NO_THROW(SecurityPolicy::validate(scale));
+    settings.uiScalePercent = 141;
+    EXPECT_EQ(failure([&] { SecurityPolicy::validate(settings); }), "界面缩放必须在 90% 到 140% 之间。");
 }

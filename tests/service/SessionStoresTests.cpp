@@ -9,68 +9,39 @@
 using namespace veyra;
 using namespace veyra::test;
 
-class SessionIdentity : public DataFolderTest {
-protected:
-    void SetUp() override
-    {
-        DataFolderTest::SetUp();
-        AppPaths::prepare();
-    }
-};
+using SessionIdentity = DataFolderTest;
 
-TEST_F(SessionIdentity, SavesTheTrimmedNameOwnerOnly)
+TEST_F(SessionIdentity, SavesTheTrimmedNameOwnerOnlyAndReadsBadFilesAsNone)
 {
+    AppPaths::prepare();
     SessionIdentityStore::saveAccount("  13800138000\n");
     EXPECT_EQ(SessionIdentityStore::loadAccount(), std::optional<QString>("13800138000"));
     EXPECT_EQ(modeOf(AppPaths::sessionIdentity()), 0600);
     EXPECT_FALSE(readBytes(AppPaths::sessionIdentity()).contains("token"));
-
+    SessionIdentityStore::saveAccount(" \t\n"); // an empty name is not written
+    EXPECT_EQ(SessionIdentityStore::loadAccount(), std::optional<QString>("13800138000"));
     SessionIdentityStore::clear();
     EXPECT_EQ(SessionIdentityStore::loadAccount(), std::nullopt);
+
+    for (const QByteArray &bad : { QByteArray(R"({"account":"   "})"), QByteArray(R"({"account":)"),
+             QByteArray(R"({"account":42})"), R"({"account":"a"})" + QByteArray(4096, ' ') }) {
+        writeBytes(AppPaths::sessionIdentity(), bad);
+        EXPECT_EQ(SessionIdentityStore::loadAccount(), std::nullopt) << bad.left(20).toStdString();
+    }
 }
 
-TEST_F(SessionIdentity, EmptyNameIsNotWritten)
+TEST(InstallationMarker, FirstRunOnlyOnceAndAnUpgradeIsNone)
 {
-    SessionIdentityStore::saveAccount("old-name");
-    SessionIdentityStore::saveAccount(" \t\n");
-    EXPECT_EQ(SessionIdentityStore::loadAccount(), std::optional<QString>("old-name"));
-}
-
-TEST_F(SessionIdentity, BadFilesReadAsNone)
-{
-    const QString path = AppPaths::sessionIdentity();
-    writeBytes(path, "{\"account\":\"   \"}");
-    EXPECT_EQ(SessionIdentityStore::loadAccount(), std::nullopt);
-    writeBytes(path, "{\"account\":");
-    EXPECT_EQ(SessionIdentityStore::loadAccount(), std::nullopt);
-    writeBytes(path, "{\"account\":42}");
-    EXPECT_EQ(SessionIdentityStore::loadAccount(), std::nullopt);
-    // Over the 4096-byte cap, even though the content is valid.
-    writeBytes(path, "{\"account\":\"a\"}" + QByteArray(4096, ' '));
-    EXPECT_EQ(SessionIdentityStore::loadAccount(), std::nullopt);
-    writeBytes(path, "{\"account\":\"a\"}" + QByteArray(4096 - 15, ' '));
-    EXPECT_EQ(SessionIdentityStore::loadAccount(), std::optional<QString>("a"));
-}
-
-TEST(InstallationMarker, FirstRunOnlyOnce)
-{
-    QTemporaryDir dir;
-    const UserDefaults defaults(dir.filePath("defaults.ini"));
-    EXPECT_TRUE(InstallationIdentity::consumeCurrentInstallation(defaults));
-    EXPECT_FALSE(InstallationIdentity::consumeCurrentInstallation(defaults));
-    EXPECT_TRUE(defaults.open()->value(InstallationIdentity::initializedKey).toBool());
-}
-
-TEST(InstallationMarker, UpgradeIsNotAFirstRun)
-{
-    QTemporaryDir dir;
-    const UserDefaults defaults(dir.filePath("defaults.ini"));
-    defaults.open()->setValue(InstallationIdentity::legacyFingerprintKey, "abc123");
-    EXPECT_FALSE(InstallationIdentity::consumeCurrentInstallation(defaults));
-    EXPECT_FALSE(InstallationIdentity::consumeCurrentInstallation(defaults));
-
-    QTemporaryDir other;
-    const UserDefaults emptyFingerprint(other.filePath("defaults.ini"));
-    emptyFingerprint.open()->setValue(InstallationIdentity::legacyFingerprintKey, "");
-    EXPECT_TRUE(InstallationIdentity::consumeCurrentInstallation(emptyFingerprint));
+    // The legacy fingerprint an older version left: present means an upgrade, empty means nothing.
+    for (const std::optional<QString> &fingerprint : { std::optional<QString>(), std::optional<QString>("abc123"),
+             std::optional<QString>("") }) {
+        QTemporaryDir dir;
+        const UserDefaults defaults(dir.filePath("defaults.ini"));
+        if (fingerprint)
+            defaults.open()->setValue(InstallationIdentity::legacyFingerprintKey, *fingerprint);
+        const bool firstRun = fingerprint != QString("abc123");
+        EXPECT_EQ(InstallationIdentity::consumeCurrentInstallation(defaults), firstRun) << fingerprint.value_or("none").toStdString();
+        EXPECT_FALSE(InstallationIdentity::consumeCurrentInstallation(defaults));
+        EXPECT_TRUE(defaults.open()->value(InstallationIdentity::initializedKey).toBool());
+    }
 }
