@@ -28,13 +28,7 @@ QCoro::Task<> AppModel::login(QString account, QString password, bool registerin
     }
     setIsBusy(true);
 
-    std::exception_ptr failure;
-    AuthResult result;
-    try {
-        result = co_await api().login(account, password, registering);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    Settled<AuthResult> signedIn = co_await settle(api().login(account, password, registering));
     // A refused sign-in: logged, and shown in the sheet in the words the mapping chooses.
     const auto refuse = [this, mode](const std::exception_ptr &why) {
         Step step(*this);
@@ -42,15 +36,16 @@ QCoro::Task<> AppModel::login(QString account, QString password, bool registerin
         setAuthenticationErrorMessage(AuthenticationErrorMapper::message(describe(why), mode));
         setIsBusy(false);
     };
-    if (failure) {
-        refuse(failure);
+    if (signedIn.failure) {
+        refuse(signedIn.failure);
         co_return;
     }
+    const AuthResult result = std::move(*signedIn.value);
 
     // The token is only ours once it is stored; otherwise the service takes it back.
     api().setToken(result.token);
     auto save = [keychain = m_collaborators->keychain, token = result.token] { keychain.save(token, sessionAccount); };
-    failure = co_await failureOf(m_ioExecutor.run(save));
+    std::exception_ptr failure = co_await failureOf(m_ioExecutor.run(save));
     if (failure) {
         co_await abandonToken(false);
         Step step(*this);
@@ -64,18 +59,15 @@ QCoro::Task<> AppModel::login(QString account, QString password, bool registerin
     if (result.user) {
         user = *result.user;
     } else {
-        try {
-            user = co_await api().currentUser();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        if (failure) {
+        Settled<AccountUser> me = co_await settle(api().currentUser());
+        if (me.failure) {
             // Without an account there is no session: the saved token is taken back too, or
             // the next start would sign in silently behind the error shown now.
             co_await abandonToken(true);
-            refuse(failure);
+            refuse(me.failure);
             co_return;
         }
+        user = std::move(*me.value);
     }
     co_await adoptAccount(user);
 

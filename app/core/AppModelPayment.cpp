@@ -9,6 +9,7 @@
 #include "Logger.h"
 #include "QRCodeRenderer.h"
 #include "SecurityPolicy.h"
+#include "Settled.h"
 
 #include <QUuid>
 
@@ -24,15 +25,12 @@ constexpr qint64 pendingOrderLifetimeSeconds = 86'400;
 
 QCoro::Task<> AppModel::refreshPlans(bool silent)
 {
-    std::exception_ptr failure;
-    try {
-        setServicePlans(co_await api().plans());
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!failure)
+    Settled<QList<Plan>> plans = co_await settle(api().plans());
+    if (!plans.failure) {
+        setServicePlans(*plans.value);
         co_return;
-    const QString text = Logger::redact(describe(failure));
+    }
+    const QString text = Logger::redact(describe(plans.failure));
     Logger::shared().log(text);
     if (!silent)
         setAlertMessage(text);
@@ -71,17 +69,12 @@ QCoro::Task<> AppModel::createOrder(Plan plan, QString method)
         setIsBusy(false);
     };
     const QString key = QStringLiteral("mac-") + QUuid::createUuid().toString(QUuid::WithoutBraces).toLower();
-    std::exception_ptr failure;
-    PaymentOrder order;
-    try {
-        order = co_await api().createOrder(plan.id, method, key);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (failure) {
-        fail(failure);
+    Settled<PaymentOrder> created = co_await settle(api().createOrder(plan.id, method, key));
+    if (created.failure) {
+        fail(created.failure);
         co_return;
     }
+    const PaymentOrder order = std::move(*created.value);
     // The previous order's polling stops before the new order is shown: an answer still on
     // its way would otherwise replace the new order (and its checkout page) with the old one.
     if (m_paymentTask)
@@ -89,14 +82,10 @@ QCoro::Task<> AppModel::createOrder(Plan plan, QString method)
     setCurrentOrder(order);
     co_await loadCheckoutImage(order);
 
-    try {
-        // Built before the co_await: this compiler destroys twice a temporary that is converted
-        // into a coroutine's parameter inside a co_await expression.
-        const std::optional<PendingOrderRecord> record = PendingOrderRecord { order.orderNo, m_collaborators->clock() };
-        co_await settingsStore().savePendingOrder(record);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    // Built before the co_await: this compiler destroys twice a temporary that is converted into
+    // a coroutine's parameter inside a co_await expression.
+    const std::optional<PendingOrderRecord> record = PendingOrderRecord { order.orderNo, m_collaborators->clock() };
+    const std::exception_ptr failure = co_await failureOf(settingsStore().savePendingOrder(record));
     if (failure) {
         fail(failure);
         co_return;
@@ -163,22 +152,17 @@ QCoro::Task<> AppModel::paymentPollingLoop(QPointer<AppModel> model, Cancellatio
         co_await pause;
         if (token->isCancelled() || !model)
             co_return;
-        std::optional<PaymentOrder> order;
-        std::exception_ptr expired;
-        try {
-            order = co_await model->fetchOrder(orderNo);
-        } catch (...) {
-            expired = std::current_exception();
-        }
+        Settled<std::optional<PaymentOrder>> fetched = co_await settle(model->fetchOrder(orderNo));
         if (token->isCancelled() || !model)
             co_return;
-        if (expired) {
+        if (fetched.failure) {
             // Like any request the service refuses for the session: signed out, asked to sign
             // in again; the order's record stays so it is followed after the next sign-in.
-            Logger::shared().log(Logger::redact(describe(expired)));
+            Logger::shared().log(Logger::redact(describe(fetched.failure)));
             co_await model->invalidatePersistedSession(true);
             co_return;
         }
+        const std::optional<PaymentOrder> order = std::move(*fetched.value);
         if (!order)
             continue;
         model->setCurrentOrder(*order);
@@ -215,17 +199,12 @@ QCoro::Task<> AppModel::finishOrder(PaymentOrder order, bool notify)
 QCoro::Task<> AppModel::resumePendingOrder()
 {
     auto read = [] { return AppPaths::read<PendingOrderRecord>(AppPaths::pendingOrder(), AppPaths::pendingOrderCap); };
-    std::optional<PendingOrderRecord> record;
-    std::exception_ptr failure;
-    try {
-        record = co_await m_ioExecutor.run(read);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (failure) {
+    Settled<std::optional<PendingOrderRecord>> stored = co_await settle(m_ioExecutor.run(read));
+    if (stored.failure) {
         co_await settingsStore().quarantine(AppPaths::pendingOrder());
         co_return;
     }
+    const std::optional<PendingOrderRecord> record = std::move(*stored.value);
     if (!record)
         co_return;
 
@@ -239,16 +218,12 @@ QCoro::Task<> AppModel::resumePendingOrder()
         co_return;
     }
 
-    PaymentOrder order;
-    try {
-        order = co_await api().order(record->orderNo);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (failure) {
-        Logger::shared().log(QStringLiteral("恢复待支付订单失败：") + Logger::redact(describe(failure)));
+    Settled<PaymentOrder> fetched = co_await settle(api().order(record->orderNo));
+    if (fetched.failure) {
+        Logger::shared().log(QStringLiteral("恢复待支付订单失败：") + Logger::redact(describe(fetched.failure)));
         co_return;
     }
+    const PaymentOrder order = std::move(*fetched.value);
     if (m_paymentTask)
         m_paymentTask->cancel();
     setCurrentOrder(order);

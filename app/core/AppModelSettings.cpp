@@ -94,17 +94,12 @@ QCoro::Task<> AppModel::importSettings(QString path)
         present(QStringLiteral("请先断开连接，再导入端口与网络设置。"));
         co_return;
     }
-    std::exception_ptr failure;
-    AppSettings imported;
-    try {
-        imported = co_await settingsStore().importSettings(path);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (failure) {
-        present(describe(failure));
+    Settled<AppSettings> read = co_await settle(settingsStore().importSettings(path));
+    if (read.failure) {
+        present(describe(read.failure));
         co_return;
     }
+    AppSettings imported = std::move(*read.value);
     const bool startAtLogin = imported.startAtLogin;
     const bool notifications = imported.showNotifications;
     if (startAtLogin == m_settings.startAtLogin && notifications == m_settings.showNotifications) {
