@@ -72,32 +72,33 @@ TEST_F(AuthenticationViewTest, OpensInTheModeItIsAskedForAndClosesEveryWay)
     // The user chose registration last time; the sheet is now opened for signing in.
     ASSERT_TRUE(press(&view, "注册"));
     model.setShowAuthentication(true);
-    view.show();
     EXPECT_FALSE(view.isRegistering());
+    model.setShowAuthentication(false);
+    model.setAuthenticationMode(AuthenticationMode::registration);
+    model.setShowAuthentication(true);
+    EXPECT_TRUE(view.isRegistering());
 
-    // The close button, Esc and the window's close each end the sheet in the model.
+    // The close button, Esc and the window's close each end the sheet in the model, and no
+    // password stays in a closed sheet.
     QPushButton *close = nullptr;
     for (QPushButton *button : view.findChildren<QPushButton *>())
         if (button->accessibleName() == "关闭")
             close = button;
     ASSERT_TRUE(close);
-    view.passwordField()->setText(QStringLiteral("password123"));
-    QTest::mouseClick(close, Qt::LeftButton);
-    EXPECT_FALSE(model.showAuthentication());
-    EXPECT_FALSE(view.isVisible());
-    EXPECT_TRUE(view.passwordField()->text().isEmpty()) << "no password stays in a closed sheet";
-
-    model.setAuthenticationMode(AuthenticationMode::registration);
-    model.setShowAuthentication(true);
-    EXPECT_TRUE(view.isRegistering());
-    view.show();
-    QTest::keyClick(view.accountField(), Qt::Key_Escape);
-    EXPECT_FALSE(model.showAuthentication());
-
-    model.setShowAuthentication(true);
-    view.show();
-    view.close();
-    EXPECT_FALSE(model.showAuthentication());
+    const std::pair<const char *, std::function<void()>> ways[] = {
+        { "the close button", [&] { QTest::mouseClick(close, Qt::LeftButton); } },
+        { "Esc", [&] { QTest::keyClick(view.accountField(), Qt::Key_Escape); } },
+        { "the window's close", [&] { view.close(); } },
+    };
+    for (const auto &[way, closeIt] : ways) {
+        model.setShowAuthentication(true);
+        view.show();
+        view.passwordField()->setText(QStringLiteral("password123"));
+        closeIt();
+        EXPECT_FALSE(model.showAuthentication()) << way;
+        EXPECT_FALSE(view.isVisible()) << way;
+        EXPECT_EQ(view.passwordField()->text(), "") << way;
+    }
 }
 
 class AuthenticationViewIntegration : public ServiceWorld {

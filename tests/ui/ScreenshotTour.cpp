@@ -112,17 +112,11 @@ QCoro::Task<> downloadThroughProxy(QUrl url, quint16 port, int times)
     }
 }
 
-class ScreenshotTour : public ModelWorld {
-protected:
-    void SetUp() override
-    {
-        ModelWorld::SetUp();
-        theme::setScalePercent(scale());
-    }
-};
+class ScreenshotTour : public ModelWorld { };
 
 TEST_F(ScreenshotTour, EveryStateOfTheWindow)
 {
+    theme::setScalePercent(scale());
     AppCollaborators made = collaborators(QStringLiteral("/generate_204"));
     made.openURL = [](const QUrl &) { return true; };
     made.pollDelay = [](int) { return std::chrono::milliseconds(50); };
