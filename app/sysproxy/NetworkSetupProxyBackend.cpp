@@ -109,13 +109,15 @@ QCoro::Task<QString> NetworkSetupProxyBackend::run(QString program, QStringList 
     throw AppError(QStringLiteral("系统网络设置失败：") + Logger::redact(detail));
 }
 
-QCoro::Task<NetworkServiceProxySnapshot> NetworkSetupProxyBackend::capture(QString service)
+QCoro::Task<NetworkServiceProxySnapshot> NetworkSetupProxyBackend::capture(QString service, CaptureScope scope)
 {
-    // The six reads are independent: they run side by side, each a process of its own, and a
+    // The reads are independent: they run side by side, each a process of its own, and a
     // failure is passed on (the first in this order) once all have ended.
+    std::vector<const char *> verbs { "-getwebproxy", "-getsecurewebproxy", "-getsocksfirewallproxy" };
+    if (scope == CaptureScope::everything)
+        verbs.insert(verbs.end(), { "-getproxybypassdomains", "-getautoproxyurl", "-getproxyautodiscovery" });
     std::vector<QCoro::Task<Settled<QString>>> reads;
-    for (const char *verb : { "-getwebproxy", "-getsecurewebproxy", "-getsocksfirewallproxy", "-getproxybypassdomains",
-             "-getautoproxyurl", "-getproxyautodiscovery" })
+    for (const char *verb : verbs)
         reads.push_back(settle(run(m_networkSetup, readArguments(verb, service))));
     std::vector<Settled<QString>> outputs = co_await settleAll(std::move(reads));
 
@@ -124,6 +126,8 @@ QCoro::Task<NetworkServiceProxySnapshot> NetworkSetupProxyBackend::capture(QStri
     snapshot.web = NetworkSetupOutput::endpoint(outputs[0].take());
     snapshot.secureWeb = NetworkSetupOutput::endpoint(outputs[1].take());
     snapshot.socks = NetworkSetupOutput::endpoint(outputs[2].take());
+    if (scope == CaptureScope::proxies)
+        co_return snapshot;
     snapshot.bypassDomains = NetworkSetupOutput::bypassDomains(outputs[3].take());
     const auto autoProxy = NetworkSetupOutput::dictionary(outputs[4].take());
     snapshot.autoProxyURL = autoProxy.value(QStringLiteral("url"));
@@ -132,11 +136,12 @@ QCoro::Task<NetworkServiceProxySnapshot> NetworkSetupProxyBackend::capture(QStri
     co_return snapshot;
 }
 
-QCoro::Task<std::vector<NetworkServiceProxySnapshot>> NetworkSetupProxyBackend::captureAll(QStringList services)
+QCoro::Task<std::vector<NetworkServiceProxySnapshot>> NetworkSetupProxyBackend::captureAll(
+    QStringList services, CaptureScope scope)
 {
     std::vector<QCoro::Task<Settled<NetworkServiceProxySnapshot>>> captures;
     for (const QString &service : services)
-        captures.push_back(settle(capture(service)));
+        captures.push_back(settle(capture(service, scope)));
     std::vector<Settled<NetworkServiceProxySnapshot>> outcomes = co_await settleAll(std::move(captures));
     std::vector<NetworkServiceProxySnapshot> snapshots;
     for (Settled<NetworkServiceProxySnapshot> &outcome : outcomes)
@@ -314,7 +319,7 @@ QCoro::Task<void> NetworkSetupProxyBackend::enable(qint64 port)
     std::exception_ptr failure = co_await failureOf(runPrivileged(std::move(commands)));
     if (!failure) {
         try {
-            const std::vector<NetworkServiceProxySnapshot> now = co_await captureAll(services);
+            const std::vector<NetworkServiceProxySnapshot> now = co_await captureAll(services, CaptureScope::proxies);
             if (!allConfirmed(now, port))
                 throw AppError(QStringLiteral("系统没有确认全部代理设置。"));
         } catch (...) {
@@ -331,7 +336,7 @@ QCoro::Task<std::vector<NetworkServiceProxySnapshot>> NetworkSetupProxyBackend::
 {
     std::vector<QCoro::Task<Settled<NetworkServiceProxySnapshot>>> captures;
     for (const NetworkServiceProxySnapshot &saved : snapshot.services)
-        captures.push_back(settle(capture(saved.service)));
+        captures.push_back(settle(capture(saved.service, CaptureScope::proxies)));
     std::vector<Settled<NetworkServiceProxySnapshot>> outcomes = co_await settleAll(std::move(captures));
     std::vector<NetworkServiceProxySnapshot> kept;
     for (std::size_t i = 0; i < outcomes.size(); ++i) {
@@ -393,7 +398,7 @@ QCoro::Task<bool> NetworkSetupProxyBackend::stillApplied()
     QStringList services;
     for (const NetworkServiceProxySnapshot &saved : snapshot->services)
         services.append(saved.service);
-    const std::vector<NetworkServiceProxySnapshot> current = co_await captureAll(services);
+    const std::vector<NetworkServiceProxySnapshot> current = co_await captureAll(services, CaptureScope::proxies);
     co_return allConfirmed(current, snapshot->appliedPort);
 }
 

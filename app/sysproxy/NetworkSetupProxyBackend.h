@@ -35,9 +35,13 @@ public:
 
     // Building blocks, public so that callers and tests can use them on their own.
     QCoro::Task<QStringList> activeNetworkServices();
-    QCoro::Task<NetworkServiceProxySnapshot> capture(QString service);
+    // What a capture reads: everything a restore puts back, or only the three proxies (all that
+    // the read-back and the "still ours" checks compare; the rest of the snapshot stays empty).
+    enum class CaptureScope { everything, proxies };
+    QCoro::Task<NetworkServiceProxySnapshot> capture(QString service, CaptureScope scope = CaptureScope::everything);
     // Every service's settings, read side by side; the first failure once all have ended.
-    QCoro::Task<std::vector<NetworkServiceProxySnapshot>> captureAll(QStringList services);
+    QCoro::Task<std::vector<NetworkServiceProxySnapshot>> captureAll(
+        QStringList services, CaptureScope scope = CaptureScope::everything);
     QCoro::Task<std::vector<NetworkServiceProxySnapshot>> managedServices(ProxySnapshot snapshot);
     QCoro::Task<void> restore(ProxySnapshot snapshot, std::vector<NetworkServiceProxySnapshot> services);
     QCoro::Task<void> runPrivileged(ipc::CommandList commands);
