@@ -106,8 +106,8 @@ public:
 private:
     void report(QWidget *widget, const QString &where, const char *fault)
     {
-        const QString what = QStringLiteral("%1 in %2 (tool tip \"%3\") on %4: %5")
-                                 .arg(QLatin1String(widget->metaObject()->className()),
+        const QString what = QStringLiteral("%1 \"%2\" in %3 (tool tip \"%4\") on %5: %6")
+                                 .arg(QLatin1String(widget->metaObject()->className()), spokenName(widget),
                                      QLatin1String(widget->parentWidget()->metaObject()->className()),
                                      widget->toolTip(), where, QLatin1String(fault));
         m_faults.insert({ widget, QLatin1String(fault) }, what);
