@@ -45,6 +45,12 @@ TEST_F(APIClientIntegration, SignsInAndReadsTheAccountPlansAndOrders)
 {
     simulator.admin("accounts", { { "account", member }, { "password", "secret-pass" }, { "active", true } });
     auto api = client();
+    EXPECT_EQ(failureOf<AppError>(api->login(member, "wrong-pass", false)), "invalid_credentials 账号或密码错误");
+    EXPECT_EQ(failureOf<AppError>(api->login("13900000000", "secret-pass", false)), "account_not_found 账号不存在");
+    EXPECT_EQ(failureOf<AppError>(api->login(member, "secret-pass", true)), "account_exists 该手机号已注册");
+    EXPECT_EQ(failureOf<AppError>(api->login("12345678901", "secret-pass", true)),
+        "invalid_account 账号错误：请输入正确的 11 位手机号");
+    EXPECT_EQ(await(api->login("13700000000", "new-secret", true)).user->account, "13700000000");
     const AuthResult result = await(api->login(member, "secret-pass", false));
     EXPECT_FALSE(result.token.isEmpty());
     ASSERT_TRUE(result.user.has_value());
@@ -66,6 +72,15 @@ TEST_F(APIClientIntegration, SignsInAndReadsTheAccountPlansAndOrders)
     EXPECT_EQ(order.amountFen, std::optional<qint64>(2500));
     simulator.admin("order-status", { { "orderNo", order.orderNo.toStdString() }, { "status", "paid" } });
     EXPECT_EQ(await(api->order(order.orderNo)).status, "paid");
+
+    // An order number travels as one path segment, to the order and to its code.
+    simulator.admin("orders", { { "account", member }, { "orderNo", "VN 7/8%" } });
+    EXPECT_EQ(await(api->order("VN 7/8%")).orderNo, "VN 7/8%");
+    EXPECT_FALSE(lastRequest("/api/v1/orders/VN%207%2F8%25").is_null());
+    const std::optional<QImage> image = QRCodeRenderer::image(await(api->orderQRCode("VN 7/8%")));
+    EXPECT_FALSE(lastRequest("/api/v1/orders/VN%207%2F8%25/qrcode").is_null());
+    ASSERT_TRUE(image.has_value());
+    EXPECT_EQ(image->width(), 220);
 }
 
 TEST_F(APIClientIntegration, EveryAcceptedEnvelopeShapeDecodes)
@@ -115,32 +130,6 @@ TEST_F(APIClientIntegration, HeadersFollowTheRules)
     }
     api->setToken(std::nullopt);
     EXPECT_EQ(failureOf<APIClientError>(api->currentUser()), "unauthorized 登录状态已失效，请重新登录");
-}
-
-TEST_F(APIClientIntegration, OrderNumberIsSentAsOneSegment)
-{
-    auto api = signedIn();
-    simulator.admin("orders", { { "account", member }, { "orderNo", "VN 7/8%" } });
-    EXPECT_EQ(await(api->order("VN 7/8%")).orderNo, "VN 7/8%");
-    EXPECT_FALSE(lastRequest("/api/v1/orders/VN%207%2F8%25").is_null());
-
-    const QByteArray png = await(api->orderQRCode("VN 7/8%"));
-    EXPECT_FALSE(lastRequest("/api/v1/orders/VN%207%2F8%25/qrcode").is_null());
-    const std::optional<QImage> image = QRCodeRenderer::image(png);
-    ASSERT_TRUE(image.has_value());
-    EXPECT_EQ(image->width(), 220);
-}
-
-TEST_F(APIClientIntegration, SignInFailuresCarryTheServiceTexts)
-{
-    simulator.admin("accounts", { { "account", member }, { "password", "secret-pass" } });
-    auto api = client();
-    EXPECT_EQ(failureOf<AppError>(api->login(member, "wrong-pass", false)), "invalid_credentials 账号或密码错误");
-    EXPECT_EQ(failureOf<AppError>(api->login("13900000000", "secret-pass", false)), "account_not_found 账号不存在");
-    EXPECT_EQ(failureOf<AppError>(api->login(member, "secret-pass", true)), "account_exists 该手机号已注册");
-    EXPECT_EQ(failureOf<AppError>(api->login("12345678901", "secret-pass", true)),
-        "invalid_account 账号错误：请输入正确的 11 位手机号");
-    EXPECT_EQ(await(api->login("13700000000", "new-secret", true)).user->account, "13700000000");
 }
 
 // One row per line of the failure table that the reply's status decides; what a body of

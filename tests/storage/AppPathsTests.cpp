@@ -37,13 +37,8 @@ TEST_F(AppPathsTest, WriteTightensPermissionsOfExistingDirectoriesAndTheFile)
     EXPECT_EQ(modeOf(AppPaths::settings()), 0600);
     for (const QString &dir : { root(), AppPaths::coreDirectory(), AppPaths::providersDirectory(), AppPaths::logs() })
         EXPECT_EQ(modeOf(dir), 0700) << dir.toStdString();
-    // No temporary file left behind.
+    // No temporary file left behind; one made for writing is owner-only and no child inherits it.
     EXPECT_EQ(QDir(root()).entryList({ "*.tmp-*" }, QDir::Files).size(), 0);
-}
-
-TEST_F(AppPathsTest, TemporaryFilesAreOwnerOnlyAndNeverInheritedByChildren)
-{
-    AppPaths::prepare();
     auto [fd, name] = AppPaths::createTemporaryFile(AppPaths::settings());
     ASSERT_GE(fd, 0);
     EXPECT_TRUE(::fcntl(fd, F_GETFD) & FD_CLOEXEC) << "a child started now would inherit the descriptor";
@@ -52,9 +47,15 @@ TEST_F(AppPathsTest, TemporaryFilesAreOwnerOnlyAndNeverInheritedByChildren)
     ::unlink(name.constData());
 }
 
-TEST_F(AppPathsTest, ReadHonoursTheCapExactlyAtTheBoundary)
+TEST_F(AppPathsTest, ReadHonoursTheCapExactlyAndRefusesMissingEmptyAndMistypedFiles)
 {
+    EXPECT_FALSE(AppPaths::read(AppPaths::settings(), AppPaths::settingsCap).has_value());
     AppPaths::prepare();
+    for (const QByteArray &bad : { QByteArray(), QByteArray(R"({"name": 5})"), QByteArray(R"({"name": "ok"} trailing)") }) {
+        writeBytes(AppPaths::settings(), bad);
+        EXPECT_THROW(AppPaths::read<Sample>(AppPaths::settings(), AppPaths::settingsCap), SystemError) << bad.constData();
+    }
+
     QByteArray exact = "{\"name\":\"\"}";
     exact.insert(9, QByteArray(AppPaths::trafficUsageCap - exact.size(), 'x'));
     ASSERT_EQ(exact.size(), 8192);
@@ -66,7 +67,7 @@ TEST_F(AppPathsTest, ReadHonoursTheCapExactlyAtTheBoundary)
     writeBytes(AppPaths::trafficUsage(), exact + " ");
     try {
         AppPaths::read(AppPaths::trafficUsage(), AppPaths::trafficUsageCap);
-        FAIL() << "an oversized file was read";
+        ADD_FAILURE() << "an oversized file was read";
     } catch (const AppError &error) {
         EXPECT_EQ(error.description(), QString::fromUtf8("本地数据文件超过安全大小限制。"));
     }
@@ -74,17 +75,3 @@ TEST_F(AppPathsTest, ReadHonoursTheCapExactlyAtTheBoundary)
     EXPECT_EQ(readBytes(AppPaths::trafficUsage()).size(), 8193);
 }
 
-TEST_F(AppPathsTest, MissingEmptyAndMistypedFiles)
-{
-    EXPECT_FALSE(AppPaths::read(AppPaths::settings(), AppPaths::settingsCap).has_value());
-
-    AppPaths::prepare();
-    writeBytes(AppPaths::settings(), "");
-    EXPECT_THROW(AppPaths::read(AppPaths::settings(), AppPaths::settingsCap), SystemError);
-
-    writeBytes(AppPaths::settings(), "{\"name\": 5}");
-    EXPECT_THROW(AppPaths::read<Sample>(AppPaths::settings(), AppPaths::settingsCap), SystemError);
-
-    writeBytes(AppPaths::settings(), "{\"name\": \"ok\"} trailing");
-    EXPECT_THROW(AppPaths::read(AppPaths::settings(), AppPaths::settingsCap), SystemError);
-}

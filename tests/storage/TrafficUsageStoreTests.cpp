@@ -22,7 +22,7 @@ protected:
 
 } // namespace
 
-TEST_F(TrafficUsageStoreTest, CountsBelongToOneAccountPlanAndPeriod)
+TEST_F(TrafficUsageStoreTest, CountsBelongToOneAccountPlanAndPeriodAndDamageGivesNothing)
 {
     const TrafficUsageIdentity a { "alice", "monthly", "2026-12-31T00:00:00Z" };
     save(a, 5000);
@@ -30,32 +30,22 @@ TEST_F(TrafficUsageStoreTest, CountsBelongToOneAccountPlanAndPeriod)
     EXPECT_EQ(TrafficUsageStore::load({ "bob", "monthly", "2026-12-31T00:00:00Z" }), std::nullopt);
     EXPECT_EQ(TrafficUsageStore::load({ "alice", "yearly", "2026-12-31T00:00:00Z" }), std::nullopt);
     EXPECT_EQ(TrafficUsageStore::load({ "alice", "monthly", std::nullopt }), std::nullopt);
-
     save(a, -20);
     EXPECT_EQ(TrafficUsageStore::load(a), 0);
-}
 
-TEST_F(TrafficUsageStoreTest, AbsentPlanAndExpiryAreOmittedAndReadBackEqual)
-{
+    // Absent plan and expiry are left out of the file and read back equal.
     const TrafficUsageIdentity bare { "alice", std::nullopt, std::nullopt };
     save(bare, 7);
-    const QByteArray text = readBytes(AppPaths::trafficUsage());
-    EXPECT_FALSE(text.contains("planID"));
-    EXPECT_FALSE(text.contains("expiresAt"));
+    EXPECT_FALSE(readBytes(AppPaths::trafficUsage()).contains("planID"));
+    EXPECT_FALSE(readBytes(AppPaths::trafficUsage()).contains("expiresAt"));
     EXPECT_EQ(TrafficUsageStore::load(bare), 7);
-}
 
-TEST_F(TrafficUsageStoreTest, DamagedRecordsGiveNothing)
-{
-    AppPaths::prepare();
-    const TrafficUsageIdentity a { "alice", std::nullopt, std::nullopt };
-    writeBytes(AppPaths::trafficUsage(),
-        R"({"identity":{"account":"alice"},"usedBytes":"12","updatedAt":"2026-12-05T09:30:00Z"})");
-    EXPECT_EQ(TrafficUsageStore::load(a), std::nullopt);
-    writeBytes(AppPaths::trafficUsage(), R"({"identity":{"account":"alice"},"usedBytes":12})");
-    EXPECT_EQ(TrafficUsageStore::load(a), std::nullopt);
-    writeBytes(AppPaths::trafficUsage(), QByteArray(8193, ' '));
-    EXPECT_EQ(TrafficUsageStore::load(a), std::nullopt);
+    for (const QByteArray &damaged :
+        { QByteArray(R"({"identity":{"account":"alice"},"usedBytes":"12","updatedAt":"2026-12-05T09:30:00Z"})"),
+            QByteArray(R"({"identity":{"account":"alice"},"usedBytes":12})"), QByteArray(8193, ' ') }) {
+        writeBytes(AppPaths::trafficUsage(), damaged);
+        EXPECT_EQ(TrafficUsageStore::load(bare), std::nullopt) << damaged.left(40).toStdString();
+    }
 }
 
 TEST(TrafficUsageSummary, Texts)
