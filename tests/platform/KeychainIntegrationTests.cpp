@@ -15,16 +15,20 @@ const QString line = QString::fromLatin1(KeychainStore::officialLineAccount);
 
 using KeychainIntegration = KeyringTest;
 
-TEST_F(KeychainIntegration, SaveUpdateLoadDelete)
+TEST_F(KeychainIntegration, SaveUpdateLoadDeleteKeyedByServiceAndAccount)
 {
+    const QString ns = keychain.sessionNamespace();
+    EXPECT_EQ(keychain.sessionNamespace(), ns);
     EXPECT_EQ(keychain.load(token), std::nullopt);
     keychain.save("first-token", token);
-    EXPECT_EQ(keychain.load(token), std::optional<QString>("first-token"));
     keychain.save("second-token", token);
     EXPECT_EQ(keychain.load(token), std::optional<QString>("second-token"));
-
+    EXPECT_EQ(keyring.lookup("net.veyra.networkassistant.session.v082-build91." + ns, token), QByteArray("second-token"));
     keychain.save("https://sub.example.net/s/abc", line);
     EXPECT_EQ(keychain.load(line), std::optional<QString>("https://sub.example.net/s/abc"));
+    // The official line's service is a fixed text, independent of the namespace.
+    EXPECT_EQ(keyring.lookup("(servicePrefix).(namespace)", line), QByteArray("https://sub.example.net/s/abc"));
+    EXPECT_EQ(keyring.lookup("(servicePrefix).(namespace)", token), std::nullopt);
 
     keychain.remove(token);
     EXPECT_EQ(keychain.load(token), std::nullopt);
@@ -32,25 +36,8 @@ TEST_F(KeychainIntegration, SaveUpdateLoadDelete)
     keychain.remove(token); // deleting what is gone is fine
     keychain.remove(line);
     EXPECT_EQ(keychain.load(line), std::nullopt);
-}
 
-TEST_F(KeychainIntegration, ItemsAreKeyedByServiceAndAccount)
-{
-    const QString ns = keychain.sessionNamespace();
-    EXPECT_EQ(ns.size(), 36);
-    EXPECT_EQ(ns, ns.toLower());
-    EXPECT_EQ(keychain.sessionNamespace(), ns);
-
-    keychain.save("tok", token);
-    keychain.save("https://sub.example.net/x", line);
-    EXPECT_EQ(keyring.lookup("net.veyra.networkassistant.session.v082-build91." + ns, token), QByteArray("tok"));
-    // The official line's service is a fixed text, independent of the namespace.
-    EXPECT_EQ(keyring.lookup("(servicePrefix).(namespace)", line), QByteArray("https://sub.example.net/x"));
-    EXPECT_EQ(keyring.lookup("(servicePrefix).(namespace)", token), std::nullopt);
-}
-
-TEST_F(KeychainIntegration, TextThatIsNotUtf8ReadsAsNone)
-{
+    // Text that is not UTF-8 reads as none.
     ASSERT_TRUE(keyring.storeRaw(keychain.service(token), token, QByteArray("\xff\xfe\x80", 3)));
     EXPECT_EQ(keychain.load(token), std::nullopt);
 }
@@ -95,13 +82,14 @@ TEST_F(KeychainIntegration, UpdateOfALockedItemMovesTheTokenToAFreshNamespace)
     EXPECT_NE(keychain.sessionNamespace(), before);
 }
 
-TEST_F(KeychainIntegration, NoSecretServiceIsAKeychainFailure)
+TEST_F(KeychainIntegration, NoSecretServiceIsAKeychainFailureWithItsReason)
 {
     keyring.stopDaemon();
-    const QString text = failureOfCall<AppError>([&] { keychain.load(token); });
-    EXPECT_TRUE(text.startsWith("系统密钥环操作失败：")) << text.toStdString();
-    EXPECT_GT(text.size(), QString("系统密钥环操作失败：").size());
-    EXPECT_TRUE(failureOfCall<AppError>([&] { keychain.save("x", line); }).startsWith("系统密钥环操作失败："));
+    for (const QString &text : { failureOfCall<AppError>([&] { keychain.load(token); }),
+             failureOfCall<AppError>([&] { keychain.save("x", line); }) }) {
+        EXPECT_TRUE(text.startsWith("系统密钥环操作失败：")) << text.toStdString();
+        EXPECT_GT(text.size(), QString("系统密钥环操作失败：").size());
+    }
     keychain.remove(token); // never fails
 }
 
