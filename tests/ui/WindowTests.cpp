@@ -1,6 +1,7 @@
-// The whole window: every control a person can use is named for assistive technology and
-// reachable with Tab, on every page and sheet; one connection walked through the window's pages,
-// its command and the menu-bar menu; and its keyboard (the pages by number, the node search).
+// The whole window with the menu-bar menu: its content, commands, sheets and alert follow one
+// account, every control a person can use on every page and sheet is named for assistive
+// technology and reachable with Tab, one connection is walked through the pages, the command and
+// the menu; and the window's keyboard (the pages by number, the node search).
 #include "ModelWorld.h"
 #include "ServiceWorld.h"
 #include "UiTestSupport.h"
@@ -9,8 +10,10 @@
 #include "CheckoutView.h"
 #include "ConnectionModeCard.h"
 #include "DashboardView.h"
+#include "LoggedOutLandingView.h"
 #include "MainWindow.h"
 #include "Navigation.h"
+#include "MembershipView.h"
 #include "NodesView.h"
 #include "RootView.h"
 #include "SegmentedControl.h"
@@ -31,6 +34,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
 
@@ -116,37 +120,105 @@ private:
     QMap<std::pair<QWidget *, QString>, QString> m_faults;
 };
 
-constexpr AppPage everyPage[] = { AppPage::dashboard, AppPage::nodes, AppPage::membership, AppPage::account,
-    AppPage::settings };
+const QString separator = QStringLiteral("—");
 
-class AccessibilityIntegration : public ServiceWorld { };
+// One account through the whole window and the menu-bar menu, against the service simulator:
+// registered through the sheet, then a member, an order paid, the membership ended, signed out.
+// On the way every control of every page and sheet is audited.
+class WindowIntegration : public ServiceWorld { };
 
-TEST_F(AccessibilityIntegration, EveryControlOnEveryPageAndSheetIsNamedAndReachableByTab)
+TEST_F(WindowIntegration, OneAccountFromRegistrationToSignOut)
 {
     Audit audit;
     MainWindow window(*model);
+    RootView *root = window.rootView();
+    StatusMenuView tray(*model);
+    QMenu *menu = tray.menu();
+    QSignalSpy showWindow(&tray, &StatusMenuView::showMainWindowRequested);
     window.show();
     audit.check(&window, "signed out");
+    EXPECT_TRUE(qobject_cast<LoggedOutLandingView *>(root->currentContent()));
+    // Signed out there is nothing to connect and no nodes to refresh; a repair is always offered.
+    EXPECT_EQ(window.connectionAction()->text(), "连接网络");
+    EXPECT_FALSE(window.connectionAction()->isEnabled());
+    EXPECT_TRUE(window.repairAction()->isEnabled());
 
-    RootView *root = window.rootView();
-    for (AuthenticationMode mode : { AuthenticationMode::login, AuthenticationMode::registration }) {
-        openAuthentication(*model, mode);
-        ASSERT_TRUE(root->authenticationSheet() && root->authenticationSheet()->isVisible());
-        audit.check(root->authenticationSheet(), QStringLiteral("sign-in sheet %1").arg(int(mode)));
+    // The account bar's "登录" and "注册" open the sheet in their modes; the model closes it.
+    for (const auto &[button, mode] : { std::pair { "登录", AuthenticationMode::login },
+             std::pair { "注册", AuthenticationMode::registration } }) {
+        model->setShowAuthentication(false);
+        EXPECT_FALSE(root->authenticationSheet() && root->authenticationSheet()->isVisible()) << button;
+        ASSERT_TRUE(press(root, button));
+        EXPECT_EQ(model->authenticationMode(), mode) << button;
+        ASSERT_TRUE(root->authenticationSheet() && root->authenticationSheet()->isVisible()) << button;
+        audit.check(root->authenticationSheet(), QStringLiteral("sheet ") + button);
     }
-    model->setShowAuthentication(false);
 
-    signIn({ { "active", true } });
-    ASSERT_TRUE(model->membershipActive());
-    const auto pages = [&](const QString &when) {
-        for (AppPage page : everyPage) {
+    // Different passwords are caught before any request; put right, Enter in the last field
+    // registers and the sheet closes on success.
+    auto *sheet = static_cast<AuthenticationView *>(root->authenticationSheet());
+    sheet->accountField()->setText(QString::fromLatin1(member));
+    sheet->passwordField()->setText(QString::fromLatin1(memberPassword));
+    sheet->confirmationField()->setText(QStringLiteral("password124"));
+    QTest::mouseClick(sheet->submitButton(), Qt::LeftButton);
+    EXPECT_TRUE(showsText(sheet, "两次输入的密码不一致"));
+    EXPECT_FALSE(model->isBusy()) << "a sign-in was started";
+    sheet->confirmationField()->setText(QString::fromLatin1(memberPassword));
+    QTest::keyClick(sheet->confirmationField(), Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] { return model->user().has_value() && !model->isBusy(); }))
+        << model->authenticationErrorMessage().value_or(QString()).toStdString();
+    EXPECT_EQ(requestsTo("/api/v1/auth/register").size(), 1);
+    EXPECT_FALSE(sheet->isVisible());
+
+    // Without a membership: the membership page, and a menu that leads there.
+    EXPECT_TRUE(qobject_cast<MembershipView *>(root->currentContent()));
+    EXPECT_FALSE(findButton(root, "登录"));
+    EXPECT_FALSE(window.connectionAction()->isEnabled());
+    EXPECT_FALSE(window.refreshNodesAction()->isEnabled());
+    EXPECT_EQ(menuTexts(menu), (QStringList { model->statusMessage(), separator, "显示主窗口", separator,
+                                   "会员未生效 · 查看套餐", "刷新会员状态", "退出登录", separator, "退出维拉网络助手" }));
+    model->setSelectedPage(AppPage::account);
+    menuAction(menu, "会员未生效 · 查看套餐")->trigger();
+    EXPECT_EQ(model->selectedPage(), AppPage::membership);
+    EXPECT_EQ(showWindow.count(), 1);
+
+    // The membership starts on the service; the menu's refresh brings it in. The chosen page
+    // survives the switch to the member application, and the menu turns into the member's, with
+    // nothing to choose before a connect.
+    model->setSelectedPage(AppPage::settings);
+    simulator.admin("membership", { { "account", member }, { "active", true } });
+    menuAction(menu, "刷新会员状态")->trigger();
+    ASSERT_TRUE(waitUntil([&] { return model->membershipActive() && model->officialLineReady(); }));
+    EXPECT_EQ(model->selectedPage(), AppPage::settings);
+    EXPECT_TRUE(root->page(AppPage::settings)->isVisibleTo(root));
+    EXPECT_TRUE(window.connectionAction()->isEnabled());
+    EXPECT_TRUE(window.refreshNodesAction()->isEnabled());
+    // Testing every node needs the running kernel.
+    EXPECT_FALSE(window.testAllAction()->isEnabled());
+    EXPECT_EQ(menuTexts(menu),
+        (QStringList { model->statusMessage(), separator, "显示主窗口", separator, "未连接 · 点击连接", "出站模式",
+            separator, "节点选择", "按地区选择", separator, "智能优选", "未连接", "重新测速", separator, "退出登录",
+            separator, "退出维拉网络助手" }));
+    EXPECT_TRUE(menuAction(menu, "未连接 · 点击连接")->isEnabled());
+    EXPECT_FALSE(menuAction(menu, "重新测速")->isEnabled());
+    EXPECT_EQ(menuTexts(submenu(menu, "节点选择")), (QStringList { "智能优选", "连接后加载节点" }));
+    EXPECT_FALSE(menuAction(submenu(menu, "节点选择"), "连接后加载节点")->isEnabled());
+    EXPECT_EQ(menuTexts(submenu(menu, "按地区选择")), QStringList { "连接后加载地区" });
+    menuAction(menu, "未连接")->trigger();
+    EXPECT_EQ(model->selectedPage(), AppPage::nodes);
+    EXPECT_EQ(showWindow.count(), 2);
+
+    const auto everyPage = [&](const QString &when) {
+        for (AppPage page : { AppPage::dashboard, AppPage::nodes, AppPage::membership, AppPage::account,
+                 AppPage::settings }) {
             model->setSelectedPage(page);
             audit.check(&window, QStringLiteral("page %1%2").arg(int(page)).arg(when));
         }
     };
-    pages({});
+    everyPage({});
 
-    // An order waiting for its payment: the checkout sheet, then the pages that offer it again.
+    // An order waiting for its payment: the checkout sheet, then the pages that offer it again;
+    // paid while the sheet is open again, its last state.
     await(model->refreshPlans(false));
     ASSERT_FALSE(model->plans().isEmpty());
     for (const QString &method : { QStringLiteral("wechat"), QStringLiteral("alipay") }) {
@@ -155,9 +227,7 @@ TEST_F(AccessibilityIntegration, EveryControlOnEveryPageAndSheetIsNamedAndReacha
         audit.check(root->checkoutSheet(), "checkout " + method);
     }
     model->setShowCheckout(false);
-    pages(" with an open order");
-
-    // Paid while the sheet is open again: its last state.
+    everyPage(" with an open order");
     model->setShowCheckout(true);
     simulator.admin("order-status", { { "orderNo", model->currentOrder()->orderNo.toStdString() }, { "status", "paid" } });
     // Only once the account is read again after the payment (a model destroyed in the middle of
@@ -166,9 +236,37 @@ TEST_F(AccessibilityIntegration, EveryControlOnEveryPageAndSheetIsNamedAndReacha
     audit.check(root->checkoutSheet(), "checkout paid");
     model->setShowCheckout(false);
 
+    // The alert is dismissed once, in the model too.
     model->present(QStringLiteral("无法连接服务器"));
-    ASSERT_TRUE(root->alert() && root->alert()->isVisible());
-    audit.check(root->alert(), "alert");
+    QMessageBox *alert = root->alert();
+    ASSERT_TRUE(alert && alert->isVisible());
+    audit.check(alert, "alert");
+    EXPECT_EQ(alert->text(), "无法连接服务器");
+    ASSERT_EQ(alert->buttons().size(), 1);
+    alert->buttons().first()->click();
+    EXPECT_FALSE(model->alertMessage());
+    EXPECT_FALSE(alert->isVisible());
+
+    // Choosing a page in the sidebar selects it in the model.
+    auto *sidebar = root->findChild<QListWidget *>(QStringLiteral("Sidebar"));
+    ASSERT_TRUE(sidebar);
+    EXPECT_EQ(sidebar->count(), 5);
+    sidebar->setCurrentRow(0);
+    EXPECT_EQ(model->selectedPage(), AppPage::dashboard);
+    EXPECT_TRUE(root->page(AppPage::dashboard)->isVisibleTo(root));
+
+    // The membership ends while the dashboard is shown: back to the membership page.
+    simulator.admin("membership", { { "account", member }, { "active", false } });
+    await(model->refreshAccount(false));
+    EXPECT_TRUE(qobject_cast<MembershipView *>(root->currentContent()));
+
+    // Signing out from the account bar shows the landing page; the sidebar is out of reach.
+    ASSERT_TRUE(press(root, "退出登录"));
+    // The sign-out runs on by itself; the model must outlive it.
+    ASSERT_TRUE(waitUntil([&] { return model->statusMessage() == "已退出账号"; }));
+    EXPECT_TRUE(qobject_cast<LoggedOutLandingView *>(root->currentContent()));
+    EXPECT_FALSE(sidebar->isVisibleTo(root));
+    EXPECT_TRUE(menuAction(menu, "登录账号"));
 
     EXPECT_GT(audit.checked.size(), 40);
     EXPECT_EQ(audit.faults(), "");
