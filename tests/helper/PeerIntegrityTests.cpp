@@ -150,17 +150,22 @@ TEST(ProcFile, ReadsThroughACloseOnExecDescriptor)
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     std::optional<std::string> text;
     std::thread reader([&] { text = readWholeFile(fifo.string()); });
-    const int writer = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC); // returns once the reader has it open
+    // Returns once the reader's open has begun; its descriptor appears in the table a moment later,
+    // and the reader then waits for the byte below, so it stays there until it is seen.
+    const int writer = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
     ASSERT_GE(writer, 0);
-    bool found = false;
-    for (const auto &entry : fs::directory_iterator("/proc/self/fd")) {
-        std::error_code error;
-        if (fs::read_symlink(entry.path(), error) != fifo || entry.path().filename() == std::to_string(writer))
-            continue;
-        found = true;
-        EXPECT_TRUE(::fcntl(std::stoi(entry.path().filename()), F_GETFD) & FD_CLOEXEC) << entry.path();
+    int readerFd = -1;
+    for (int i = 0; i < 5000 && readerFd < 0; ++i) {
+        for (const auto &entry : fs::directory_iterator("/proc/self/fd")) {
+            std::error_code error;
+            if (fs::read_symlink(entry.path(), error) == fifo && entry.path().filename() != std::to_string(writer))
+                readerFd = std::stoi(entry.path().filename());
+        }
+        if (readerFd < 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    EXPECT_TRUE(found);
+    EXPECT_GE(readerFd, 0) << "the reader's descriptor never appeared";
+    EXPECT_TRUE(readerFd >= 0 && (::fcntl(readerFd, F_GETFD) & FD_CLOEXEC));
     ASSERT_EQ(::write(writer, "x", 1), 1);
     ::close(writer);
     reader.join();

@@ -90,8 +90,13 @@ protected:
 
 } // namespace
 
+// The socket is bound for everybody to connect, never over a file that is not a socket; each
+// connection gets one reply, an oversized one without its body being read.
 TEST_F(ProxyHelperServerIntegration, OneRequestOneReplyOnAWorldConnectableSocket)
 {
+    writeFile(dir.path() / "regular", "keep me");
+    EXPECT_THROW(bindListeningSocket(dir.path() / "regular"), std::system_error);
+    EXPECT_TRUE(fs::exists(dir.path() / "regular"));
     start(true);
     EXPECT_EQ(fs::status(socketPath).permissions() & fs::perms::all, fs::perms(0666));
     Client client(socketPath);
@@ -198,12 +203,4 @@ TEST_F(ProxyHelperServerIntegration, OneUserStallingConnectionsLeavesRoomForAnot
     ToolOutcome other = runClient(client, socketPath, requestFile, nobody - 1);
     ASSERT_EQ(other.exitStatus, 0) << other.standardError;
     EXPECT_TRUE(veyra::ipc::ProxyHelperResponse::decode(other.standardOutput).success);
-}
-
-TEST(BindListeningSocket, NeverReplacesAFileThatIsNotASocket)
-{
-    TempDir dir;
-    writeFile(dir.path() / "regular", "keep me");
-    EXPECT_THROW(bindListeningSocket(dir.path() / "regular"), std::system_error);
-    EXPECT_TRUE(fs::exists(dir.path() / "regular"));
 }

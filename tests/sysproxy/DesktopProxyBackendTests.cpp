@@ -248,7 +248,9 @@ TEST_F(DesktopProxyBackendIntegration, AFailedEnableEndsWithEverythingAsItWas)
     }
 }
 
-TEST_F(DesktopProxyBackendIntegration, WithoutAnyDesktopSettingsNothingIsChanged)
+// Without any desktop settings nothing is changed; a journal naming a key we never write is an
+// error and stays.
+TEST_F(DesktopProxyBackendIntegration, RefusesWithoutDesktopSettingsOrWithAForeignJournal)
 {
     QTemporaryDir emptyFolder;
     DesktopProxyBackend none([&] {
@@ -259,10 +261,7 @@ TEST_F(DesktopProxyBackendIntegration, WithoutAnyDesktopSettingsNothingIsChanged
     EXPECT_EQ(failureOf(none.enable(7890)), QStringLiteral("没有找到桌面代理设置（GNOME 或 KDE），无法设置系统代理。"));
     EXPECT_FALSE(journalExists());
     EXPECT_FALSE(QFile::exists(emptyFolder.path() + QStringLiteral("/kioslaverc")));
-}
 
-TEST_F(DesktopProxyBackendIntegration, AJournalNamingAKeyWeNeverWriteIsAnErrorAndStays)
-{
     AppPaths::prepare();
     AppPaths::write(json::Json::parse(R"({"keys": [{"store": "gsettings", "key": "org.gnome.system.proxy/no-such-key",
         "previous": null, "applied": "'x'"}]})"),
