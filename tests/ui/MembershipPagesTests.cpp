@@ -18,6 +18,25 @@ using namespace veyra::ui;
 
 namespace {
 
+// The plan cards' buy buttons, each with the plan it buys.
+QMap<QString, QPushButton *> buyButtons(const QWidget &view)
+{
+    QMap<QString, QPushButton *> found;
+    for (QPushButton *button : view.findChildren<QPushButton *>())
+        if (button->isVisibleTo(&view) && button->text() == "立即购买")
+            found.insert(button->accessibleDescription().section(QLatin1Char(' '), 0, 0), button);
+    return found;
+}
+
+// The shown QR code, if any.
+const QLabel *shownCode(const CheckoutView &view)
+{
+    for (const QLabel *label : view.findChildren<QLabel *>())
+        if (label->accessibleName() == "付款二维码" && label->isVisibleTo(&view) && !label->pixmap().isNull())
+            return label;
+    return nullptr;
+}
+
 TEST(AccountView, SignedOutOffersTheSignInSheet)
 {
     AppModel model;
@@ -33,47 +52,6 @@ TEST(AccountView, SignedOutOffersTheSignInSheet)
     EXPECT_FALSE(model.authenticationErrorMessage());
 }
 
-class AccountViewIntegration : public ServiceWorld { };
-
-TEST_F(AccountViewIntegration, TheAccountFollowsTheServiceUntilSignedOut)
-{
-    signIn();
-    AccountView view(*model);
-    view.resize(760, 560);
-    view.show();
-    for (const QString &shown : { QStringLiteral("个人中心"), QString::fromLatin1(member), QStringLiteral("普通账号") })
-        EXPECT_TRUE(showsText(&view, shown)) << shown.toStdString();
-    EXPECT_FALSE(showsText(&view, "有效会员"));
-
-    // A refresh shows it is working and takes no second press.
-    simulator.admin("membership", { { "account", member }, { "active", true } });
-    simulator.fault("/api/v1/me", { { "delayMs", 500 }, { "times", 1 } });
-    const qsizetype asked = requestsTo("/api/v1/me").size();
-    QAbstractButton *refresh = findButton(&view, "刷新");
-    ASSERT_TRUE(press(&view, "刷新"));
-    EXPECT_EQ(refresh->text(), "正在刷新…");
-    EXPECT_FALSE(refresh->isEnabled());
-    QTest::mouseClick(refresh, Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return showsText(&view, "有效会员") && refresh->text() == "刷新"; }));
-    EXPECT_FALSE(showsText(&view, "普通账号"));
-    EXPECT_TRUE(refresh->isEnabled());
-    EXPECT_EQ(requestsTo("/api/v1/me").size(), asked + 1);
-
-    ASSERT_TRUE(press(&view, "退出账号"));
-    ASSERT_TRUE(waitUntil([&] { return model->statusMessage() == "已退出账号"; }));
-    EXPECT_FALSE(showsText(&view, "个人中心"));
-}
-
-// The plan cards' buy buttons, each with the plan it buys.
-QMap<QString, QPushButton *> buyButtons(const QWidget &view)
-{
-    QMap<QString, QPushButton *> found;
-    for (QPushButton *button : view.findChildren<QPushButton *>())
-        if (button->isVisibleTo(&view) && button->text() == "立即购买")
-            found.insert(button->accessibleDescription().section(QLatin1Char(' '), 0, 0), button);
-    return found;
-}
-
 TEST(MembershipView, OnlyTheOfferedPaymentMethodsCanBeChosen)
 {
     AppModel model;
@@ -85,73 +63,7 @@ TEST(MembershipView, OnlyTheOfferedPaymentMethodsCanBeChosen)
     EXPECT_EQ(view.paymentMethod(), "alipay");
 }
 
-class MembershipViewIntegration : public ServiceWorld { };
-
-TEST_F(MembershipViewIntegration, PlansAreShownFromTheServiceAndBoughtWithTheChosenMethod)
-{
-    signIn();
-    simulator.fault("/api/v1/plans", { { "status", 500 }, { "times", 1 } });
-    await(model->refreshPlans(true));
-    MembershipView view(*model);
-    view.resize(560, 900);
-    view.show();
-    ASSERT_TRUE(showsText(&view, "暂时无法加载套餐"));
-    EXPECT_TRUE(buyButtons(view).isEmpty());
-
-    ASSERT_TRUE(press(&view, "重新加载"));
-    ASSERT_TRUE(waitUntil([&] { return buyButtons(view).size() == 4; }));
-    EXPECT_FALSE(showsText(&view, "暂时无法加载套餐"));
-    const QStringList texts = visibleTexts(&view);
-    // In the service's order, with prices and computed features.
-    EXPECT_LT(texts.indexOf("终身会员"), texts.indexOf("月度会员"));
-    EXPECT_LT(texts.indexOf("月度会员"), texts.indexOf("季度会员"));
-    for (const char *shown : { "¥598.00", "¥25.00", "长期有效", "200 GB" })
-        EXPECT_TRUE(texts.contains(QString::fromUtf8(shown))) << shown;
-    EXPECT_EQ(view.planColumns(), 2);
-    view.resize(1100, 900);
-    EXPECT_EQ(view.planColumns(), 3);
-
-    ASSERT_TRUE(press(&view, "支付宝"));
-    QTest::mouseClick(buyButtons(view).value("季度会员"), Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return model->currentOrder().has_value() && !model->isBusy(); }));
-    EXPECT_EQ(model->currentOrder()->method, "alipay");
-    EXPECT_EQ(requestsTo("/api/v1/orders").size(), 1);
-    EXPECT_TRUE(model->showCheckout());
-}
-
-TEST_F(MembershipViewIntegration, RefreshingTheRightsAsksTheService)
-{
-    signIn({}, true);
-    MembershipView view(*model);
-    view.show();
-    const auto trafficBar = [&] {
-        QProgressBar *bar = view.findChild<QProgressBar *>();
-        return bar && bar->isVisibleTo(&view) ? bar : nullptr;
-    };
-    EXPECT_TRUE(showsText(&view, "需要有效会员"));
-    EXPECT_FALSE(trafficBar()) << "no share without a plan and a figure";
-    // A quarter of the monthly plan's 200 GB used.
-    simulator.admin("membership",
-        { { "account", member }, { "active", true }, { "planId", "monthly" }, { "uploadBytes", 0 },
-            { "downloadBytes", 50LL * 1024 * 1024 * 1024 } });
-    ASSERT_TRUE(press(&view, "刷新权益"));
-    ASSERT_TRUE(waitUntil([&] { return model->membershipActive(); }));
-    EXPECT_FALSE(showsText(&view, "需要有效会员"));
-    EXPECT_TRUE(showsText(&view, model->membershipStatusText()));
-    ASSERT_TRUE(trafficBar());
-    EXPECT_EQ(trafficBar()->value(), 250);
-}
-
-// The shown QR code, if any.
-const QLabel *shownCode(const CheckoutView &view)
-{
-    for (const QLabel *label : view.findChildren<QLabel *>())
-        if (label->accessibleName() == "付款二维码" && label->isVisibleTo(&view) && !label->pixmap().isNull())
-            return label;
-    return nullptr;
-}
-
-class CheckoutViewIntegration : public ServiceWorld {
+class PaymentPagesIntegration : public ServiceWorld {
 protected:
     void setStatus(const char *status)
     {
@@ -159,26 +71,53 @@ protected:
     }
 };
 
-// One order from its code to "paid": the sheet, closed and opened again from the account and
-// membership pages, which show the order while it can be paid (the account page after that too).
-TEST_F(CheckoutViewIntegration, AnOrderIsScannedResumedFromThePagesAndEndsPaid)
+// One ordinary account on the membership and account pages and the checkout sheet: the plans,
+// loaded again after a failure; a monthly order scanned, closed and resumed from both pages, and
+// paid by the service while no one touches the sheet; then the rights and the account refreshed.
+TEST_F(PaymentPagesIntegration, PlansAnOrderPaidThenTheRightsAndTheAccountRefreshed)
 {
-    signIn({}, true);
-    CheckoutView sheet(*model);
-    AccountView account(*model);
+    signIn();
+    simulator.fault("/api/v1/plans", { { "status", 500 }, { "times", 1 } });
+    await(model->refreshPlans(true));
     MembershipView membership(*model);
-    const QList<QWidget *> pages { &account, &membership };
-    for (QWidget *page : pages) {
-        page->resize(760, 900);
+    AccountView account(*model);
+    CheckoutView sheet(*model);
+    const auto trafficBar = [&] {
+        QProgressBar *bar = membership.findChild<QProgressBar *>();
+        return bar && bar->isVisibleTo(&membership) ? bar : nullptr;
+    };
+    for (QWidget *page : { static_cast<QWidget *>(&membership), static_cast<QWidget *>(&account) }) {
+        page->resize(560, 900);
         page->show();
         EXPECT_FALSE(showsText(page, "最近订单"));
     }
+    for (const QString &shown : { QStringLiteral("个人中心"), QString::fromLatin1(member), QStringLiteral("普通账号") })
+        EXPECT_TRUE(showsText(&account, shown)) << shown.toStdString();
+    EXPECT_TRUE(showsText(&membership, "需要有效会员"));
+    EXPECT_FALSE(trafficBar()) << "no share without a plan and a figure";
+    ASSERT_TRUE(showsText(&membership, "暂时无法加载套餐"));
+    EXPECT_TRUE(buyButtons(membership).isEmpty());
+
+    ASSERT_TRUE(press(&membership, "重新加载"));
+    ASSERT_TRUE(waitUntil([&] { return buyButtons(membership).size() == 4; }));
+    EXPECT_FALSE(showsText(&membership, "暂时无法加载套餐"));
+    const QStringList texts = visibleTexts(&membership);
+    // In the service's order, with prices and computed features.
+    EXPECT_LT(texts.indexOf("终身会员"), texts.indexOf("月度会员"));
+    EXPECT_LT(texts.indexOf("月度会员"), texts.indexOf("季度会员"));
+    for (const char *shown : { "¥598.00", "¥25.00", "长期有效", "200 GB" })
+        EXPECT_TRUE(texts.contains(QString::fromUtf8(shown))) << shown;
+    EXPECT_EQ(membership.planColumns(), 2);
+    membership.resize(1100, 900);
+    EXPECT_EQ(membership.planColumns(), 3);
+
     // Opened before the service has answered, the sheet waits for the order.
     model->setShowCheckout(true);
     sheet.show();
     EXPECT_TRUE(showsText(&sheet, "正在创建订单…"));
-    await(model->createOrder(plan("monthly"), "wechat"));
-    ASSERT_TRUE(model->showCheckout());
+    QTest::mouseClick(buyButtons(membership).value("月度会员"), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return model->currentOrder().has_value() && !model->isBusy(); }));
+    EXPECT_EQ(model->currentOrder()->method, "wechat");
     const QLabel *code = shownCode(sheet);
     ASSERT_TRUE(code);
     // Drawn at its own size: a scaled code may not scan.
@@ -192,7 +131,7 @@ TEST_F(CheckoutViewIntegration, AnOrderIsScannedResumedFromThePagesAndEndsPaid)
     ASSERT_TRUE(press(&sheet, "关闭窗口"));
     ASSERT_FALSE(model->showCheckout());
     EXPECT_FALSE(sheet.isVisible());
-    for (QWidget *page : pages) {
+    for (QWidget *page : { static_cast<QWidget *>(&membership), static_cast<QWidget *>(&account) }) {
         for (const QString &shown : { QStringLiteral("最近订单"), model->currentOrder()->orderNo, QStringLiteral("待支付") })
             EXPECT_TRUE(showsText(page, shown)) << shown.toStdString();
         model->setShowCheckout(false);
@@ -200,7 +139,6 @@ TEST_F(CheckoutViewIntegration, AnOrderIsScannedResumedFromThePagesAndEndsPaid)
         EXPECT_TRUE(model->showCheckout());
     }
 
-    // No one touches the sheet: it turns to success when polling brings "paid".
     sheet.show();
     setStatus("paid");
     ASSERT_TRUE(waitUntil([&] { return showsText(&sheet, "开通成功"); }, 10000));
@@ -208,20 +146,51 @@ TEST_F(CheckoutViewIntegration, AnOrderIsScannedResumedFromThePagesAndEndsPaid)
     EXPECT_FALSE(shownCode(sheet));
     ASSERT_TRUE(waitUntil([&] { return model->statusMessage() == "开通成功"; }));
     EXPECT_FALSE(showsText(&membership, "最近订单"));
+    EXPECT_FALSE(showsText(&membership, "需要有效会员"));
+    EXPECT_TRUE(showsText(&membership, model->membershipStatusText()));
     EXPECT_TRUE(showsText(&account, "已支付"));
+    EXPECT_TRUE(showsText(&account, "有效会员"));
     EXPECT_FALSE(findButton(&account, "继续付款"));
     ASSERT_TRUE(press(&sheet, "完成"));
     EXPECT_FALSE(model->showCheckout());
     EXPECT_FALSE(sheet.isVisible());
+
+    // The rights' refresh brings the traffic in: a quarter of the monthly plan's 200 GB used.
+    simulator.admin("membership", { { "account", member }, { "planId", "monthly" }, { "uploadBytes", 0 },
+                                      { "downloadBytes", 50LL * 1024 * 1024 * 1024 } });
+    ASSERT_TRUE(press(&membership, "刷新权益"));
+    ASSERT_TRUE(waitUntil([&] { return trafficBar() && trafficBar()->value() == 250; }));
+
+    // The account's refresh shows it is working and takes no second press.
+    simulator.fault("/api/v1/me", { { "delayMs", 500 }, { "times", 1 } });
+    const qsizetype asked = requestsTo("/api/v1/me").size();
+    QAbstractButton *refresh = findButton(&account, "刷新");
+    ASSERT_TRUE(press(&account, "刷新"));
+    EXPECT_EQ(refresh->text(), "正在刷新…");
+    EXPECT_FALSE(refresh->isEnabled());
+    QTest::mouseClick(refresh, Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return refresh->text() == "刷新"; }));
+    EXPECT_TRUE(refresh->isEnabled());
+    EXPECT_EQ(requestsTo("/api/v1/me").size(), asked + 1);
+
+    ASSERT_TRUE(press(&account, "退出账号"));
+    ASSERT_TRUE(waitUntil([&] { return model->statusMessage() == "已退出账号"; }));
+    EXPECT_FALSE(showsText(&account, "个人中心"));
 }
 
 // An Alipay order, and then an order the service sent without a code: both point to the browser.
-TEST_F(CheckoutViewIntegration, WithoutACodeTheBrowserIsOffered)
+TEST_F(PaymentPagesIntegration, WithoutACodeTheBrowserIsOffered)
 {
     signIn({}, true);
-    await(model->createOrder(plan("quarterly"), "alipay"));
-    ASSERT_TRUE(model->currentOrder());
+    MembershipView membership(*model);
     CheckoutView view(*model);
+    membership.show();
+    ASSERT_TRUE(press(&membership, "支付宝"));
+    QTest::mouseClick(buyButtons(membership).value("季度会员"), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return model->currentOrder().has_value() && !model->isBusy(); }));
+    EXPECT_EQ(model->currentOrder()->method, "alipay");
+    EXPECT_EQ(requestsTo("/api/v1/orders").size(), 1);
+    ASSERT_TRUE(model->showCheckout());
     view.show();
     EXPECT_TRUE(showsText(&view, "已打开支付宝官方收银台"));
     EXPECT_FALSE(shownCode(view));
