@@ -6,31 +6,26 @@
 // libFuzzer executable (fuzz_<name>).
 namespace veyra::fuzz {
 
-void ipcFraming(std::string_view input);
-void ipcRecords(std::string_view input);
-void ipcGrammar(std::string_view input);
-void helperRequest(std::string_view input);
-void networkSetup(std::string_view input);
-void serviceModels(std::string_view input);
-void controller(std::string_view input);
-void settings(std::string_view input);
-void standinConfig(std::string_view input);
+#define VEYRA_FUZZ_TARGETS(X)                                                                                          \
+    X(ipc_framing, ipcFraming)                                                                                         \
+    X(ipc_records, ipcRecords)                                                                                         \
+    X(ipc_grammar, ipcGrammar)                                                                                         \
+    X(helper_request, helperRequest)                                                                                   \
+    X(networksetup, networkSetup)                                                                                      \
+    X(service_models, serviceModels)                                                                                   \
+    X(controller, controller)                                                                                          \
+    X(settings, settings)                                                                                              \
+    X(standin_config, standinConfig)
+
+#define VEYRA_DECLARE_TARGET(name, function) void function(std::string_view input);
+VEYRA_FUZZ_TARGETS(VEYRA_DECLARE_TARGET)
 
 struct Target {
     const char *name;
     void (*run)(std::string_view input);
 };
 
-inline constexpr Target targets[] = {
-    { "ipc_framing", &ipcFraming },
-    { "ipc_records", &ipcRecords },
-    { "ipc_grammar", &ipcGrammar },
-    { "helper_request", &helperRequest },
-    { "networksetup", &networkSetup },
-    { "service_models", &serviceModels },
-    { "controller", &controller },
-    { "settings", &settings },
-    { "standin_config", &standinConfig },
-};
+#define VEYRA_LIST_TARGET(name, function) { #name, &function },
+inline constexpr Target targets[] = { VEYRA_FUZZ_TARGETS(VEYRA_LIST_TARGET) };
 
 } // namespace veyra::fuzz

@@ -97,9 +97,12 @@ QByteArray privateSessionBus()
 
 KeyringSession::KeyringSession()
 {
+    m_busAddress = privateBus().address;
     if (!m_home.isValid())
         m_failure = QStringLiteral("no temporary home: ") + m_home.errorString();
-    else if (startBus())
+    else if (m_busAddress.isEmpty())
+        m_failure = QStringLiteral("dbus-daemon gave no address within 10 s: ") + privateBus().problem;
+    else
         startDaemon();
     if (!m_failure.isEmpty())
         ADD_FAILURE() << "could not start a private keyring: " << m_failure.toStdString();
@@ -108,14 +111,6 @@ KeyringSession::KeyringSession()
 KeyringSession::~KeyringSession()
 {
     stopDaemon();
-}
-
-bool KeyringSession::startBus()
-{
-    m_busAddress = privateBus().address;
-    if (m_busAddress.isEmpty())
-        m_failure = QStringLiteral("dbus-daemon gave no address within 10 s: ") + privateBus().problem;
-    return !m_busAddress.isEmpty();
 }
 
 bool KeyringSession::startDaemon()
@@ -147,10 +142,8 @@ bool KeyringSession::startDaemon()
         SecretService *service = nullptr;
         SecretCollection *collection = defaultCollection(&service);
         const bool ready = collection && !secret_collection_get_locked(collection);
-        if (collection)
-            g_object_unref(collection);
-        if (service)
-            g_object_unref(service);
+        g_clear_object(&collection);
+        g_clear_object(&service);
         if (ready) {
             m_ready = true;
             return true;
@@ -182,15 +175,11 @@ bool KeyringSession::lockDefaultCollection()
 {
     SecretService *service = nullptr;
     SecretCollection *collection = defaultCollection(&service);
-    bool done = false;
-    if (collection) {
-        GList *objects = g_list_append(nullptr, collection);
-        done = secret_service_lock_sync(service, objects, nullptr, nullptr, nullptr) == 1;
-        g_list_free(objects);
-        g_object_unref(collection);
-    }
-    if (service)
-        g_object_unref(service);
+    GList *objects = g_list_append(nullptr, collection);
+    const bool done = collection && secret_service_lock_sync(service, objects, nullptr, nullptr, nullptr) == 1;
+    g_list_free(objects);
+    g_clear_object(&collection);
+    g_clear_object(&service);
     return done;
 }
 

@@ -34,7 +34,6 @@ public:
     bool storeRaw(const QString &service, const QString &account, const QByteArray &secret);
 
 private:
-    bool startBus();
     bool startDaemon();
 
     QTemporaryDir m_home;
