@@ -10,9 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <fcntl.h>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>

@@ -5,13 +5,10 @@
 #include "veyra/ipc/Framing.h"
 #include "veyra/ipc/ProxyHelperRecords.h"
 
-#include <atomic>
-#include <cstring>
 #include <fstream>
 #include <optional>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 

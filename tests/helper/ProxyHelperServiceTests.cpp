@@ -5,7 +5,6 @@
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <sys/stat.h>
 #include <thread>
