@@ -12,18 +12,13 @@ using Address = SecurityPolicy::ResolvedAddress;
 
 namespace {
 
-Address v4(const char *text)
+// A resolved address from its text, IPv6 when it has a colon.
+Address ip(const char *text)
 {
-    QByteArray bytes(4, 0);
-    inet_pton(AF_INET, text, bytes.data());
-    return { AF_INET, bytes };
-}
-
-Address v6(const char *text)
-{
-    QByteArray bytes(16, 0);
-    inet_pton(AF_INET6, text, bytes.data());
-    return { AF_INET6, bytes };
+    const int family = QByteArray(text).contains(':') ? AF_INET6 : AF_INET;
+    QByteArray bytes(family == AF_INET6 ? 16 : 4, 0);
+    inet_pton(family, text, bytes.data());
+    return { family, bytes };
 }
 
 SecurityPolicy::Resolver resolvingTo(QList<Address> addresses)
@@ -31,13 +26,10 @@ SecurityPolicy::Resolver resolvingTo(QList<Address> addresses)
     return [addresses](const QString &) { return std::optional<QList<Address>>(addresses); };
 }
 
-const SecurityPolicy::Resolver publicHost = resolvingTo({ v4("203.0.113.7") });
+const SecurityPolicy::Resolver publicHost = resolvingTo({ ip("203.0.113.7") });
 const SecurityPolicy::Resolver unresolved = [](const QString &) { return std::optional<QList<Address>>(); };
 
-QString failure(const std::function<void()> &call)
-{
-    return test::failureOfCall<AppError>(call);
-}
+const auto failure = [](const std::function<void()> &call) { return test::failureOfCall<AppError>(call); };
 
 enum class Check { host, line, checkout };
 
@@ -70,7 +62,7 @@ TEST(SecurityPolicy, InternationalisedNamesAreResolvedInTheirAsciiForm)
     QStringList asked;
     const SecurityPolicy::Resolver recording = [&asked](const QString &host) {
         asked << host;
-        return std::optional<QList<Address>>({ v4("203.0.113.7") });
+        return std::optional<QList<Address>>({ ip("203.0.113.7") });
     };
     const QUrl url = SecurityPolicy::officialLineURL(QString::fromUtf8("https://线路.例子.com/s"), recording);
     EXPECT_EQ(asked, QStringList({ "xn--on0a042a.xn--fsqu00a.com" }));
@@ -100,20 +92,20 @@ TEST(SecurityPolicy, HostsLinesAndCheckoutAddresses)
     const char *const localLine = "官方线路地址不能指向本机或局域网主机。";
     const char *const badCheckout = "支付服务器返回了无效的 HTTPS 收银台地址。";
     const AddressCase cases[] = {
-        { Check::host, "line.example", resolvingTo({ v4("10.1.2.3"), v4("10.9.9.9") }), resolvesLocal },
-        { Check::host, "line.example", resolvingTo({ v4("203.0.113.1"), v6("fd00::5") }), resolvesLocalV6 },
+        { Check::host, "line.example", resolvingTo({ ip("10.1.2.3"), ip("10.9.9.9") }), resolvesLocal },
+        { Check::host, "line.example", resolvingTo({ ip("203.0.113.1"), ip("fd00::5") }), resolvesLocalV6 },
         { Check::host, "line.example", unresolved, "无法解析服务器地址。" },
         { Check::host, "line.example", resolvingTo({}), "无法解析服务器地址。" },
         { Check::host, "line.example", resolvingTo({ { AF_UNIX, {} } }), "服务器没有可用的网络地址。" },
         { Check::host, "127.0.0.1", publicHost, "目标地址不能指向本机或局域网。" },
-        { Check::host, "line.example", resolvingTo({ { AF_UNIX, {} }, v6("2001:db8::1") }), "" },
+        { Check::host, "line.example", resolvingTo({ { AF_UNIX, {} }, ip("2001:db8::1") }), "" },
         { Check::line, "https://user@line.example/s", publicHost, invalidLine },
         { Check::line, "https://:secret@line.example/s", publicHost, invalidLine },
         { Check::line, "http://line.example/s", publicHost, invalidLine },
         { Check::line, "https:///nohost", publicHost, invalidLine },
         { Check::line, "https://[::1]/s", publicHost, localLine },
         { Check::line, "https://127.0.0.1/s", publicHost, localLine },
-        { Check::line, "https://line.example/s", resolvingTo({ v4("192.168.0.9") }), resolvesLocal },
+        { Check::line, "https://line.example/s", resolvingTo({ ip("192.168.0.9") }), resolvesLocal },
         { Check::checkout, "https://checkout.wx.tenpay.com/x", publicHost, "" },
         { Check::checkout, "https://pay.veyra.example/checkout/1", publicHost, "" },
         { Check::checkout, "https://eviltenpay.com/x", publicHost,
@@ -122,7 +114,7 @@ TEST(SecurityPolicy, HostsLinesAndCheckoutAddresses)
             "为防止跳转到仿冒页面，已阻止未授权的收银台域名：mclient.alipay.com.evil.example" },
         { Check::checkout, "http://mclient.alipay.com/x", publicHost, badCheckout },
         { Check::checkout, "https://u:p@mclient.alipay.com/x", publicHost, badCheckout },
-        { Check::checkout, "https://mclient.alipay.com/x", resolvingTo({ v6("::1") }), resolvesLocalV6 },
+        { Check::checkout, "https://mclient.alipay.com/x", resolvingTo({ ip("::1") }), resolvesLocalV6 },
     };
     for (const AddressCase &c : cases)
         EXPECT_EQ(failure([&] {

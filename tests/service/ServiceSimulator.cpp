@@ -93,7 +93,7 @@ ServiceSimulator::~ServiceSimulator()
 APIClientOptions ServiceSimulator::clientOptions() const
 {
     APIClientOptions options;
-    options.baseURL = baseURL();
+    options.baseURL = QUrl(origin() + QStringLiteral("/api/v1/"));
     options.extraCACertificates = m_certificates;
     options.deviceID = QStringLiteral("test-device-0001");
     return options;
@@ -109,11 +109,6 @@ json::Json ServiceSimulator::admin(const QString &route, const json::Json &body)
     json::Json parsed = json::Json::parse(reply.toStdString(), nullptr, false);
     EXPECT_FALSE(parsed.is_discarded()) << "admin " << route.toStdString() << ": " << reply.toStdString();
     return parsed;
-}
-
-json::Json ServiceSimulator::requests()
-{
-    return admin(QStringLiteral("requests"));
 }
 
 QString ServiceSimulator::signedInToken(const QString &account, bool active)

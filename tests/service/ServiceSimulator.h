@@ -28,7 +28,6 @@ public:
     bool started() const { return m_origins.size() == 2; }
     // "https://127.0.0.1:PORT" (listener 0) and "https://127.0.0.2:PORT" (listener 1).
     QString origin(int listener = 0) const { return m_origins.value(listener); }
-    QUrl baseURL() const { return QUrl(origin() + QStringLiteral("/api/v1/")); }
     QList<QSslCertificate> certificates() const { return m_certificates; }
     QString certificatePath() const { return m_dir.filePath(QStringLiteral("server.pem")); }
     quint16 port(int listener = 0) const { return static_cast<quint16>(QUrl(origin(listener)).port()); }
@@ -37,7 +36,7 @@ public:
     // POST (or GET without a body) to /admin/<route>; the reply parsed.
     json::Json admin(const QString &route, const json::Json &body = json::Json());
     // The requests the simulator received, oldest first.
-    json::Json requests();
+    json::Json requests() { return admin(QStringLiteral("requests")); }
     // A seeded account with a live token.
     QString signedInToken(const QString &account, bool active = false);
     // Replies to `path` (e.g. "/api/v1/me") with the given status and body until cleared.

@@ -17,23 +17,21 @@ using veyra::test::writeBytes;
 
 namespace {
 
+const QDateTime now = QDateTime(QDate(2026, 12, 5), QTime(9, 30), Qt::UTC).toLocalTime();
+
 class LoggerTest : public veyra::test::DataFolderTest {
 protected:
     void SetUp() override
     {
         DataFolderTest::SetUp();
-        Logger::shared().setClock([] { return QDateTime(QDate(2026, 12, 5), QTime(9, 30), Qt::UTC).toLocalTime(); });
+        Logger::shared().setClock([] { return now; });
     }
     void TearDown() override
     {
         Logger::shared().setClock([] { return QDateTime::currentDateTime(); });
         DataFolderTest::TearDown();
     }
-    QString todayFile() const
-    {
-        const QDateTime now = QDateTime(QDate(2026, 12, 5), QTime(9, 30), Qt::UTC).toLocalTime();
-        return AppPaths::logs() + "/veyra-" + now.toString("yyyyMMdd") + ".log";
-    }
+    QString todayFile() const { return AppPaths::logs() + "/veyra-" + now.toString("yyyyMMdd") + ".log"; }
 };
 
 void setModified(const QString &path, time_t seconds)
@@ -89,16 +87,13 @@ TEST_F(LoggerTest, RotationKeepsTheFourteenNewestAndLeavesOtherFilesAlone)
         writeBytes(path, "x\n");
         setModified(path, base + i * 60);
     }
-    const QString kernelLog = AppPaths::logs() + "/mihomo-current.log";
-    writeBytes(kernelLog, "kernel\n");
-    setModified(kernelLog, base - 1000);
-    // Only the exact prefix counts: these are somebody else's files.
-    const QString upperCase = AppPaths::logs() + "/VEYRA-notes.log";
-    writeBytes(upperCase, "mine\n");
-    setModified(upperCase, base - 2000);
-    const QString hidden = AppPaths::logs() + "/.veyra-hidden.log";
-    writeBytes(hidden, "mine\n");
-    setModified(hidden, base - 2000);
+    // Older, but somebody else's: only the exact prefix counts.
+    const QStringList others { AppPaths::logs() + "/mihomo-current.log", AppPaths::logs() + "/VEYRA-notes.log",
+        AppPaths::logs() + "/.veyra-hidden.log" };
+    for (const QString &other : others) {
+        writeBytes(other, "mine\n");
+        setModified(other, base - 1000);
+    }
 
     Logger::shared().log("rotate");
 
@@ -106,9 +101,8 @@ TEST_F(LoggerTest, RotationKeepsTheFourteenNewestAndLeavesOtherFilesAlone)
     ASSERT_EQ(remaining.size(), 14);
     EXPECT_EQ(remaining.first(), "veyra-old-06.log");
     EXPECT_EQ(remaining.last(), "veyra-old-19.log");
-    EXPECT_TRUE(QFile::exists(kernelLog));
-    EXPECT_TRUE(QFile::exists(upperCase));
-    EXPECT_TRUE(QFile::exists(hidden));
+    for (const QString &other : others)
+        EXPECT_TRUE(QFile::exists(other)) << other.toStdString();
     EXPECT_TRUE(QFile::exists(todayFile()));
 }
 
