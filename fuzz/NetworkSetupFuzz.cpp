@@ -10,25 +10,17 @@ using namespace veyra::fuzz;
 
 namespace {
 
-// The reading rules of networksetup's output, stated again over plain character loops.
-
+// The reading rules of networksetup's output, stated again: lines are what lies between line
+// breaks (CR, LF or both), empty ones left out.
 QStringList linesModel(const QString &text)
 {
-    QStringList lines;
-    QString current;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == u'\r' || text[i] == u'\n') {
-            if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
-                ++i;
-            if (!current.isEmpty())
-                lines << current;
-            current.clear();
-        } else {
-            current += text[i];
-        }
-    }
-    if (!current.isEmpty())
-        lines << current;
+    QStringList lines { QString() };
+    for (const QChar c : text)
+        if (c == u'\r' || c == u'\n')
+            lines << QString();
+        else
+            lines.last() += c;
+    lines.removeAll(QString());
     return lines;
 }
 
@@ -51,13 +43,8 @@ QMap<QString, QString> dictionaryModel(const QStringList &lines)
 
 bool enabledModel(const QMap<QString, QString> &map)
 {
-    QString value;
-    if (map.contains(QStringLiteral("enabled")))
-        value = map[QStringLiteral("enabled")];
-    else if (map.contains(QStringLiteral("auto proxy discovery")))
-        value = map[QStringLiteral("auto proxy discovery")];
-    value = value.toLower();
-    return value == u"yes" || value == u"on" || value == u"1" || value == u"true";
+    const QString value = map.value(QStringLiteral("enabled"), map.value(QStringLiteral("auto proxy discovery")));
+    return QStringList { "yes", "on", "1", "true" }.contains(value.toLower());
 }
 
 QString described(const ProxyEndpointState &state)

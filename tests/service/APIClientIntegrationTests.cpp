@@ -81,17 +81,14 @@ TEST_F(APIClientIntegration, SignsInAndReadsTheAccountPlansAndOrders)
     EXPECT_FALSE(lastRequest("/api/v1/orders/VN%207%2F8%25/qrcode").is_null());
     ASSERT_TRUE(image.has_value());
     EXPECT_EQ(image->width(), 220);
-}
 
-TEST_F(APIClientIntegration, EveryAcceptedEnvelopeShapeDecodes)
-{
-    auto api = signedIn(true);
+    // Every reply shape the service uses decodes at every endpoint.
     for (const char *shape : { "bare", "data", "key", "mixed" }) {
         simulator.admin("envelope", { { "shape", shape } });
         EXPECT_EQ(await(api->currentUser()).account, member) << shape;
         EXPECT_EQ(await(api->plans()).size(), 5) << shape;
-        const PaymentOrder order = await(api->createOrder("yearly", "alipay", QStringLiteral("key-") + shape));
-        EXPECT_EQ(await(api->order(order.orderNo)).orderNo, order.orderNo) << shape;
+        const PaymentOrder next = await(api->createOrder("yearly", "alipay", QStringLiteral("key-") + shape));
+        EXPECT_EQ(await(api->order(next.orderNo)).orderNo, next.orderNo) << shape;
     }
 }
 
@@ -220,7 +217,7 @@ TEST_F(APIClientIntegration, SizeLimitsAreExactAndEnforcedWhileReading)
     }
 }
 
-TEST_F(APIClientIntegration, TransportFailuresPassThroughAndPlainHttpIsRefused)
+TEST_F(APIClientIntegration, TransportFailuresPassThroughPlainHttpIsRefusedAndAStallTimesOut)
 {
     // Only the system's CAs are trusted without the test seam; nothing listens on port 1.
     APIClientOptions untrusted = simulator.clientOptions();
@@ -245,18 +242,13 @@ TEST_F(APIClientIntegration, TransportFailuresPassThroughAndPlainHttpIsRefused)
     APIClientOptions options = simulator.clientOptions();
     options.baseURL = QUrl(QStringLiteral("http://127.0.0.1:%1/api/v1/").arg(plain.serverPort()));
     EXPECT_EQ(failureOf<AppError>(APIClient(std::nullopt, options).currentUser()), "后台请求被重定向到未受信任的地址。");
-}
 
-TEST_F(APIClientIntegration, AStalledReplyTimesOut)
-{
-    // The limit shortened through the seam; the product waits 25 seconds of silence.
-    APIClientOptions options = simulator.clientOptions();
-    options.requestTimeoutMs = 1'000;
-    APIClient api(simulator.signedInToken(QString::fromLatin1(member)), options);
-
+    // A stalled reply times out; the limit is shortened through the seam (the product waits 25 s).
+    APIClientOptions impatient = simulator.clientOptions();
+    impatient.requestTimeoutMs = 1'000;
+    APIClient api(simulator.signedInToken(QString::fromLatin1(member)), impatient);
     simulator.fault("/api/v1/plans", { { "delayMs", 200 }, { "times", 1 } });
     EXPECT_EQ(await(api.plans()).size(), 5);
-
     simulator.fault("/api/v1/plans", { { "delayMs", 8'000 }, { "times", 1 } });
     EXPECT_EQ(failureOf<SystemError>(api.plans()), "The request timed out.");
 }
