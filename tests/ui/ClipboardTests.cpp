@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
-#include <QMenu>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>

@@ -2,7 +2,6 @@
 #include "ServiceWorld.h"
 #include "UiTestSupport.h"
 
-#include "AppDelegate.h"
 #include "AppPaths.h"
 #include "ApplicationMain.h"
 #include "MainWindow.h"

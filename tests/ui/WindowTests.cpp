@@ -12,13 +12,11 @@
 #include "DashboardView.h"
 #include "LoggedOutLandingView.h"
 #include "MainWindow.h"
-#include "Navigation.h"
 #include "MembershipView.h"
 #include "NodesView.h"
 #include "RootView.h"
 #include "SegmentedControl.h"
 #include "StatusMenuView.h"
-#include "StatusPill.h"
 #include "ToggleSwitch.h"
 
 #include <QAbstractSlider>
