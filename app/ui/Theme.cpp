@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QFontDatabase>
 #include <QPalette>
 #include <QStyleFactory>
 #include <QWidget>
@@ -10,51 +11,54 @@ namespace veyra::ui::theme {
 
 namespace {
 
-    constexpr double baseFontPoints = 10.0;
-    int currentScale = 100;
+constexpr double baseFontPoints = 10.0;
+int currentScale = 100;
 
-    const char *roleProperty = "veyraTextRole";
-    const char *boldProperty = "veyraTextBold";
+const char *roleProperty = "veyraTextRole";
+const char *boldProperty = "veyraTextBold";
 
-    double factor(TextRole role)
-    {
-        switch (role) {
-        case TextRole::caption:
-            return 0.85;
-        case TextRole::small:
-            return 0.92;
-        case TextRole::body:
-            return 1.0;
-        case TextRole::headline:
-            return 1.1;
-        case TextRole::title:
-            return 1.35;
-        case TextRole::largeTitle:
-            return 1.75;
-        case TextRole::display:
-            return 2.6;
-        }
+double factor(TextRole role)
+{
+    switch (role) {
+    case TextRole::caption:
+        return 0.85;
+    case TextRole::small:
+        return 0.92;
+    case TextRole::body:
         return 1.0;
+    case TextRole::headline:
+        return 1.1;
+    case TextRole::title:
+        return 1.35;
+    case TextRole::largeTitle:
+        return 1.75;
+    case TextRole::display:
+        return 2.6;
     }
+    return 1.0;
+}
 
-    void applyRole(QWidget *widget)
-    {
-        const QVariant role = widget->property(roleProperty);
-        if (!role.isValid())
-            return;
-        QFont font = QApplication::font();
-        font.setPointSizeF(font.pointSizeF() * factor(static_cast<TextRole>(role.toInt())));
-        font.setBold(widget->property(boldProperty).toBool());
-        widget->setFont(font);
-    }
+void applyRole(QWidget *widget)
+{
+    const QVariant role = widget->property(roleProperty);
+    if (!role.isValid())
+        return;
+    QFont font = QApplication::font();
+    font.setPointSizeF(font.pointSizeF() * factor(static_cast<TextRole>(role.toInt())));
+    font.setBold(widget->property(boldProperty).toBool());
+    widget->setFont(font);
+}
 
-    QString hex(const QColor &color) { return color.name(QColor::HexRgb); }
+QString hex(const QColor &color)
+{
+    return color.name(QColor::HexRgb);
+}
 
-    QString styleSheet()
-    {
-        // Cards, buttons and segmented choices; everything else is the Fusion style with the
-        // palette below.
-        return QStringLiteral(R"(
+QString styleSheet()
+{
+    // Cards, buttons and segmented choices; everything else is the Fusion style with the
+    // palette below.
+    return QStringLiteral(R"(
 QFrame#SectionCard { background: %1; border: 1px solid %2; border-radius: 12px; }
 QFrame#Divider { background: %2; border: none; max-height: 1px; min-height: 1px; }
 QLabel#StatusPill { border-radius: 9px; padding: 2px 8px; }
@@ -94,21 +98,48 @@ QScrollArea { background: transparent; border: none; }
 QMenu::item:disabled { color: #a4a8ae; }
 QSplitter::handle { background: %2; }
 )")
-            .arg(hex(cardBackground()), hex(separator()), hex(text()), hex(accent()), hex(green()), hex(secondaryText()),
-                QString::number(qRound(16 * currentScale / 100.0)));
-    }
+        .arg(hex(cardBackground()), hex(separator()), hex(text()), hex(accent()), hex(green()), hex(secondaryText()),
+            QString::number(qRound(16 * currentScale / 100.0)));
+}
 
 } // namespace
 
-QColor accent() { return QColor(0x2f, 0x6f, 0xed); }
-QColor green() { return QColor(0x1f, 0x9d, 0x4a); }
-QColor orange() { return QColor(0xd9, 0x7a, 0x06); }
-QColor red() { return QColor(0xd7, 0x30, 0x2b); }
-QColor text() { return QColor(0x1d, 0x1f, 0x23); }
-QColor secondaryText() { return QColor(0x62, 0x67, 0x6f); }
-QColor windowBackground() { return QColor(0xf2, 0xf3, 0xf6); }
-QColor cardBackground() { return QColor(0xff, 0xff, 0xff); }
-QColor separator() { return QColor(0xe1, 0xe4, 0xe8); }
+QColor accent()
+{
+    return QColor(0x2f, 0x6f, 0xed);
+}
+QColor green()
+{
+    return QColor(0x1f, 0x9d, 0x4a);
+}
+QColor orange()
+{
+    return QColor(0xd9, 0x7a, 0x06);
+}
+QColor red()
+{
+    return QColor(0xd7, 0x30, 0x2b);
+}
+QColor text()
+{
+    return QColor(0x1d, 0x1f, 0x23);
+}
+QColor secondaryText()
+{
+    return QColor(0x62, 0x67, 0x6f);
+}
+QColor windowBackground()
+{
+    return QColor(0xf2, 0xf3, 0xf6);
+}
+QColor cardBackground()
+{
+    return QColor(0xff, 0xff, 0xff);
+}
+QColor separator()
+{
+    return QColor(0xe1, 0xe4, 0xe8);
+}
 
 QColor latencyColor(qint64 milliseconds)
 {
@@ -126,7 +157,10 @@ void setTextColor(QWidget *widget, const QColor &color)
     widget->setPalette(palette);
 }
 
-void makeSecondary(QWidget *widget) { setTextColor(widget, secondaryText()); }
+void makeSecondary(QWidget *widget)
+{
+    setTextColor(widget, secondaryText());
+}
 
 void apply(QApplication &application)
 {
@@ -158,6 +192,15 @@ void apply(QApplication &application)
     application.setStyleSheet(styleSheet());
 }
 
+void releaseLoadedFonts()
+{
+    // Qt has no public call for this, but a change of its font database drops every loaded
+    // font: a font with no characters is registered and at once removed again.
+    const int empty = QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/empty.ttf"));
+    if (empty >= 0)
+        QFontDatabase::removeApplicationFont(empty);
+}
+
 void setTextRole(QWidget *widget, TextRole role, bool bold)
 {
     widget->setProperty(roleProperty, static_cast<int>(role));
@@ -181,6 +224,9 @@ void setScalePercent(int percent)
         applyRole(widget);
 }
 
-int scalePercent() { return currentScale; }
+int scalePercent()
+{
+    return currentScale;
+}
 
 } // namespace veyra::ui::theme

@@ -15,7 +15,10 @@
 
 namespace veyra::ui {
 
-void VeyraNetworkAssistantApp::defaultLeaveEventLoop() { AppDelegate::defaultLeaveEventLoop(); }
+void VeyraNetworkAssistantApp::defaultLeaveEventLoop()
+{
+    AppDelegate::defaultLeaveEventLoop();
+}
 
 VeyraNetworkAssistantApp::VeyraNetworkAssistantApp(
     AppCollaborators collaborators, std::function<void()> leaveEventLoop, QObject *parent)
@@ -24,8 +27,8 @@ VeyraNetworkAssistantApp::VeyraNetworkAssistantApp(
     , m_delegate(std::make_unique<AppDelegate>(m_model.get(), std::move(leaveEventLoop)))
 {
     m_statusMenu = new StatusMenuView(*m_model, this);
-    QObject::connect(m_statusMenu, &StatusMenuView::showMainWindowRequested, this,
-        &VeyraNetworkAssistantApp::showMainWindow);
+    QObject::connect(
+        m_statusMenu, &StatusMenuView::showMainWindowRequested, this, &VeyraNetworkAssistantApp::showMainWindow);
     QObject::connect(m_statusMenu, &StatusMenuView::quitRequested, this, [this] { m_delegate->requestQuit(); });
 }
 
@@ -38,7 +41,10 @@ VeyraNetworkAssistantApp::~VeyraNetworkAssistantApp()
     delete m_tray;
 }
 
-MainWindow *VeyraNetworkAssistantApp::mainWindow() const { return m_window; }
+MainWindow *VeyraNetworkAssistantApp::mainWindow() const
+{
+    return m_window;
+}
 
 void VeyraNetworkAssistantApp::start()
 {
@@ -71,10 +77,13 @@ void VeyraNetworkAssistantApp::showMainWindow()
         QObject::connect(m_window, &QObject::destroyed, this, [this] {
             // Closing never quits, tray or not: a second start brings the window back, and
             // quitting is the menu's "退出" or the session's end. The window's widgets, pixmaps
-            // and backing store are freed once this returns; the allocator keeps freed pages
-            // for reuse unless asked to give them back, and an application that lives in the
-            // background all day should not hold them.
-            QTimer::singleShot(0, this, [] { ::malloc_trim(0); });
+            // and backing store are freed once this returns; the fonts it drew with and the
+            // allocator's freed pages would stay unless given back, and an application that
+            // lives in the background all day should not hold them.
+            QTimer::singleShot(0, this, [] {
+                theme::releaseLoadedFonts();
+                ::malloc_trim(0);
+            });
         });
     }
     if (m_window->isMinimized())

@@ -10,9 +10,9 @@
 
 #include <QDir>
 #include <QFile>
-#include <QScopeGuard>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <sys/socket.h>
@@ -70,8 +70,8 @@ TEST(SingleInstance, TheSocketLivesOnlyInAFolderNobodyElseCanWrite)
         AppPaths::setRootOverride({});
     });
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-    for (const auto &[mode, expectedFolder] : { std::pair { 0700, runtime.path() }, { 0777, data.path() },
-             { 0770, data.path() } }) {
+    for (const auto &[mode, expectedFolder] :
+        { std::pair { 0700, runtime.path() }, { 0777, data.path() }, { 0770, data.path() } }) {
         ASSERT_EQ(::chmod(QFile::encodeName(runtime.path()).constData(), mode_t(mode)), 0);
         EXPECT_TRUE(SingleInstance::defaultPath().startsWith(expectedFolder + u'/'))
             << "runtime folder mode " << std::oct << mode << ": " << qPrintable(SingleInstance::defaultPath());
@@ -95,8 +95,9 @@ TEST(ApplicationProcessIntegration, ItIsNotDumpableAndOnlyOneRunsPerSession)
     environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
     const auto startAsNobody = [&](QProcess &process) {
         process.setProcessEnvironment(environment);
-        process.start(QStringLiteral("/usr/bin/setpriv"), { QStringLiteral("--reuid=65534"),
-            QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"), QStringLiteral(VEYRA_APPLICATION) });
+        process.start(QStringLiteral("/usr/bin/setpriv"),
+            { QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+                QStringLiteral(VEYRA_APPLICATION) });
     };
     QProcess first;
     // Whatever the outcome, nothing of the test is left running.
@@ -166,6 +167,8 @@ TEST_F(ShellIntegration, TheWindowStartsUpTheModelAndComesBackWhenAskedFor)
     ASSERT_FALSE(app.trayIcon());
     window->close();
     EXPECT_TRUE(waitUntil([&] { return window.isNull(); }));
+    // Nor does it keep the fonts it drew with: no font file stays mapped while nothing is drawn.
+    EXPECT_TRUE(waitUntil([] { return !readBytes(QStringLiteral("/proc/self/smaps")).contains("/fonts/"); }));
     app.showMainWindow();
     ASSERT_TRUE(app.mainWindow());
     EXPECT_TRUE(app.mainWindow()->isVisible());
