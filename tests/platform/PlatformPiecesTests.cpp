@@ -2,10 +2,10 @@
 #include "Errors.h"
 #include "LoginItemService.h"
 #include "QRCodeRenderer.h"
+#include "TestSupport.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
-#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <qrencode.h>
@@ -78,18 +78,13 @@ TEST(LoginItemService, TheAutostartEntryHasFourStates)
     EXPECT_EQ(item.status(), LoginItemService::Status::notRegistered);
     item.setEnabled(true);
     EXPECT_EQ(item.status(), LoginItemService::Status::enabled);
-    QFile entry(item.entryPath());
-    ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
-    const QByteArray text = entry.readAll();
-    entry.close();
+    const QByteArray text = test::readBytes(item.entryPath());
     EXPECT_TRUE(text.contains("Exec=\"/bin/true\"\n")) << text.constData();
     EXPECT_TRUE(item.entryPath().endsWith("/net.veyra.networkassistant.desktop"));
 
     // The desktop switched it off: it waits for approval, and turning it off removes it.
     for (const QByteArray &off : { QByteArray("Hidden=true\n"), QByteArray("X-GNOME-Autostart-enabled=false\n") }) {
-        ASSERT_TRUE(entry.open(QIODevice::WriteOnly));
-        entry.write("[Desktop Entry]\nType=Application\nExec=/bin/true\n" + off);
-        entry.close();
+        test::writeBytes(item.entryPath(), "[Desktop Entry]\nType=Application\nExec=/bin/true\n" + off);
         EXPECT_EQ(item.status(), LoginItemService::Status::requiresApproval) << off.constData();
     }
     item.setEnabled(false);
@@ -97,9 +92,7 @@ TEST(LoginItemService, TheAutostartEntryHasFourStates)
     EXPECT_NO_THROW(item.setEnabled(false));
 
     // A folder that cannot be made fails with the reason and registers nothing.
-    QFile blocker(home.filePath("blocked"));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    test::writeBytes(home.filePath("blocked"), {});
     const LoginItemService stuck(home.filePath("blocked/autostart"), "/bin/true");
     EXPECT_THROW(stuck.setEnabled(true), SystemError);
     EXPECT_EQ(stuck.status(), LoginItemService::Status::notRegistered);

@@ -45,7 +45,6 @@ TEST_F(OfficialLineIntegration, StoresHandsBackAndDeletesTheLine)
     EXPECT_EQ(source.url, "https://sub.example.net/s/abc?x=1");
     EXPECT_EQ(source.userAgent, QStringLiteral("Clash.Meta/Veyra-") + AppInfo::version);
     EXPECT_EQ(source.deviceID, "device-7");
-    EXPECT_EQ(source.updateInterval, 3600);
 
     // Removed behind the store's back (another copy of the application): no line.
     keychain.remove(lineAccount);
