@@ -30,6 +30,17 @@ template <typename E, typename F> auto unlessThrows(F &&call) -> std::optional<d
     }
 }
 
+// The text of the E that `call` throws, or nothing when it returns.
+template <typename E, typename F> std::optional<std::string> thrownBy(F &&call)
+{
+    try {
+        call();
+    } catch (const E &error) {
+        return error.what();
+    }
+    return std::nullopt;
+}
+
 // A decoder's outcome: bytes that were no JSON, the text of the refusal shown to the user, or
 // the value.
 struct ParseFailure {

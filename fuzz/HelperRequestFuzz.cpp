@@ -103,32 +103,24 @@ VEYRA_FUZZ_TARGET(helperRequest)
     const std::optional<ipc::CommandList> commands = fuzz::requestModel(input);
     const std::optional<std::string> refusal = commands ? fuzz::grammarRefusal(*commands) : std::nullopt;
     if (!commands) {
-        std::string decodingError;
-        try {
-            ipc::ProxyHelperRequest::decode(input);
-        } catch (const ipc::ProxyHelperDecodingError &error) {
-            decodingError = error.what();
-        }
-        FUZZ_EXPECT(!decodingError.empty(), "a request the rules refuse decoded: " + printable(input));
+        const auto decodingError
+            = fuzz::thrownBy<ipc::ProxyHelperDecodingError>([&] { ipc::ProxyHelperRequest::decode(input); });
+        FUZZ_EXPECT(decodingError.has_value(), "a request the rules refuse decoded: " + printable(input));
         // The decoder's text quotes the bytes it stopped at; when those are not UTF-8 the reply
         // cannot carry it and the fixed fallback goes out instead.
         bool utf8 = false;
-        repairedModel(decodingError, utf8);
+        repairedModel(*decodingError, utf8);
         const ipc::ProxyHelperResponse reply = decodedReply(service().execute(input));
-        FUZZ_EXPECT(!reply.success && reply.message == (utf8 ? decodingError : std::string("后台服务返回数据失败。")),
+        FUZZ_EXPECT(!reply.success && reply.message == (utf8 ? *decodingError : std::string("后台服务返回数据失败。")),
             "reply " + printable(reply.message));
     } else if (refusal) {
         // Written out by hand: the refusal texts need no escaping.
         const std::string expected = "{\"success\":false,\"message\":\"" + *refusal + "\"}";
         const std::string reply = service().execute(input);
         FUZZ_EXPECT(reply == expected, "reply " + printable(reply) + " instead of " + printable(expected));
-        bool clientRefused = false;
-        try {
-            PrivilegedProxyClient::encodeRequest(*commands);
-        } catch (const ipc::ProxyHelperValidationError &error) {
-            clientRefused = error.message() == *refusal;
-        }
-        FUZZ_EXPECT(clientRefused, "the application does not refuse what the helper refuses");
+        FUZZ_EXPECT(fuzz::thrownBy<ipc::ProxyHelperValidationError>([&] { PrivilegedProxyClient::encodeRequest(*commands); })
+                == refusal,
+            "the application does not refuse what the helper refuses");
     } else {
         FUZZ_EXPECT(ipc::ProxyHelperRequest::decode(input).commands == *commands, "the request decoded otherwise");
         // The application sends what the helper accepts, and the helper reads back the same lines.
