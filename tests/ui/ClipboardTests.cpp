@@ -24,7 +24,8 @@ namespace {
 QString clipboardOfX()
 {
     QProcess xclip;
-    xclip.start(QStringLiteral("xclip"), { QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard") });
+    xclip.start(
+        QStringLiteral("xclip"), { QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard") });
     waitUntil([&] { return xclip.state() == QProcess::NotRunning; }, 10000);
     return QString::fromUtf8(xclip.readAllStandardOutput());
 }

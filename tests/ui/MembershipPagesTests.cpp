@@ -67,7 +67,8 @@ class PaymentPagesIntegration : public ServiceWorld {
 protected:
     void setStatus(const char *status)
     {
-        simulator.admin("order-status", { { "orderNo", model->currentOrder()->orderNo.toStdString() }, { "status", status } });
+        simulator.admin(
+            "order-status", { { "orderNo", model->currentOrder()->orderNo.toStdString() }, { "status", status } });
     }
 };
 
@@ -132,7 +133,8 @@ TEST_F(PaymentPagesIntegration, PlansAnOrderPaidThenTheRightsAndTheAccountRefres
     ASSERT_FALSE(model->showCheckout());
     EXPECT_FALSE(sheet.isVisible());
     for (QWidget *page : { static_cast<QWidget *>(&membership), static_cast<QWidget *>(&account) }) {
-        for (const QString &shown : { QStringLiteral("最近订单"), model->currentOrder()->orderNo, QStringLiteral("待支付") })
+        for (const QString &shown :
+            { QStringLiteral("最近订单"), model->currentOrder()->orderNo, QStringLiteral("待支付") })
             EXPECT_TRUE(showsText(page, shown)) << shown.toStdString();
         model->setShowCheckout(false);
         ASSERT_TRUE(press(page, "继续付款"));
@@ -156,8 +158,9 @@ TEST_F(PaymentPagesIntegration, PlansAnOrderPaidThenTheRightsAndTheAccountRefres
     EXPECT_FALSE(sheet.isVisible());
 
     // The rights' refresh brings the traffic in: a quarter of the monthly plan's 200 GB used.
-    simulator.admin("membership", { { "account", member }, { "planId", "monthly" }, { "uploadBytes", 0 },
-                                      { "downloadBytes", 50LL * 1024 * 1024 * 1024 } });
+    simulator.admin("membership",
+        { { "account", member }, { "planId", "monthly" }, { "uploadBytes", 0 },
+            { "downloadBytes", 50LL * 1024 * 1024 * 1024 } });
     ASSERT_TRUE(press(&membership, "刷新权益"));
     ASSERT_TRUE(waitUntil([&] { return trafficBar() && trafficBar()->value() == 250; }));
 

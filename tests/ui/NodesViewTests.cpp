@@ -64,7 +64,8 @@ TEST(NodesView, TheRowsFollowTheNodesTheSearchAndTheRegion)
     EXPECT_EQ(rows(view), QStringList { "官方节点仍在加载" });
     EXPECT_TRUE(findButton(&view, "刷新")->isEnabled());
 
-    const QList<NodeItem> nodes { node("东京 01", "日本", 120), node("首尔 Seoul", "韩国", 90), node("香港 02", "香港", -1) };
+    const QList<NodeItem> nodes { node("东京 01", "日本", 120), node("首尔 Seoul", "韩国", 90),
+        node("香港 02", "香港", -1) };
     model.setNodes(nodes);
     EXPECT_EQ(rows(view), (QStringList { "🏳 东京 01", "🏳 首尔 Seoul", "🏳 香港 02" }));
     EXPECT_EQ(pickerItems(view), regionChoices(nodes));

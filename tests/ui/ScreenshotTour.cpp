@@ -33,11 +33,15 @@ using namespace veyra::ui;
 
 namespace {
 
-int scale() { return qEnvironmentVariableIntValue("VEYRA_SCREENSHOT_SCALE") ?: 100; }
+int scale()
+{
+    return qEnvironmentVariableIntValue("VEYRA_SCREENSHOT_SCALE") ?: 100;
+}
 
 void write(const QImage &image, const QString &name)
 {
-    const QString folder = qEnvironmentVariable("VEYRA_SCREENSHOTS", QDir::tempPath() + QStringLiteral("/veyra-screens"));
+    const QString folder
+        = qEnvironmentVariable("VEYRA_SCREENSHOTS", QDir::tempPath() + QStringLiteral("/veyra-screens"));
     QDir().mkpath(folder);
     const QString path = QStringLiteral("%1/%2-%3.png").arg(folder).arg(scale()).arg(name);
     EXPECT_TRUE(image.save(path)) << path.toStdString();
@@ -193,9 +197,8 @@ TEST_F(ScreenshotTour, EveryStateOfTheWindow)
 
     // Start-up loads the plans in the application; this model was made by hand.
     await(member.refreshPlans(false));
-    const std::pair<AppPage, const char *> pages[]
-        = { { AppPage::membership, "16-membership-member" }, { AppPage::account, "17-account" },
-              { AppPage::settings, "18-settings" } };
+    const std::pair<AppPage, const char *> pages[] = { { AppPage::membership, "16-membership-member" },
+        { AppPage::account, "17-account" }, { AppPage::settings, "18-settings" } };
     for (const auto &[page, name] : pages) {
         member.setSelectedPage(page);
         save(&window, QString::fromLatin1(name), 300);

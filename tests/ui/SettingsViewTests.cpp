@@ -38,7 +38,10 @@ void typePort(const QWidget &view, const QString &title, const QString &digits)
     QTest::keyClicks(spin, digits);
 }
 
-std::optional<AppSettings> savedSettings() { return AppPaths::read<AppSettings>(AppPaths::settings(), 1 << 20); }
+std::optional<AppSettings> savedSettings()
+{
+    return AppPaths::read<AppSettings>(AppPaths::settings(), 1 << 20);
+}
 
 // The page with file panels that answer what the test chose and a folder opener that records.
 class SettingsViewTest : public DataFolderTest {

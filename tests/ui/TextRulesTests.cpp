@@ -101,10 +101,8 @@ TEST(NodeFilters, SearchAndRegion)
         QStringList found;
     };
     const Case cases[] = {
-        { "  tokyo ", "全部", { "VEYRA-AWS-TOKYO-01", "Relay" } },
-        { "tokyo", "日本", { "VEYRA-AWS-TOKYO-01" } },
-        { "   ", "香港", { "香港 01", "香港 02" } },
-        { "日本", "全部", { "VEYRA-AWS-TOKYO-01", "大阪 02" } },
+        { "  tokyo ", "全部", { "VEYRA-AWS-TOKYO-01", "Relay" } }, { "tokyo", "日本", { "VEYRA-AWS-TOKYO-01" } },
+        { "   ", "香港", { "香港 01", "香港 02" } }, { "日本", "全部", { "VEYRA-AWS-TOKYO-01", "大阪 02" } },
         { "", "新加坡", {} }, // a region no node has any more matches nothing
     };
     for (const Case &c : cases)

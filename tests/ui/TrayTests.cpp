@@ -22,7 +22,6 @@ namespace {
 
 const QString separator = QStringLiteral("—");
 
-
 TEST(StatusMenuView, SignedOutOffersOnlyTheWindowTheAccountAndQuit)
 {
     StagedModel model;
@@ -33,8 +32,8 @@ TEST(StatusMenuView, SignedOutOffersOnlyTheWindowTheAccountAndQuit)
     // The state line heads the menu, as a line to read rather than a command.
     model.setStatusMessage(QStringLiteral("已退出账号"));
     EXPECT_EQ(menuTexts(view.menu()),
-        (QStringList { "已退出账号", separator, "显示主窗口", separator, "注册账号", "登录账号", separator,
-            "退出维拉网络助手" }));
+        (QStringList {
+            "已退出账号", separator, "显示主窗口", separator, "注册账号", "登录账号", separator, "退出维拉网络助手" }));
     EXPECT_FALSE(view.menu()->actions().first()->isEnabled());
 
     // A change the menu does not show leaves its entries (and any open submenu) in place.
@@ -80,7 +79,8 @@ TEST(StatusMenuView, NewLatenciesUpdateTheOpenNodeMenuInPlace)
 
     // A latency test reorders two nodes and finds a third: the entries that stay are the same
     // ones, in the new order, and the open submenu stays open.
-    model.setNodes({ node("东京 01", "日本", "🇯🇵", 400), node("香港 01", "香港", "🇭🇰", 90), node("首尔 01", "韩国", "🇰🇷", -1) });
+    model.setNodes(
+        { node("东京 01", "日本", "🇯🇵", 400), node("香港 01", "香港", "🇭🇰", 90), node("首尔 01", "韩国", "🇰🇷", -1) });
     EXPECT_EQ(submenu(view.menu(), "节点选择"), choice);
     EXPECT_TRUE(choice->isVisible());
     EXPECT_EQ(menuTexts(choice),

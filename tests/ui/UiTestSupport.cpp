@@ -23,7 +23,10 @@ QStringList visibleTexts(const QWidget *root)
     return texts;
 }
 
-bool showsText(const QWidget *root, const QString &text) { return visibleTexts(root).contains(text); }
+bool showsText(const QWidget *root, const QString &text)
+{
+    return visibleTexts(root).contains(text);
+}
 
 QAbstractButton *findButton(const QWidget *root, const QString &text)
 {

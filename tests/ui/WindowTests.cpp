@@ -21,8 +21,8 @@
 
 #include <QAbstractSlider>
 #include <QAbstractSpinBox>
-#include <QApplication>
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -30,9 +30,9 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSpinBox>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTest>
 
@@ -142,8 +142,8 @@ TEST_F(WindowIntegration, OneAccountFromRegistrationToSignOut)
     EXPECT_TRUE(window.repairAction()->isEnabled());
 
     // The account bar's "登录" and "注册" open the sheet in their modes; the model closes it.
-    for (const auto &[button, mode] : { std::pair { "登录", AuthenticationMode::login },
-             std::pair { "注册", AuthenticationMode::registration } }) {
+    for (const auto &[button, mode] :
+        { std::pair { "登录", AuthenticationMode::login }, std::pair { "注册", AuthenticationMode::registration } }) {
         model->setShowAuthentication(false);
         EXPECT_FALSE(root->authenticationSheet() && root->authenticationSheet()->isVisible()) << button;
         ASSERT_TRUE(press(root, button));
@@ -173,8 +173,9 @@ TEST_F(WindowIntegration, OneAccountFromRegistrationToSignOut)
     EXPECT_FALSE(findButton(root, "登录"));
     EXPECT_FALSE(window.connectionAction()->isEnabled());
     EXPECT_FALSE(window.refreshNodesAction()->isEnabled());
-    EXPECT_EQ(menuTexts(menu), (QStringList { model->statusMessage(), separator, "显示主窗口", separator,
-                                   "会员未生效 · 查看套餐", "刷新会员状态", "退出登录", separator, "退出维拉网络助手" }));
+    EXPECT_EQ(menuTexts(menu),
+        (QStringList { model->statusMessage(), separator, "显示主窗口", separator, "会员未生效 · 查看套餐",
+            "刷新会员状态", "退出登录", separator, "退出维拉网络助手" }));
     model->setSelectedPage(AppPage::account);
     menuAction(menu, "会员未生效 · 查看套餐")->trigger();
     EXPECT_EQ(model->selectedPage(), AppPage::membership);
@@ -207,8 +208,8 @@ TEST_F(WindowIntegration, OneAccountFromRegistrationToSignOut)
     EXPECT_EQ(showWindow.count(), 2);
 
     const auto everyPage = [&](const QString &when) {
-        for (AppPage page : { AppPage::dashboard, AppPage::nodes, AppPage::membership, AppPage::account,
-                 AppPage::settings }) {
+        for (AppPage page :
+            { AppPage::dashboard, AppPage::nodes, AppPage::membership, AppPage::account, AppPage::settings }) {
             model->setSelectedPage(page);
             audit.check(&window, QStringLiteral("page %1%2").arg(int(page)).arg(when));
         }
@@ -227,7 +228,8 @@ TEST_F(WindowIntegration, OneAccountFromRegistrationToSignOut)
     model->setShowCheckout(false);
     everyPage(" with an open order");
     model->setShowCheckout(true);
-    simulator.admin("order-status", { { "orderNo", model->currentOrder()->orderNo.toStdString() }, { "status", "paid" } });
+    simulator.admin(
+        "order-status", { { "orderNo", model->currentOrder()->orderNo.toStdString() }, { "status", "paid" } });
     // Only once the account is read again after the payment (a model destroyed in the middle of
     // that would be resumed by the next test's event loop).
     ASSERT_TRUE(waitUntil([&] { return model->statusMessage() == "开通成功"; }, 10000));
@@ -418,7 +420,8 @@ TEST_F(ConnectedWindowIntegration, ConnectTestChooseNodesAndModesThenDisconnect)
         QTest::mouseClick(picker->segment(static_cast<int>(chosen)), Qt::LeftButton);
         EXPECT_TRUE(waitUntil([&] {
             return m.alertMessage() && picker->currentValue().toInt() == static_cast<int>(ConnectionMode::direct);
-        })) << "the picker still shows the refused mode " << static_cast<int>(chosen);
+        })) << "the picker still shows the refused mode "
+            << static_cast<int>(chosen);
     }
     m.editPorts(kept.mixedPort, kept.socksPort, kept.controllerPort);
     m.setAlertMessage(std::nullopt);
@@ -468,7 +471,8 @@ TEST(MainWindowShortcuts, NumbersOpenThePagesInSidebarOrderAndCtrlFSearchesTheNo
         for (QAction *action : menu->menu()->actions())
             if (!action->shortcut().isEmpty())
                 listed << action->shortcut().toString();
-    for (const char *shortcut : { "Ctrl+1", "Ctrl+2", "Ctrl+3", "Ctrl+4", "Ctrl+5", "Ctrl+F", "Ctrl+Shift+C", "Ctrl+Q" })
+    for (const char *shortcut :
+        { "Ctrl+1", "Ctrl+2", "Ctrl+3", "Ctrl+4", "Ctrl+5", "Ctrl+F", "Ctrl+Shift+C", "Ctrl+Q" })
         EXPECT_TRUE(listed.contains(QLatin1String(shortcut))) << shortcut;
 }
 
