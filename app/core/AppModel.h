@@ -168,8 +168,7 @@ public:
     // Quitting (AppModelShutdown.cpp): always completes and always answers true.
     QCoro::Task<bool> shutdown();
 
-    // Account session and the official line (AppModelAccount.cpp). None fails to its caller
-    // but syncOfficialLine, whose callers decide what a failure means.
+    // Account session and the official line (AppModelAccount.cpp). None fails to its caller.
     QCoro::Task<> login(QString account, QString password, bool registering);
     QCoro::Task<> refreshAccount(bool silent);
     QCoro::Task<> logout();
@@ -301,6 +300,7 @@ private:
     // The service turned the session away. A pending order is kept for after the next sign-in
     // when the refusal came while it was being paid.
     QCoro::Task<> invalidatePersistedSession(bool keepPendingOrder = false);
+    // Fails to its callers, which decide what a failure means.
     QCoro::Task<> syncOfficialLine();
     // Start-up's part of the session: a first run clears what an earlier installation left;
     // otherwise the stored token goes to the client (read off the main thread). True when a
