@@ -17,14 +17,14 @@ namespace veyra::ui {
 
 namespace {
 
-    QLabel *secondaryLabel(const QString &text, QWidget *parent)
-    {
-        auto *label = new QLabel(text, parent);
-        label->setWordWrap(true);
-        label->setAlignment(Qt::AlignCenter);
-        theme::makeSecondary(label);
-        return label;
-    }
+QLabel *secondaryLabel(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignCenter);
+    theme::makeSecondary(label);
+    return label;
+}
 
 } // namespace
 
@@ -32,6 +32,7 @@ LoggedOutLandingView::LoggedOutLandingView(AppModel &model, QWidget *parent)
     : QWidget(parent)
     , m_model(model)
     , m_icon(new QLabel(this))
+    , m_content(new QWidget(this))
 {
     auto *title = new QLabel(QStringLiteral("注册或登录后开始使用"), this);
     theme::setTextRole(title, theme::TextRole::title, true);
@@ -55,14 +56,14 @@ LoggedOutLandingView::LoggedOutLandingView(AppModel &model, QWidget *parent)
     buttons->addWidget(signInButton);
     buttons->addStretch(1);
 
-    QLabel *note = secondaryLabel(QStringLiteral("账号凭据安全保存在") + platformText::keyring() + QStringLiteral("，不会弹出系统钥匙串密码框。"), this);
+    QLabel *note = secondaryLabel(
+        QStringLiteral("账号凭据安全保存在") + platformText::keyring() + QStringLiteral("，不会弹出系统钥匙串密码框。"),
+        this);
     theme::setTextRole(note, theme::TextRole::small);
 
     // The texts wrap inside a column of limited width; wrapped labels get their full height only
     // when the layout stretches them across that column.
-    auto *content = new QWidget(this);
-    content->setFixedWidth(460);
-    auto *column = new QVBoxLayout(content);
+    auto *column = new QVBoxLayout(m_content);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(theme::unit * 2);
     column->addWidget(m_icon, 0, Qt::AlignHCenter);
@@ -79,8 +80,8 @@ LoggedOutLandingView::LoggedOutLandingView(AppModel &model, QWidget *parent)
     outer->setRowStretch(2, 1);
     outer->setColumnStretch(0, 1);
     outer->setColumnStretch(2, 1);
-    outer->addWidget(content, 1, 1);
-    renderIcon();
+    outer->addWidget(m_content, 1, 1);
+    followScale();
 
     QObject::connect(registerButton, &QPushButton::clicked, this,
         [this] { openAuthentication(m_model, AuthenticationMode::registration); });
@@ -91,12 +92,13 @@ LoggedOutLandingView::LoggedOutLandingView(AppModel &model, QWidget *parent)
 void LoggedOutLandingView::changeEvent(QEvent *event)
 {
     if (event->type() == QEvent::FontChange)
-        renderIcon();
+        followScale();
     QWidget::changeEvent(event);
 }
 
-void LoggedOutLandingView::renderIcon()
+void LoggedOutLandingView::followScale()
 {
+    m_content->setFixedWidth(460 * theme::scalePercent() / 100);
     const int size = fontMetrics().height() * 4;
     showSymbol(m_icon, QStringLiteral("person.badge.key.fill"), size, theme::accent());
 }

@@ -20,9 +20,11 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
-    void renderIcon();
+    // The icon and the column follow the interface scale, so the texts wrap where they do at 100 %.
+    void followScale();
     AppModel &m_model;
     QLabel *m_icon;
+    QWidget *m_content;
 };
 
 } // namespace veyra::ui
