@@ -10,7 +10,9 @@
 using namespace veyra::helper;
 using namespace veyra::helper::test;
 
-TEST(StandInNetworksetupIntegration, ConcurrentRunsNeverLoseAWrite)
+// Concurrent runs never lose a write. The helper runs its tool with umask 0077; the settings
+// stay readable to every user all the same, and only recent history is kept.
+TEST(StandInNetworksetupIntegration, ConcurrentRunsKeepEveryWriteAReadableStateAndRecentHistory)
 {
     TempDir dir;
     StandInState state(dir.path());
@@ -18,6 +20,7 @@ TEST(StandInNetworksetupIntegration, ConcurrentRunsNeverLoseAWrite)
     for (int i = 0; i < 16; ++i)
         json["services"].push_back(StandInState::serviceRecord("svc" + std::to_string(i), "10.1.0.1"));
     state.write(json);
+    const mode_t saved = ::umask(077);
     std::vector<std::thread> writers;
     for (int i = 0; i < 16; ++i)
         writers.emplace_back([i, &state] {
@@ -27,22 +30,14 @@ TEST(StandInNetworksetupIntegration, ConcurrentRunsNeverLoseAWrite)
     for (auto &writer : writers)
         writer.join();
     EXPECT_EQ(state.history().size(), 16u);
-}
-
-// The helper runs its tool with umask 0077; the settings must stay readable to every user all
-// the same, and a machine switched all day long must not grow the state without end.
-TEST(StandInNetworksetupIntegration, StateStaysReadableAndOnlyRecentHistoryIsKept)
-{
-    TempDir dir;
-    StandInState state(dir.path());
-    auto json = state.read();
-    json["history"] = std::vector<std::vector<std::string>>(5000, { "-setwebproxystate", "Wi-Fi", "on" });
-    state.write(json);
-    const mode_t saved = ::umask(077);
-    runTool(VEYRA_NETWORKSETUP_EXECUTABLE, { "-setwebproxystate", "Wi-Fi", "off" }, state.toolEnvironment());
-    ::umask(saved);
     EXPECT_EQ(fs::status(state.path()).permissions() & fs::perms::all,
         fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+
+    json = state.read();
+    json["history"] = std::vector<std::vector<std::string>>(5000, { "-setwebproxystate", "Wi-Fi", "on" });
+    state.write(json);
+    runTool(VEYRA_NETWORKSETUP_EXECUTABLE, { "-setwebproxystate", "Wi-Fi", "off" }, state.toolEnvironment());
+    ::umask(saved);
     const auto history = state.history();
     EXPECT_LT(history.size(), 5000u);
     ASSERT_FALSE(history.empty());
