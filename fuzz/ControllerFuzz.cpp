@@ -1,12 +1,12 @@
 #include "FuzzModels.h"
-#include "FuzzTarget.h"
 
 #include "ConfigCompiler.h"
 #include "Errors.h"
 #include "MihomoManager.h"
 
+#include <QMap>
+
 using namespace veyra;
-using Json = nlohmann::json;
 using namespace veyra::fuzz;
 
 namespace {
@@ -15,90 +15,59 @@ namespace {
 // when they fit, texts trimmed and then strictly decimal; anything else has no value.
 std::optional<qint64> integerModel(const Json *value)
 {
-    if (!value)
-        return std::nullopt;
-    if (value->is_boolean())
-        return value->get<bool>() ? 1 : 0;
-    if (value->is_number_float()) {
-        const double truncated = std::trunc(value->get<double>());
-        if (!(truncated >= -0x1p63 && truncated < 0x1p63))
-            return std::nullopt;
-        return static_cast<qint64>(truncated);
+    if (value && (value->is_boolean() || value->is_number_float())) {
+        const double truncated = value->is_boolean() ? value->get<bool>() : std::trunc(value->get<double>());
+        return truncated >= -0x1p63 && truncated < 0x1p63 ? std::optional(qint64(truncated)) : std::nullopt;
     }
-    if (value->is_number())
-        return exactInteger(*value);
-    if (value->is_string())
-        return decimal(trimmedWhiteSpace(qtext(value->get<std::string>())));
-    return std::nullopt;
-}
-
-// The name is taken with its length: a key may hold a NUL, which a C string would end at.
-const Json *key(const Json &object, std::string_view name)
-{
-    auto found = object.find(std::string(name));
-    return found == object.end() ? nullptr : &*found;
-}
-
-std::optional<TrafficRateSample> sampleModel(const Json &document)
-{
-    const auto up = integerModel(document.is_object() ? key(document, "up") : nullptr);
-    const auto down = integerModel(document.is_object() ? key(document, "down") : nullptr);
-    return up && down ? std::optional(TrafficRateSample { *up, *down }) : std::nullopt;
+    return !value ? std::nullopt : value->is_number() ? exactInteger(*value) : decimalText(*value);
 }
 
 // Keys compared by their case-folded forms; the first match in the object's order counts.
 const Json *caseless(const Json &object, const char *name)
 {
-    const QString wanted = QString::fromLatin1(name).toCaseFolded();
     for (auto it = object.begin(); it != object.end(); ++it)
-        if (qtext(it.key()).toCaseFolded() == wanted)
+        if (qtext(it.key()).toCaseFolded() == QString::fromLatin1(name).toCaseFolded())
             return &it.value();
     return nullptr;
 }
 
-// The object under `name` in `parent`, or nothing.
-const Json *objectAt(const Json *parent, std::string_view name)
+// The object under each name in turn, or nothing.
+const Json *objectAt(const Json *parent, std::initializer_list<std::string_view> names)
 {
-    const Json *found = parent && parent->is_object() ? key(*parent, name) : nullptr;
-    return found && found->is_object() ? found : nullptr;
+    for (std::string_view name : names)
+        parent = member(parent, name);
+    return parent && parent->is_object() ? parent : nullptr;
 }
 
 std::optional<qint64> usageModel(const Json &document, const std::string &provider)
 {
-    const Json *entry = objectAt(objectAt(&document, "providers"), provider);
-    const Json *info = objectAt(entry, "subscriptionInfo");
-    if (!(info = info ? info : objectAt(entry, "subscription-info")))
+    const Json *info = objectAt(&document, { "providers", provider, "subscriptionInfo" });
+    if (!(info = info ? info : objectAt(&document, { "providers", provider, "subscription-info" })))
         return std::nullopt;
     return usageSum(integerModel(caseless(*info, "upload")), integerModel(caseless(*info, "download")));
 }
 
-bool isRegion(const QString &region, const QString &flag)
+bool isRegion(const std::pair<QString, QString> &region)
 {
-    static const QMap<QString, QString> flags { { "日本", "🇯🇵" }, { "香港", "🇭🇰" }, { "新加坡", "🇸🇬" }, { "台湾", "🇹🇼" },
-        { "美国", "🇺🇸" }, { "韩国", "🇰🇷" }, { "英国", "🇬🇧" }, { "其他地区", "🌐" } };
-    return flags.contains(region) && flags[region] == flag;
+    static const QMap<QString, QString> flags { { "日本", "🇯🇵" }, { "香港", "🇭🇰" }, { "新加坡", "🇸🇬" },
+        { "台湾", "🇹🇼" }, { "美国", "🇺🇸" }, { "韩国", "🇰🇷" }, { "英国", "🇬🇧" }, { "其他地区", "🌐" } };
+    return flags.contains(region.first) && flags[region.first] == region.second;
 }
 
 Outcome<QList<NodeItem>> nodesModel(const std::optional<Json> &document)
 {
     if (!document)
         return ParseFailure {};
-    const Json *all = document->is_object() ? key(*document, "all") : nullptr;
-    if (!all || !all->is_array())
+    const Json *all = member(&*document, "all");
+    if (!all || !all->is_array() || !std::ranges::all_of(*all, &Json::is_string))
         return QStringLiteral("线路组尚未加载。");
-    QStringList names;
-    for (const Json &name : *all) {
-        if (!name.is_string())
-            return QStringLiteral("线路组尚未加载。");
-        names << qtext(name.get<std::string>());
-    }
     QList<NodeItem> items;
-    for (const QString &name : names) {
-        if (name == u"DIRECT" || name == u"REJECT" || name == u"PASS"
-            || name == QString::fromUtf8(ConfigCompiler::automaticGroup))
-            continue;
-        const auto [region, flag] = MihomoManager::region(name);
-        items.append(NodeItem { name, region, flag, -1, QStringLiteral("维拉官方") });
+    for (const Json &entry : *all) {
+        const QString name = qtext(entry.get<std::string>());
+        if (!QStringList { "DIRECT", "REJECT", "PASS", QString::fromUtf8(ConfigCompiler::automaticGroup) }.contains(
+                name))
+            items.append(NodeItem { name, MihomoManager::region(name).first, MihomoManager::region(name).second, -1,
+                QStringLiteral("维拉官方") });
     }
     return items;
 }
@@ -108,12 +77,11 @@ std::optional<QMap<QString, qint64>> latenciesModel(const std::optional<Json> &d
     if (!document || !document->is_object())
         return std::nullopt;
     QMap<QString, qint64> delays;
-    for (auto it = document->begin(); it != document->end(); ++it) {
-        const std::optional<qint64> delay = exactInteger(it.value());
-        if (!delay)
+    for (auto it = document->begin(); it != document->end(); ++it)
+        if (const std::optional<qint64> delay = exactInteger(it.value()))
+            delays.insert(qtext(it.key()), *delay);
+        else
             return std::nullopt;
-        delays.insert(qtext(it.key()), *delay);
-    }
     return delays;
 }
 
@@ -123,14 +91,12 @@ void checkPathComponent(const QString &component)
 {
     const QString encoded = MihomoManager::path(component);
     for (const QChar c : encoded)
-        FUZZ_EXPECT(
-            c.unicode() > 0x20 && c.unicode() < 0x7F && c != u'/' && c != u'?' && c != u'#' && c != u';' && c != u'\\',
+        FUZZ_EXPECT(c.unicode() > 0x20 && c.unicode() < 0x7F && !QStringLiteral("/?#;\\").contains(c),
             "unescaped character in " + encoded.toStdString());
-    if (!component.isEmpty()) {
-        // Compared as bytes, as the kernel reads them: a text decoder drops a leading U+FEFF.
-        const QByteArray decoded = QByteArray::fromPercentEncoding(encoded.toLatin1());
-        FUZZ_EXPECT(decoded == component.toUtf8(), "path component came back as " + printable(decoded.toStdString()));
-    }
+    // Compared as bytes, as the kernel reads them: a text decoder drops a leading U+FEFF.
+    const QByteArray decoded = QByteArray::fromPercentEncoding(encoded.toLatin1());
+    FUZZ_EXPECT(component.isEmpty() || decoded == component.toUtf8(),
+        "path component came back as " + printable(decoded.toStdString()));
 }
 
 } // namespace
@@ -138,20 +104,22 @@ void checkPathComponent(const QString &component)
 // Input: one body (or traffic message) from the kernel's controller; every reader looks at it.
 VEYRA_FUZZ_TARGET(controller)
 {
-    const QByteArray data(input.data(), static_cast<qsizetype>(input.size()));
+    const QByteArray data = bytesOf(input);
     const std::optional<Json> document = jsonOf(input);
     const Json *object = document && document->is_object() ? &*document : nullptr;
 
-    FUZZ_EXPECT(MihomoManager::parseTrafficSample(data) == (document ? sampleModel(*document) : std::nullopt),
+    const auto up = integerModel(member(object, "up")), down = integerModel(member(object, "down"));
+    FUZZ_EXPECT(MihomoManager::parseTrafficSample(data)
+            == (up && down ? std::optional(TrafficRateSample { *up, *down }) : std::nullopt),
         "traffic sample of " + printable(input));
-    if (document)
-        for (const char *name : { "up", "down", "count" })
-            FUZZ_EXPECT(MihomoManager::integer(object ? key(*object, name) : &*document)
-                    == integerModel(object ? key(*object, name) : &*document),
-                std::string("integer under ") + name);
+    for (const char *name : { "up", "down", "count" }) {
+        const Json *value = object ? member(object, name) : document ? &*document : nullptr;
+        FUZZ_EXPECT(
+            !document || MihomoManager::integer(value) == integerModel(value), std::string("integer under ") + name);
+    }
 
     // The provider asked about is the first one listed, so that the reader gets past it.
-    const Json *providers = objectAt(object, "providers");
+    const Json *providers = objectAt(object, { "providers" });
     const std::string provider = providers && !providers->empty() ? providers->begin().key() : "veyra_official";
     FUZZ_EXPECT(MihomoManager::parseProviderTrafficUsage(data, qtext(provider))
             == (document ? usageModel(*document, provider) : std::nullopt),
@@ -160,20 +128,14 @@ VEYRA_FUZZ_TARGET(controller)
     const auto nodes
         = outcomeOf<QList<NodeItem>, AppError, SystemError>([&] { return MihomoManager::parseNodes(data); });
     FUZZ_EXPECT(nodes == nodesModel(document), "node list of " + printable(input));
-    if (const auto *items = std::get_if<QList<NodeItem>>(&nodes))
-        for (const NodeItem &item : *items)
-            FUZZ_EXPECT(isRegion(item.region, item.flag), "region " + item.region.toStdString());
+    for (const NodeItem &item : std::holds_alternative<QList<NodeItem>>(nodes) ? std::get<2>(nodes) : QList<NodeItem>())
+        FUZZ_EXPECT(isRegion({ item.region, item.flag }), "region " + item.region.toStdString());
 
     std::optional<QMap<QString, qint64>> delays;
-    try {
-        delays = MihomoManager::parseLatencies(data);
-    } catch (const AppError &error) {
-        FUZZ_EXPECT(error.description() == u"测速接口没有返回有效结果。", error.description().toStdString());
-    }
+    const auto refusal = thrownBy<AppError>([&] { delays = MihomoManager::parseLatencies(data); });
+    FUZZ_EXPECT(refusal.value_or("测速接口没有返回有效结果。") == "测速接口没有返回有效结果。", *refusal);
     FUZZ_EXPECT(delays == latenciesModel(document), "delays of " + printable(input));
 
-    const QString text = qtext(input);
-    checkPathComponent(text);
-    const auto [region, flag] = MihomoManager::region(text);
-    FUZZ_EXPECT(isRegion(region, flag), "region " + region.toStdString());
+    checkPathComponent(qtext(input));
+    FUZZ_EXPECT(isRegion(MihomoManager::region(qtext(input))), "region of " + printable(input));
 }

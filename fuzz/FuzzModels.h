@@ -1,23 +1,62 @@
 #pragma once
 
+#include "FuzzTarget.h"
+
+#include <QByteArray>
 #include <QString>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <optional>
-#include <string_view>
 #include <variant>
 
 // Small models and helpers shared by the targets.
 namespace veyra::fuzz {
 
-// The parsed document, or nothing for bytes that are no JSON.
-inline std::optional<nlohmann::json> jsonOf(std::string_view bytes)
+using Json = nlohmann::json;
+
+inline QString qtext(std::string_view utf8)
 {
-    nlohmann::json value = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+inline QByteArray bytesOf(std::string_view input)
+{
+    return QByteArray(input.data(), static_cast<qsizetype>(input.size()));
+}
+
+// The parsed document, or nothing for bytes that are no JSON.
+inline std::optional<Json> jsonOf(std::string_view bytes)
+{
+    Json value = Json::parse(bytes.begin(), bytes.end(), nullptr, false);
     return value.is_discarded() ? std::nullopt : std::optional(std::move(value));
+}
+
+// The member `name` of `object` when that is an object that has it (null included), else
+// nothing. The name is taken with its length: a key may hold a NUL.
+inline const Json *member(const Json *object, std::string_view name)
+{
+    if (!object || !object->is_object())
+        return nullptr;
+    const auto found = object->find(std::string(name));
+    return found == object->end() ? nullptr : &*found;
+}
+
+inline std::optional<QString> textOf(const Json &value)
+{
+    return value.is_string() ? std::optional(qtext(value.get<std::string>())) : std::nullopt;
+}
+
+inline std::optional<bool> flagOf(const Json &value)
+{
+    return value.is_boolean() ? std::optional(value.get<bool>()) : std::nullopt;
+}
+
+// The record as written to its file and read back.
+template <typename T> T reread(const T &record)
+{
+    return T::fromJson(Json::parse(record.toJson().dump()));
 }
 
 // What `call` returns, or nothing when it throws an E.
@@ -78,16 +117,13 @@ template <typename S, typename Blank> S trimmedBy(const S &text, Blank blank)
 }
 
 // Unicode's White_Space property, listed out ("white space and line breaks").
-inline bool isWhiteSpace(QChar letter)
-{
-    const char16_t c = letter.unicode();
-    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680
-        || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
-}
-
 inline QString trimmedWhiteSpace(const QString &text)
 {
-    return trimmedBy(text, isWhiteSpace);
+    return trimmedBy(text, [](QChar letter) {
+        const char16_t c = letter.unicode();
+        return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680
+            || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+    });
 }
 
 // A base-10 signed 64-bit integer: an optional "+" or "-", then ASCII digits only, in range.
@@ -95,32 +131,30 @@ inline std::optional<std::int64_t> decimal(const QString &text)
 {
     const bool minus = text.startsWith(u'-');
     const qsizetype first = minus || text.startsWith(u'+') ? 1 : 0;
-    if (first == text.size())
-        return std::nullopt;
     __int128 value = 0;
-    for (qsizetype i = first; i < text.size(); ++i) {
+    for (qsizetype i = first; i < text.size(); ++i)
         if (text[i] < u'0' || text[i] > u'9' || (value = value * 10 + (text[i].unicode() - u'0')) > (__int128(1) << 63))
             return std::nullopt;
-    }
     value = minus ? -value : value;
-    if (value > INT64_MAX)
-        return std::nullopt;
-    return static_cast<std::int64_t>(value);
+    return first == text.size() || value > INT64_MAX ? std::nullopt : std::optional(std::int64_t(value));
+}
+
+// A JSON text that holds a decimal integer once white space is trimmed.
+inline std::optional<std::int64_t> decimalText(const Json &value)
+{
+    return value.is_string() ? decimal(trimmedWhiteSpace(qtext(value.get<std::string>()))) : std::nullopt;
 }
 
 // A JSON number that is exactly a signed 64-bit integer, whether written with a fraction part
 // or not.
-inline std::optional<std::int64_t> exactInteger(const nlohmann::json &value)
+inline std::optional<std::int64_t> exactInteger(const Json &value)
 {
     if (value.is_number_unsigned())
-        return value.get<std::uint64_t>() > std::uint64_t(INT64_MAX)
-            ? std::nullopt
-            : std::optional(static_cast<std::int64_t>(value.get<std::uint64_t>()));
+        return value.get<std::uint64_t>() > std::uint64_t(INT64_MAX) ? std::nullopt
+                                                                     : std::optional(value.get<std::int64_t>());
     if (value.is_number_integer())
         return value.get<std::int64_t>();
-    if (!value.is_number_float())
-        return std::nullopt;
-    const double number = value.get<double>();
+    const double number = value.is_number_float() ? value.get<double>() : NAN;
     // 2^63 is the first double past the range; -2^63 itself is in it.
     if (!(number >= -0x1p63 && number < 0x1p63) || std::floor(number) != number)
         return std::nullopt;
@@ -133,13 +167,9 @@ inline std::optional<std::int64_t> usageSum(std::optional<std::int64_t> upload, 
 {
     if (!upload && !download)
         return std::nullopt;
-    const __int128 sum = __int128(std::max<std::int64_t>(upload.value_or(0), 0)) + std::max<std::int64_t>(download.value_or(0), 0);
+    const __int128 sum
+        = __int128(std::max<std::int64_t>(upload.value_or(0), 0)) + std::max<std::int64_t>(download.value_or(0), 0);
     return static_cast<std::int64_t>(std::min<__int128>(sum, INT64_MAX));
-}
-
-inline QString qtext(std::string_view utf8)
-{
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
 } // namespace veyra::fuzz

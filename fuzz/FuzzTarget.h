@@ -1,51 +1,64 @@
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <map>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
-// Every fuzz target is one function taking the input bytes. The same function runs under
-// libFuzzer (one executable per target, built with clang and the sanitizers) and in the
-// ordinary build's replay test, which feeds it the committed seeds and regression inputs.
+// Every fuzz target is one function taking the input bytes. The ordinary build registers each
+// under the name of its folders in corpus/ and regressions/, and fuzz_replay feeds it those
+// inputs; a clang build with VEYRA_LIBFUZZER_ENTRY makes it the entry point of fuzz_<name>,
+// where a finding escapes, ends the process with its text and is recorded as a crash.
 namespace veyra::fuzz {
 
 // The code under test disagreed with its model or broke one of its own promises.
-struct Finding {
-    std::string what;
+struct Finding : std::runtime_error {
+    using std::runtime_error::runtime_error;
 };
 
-[[noreturn]] void fail(const char *file, int line, const std::string &what);
+using Target = void (*)(std::string_view input);
 
-// Runs one target on one input the way libFuzzer wants it: a finding or an exception that
-// escaped the target is printed and ends the process, which libFuzzer records as a crash.
-int runUnderLibFuzzer(void (*target)(std::string_view), const std::uint8_t *data, std::size_t size);
+inline std::map<std::string, Target> &targets()
+{
+    static std::map<std::string, Target> all;
+    return all;
+}
 
 // Printable form of bytes for finding texts: printable ASCII as is, the rest as \xNN.
-std::string printable(std::string_view bytes);
+inline std::string printable(std::string_view bytes)
+{
+    std::string text = "\"";
+    for (unsigned char c : bytes) {
+        char escaped[5];
+        std::snprintf(escaped, sizeof escaped, c >= 0x20 && c < 0x7f && c != '"' && c != '\\' ? "%c" : "\\x%02x", c);
+        text += escaped;
+    }
+    return text + "\"";
+}
 
 } // namespace veyra::fuzz
 
 #define FUZZ_EXPECT(condition, detail)                                                                                 \
     do {                                                                                                               \
         if (!(condition))                                                                                              \
-            ::veyra::fuzz::fail(__FILE__, __LINE__, std::string(#condition) + ": " + (detail));                        \
+            throw ::veyra::fuzz::Finding(                                                                              \
+                std::string(__FILE__ ":") + std::to_string(__LINE__) + ": " #condition ": " + (detail));               \
     } while (false)
 
-// Defines target `name`. Compiled with VEYRA_LIBFUZZER_ENTRY (the libFuzzer executables), it
-// also defines the entry point that calls it.
 #ifdef VEYRA_LIBFUZZER_ENTRY
-#define VEYRA_FUZZ_ENTRY(name)                                                                                         \
+#define VEYRA_FUZZ_HOOK(name)                                                                                          \
     extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)                                  \
     {                                                                                                                  \
-        return ::veyra::fuzz::runUnderLibFuzzer(&::veyra::fuzz::name, data, size);                                     \
+        fuzz_##name(std::string_view(reinterpret_cast<const char *>(data), size));                                     \
+        return 0;                                                                                                      \
     }
 #else
-#define VEYRA_FUZZ_ENTRY(name)
+#define VEYRA_FUZZ_HOOK(name)                                                                                          \
+    [[maybe_unused]] static const bool registered_##name = ::veyra::fuzz::targets().emplace(#name, &fuzz_##name).second;
 #endif
 #define VEYRA_FUZZ_TARGET(name)                                                                                        \
-    namespace veyra::fuzz {                                                                                            \
-    void name(std::string_view input);                                                                                 \
-    }                                                                                                                  \
-    VEYRA_FUZZ_ENTRY(name)                                                                                             \
-    void veyra::fuzz::name(std::string_view input)
+    static void fuzz_##name(std::string_view input);                                                                   \
+    VEYRA_FUZZ_HOOK(name)                                                                                              \
+    static void fuzz_##name(std::string_view input)

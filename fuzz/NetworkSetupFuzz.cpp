@@ -1,17 +1,17 @@
 #include "FuzzModels.h"
-#include "FuzzTarget.h"
 
 #include "Errors.h"
 #include "NetworkSetupOutput.h"
 #include "ProxySnapshot.h"
+
+#include <QMap>
 
 using namespace veyra;
 using namespace veyra::fuzz;
 
 namespace {
 
-// The reading rules of networksetup's output, stated again: lines are what lies between line
-// breaks (CR, LF or both), empty ones left out.
+// What lies between line breaks (CR, LF or both), empty lines left out.
 QStringList linesModel(const QString &text)
 {
     QStringList lines { QString() };
@@ -24,93 +24,68 @@ QStringList linesModel(const QString &text)
     return lines;
 }
 
+// "Key: value" lines, both sides trimmed of spaces and tabs, the key in lower case; a line
+// without a colon or with nothing on one side of the first is left out.
 QMap<QString, QString> dictionaryModel(const QStringList &lines)
 {
     QMap<QString, QString> map;
-    for (const QString &line : lines) {
-        const qsizetype colon = line.indexOf(u':');
-        if (colon < 0)
-            continue;
-        const QString left = line.left(colon);
-        const QString right = line.mid(colon + 1);
-        if (left.isEmpty() || right.isEmpty())
-            continue;
-        const auto spaceOrTab = [](QChar c) { return c == u' ' || c == u'\t'; };
-        map[trimmedBy(left, spaceOrTab).toLower()] = trimmedBy(right, spaceOrTab);
-    }
+    const auto spaceOrTab = [](QChar c) { return c == u' ' || c == u'\t'; };
+    for (const QString &line : lines)
+        if (const qsizetype colon = line.indexOf(u':'); colon > 0 && colon + 1 < line.size())
+            map[trimmedBy(line.left(colon), spaceOrTab).toLower()] = trimmedBy(line.mid(colon + 1), spaceOrTab);
     return map;
 }
 
 bool enabledModel(const QMap<QString, QString> &map)
 {
-    const QString value = map.value(QStringLiteral("enabled"), map.value(QStringLiteral("auto proxy discovery")));
+    const QString value = map.value("enabled", map.value("auto proxy discovery"));
     return QStringList { "yes", "on", "1", "true" }.contains(value.toLower());
-}
-
-QString described(const ProxyEndpointState &state)
-{
-    return QStringLiteral("%1 %2 %3").arg(state.enabled).arg(state.server).arg(state.port);
 }
 
 } // namespace
 
 // Input: the text one networksetup run printed; every reader looks at it.
-VEYRA_FUZZ_TARGET(networkSetup)
+VEYRA_FUZZ_TARGET(networksetup)
 {
     const QString text = qtext(input);
     const QStringList lines = linesModel(text);
-
     const QMap<QString, QString> dictionary = dictionaryModel(lines);
     FUZZ_EXPECT(NetworkSetupOutput::dictionary(text) == dictionary, "dictionary of " + printable(input));
     FUZZ_EXPECT(NetworkSetupOutput::isEnabled(dictionary) == enabledModel(dictionary), "enabled");
 
     const ProxyEndpointState endpoint = NetworkSetupOutput::endpoint(text);
-    const ProxyEndpointState expectedEndpoint { enabledModel(dictionary),
-        trimmedWhiteSpace(dictionary.value(QStringLiteral("server"))),
-        decimal(dictionary.value(QStringLiteral("port"))).value_or(0) };
-    FUZZ_EXPECT(endpoint == expectedEndpoint,
-        printable((described(endpoint) + QStringLiteral(" instead of ") + described(expectedEndpoint)).toStdString()));
+    const ProxyEndpointState expected { enabledModel(dictionary), trimmedWhiteSpace(dictionary.value("server")),
+        decimal(dictionary.value("port")).value_or(0) };
+    const auto described
+        = [](const ProxyEndpointState &s) { return QString("%1 %2 %3").arg(s.enabled).arg(s.server).arg(s.port); };
+    FUZZ_EXPECT(
+        endpoint == expected, printable((described(endpoint) + " instead of " + described(expected)).toStdString()));
 
-    QStringList domains;
+    QStringList domains, services;
+    bool address = false;
     for (const QString &line : lines) {
         const QString lower = line.toLower();
         if (!lower.contains(u"there aren't any") && !lower.contains(u"no bypass"))
             domains << line;
+        if (!line.startsWith(u"An asterisk") && !line.startsWith(u'*'))
+            services << line;
+        address
+            = address || (lower.startsWith(u"ip address:") && !lower.contains(u"none") && !lower.endsWith(u"0.0.0.0"));
     }
     FUZZ_EXPECT(NetworkSetupOutput::bypassDomains(text) == domains, "bypass domains");
-
+    FUZZ_EXPECT(NetworkSetupOutput::listedServices(text) == services, "listed services");
+    FUZZ_EXPECT(NetworkSetupOutput::hasAddress(text) == address, "has address");
     const QString lower = text.toLower();
     const bool discovery = lower.contains(u"on") || lower.contains(u"yes") || lower.contains(u"enabled: 1");
     FUZZ_EXPECT(NetworkSetupOutput::autoDiscoveryEnabled(text) == discovery, "auto discovery");
 
-    QStringList services;
-    bool address = false;
-    for (const QString &line : lines) {
-        if (!line.startsWith(u"An asterisk") && !line.startsWith(u'*'))
-            services << line;
-        const QString lowerLine = line.toLower();
-        if (lowerLine.startsWith(u"ip address:") && !lowerLine.contains(u"none")
-            && !lowerLine.endsWith(u"0.0.0.0"))
-            address = true;
-    }
-    FUZZ_EXPECT(NetworkSetupOutput::listedServices(text) == services, "listed services");
-    FUZZ_EXPECT(NetworkSetupOutput::hasAddress(text) == address, "has address");
-
     // What was read goes into the crash journal and must come back from it unchanged.
-    NetworkServiceProxySnapshot service;
-    service.service = services.value(0, QStringLiteral("Wi-Fi"));
-    service.web = endpoint;
-    service.secureWeb = { !endpoint.enabled, endpoint.server, -endpoint.port };
-    service.socks = endpoint;
-    service.bypassDomains = domains;
-    service.autoProxyURL = dictionary.value(QStringLiteral("url"));
-    service.autoProxyEnabled = enabledModel(dictionary);
-    service.autoDiscoveryEnabled = discovery;
+    NetworkServiceProxySnapshot service { services.value(0, "Wi-Fi"), endpoint,
+        { !endpoint.enabled, endpoint.server, -endpoint.port }, endpoint, domains, dictionary.value("url"),
+        enabledModel(dictionary), discovery };
     const ProxySnapshot snapshot { endpoint.port, { service } };
-    const ProxySnapshot restored
-        = ProxySnapshot::fromJson(json::parse(QByteArray::fromStdString(snapshot.toJson().dump())));
-    FUZZ_EXPECT(restored.appliedPort == snapshot.appliedPort && restored.services.size() == 1
-            && restored.services[0] == service,
+    const ProxySnapshot restored = reread(snapshot);
+    FUZZ_EXPECT(restored.appliedPort == snapshot.appliedPort && restored.services == snapshot.services,
         "the snapshot changed in its file");
 
     // The journal file itself may be damaged in any way: that is a decoding error, nothing else.

@@ -1,75 +1,70 @@
 #include "FuzzModels.h"
-#include "FuzzTarget.h"
 
 #include "AppSettings.h"
 #include "Errors.h"
 #include "PendingOrderRecord.h"
 
 #include <chrono>
+#include <functional>
 #include <regex>
 
 using namespace veyra;
-using Json = nlohmann::json;
 using namespace veyra::fuzz;
 
-
 namespace {
+
+using Setter = std::function<bool(const Json &, AppSettings &)>;
+
+// Stores what `read` makes of a value in `field`; false when it makes nothing.
+template <typename T, typename Read> Setter into(T AppSettings::*field, Read read)
+{
+    return [=](const Json &value, AppSettings &settings) {
+        const auto item = read(value);
+        if (item)
+            settings.*field = *item;
+        return item.has_value();
+    };
+}
+
+std::optional<ConnectionMode> modeOf(const Json &value)
+{
+    for (const auto &[name, mode] : { std::pair("rule", ConnectionMode::rule),
+             std::pair("global", ConnectionMode::global), std::pair("direct", ConnectionMode::direct) })
+        if (value == name)
+            return mode;
+    return std::nullopt;
+}
 
 // The settings record's rules: every key may be missing (or null) and then keeps its default;
 // a key present with another type, or a mode that is none of the three, fails the record.
 std::optional<AppSettings> settingsModel(const Json &value)
 {
-    if (!value.is_object())
-        return std::nullopt;
+    const std::pair<const char *, Setter> keys[] = { { "mixedPort", into(&AppSettings::mixedPort, exactInteger) },
+        { "socksPort", into(&AppSettings::socksPort, exactInteger) },
+        { "controllerPort", into(&AppSettings::controllerPort, exactInteger) },
+        { "uiScalePercent", into(&AppSettings::uiScalePercent, exactInteger) },
+        { "autoConnect", into(&AppSettings::autoConnect, flagOf) },
+        { "startAtLogin", into(&AppSettings::startAtLogin, flagOf) },
+        { "showNotifications", into(&AppSettings::showNotifications, flagOf) },
+        { "smartSelection", into(&AppSettings::smartSelection, flagOf) },
+        { "proxyMode", into(&AppSettings::proxyMode, modeOf) },
+        { "selectedNode", into(&AppSettings::selectedNode, textOf) } };
     AppSettings settings;
-    const std::pair<const char *, qint64 AppSettings::*> integers[] = { { "mixedPort", &AppSettings::mixedPort },
-        { "socksPort", &AppSettings::socksPort }, { "controllerPort", &AppSettings::controllerPort },
-        { "uiScalePercent", &AppSettings::uiScalePercent } };
-    const std::pair<const char *, bool AppSettings::*> flags[] = { { "autoConnect", &AppSettings::autoConnect },
-        { "startAtLogin", &AppSettings::startAtLogin }, { "showNotifications", &AppSettings::showNotifications },
-        { "smartSelection", &AppSettings::smartSelection } };
-    const std::pair<const char *, ConnectionMode> modes[]
-        = { { "rule", ConnectionMode::rule }, { "global", ConnectionMode::global }, { "direct", ConnectionMode::direct } };
-    const auto present = [&](const char *key) -> const Json * {
-        auto found = value.find(key);
-        return found == value.end() || found->is_null() ? nullptr : &*found;
-    };
-    for (const auto &[key, field] : integers)
-        if (const Json *item = present(key)) {
-            if (!exactInteger(*item))
-                return std::nullopt;
-            settings.*field = *exactInteger(*item);
-        }
-    for (const auto &[key, field] : flags)
-        if (const Json *item = present(key)) {
-            if (!item->is_boolean())
-                return std::nullopt;
-            settings.*field = item->get<bool>();
-        }
-    if (const Json *mode = present("proxyMode")) {
-        const auto known = std::ranges::find_if(modes, [&](const auto &m) { return *mode == m.first; });
-        if (known == std::end(modes))
+    for (const auto &[key, set] : keys)
+        if (const Json *item = member(&value, key); item && !item->is_null() && !set(*item, settings))
             return std::nullopt;
-        settings.proxyMode = known->second;
-    }
-    if (const Json *node = present("selectedNode")) {
-        if (!node->is_string())
-            return std::nullopt;
-        settings.selectedNode = qtext(node->get<std::string>());
-    }
-    return settings;
+    return value.is_object() ? std::optional(settings) : std::nullopt;
 }
 
-std::optional<QString> validityModel(const AppSettings &settings)
+std::optional<std::string> validityModel(const AppSettings &s)
 {
-    for (qint64 port : { settings.mixedPort, settings.socksPort, settings.controllerPort })
+    for (qint64 port : { s.mixedPort, s.socksPort, s.controllerPort })
         if (port < 1024 || port > 65535)
-            return QStringLiteral("网络端口必须在 1024 到 65535 之间。");
-    if (settings.mixedPort == settings.socksPort || settings.mixedPort == settings.controllerPort
-        || settings.socksPort == settings.controllerPort)
-        return QStringLiteral("三个网络端口不能重复。");
-    if (settings.uiScalePercent < 90 || settings.uiScalePercent > 140)
-        return QStringLiteral("界面缩放必须在 90% 到 140% 之间。");
+            return "网络端口必须在 1024 到 65535 之间。";
+    if (s.mixedPort == s.socksPort || s.mixedPort == s.controllerPort || s.socksPort == s.controllerPort)
+        return "三个网络端口不能重复。";
+    if (s.uiScalePercent < 90 || s.uiScalePercent > 140)
+        return "界面缩放必须在 90% 到 140% 之间。";
     return std::nullopt;
 }
 
@@ -90,14 +85,9 @@ std::optional<std::int64_t> internetDateModel(const std::string &text)
         || number(10) > 59)
         return std::nullopt;
     const std::int64_t offset = (number(9) * 60 + number(10)) * (m[8] == "-" ? -1 : 1);
-    const std::int64_t seconds = sys_days(date).time_since_epoch().count() * 86'400 + number(4) * 3'600
-        + number(5) * 60 + number(6) - offset * 60;
+    const std::int64_t seconds = sys_days(date).time_since_epoch().count() * 86'400 + number(4) * 3'600 + number(5) * 60
+        + number(6) - offset * 60;
     return seconds * 1'000 + (m[7].matched ? std::stoi((m[7].str() + "00").substr(0, 3)) : 0);
-}
-
-std::int64_t floorSeconds(std::int64_t milliseconds)
-{
-    return milliseconds >= 0 ? milliseconds / 1'000 : -((-milliseconds + 999) / 1'000);
 }
 
 } // namespace
@@ -105,51 +95,33 @@ std::int64_t floorSeconds(std::int64_t milliseconds)
 // Input: the bytes of "settings.json" or of the pending-order file, as read from disk.
 VEYRA_FUZZ_TARGET(settings)
 {
-    Json document;
-    try {
-        document = json::parse(QByteArray(input.data(), static_cast<qsizetype>(input.size())));
-    } catch (const SystemError &) {
+    const std::optional<Json> document = jsonOf(input);
+    if (!document)
         return;
-    }
-
-    const auto settings = unlessThrows<SystemError>([&] { return AppSettings::fromJson(document); });
-    FUZZ_EXPECT(settings == settingsModel(document), "settings decoded otherwise: " + printable(input));
+    const auto settings = unlessThrows<SystemError>([&] { return AppSettings::fromJson(*document); });
+    FUZZ_EXPECT(settings == settingsModel(*document), "settings decoded otherwise: " + printable(input));
     if (settings) {
-        std::optional<QString> refusal;
-        try {
-            settings->validate();
-        } catch (const AppError &error) {
-            refusal = error.description();
-        }
-        FUZZ_EXPECT(refusal == validityModel(*settings), "validation: " + refusal.value_or("passed").toStdString());
-        const AppSettings saved
-            = AppSettings::fromJson(json::parse(QByteArray::fromStdString(settings->toJson().dump())));
-        FUZZ_EXPECT(saved == *settings, "settings changed when saved and read again");
+        const auto refusal = thrownBy<AppError>([&] { settings->validate(); });
+        FUZZ_EXPECT(refusal == validityModel(*settings), "validation: " + refusal.value_or("passed"));
+        FUZZ_EXPECT(reread(*settings) == *settings, "settings changed when saved and read again");
         FUZZ_EXPECT(settings->toJson().size() == 10, "not all ten keys written");
     }
 
-    const auto record = unlessThrows<SystemError>([&] { return PendingOrderRecord::fromJson(document); });
-    const auto orderNo = document.is_object() ? document.find("orderNo") : document.end();
-    const auto createdAt = document.is_object() ? document.find("createdAt") : document.end();
-    const bool shapeFits = document.is_object() && orderNo != document.end() && orderNo->is_string()
-        && createdAt != document.end() && createdAt->is_string();
+    const auto record = unlessThrows<SystemError>([&] { return PendingOrderRecord::fromJson(*document); });
+    const Json *orderNo = member(&*document, "orderNo"), *createdAt = member(&*document, "createdAt");
+    const bool shapeFits = orderNo && orderNo->is_string() && createdAt && createdAt->is_string();
     FUZZ_EXPECT(!record || shapeFits, "a pending order without its two texts decoded");
     // Every internet date-time is read, as the instant it names.
-    if (const auto instant = shapeFits ? internetDateModel(createdAt->get<std::string>()) : std::nullopt) {
-        FUZZ_EXPECT(record.has_value(), "date refused: " + createdAt->get<std::string>());
-        const std::int64_t read = record->createdAt.toMSecsSinceEpoch();
-        FUZZ_EXPECT(read >= *instant - 1 && read <= *instant + 1, "date " + createdAt->get<std::string>() + " read otherwise");
-    }
-    if (record) {
-        FUZZ_EXPECT(record->orderNo == qtext(orderNo->get<std::string>()), "order number changed");
-        FUZZ_EXPECT(record->createdAt.isValid(), "an invalid date was accepted");
-        const int year = record->createdAt.toUTC().date().year();
-        if (year >= 1 && year <= 9999) {
-            const PendingOrderRecord saved
-                = PendingOrderRecord::fromJson(json::parse(QByteArray::fromStdString(record->toJson().dump())));
-            FUZZ_EXPECT(saved.orderNo == record->orderNo
-                    && saved.createdAt.toSecsSinceEpoch() == floorSeconds(record->createdAt.toMSecsSinceEpoch()),
-                "the record changed when saved and read again");
-        }
-    }
+    const std::string date = shapeFits ? createdAt->get<std::string>() : std::string();
+    if (const auto instant = internetDateModel(date))
+        FUZZ_EXPECT(record && std::abs(record->createdAt.toMSecsSinceEpoch() - *instant) <= 1, "date " + date);
+    if (!record)
+        return;
+    FUZZ_EXPECT(record->orderNo == qtext(orderNo->get<std::string>()), "order number changed");
+    FUZZ_EXPECT(record->createdAt.isValid(), "an invalid date was accepted");
+    const int year = record->createdAt.toUTC().date().year();
+    const auto seconds
+        = std::chrono::floor<std::chrono::seconds>(std::chrono::milliseconds(record->createdAt.toMSecsSinceEpoch()));
+    const PendingOrderRecord saved { record->orderNo, QDateTime::fromSecsSinceEpoch(seconds.count()) };
+    FUZZ_EXPECT(year < 1 || year > 9999 || reread(*record) == saved, "the record changed when saved and read again");
 }

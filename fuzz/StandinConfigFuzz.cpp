@@ -1,5 +1,4 @@
 #include "FuzzModels.h"
-#include "FuzzTarget.h"
 
 #include "KernelConfig.h"
 #include "ProviderStore.h"
@@ -9,73 +8,72 @@
 #include <QSet>
 #include <QUrl>
 
-#include <tuple>
-
 #include <yaml-cpp/yaml.h>
 
 using namespace standin;
+using veyra::fuzz::printable;
 
 namespace {
+
+std::string str(const QString &text)
+{
+    return text.toStdString();
+}
 
 void checkNodes(const QList<NodeConfig> &nodes, QSet<QString> &names)
 {
     for (const NodeConfig &node : nodes) {
-        FUZZ_EXPECT(!names.contains(node.name), "proxy name " + node.name.toStdString() + " twice");
+        FUZZ_EXPECT(!names.contains(node.name), "proxy name " + str(node.name) + " twice");
         names.insert(node.name);
-        FUZZ_EXPECT(node.type == u"socks5" || node.type == u"http", "proxy type");
-        FUZZ_EXPECT(node.port >= 1, "proxy port 0");
+        FUZZ_EXPECT((node.type == u"socks5" || node.type == u"http") && node.port >= 1, "proxy " + str(node.name));
     }
 }
 
 // What a configuration the kernel accepted promises to the code that runs it.
 void checkAccepted(const KernelConfig &config)
 {
-    const auto oneOf = [](const QString &value, QStringList allowed) { return allowed.contains(value); };
-    FUZZ_EXPECT(isKnownMode(config.mode), "mode " + config.mode.toStdString());
-    FUZZ_EXPECT(oneOf(config.logLevel, { "debug", "info", "warning", "error", "silent" }), "log level");
-    FUZZ_EXPECT(oneOf(config.findProcessMode, { "always", "strict", "off" }), "find-process-mode");
+    FUZZ_EXPECT(isKnownMode(config.mode), "mode " + str(config.mode));
+    FUZZ_EXPECT(QStringList({ "debug", "info", "warning", "error", "silent" }).contains(config.logLevel), "log level");
+    FUZZ_EXPECT(QStringList({ "always", "strict", "off" }).contains(config.findProcessMode), "find-process-mode");
     FUZZ_EXPECT(config.bindAddress == u"*" || !QHostAddress(config.bindAddress).isNull(), "bind address");
-    if (!config.controllerHost.isEmpty())
-        FUZZ_EXPECT(!QHostAddress(config.controllerHost).isNull() && config.controllerPort > 0, "controller address");
-    for (const auto &[a, b] : { std::pair(config.mixedPort, config.socksPort), std::pair(config.mixedPort, config.controllerPort),
-             std::pair(config.socksPort, config.controllerPort) })
+    FUZZ_EXPECT(
+        config.controllerHost.isEmpty() || (!QHostAddress(config.controllerHost).isNull() && config.controllerPort > 0),
+        "controller address");
+    for (const auto &[a, b] : { std::pair(config.mixedPort, config.socksPort),
+             std::pair(config.mixedPort, config.controllerPort), std::pair(config.socksPort, config.controllerPort) })
         FUZZ_EXPECT(a == 0 || a != b, "two listeners on port " + std::to_string(a));
 
-    QSet<QString> names { QStringLiteral("DIRECT"), QStringLiteral("REJECT") };
+    QSet<QString> names { QStringLiteral("DIRECT"), QStringLiteral("REJECT") }, providers;
     checkNodes(config.proxies, names);
-    QSet<QString> providers;
     for (const ProviderConfig &provider : config.providers) {
         providers.insert(provider.name);
-        FUZZ_EXPECT(QDir::isAbsolutePath(provider.path) && QDir::cleanPath(provider.path) == provider.path,
-            "provider path " + provider.path.toStdString());
         const QUrl url(provider.url);
-        FUZZ_EXPECT((url.scheme() == u"http" || url.scheme() == u"https") && !url.host().isEmpty(),
-            "provider address " + provider.url.toStdString());
+        FUZZ_EXPECT(QDir::isAbsolutePath(provider.path) && QDir::cleanPath(provider.path) == provider.path
+                && (url.scheme() == u"http" || url.scheme() == u"https") && !url.host().isEmpty(),
+            "provider " + str(provider.path) + " from " + str(provider.url));
     }
     for (const GroupConfig &group : config.groups) {
-        FUZZ_EXPECT(!names.contains(group.name), "group name " + group.name.toStdString() + " taken");
+        FUZZ_EXPECT(!names.contains(group.name), "group name " + str(group.name) + " taken");
         names.insert(group.name);
-        FUZZ_EXPECT(oneOf(group.type, { "select", "url-test" }), "group type " + group.type.toStdString());
-        FUZZ_EXPECT(!group.proxies.isEmpty() || !group.use.isEmpty(), "empty group " + group.name.toStdString());
+        FUZZ_EXPECT(
+            (group.type == u"select" || group.type == u"url-test") && !(group.proxies.isEmpty() && group.use.isEmpty()),
+            "group " + str(group.name));
     }
-    for (const GroupConfig &group : config.groups) {
-        for (const QString &member : group.proxies)
-            FUZZ_EXPECT(names.contains(member), "member " + member.toStdString() + " missing");
-        for (const QString &provider : group.use)
-            FUZZ_EXPECT(providers.contains(provider), "provider " + provider.toStdString() + " missing");
-    }
+    for (const GroupConfig &group : config.groups)
+        FUZZ_EXPECT(names.contains(QSet(group.proxies.begin(), group.proxies.end()))
+                && providers.contains(QSet(group.use.begin(), group.use.end())),
+            "a member of " + str(group.name) + " is missing");
     for (const RuleConfig &rule : config.rules) {
-        FUZZ_EXPECT(names.contains(rule.target), "rule target " + rule.target.toStdString() + " missing");
-        if (rule.type == u"MATCH")
-            continue;
-        FUZZ_EXPECT(oneOf(rule.type, { "DOMAIN", "DOMAIN-SUFFIX", "IP-CIDR", "IP-CIDR6" }), "rule type");
-        FUZZ_EXPECT(!rule.value.isEmpty(), "empty rule value");
-        if (rule.type.startsWith(u"IP-CIDR")) {
-            const auto subnet = QHostAddress::parseSubnet(rule.value);
-            FUZZ_EXPECT(subnet.first.protocol()
-                    == (rule.type == u"IP-CIDR" ? QAbstractSocket::IPv4Protocol : QAbstractSocket::IPv6Protocol),
-                "rule network " + rule.value.toStdString());
-        }
+        FUZZ_EXPECT(names.contains(rule.target), "rule target " + str(rule.target) + " missing");
+        const auto family = QStringList { "IP-CIDR", "IP-CIDR6" }.indexOf(rule.type);
+        FUZZ_EXPECT(rule.type == u"MATCH"
+                || (QStringList({ "DOMAIN", "DOMAIN-SUFFIX", "IP-CIDR", "IP-CIDR6" }).contains(rule.type)
+                    && !rule.value.isEmpty()),
+            "rule " + str(rule.type) + "," + str(rule.value));
+        FUZZ_EXPECT(family < 0
+                || QHostAddress::parseSubnet(rule.value).first.protocol()
+                    == (family == 0 ? QAbstractSocket::IPv4Protocol : QAbstractSocket::IPv6Protocol),
+            "rule network " + str(rule.value));
     }
 }
 
@@ -87,20 +85,15 @@ std::optional<SubscriptionInfo> userinfoModel(const QByteArray &header)
     bool any = false;
     for (const QByteArray &part : header.split(';')) {
         const qsizetype equals = part.indexOf('=');
-        if (equals <= 0)
-            continue;
-        const QByteArray name = part.left(equals).trimmed().toLower();
-        const std::optional<std::int64_t> value
-            = veyra::fuzz::decimal(QString::fromLatin1(part.mid(equals + 1).trimmed()));
-        qint64 *field = name == "upload" ? &info.upload
-            : name == "download"         ? &info.download
-            : name == "total"            ? &info.total
-            : name == "expire"           ? &info.expire
-                                         : nullptr;
-        if (!field || !value)
-            continue;
-        *field = *value;
-        any = true;
+        const auto value = veyra::fuzz::decimal(QString::fromLatin1(part.mid(equals + 1).trimmed()));
+        const QByteArray name = equals > 0 ? part.left(equals).trimmed().toLower() : QByteArray();
+        for (const auto &[known, field] :
+            { std::pair("upload", &SubscriptionInfo::upload), std::pair("download", &SubscriptionInfo::download),
+                std::pair("total", &SubscriptionInfo::total), std::pair("expire", &SubscriptionInfo::expire) })
+            if (name == known && value) {
+                info.*field = *value;
+                any = true;
+            }
     }
     return any ? std::optional(info) : std::nullopt;
 }
@@ -109,11 +102,10 @@ std::optional<SubscriptionInfo> userinfoModel(const QByteArray &header)
 
 // Input: a configuration file for the stand-in kernel; the same bytes are also read as a
 // provider's node list and as a subscription usage header.
-VEYRA_FUZZ_TARGET(standinConfig)
+VEYRA_FUZZ_TARGET(standin_config)
 {
-    const QByteArray bytes(input.data(), static_cast<qsizetype>(input.size()));
-    bool accepted = false;
-    bool mapping = true;
+    const QByteArray bytes = veyra::fuzz::bytesOf(input);
+    bool accepted = false, mapping = true;
     try {
         checkAccepted(KernelConfig::parse(bytes, QStringLiteral("/home/fuzz/.config/kernel")));
         accepted = true;
@@ -122,35 +114,21 @@ VEYRA_FUZZ_TARGET(standinConfig)
     }
 
     // A header value never holds NUL (Qt's number reading would stop there).
-    if (!bytes.contains('\0')) {
-        const auto info = parseSubscriptionUserinfo(bytes);
-        const auto expected = userinfoModel(bytes);
-        FUZZ_EXPECT(info.has_value() == expected.has_value()
-                && (!info
-                    || std::tie(info->upload, info->download, info->total, info->expire)
-                        == std::tie(expected->upload, expected->download, expected->total, expected->expire)),
-            "usage header " + veyra::fuzz::printable(input));
-    }
+    const auto info = bytes.contains('\0') ? std::nullopt : parseSubscriptionUserinfo(bytes);
+    const auto expected = bytes.contains('\0') ? std::nullopt : userinfoModel(bytes);
+    const auto fields = [](const SubscriptionInfo &i) { return std::tuple(i.upload, i.download, i.total, i.expire); };
+    FUZZ_EXPECT(info.has_value() == expected.has_value() && (!info || fields(*info) == fields(*expected)),
+        "usage header " + printable(input));
 
     // A provider's document, read the way the provider reads a download or its cache. Loading
     // the YAML is most of this target's time, so the second load is left out where it cannot
     // tell anything new: an accepted configuration already had its "proxies" through the same
     // reader and checks, a document that is no mapping has no key, and a "proxies" key needs
     // those letters in the bytes unless an escape or a UTF-16/32 encoding (NUL bytes) wrote them.
-    if (accepted || !mapping
-        || (!bytes.contains("proxies") && !bytes.contains('\\') && !bytes.contains('\0')))
+    if (accepted || !mapping || (!bytes.contains("proxies") && !bytes.contains('\\') && !bytes.contains('\0')))
         return;
-    YAML::Node root;
-    try {
-        root = YAML::Load(bytes.toStdString());
-    } catch (const YAML::Exception &) {
-        return;
-    }
-    if (root.IsMap() && root["proxies"]) {
-        try {
-            QSet<QString> names;
-            checkNodes(parseNodes(root["proxies"], QStringLiteral("provider fuzz")), names);
-        } catch (const ConfigError &) {
-        }
-    }
+    auto root = veyra::fuzz::unlessThrows<YAML::Exception>([&] { return YAML::Load(bytes.toStdString()); });
+    QSet<QString> names;
+    if (root && root->IsMap() && (*root)["proxies"])
+        veyra::fuzz::thrownBy<ConfigError>([&] { checkNodes(parseNodes((*root)["proxies"], "provider fuzz"), names); });
 }
