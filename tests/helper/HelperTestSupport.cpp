@@ -2,9 +2,31 @@
 
 #include "veyra/ipc/ProxyHelperRecords.h"
 
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace veyra::helper::test {
+
+namespace {
+
+sockaddr_un addressOf(const fs::path &path)
+{
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    return address;
+}
+
+} // namespace
 
 bool runningAsRoot()
 {
@@ -15,6 +37,107 @@ void copyExecutable(const fs::path &from, const fs::path &to)
 {
     fs::copy_file(from, to, fs::copy_options::overwrite_existing);
     fs::permissions(to, fs::perms(0755));
+}
+
+Child::Child(const std::function<void(int ready)> &setup)
+{
+    int ready[2];
+    if (::pipe(ready) != 0 || (m_pid = ::fork()) < 0)
+        throw std::runtime_error("cannot start the child");
+    if (m_pid == 0) {
+        ::close(ready[0]);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL); // goes with a test process killed by its time limit
+        // Nothing may escape into this copy of the test runner: it would go on running tests.
+        try {
+            setup(ready[1]);
+        } catch (...) {
+            ::_exit(125);
+        }
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    m_ready = ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+}
+
+Child::~Child()
+{
+    if (!wait(std::chrono::milliseconds(0))) {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+}
+
+std::optional<int> Child::wait(std::chrono::milliseconds limit)
+{
+    for (const auto deadline = std::chrono::steady_clock::now() + limit; !m_status;) {
+        int raw = 0;
+        if (::waitpid(m_pid, &raw, WNOHANG) == m_pid)
+            m_status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+        else if (std::chrono::steady_clock::now() >= deadline)
+            break;
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return m_status;
+}
+
+int notifySocket(const fs::path &path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const sockaddr_un address = addressOf(path);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    return fd;
+}
+
+bool saidReady(int notifySocket)
+{
+    char message[256] = {};
+    struct pollfd wait = { notifySocket, POLLIN, 0 };
+    return ::poll(&wait, 1, 5000) > 0 && ::recv(notifySocket, message, sizeof message - 1, 0) > 0
+        && std::strstr(message, "READY=1");
+}
+
+void handOver(int passedSocket, const fs::path &notifyPath)
+{
+    if (passedSocket >= 0) {
+        // Not close-on-exec, as the service manager passes it (dup2 onto itself keeps the flag).
+        passedSocket == 3 ? ::fcntl(3, F_SETFD, 0) : ::dup2(passedSocket, 3);
+        ::setenv("LISTEN_FDS", "1", 1);
+        ::setenv("LISTEN_PID", std::to_string(::getpid()).c_str(), 1);
+    }
+    ::setenv("NOTIFY_SOCKET", notifyPath.c_str(), 1);
+}
+
+int connectTo(const fs::path &socket, bool inheritable)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | (inheritable ? 0 : SOCK_CLOEXEC), 0);
+    const struct timeval limit = { 5, 0 }; // a full listen backlog is waited for so long at most
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    const sockaddr_un address = addressOf(socket);
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0)
+        return fd;
+    ::close(fd);
+    return -1;
+}
+
+// Raw system calls only: the test process may have other threads.
+void becomeUser(uid_t uid)
+{
+    if (::syscall(SYS_setgroups, 0, nullptr) != 0 || ::syscall(SYS_setresgid, uid, uid, uid) != 0
+        || ::syscall(SYS_setresuid, uid, uid, uid) != 0)
+        ::_exit(126);
+}
+
+int execute(std::vector<std::string> argv)
+{
+    std::vector<char *> pointers;
+    for (std::string &argument : argv)
+        pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    ::execv(pointers[0], pointers.data());
+    return 127;
 }
 
 TestBundle::TestBundle(const fs::path &root)
@@ -30,21 +153,15 @@ TestBundle::TestBundle(const fs::path &root)
     copyExecutable(VEYRA_HELPER_EXECUTABLE, helper);
 }
 
-ToolOutcome runPrivileged(
-    const std::string &program, const std::vector<std::string> &arguments, const std::vector<std::string> &environment)
-{
-    return runTool(program, arguments, environment, 65'536, std::chrono::seconds(10), ToolCapabilities::inherited);
-}
-
 ToolOutcome runClient(const fs::path &client, const fs::path &socket, const fs::path &requestFile, uid_t uid,
     const std::vector<std::string> &environment)
 {
     if (uid == 0)
         return runTool(client.string(), { socket.string(), requestFile.string() }, environment);
     const std::string id = std::to_string(uid);
-    return runPrivileged("/usr/bin/setpriv",
+    return runTool("/usr/bin/setpriv",
         { "--reuid=" + id, "--regid=" + id, "--clear-groups", client.string(), socket.string(), requestFile.string() },
-        environment);
+        environment, 65'536, std::chrono::seconds(10), ToolCapabilities::inherited);
 }
 
 std::string requestJson(const std::vector<std::vector<std::string>> &commands)

@@ -4,16 +4,15 @@
 #include "ToolRunner.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
-#include <filesystem>
+#include <chrono>
+#include <functional>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
 namespace veyra::helper::test {
-
-namespace fs = std::filesystem;
 
 inline const std::string tool = "/usr/sbin/networksetup";
 inline constexpr uid_t nobody = 65534;
@@ -21,19 +20,45 @@ inline constexpr uid_t nobody = 65534;
 bool runningAsRoot();
 void copyExecutable(const fs::path &from, const fs::path &to);
 
+// A forked child that prepares itself with `setup`, given the write end of a pipe. The
+// constructor returns once the child wrote to the pipe (ready()) or closed it by an exec or by
+// ending. Killed and reaped on destruction unless it ended.
+class Child {
+public:
+    explicit Child(const std::function<void(int ready)> &setup);
+    ~Child();
+    pid_t pid() const { return m_pid; }
+    bool ready() const { return m_ready; }
+    // The exit status (or 128 + signal) when it ends within `limit`.
+    std::optional<int> wait(std::chrono::milliseconds limit = std::chrono::minutes(1));
+
+private:
+    pid_t m_pid = -1;
+    bool m_ready = false;
+    std::optional<int> m_status;
+};
+
+// A datagram socket bound at `path`, on which a daemon says READY=1; and whether it did so within
+// five seconds.
+int notifySocket(const fs::path &path);
+bool saidReady(int notifySocket);
+// In a forked child: what the service manager passes to a daemon: `passedSocket` (if any) as
+// descriptor 3 with LISTEN_FDS, and the NOTIFY_SOCKET `notifyPath`.
+void handOver(int passedSocket, const fs::path &notifyPath);
+
+// A stream socket connected to `socket` (close-on-exec unless `inheritable`), or -1.
+int connectTo(const fs::path &socket, bool inheritable = false);
+// In a forked child: becomes `uid` (as group too, without supplementary groups) for good, or ends.
+void becomeUser(uid_t uid);
+// In a forked child: executes argv[0] with the arguments; returns 127 when it cannot.
+int execute(std::vector<std::string> argv);
+
 // A bundle in a temporary directory, owned by root: the test client as its main executable
 // and a copy of the helper beside it.
 struct TestBundle {
     explicit TestBundle(const fs::path &root);
-    fs::path bundle;
-    fs::path macos;
-    fs::path mainExecutable;
-    fs::path helper;
+    fs::path bundle, macos, mainExecutable, helper;
 };
-
-// Runs a program that needs the test's own capabilities (setpriv, unshare).
-ToolOutcome runPrivileged(const std::string &program, const std::vector<std::string> &arguments,
-    const std::vector<std::string> &environment = minimalToolEnvironment());
 
 // Runs the test client with the socket and the request file: as `uid` (also as group and without
 // supplementary groups) through setpriv, or as the test itself when `uid` is root.

@@ -1,5 +1,4 @@
 #include "DesignatedRequirement.h"
-#include "HelperProcesses.h"
 #include "HelperTestSupport.h"
 #include "PeerAuthorizer.h"
 #include "ProxyHelperServer.h"
@@ -7,10 +6,8 @@
 #include "veyra/ipc/Framing.h"
 #include "veyra/ipc/ProxyHelperRecords.h"
 
-#include <algorithm>
 #include <atomic>
 #include <fcntl.h>
-#include <functional>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
@@ -22,10 +19,10 @@ using veyra::ipc::ProxyHelperResponse;
 
 namespace {
 
-const std::string refusalLine = "无法验证维拉网络助手代码签名，后台服务拒绝启动。\n";
+const std::string updated = "系统代理设置已更新。";
 
-// The genuine client run by an ordinary user, but with a loader variable set: taken over, as
-// far as the helper can tell (every way of taking a program over is the integrity check's test).
+// The genuine client run by an ordinary user with a loader variable set: taken over, as far as
+// the helper can tell (every way of taking a program over is the integrity check's test).
 std::vector<std::string> preloaded()
 {
     std::vector<std::string> environment = minimalToolEnvironment();
@@ -66,11 +63,10 @@ protected:
         return runClient(program, socketPath, requestFile, uid, environment);
     }
     // In a forked child: becomes the genuine client, as nobody, with the test's request.
-    [[noreturn]] void execClient() const
+    void execClient() const
     {
-        const std::string program = bundle->mainExecutable.string();
-        ::execl(program.c_str(), program.c_str(), socketPath.c_str(), requestFile.c_str(), static_cast<char *>(nullptr));
-        ::_exit(127);
+        becomeUser(nobody);
+        ::_exit(execute({ bundle->mainExecutable.string(), socketPath.string(), requestFile.string() }));
     }
 
     TempDir dir;
@@ -84,11 +80,16 @@ protected:
 
 } // namespace
 
-// Every other caller is closed on without an answer and nothing runs; the refusals leave the
-// genuine client served.
+// Every other caller is closed on without an answer and nothing runs. The executable's content
+// is hashed at start only, and again only once the file's identity (here its modification time)
+// has changed.
 TEST_F(PeerAccessIntegration, OnlyTheBundleClientRunByAnOrdinaryUserIsServed)
 {
-    startInProcessHelper();
+    std::atomic<int> digests = 0;
+    startInProcessHelper([&digests](int fd) {
+        ++digests;
+        return sha256OfDescriptor(fd);
+    });
     const fs::path copy = dir.path() / "other-client";
     copyExecutable(VEYRA_TEST_CLIENT, copy);
     const fs::path link = bundle->macos / "AnotherName";
@@ -107,54 +108,35 @@ TEST_F(PeerAccessIntegration, OnlyTheBundleClientRunByAnOrdinaryUserIsServed)
     for (const auto &attempt : refused)
         EXPECT_EQ(client(attempt.program, attempt.uid, attempt.environment).exitStatus, 2) << attempt.name;
     EXPECT_TRUE(state.history().empty()) << "refused before anything ran";
+    const int hashed = digests;
 
     ToolOutcome permitted = client(bundle->mainExecutable);
     ASSERT_EQ(permitted.exitStatus, 0) << permitted.standardError;
-    EXPECT_EQ(ProxyHelperResponse::decode(permitted.standardOutput).message, "系统代理设置已更新。");
+    EXPECT_EQ(ProxyHelperResponse::decode(permitted.standardOutput).message, updated);
     EXPECT_EQ(state.service("Wi-Fi")["web"]["server"], "127.0.0.1");
-}
-
-// The content is hashed at start only, and again only once the file's identity has changed
-// (here its modification time).
-TEST_F(PeerAccessIntegration, TheExecutableIsHashedAgainOnlyWhenItsIdentityChanges)
-{
-    std::atomic<int> digests = 0;
-    startInProcessHelper([&digests](int fd) {
-        ++digests;
-        return sha256OfDescriptor(fd);
-    });
-    EXPECT_EQ(client(bundle->mainExecutable).exitStatus, 0);
-    EXPECT_EQ(digests, 0);
+    EXPECT_EQ(digests, hashed) << "the genuine executable is not hashed for every check";
     const struct timespec now[2] = { { 0, UTIME_NOW }, { 0, UTIME_NOW } };
     ASSERT_EQ(::utimensat(AT_FDCWD, bundle->mainExecutable.c_str(), now, 0), 0);
     EXPECT_EQ(client(bundle->mainExecutable).exitStatus, 0);
-    EXPECT_EQ(digests, 1) << "hashed once for the new identity, not for every check";
+    EXPECT_EQ(digests, hashed + 1) << "hashed once for the new identity";
 }
 
 // Another program connects and writes its request, then runs the genuine client, which inherits
-// the connection (the attacker opened it without close-on-exec). The helper then sees the
-// genuine executable on the other end; the connection must still be refused.
+// the connection (opened without close-on-exec): the helper then sees the genuine executable on
+// the other end, and must still refuse.
 TEST_F(PeerAccessIntegration, AConnectionCarriedIntoTheGenuineClientIsRefused)
 {
     startInProcessHelper();
     const std::string forged
         = veyra::ipc::Framing::frame(requestJson({ { tool, "-setwebproxy", "Wi-Fi", "6.6.6.6", "6666" } }));
-    const auto forgedRan = [&] {
-        for (const auto &line : state.history())
-            if (std::find(line.begin(), line.end(), "6.6.6.6") != line.end())
-                return true;
-        return false;
-    };
-    for (int attempt = 0; attempt < 100 && !forgedRan(); ++attempt) {
-        Child attacker([&](int) {
-            becomeUser(nobody);
-            const int carried = connectTo(socketPath, true); // survives the exec below
+    const auto forgedRan = [&] { return state.read()["history"].dump().find("6.6.6.6") != std::string::npos; };
+    for (int attempt = 0; attempt < 100 && !forgedRan(); ++attempt)
+        Child([&](int) {
+            const int carried = connectTo(socketPath, true);
             if (carried < 0 || ::write(carried, forged.data(), forged.size()) != static_cast<ssize_t>(forged.size()))
                 ::_exit(125);
             execClient();
-        });
-        attacker.wait();
-    }
+        }).wait();
     EXPECT_FALSE(forgedRan()) << "a carried connection was served";
 }
 
@@ -168,49 +150,46 @@ TEST_F(PeerAccessIntegration, TheGenuineClientWithSocketsForStreamsIsServed)
     Child client([&](int) {
         for (int stream : { STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO })
             ::dup2(streams[1], stream);
-        becomeUser(nobody);
         execClient();
     });
     ::close(streams[1]);
     EXPECT_EQ(client.wait(), 0);
-    std::string reply;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(streams[0], buffer, sizeof buffer)) > 0;)
-        reply.append(buffer, static_cast<std::size_t>(n));
+    std::string reply(4096, '\0');
+    reply.resize(std::max<ssize_t>(0, ::read(streams[0], reply.data(), reply.size())));
     ::close(streams[0]);
-    EXPECT_NE(reply.find("系统代理设置已更新。"), std::string::npos) << reply;
+    EXPECT_NE(reply.find(updated), std::string::npos) << reply;
     EXPECT_EQ(state.history().size(), 1u);
 }
 
+// The daemon as installed: started from the bundle with the socket handed over by the service
+// manager's protocol, with only the capabilities its unit leaves it and no way to gain more, and
+// in a private mount namespace the stand-in at the tool's fixed path and a folder of the test
+// over /var/lib (where it keeps its record).
 TEST_F(PeerAccessIntegration, InstalledExecutableServesThroughSocketActivation)
 {
-    // The daemon as installed: started from the bundle with the socket handed over by the
-    // service manager's protocol, with only the capabilities its unit leaves it and no way to
-    // gain more, and the stand-in mounted at the tool's fixed path and a folder of the test over
-    // /var/lib (where it keeps its record) in a private mount namespace, so nothing of the host
-    // changes.
-    const fs::path sbin = dir.path() / "sbin";
-    const fs::path varLib = dir.path() / "var-lib";
+    const fs::path sbin = dir.path() / "sbin", varLib = dir.path() / "var-lib";
     fs::create_directories(sbin);
     fs::create_directories(varLib);
-    fs::permissions(sbin, fs::perms(0755));
     state.writeLauncher(sbin / "networksetup");
     const int listener = bindListeningSocket(socketPath);
     // The unit's capability bounding set in setpriv's words: "-all,+sys_ptrace,...".
-    DaemonProcess daemon(dir.path(),
-        { "/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
+    const int notify = notifySocket(dir.path() / "notify.sock");
+    Child daemon([&](int ready) {
+        ::close(ready);
+        handOver(listener, dir.path() / "notify.sock");
+        ::_exit(execute({ "/usr/bin/unshare", "--mount", "--propagation", "private", "/bin/sh", "-c",
             "mount --bind \"$1\" /usr/sbin && mount --bind \"$3\" /var/lib && "
             "set=-all$(sed -n 's/^CapabilityBoundingSet=//p' \"$2\" | tr 'A-Z ' 'a-z\\n' | sed -n 's/^cap_/,+/p' "
             "| tr -d '\\n') && LISTEN_PID=$$ exec /usr/bin/setpriv --no-new-privs --bounding-set=\"$set\" \"$0\"",
-            bundle->helper.string(), sbin.string(), VEYRA_HELPER_UNIT, varLib.string() },
-        listener);
+            bundle->helper.string(), sbin.string(), VEYRA_HELPER_UNIT, varLib.string() }));
+    });
     ::close(listener);
-    ASSERT_EQ(daemon.waitUntilReady(), "");
+    ASSERT_TRUE(saidReady(notify));
+    ::close(notify);
 
     ToolOutcome permitted = client(bundle->mainExecutable);
-    ASSERT_EQ(permitted.exitStatus, 0) << permitted.standardError << daemon.standardError();
+    ASSERT_EQ(permitted.exitStatus, 0) << permitted.standardError;
     EXPECT_TRUE(ProxyHelperResponse::decode(permitted.standardOutput).success);
-    EXPECT_EQ(client(bundle->mainExecutable, 0).exitStatus, 2);
     // With those capabilities it still sees into its peers: a preloaded client is refused.
     EXPECT_EQ(client(bundle->mainExecutable, nobody, preloaded()).exitStatus, 2);
     EXPECT_EQ(state.history().size(), 1u);
@@ -223,17 +202,16 @@ TEST_F(PeerAccessIntegration, RequirementNeedsARootOwnedProtectedBundle)
     ASSERT_TRUE(requirement);
     EXPECT_EQ(requirement->executablePath, bundle->mainExecutable.string());
     const fs::path real = dir.path() / "real-client";
+    const auto mode = [](const fs::path &path, int bits) { return [=] { fs::permissions(path, fs::perms(bits)); }; };
+    const auto owner = [&](uid_t uid) { return [=, this] { (void)::chown(bundle->bundle.c_str(), uid, uid); }; };
     const struct {
         const char *name;
-        std::function<void()> change;
-        std::function<void()> undo;
+        std::function<void()> change, undo;
     } cases[] = {
-        { "a folder anybody may write", [&] { fs::permissions(bundle->macos, fs::perms(0777)); },
-            [&] { fs::permissions(bundle->macos, fs::perms(0755)); } },
-        { "a main executable its group may write", [&] { fs::permissions(bundle->mainExecutable, fs::perms(0775)); },
-            [&] { fs::permissions(bundle->mainExecutable, fs::perms(0755)); } },
-        { "a bundle owned by another user", [&] { (void)::chown(bundle->bundle.c_str(), nobody, nobody); },
-            [&] { (void)::chown(bundle->bundle.c_str(), 0, 0); } },
+        { "a folder anybody may write", mode(bundle->macos, 0777), mode(bundle->macos, 0755) },
+        { "a main executable its group may write", mode(bundle->mainExecutable, 0775),
+            mode(bundle->mainExecutable, 0755) },
+        { "a bundle owned by another user", owner(nobody), owner(0) },
         { "a main executable that is a link",
             [&] {
                 fs::rename(bundle->mainExecutable, real);
@@ -259,6 +237,6 @@ TEST_F(PeerAccessIntegration, RequirementNeedsARootOwnedProtectedBundle)
     for (const fs::path &helper : { loose, bundle->helper }) {
         const ToolOutcome outcome = runTool(helper.string(), {});
         EXPECT_EQ(outcome.exitStatus, 1) << helper;
-        EXPECT_EQ(outcome.standardError, refusalLine) << helper;
+        EXPECT_EQ(outcome.standardError, "无法验证维拉网络助手代码签名，后台服务拒绝启动。\n") << helper;
     }
 }

@@ -26,9 +26,7 @@ TempDir::~TempDir()
 
 void writeFile(const fs::path &path, const std::string &bytes)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-    out.close();
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
     fs::permissions(path, fs::perms(0644));
 }
 
@@ -49,9 +47,8 @@ nlohmann::json StandInState::serviceRecord(const std::string &name, const std::s
 
 nlohmann::json StandInState::read() const
 {
-    std::ifstream in(m_path);
     std::stringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(m_path).rdbuf();
     return nlohmann::json::parse(text.str());
 }
 
@@ -64,19 +61,18 @@ void StandInState::failOn(const std::string &verb, int status, const std::string
     const std::string &standardOutput, const std::string &service) const
 {
     nlohmann::json state = read();
-    nlohmann::json rule
-        = { { "verb", verb }, { "status", status }, { "stderr", standardError }, { "stdout", standardOutput } };
+    state["failures"].push_back(
+        { { "verb", verb }, { "status", status }, { "stderr", standardError }, { "stdout", standardOutput } });
     if (!service.empty())
-        rule["service"] = service;
-    state["failures"].push_back(rule);
+        state["failures"].back()["service"] = service;
     write(state);
 }
 
 std::vector<std::vector<std::string>> StandInState::history() const
 {
-    if (!fs::exists(m_path))
-        return {};
-    return read().value("history", nlohmann::json::array()).get<std::vector<std::vector<std::string>>>();
+    return fs::exists(m_path)
+        ? read().value("history", nlohmann::json::array()).get<std::vector<std::vector<std::string>>>()
+        : std::vector<std::vector<std::string>> {};
 }
 
 nlohmann::json StandInState::service(const std::string &name) const
