@@ -30,45 +30,36 @@ QString clipboardOfX()
     return QString::fromUtf8(xclip.readAllStandardOutput());
 }
 
-QString commandFor(int port)
-{
-    return QStringLiteral("export http_proxy=http://127.0.0.1:%1 https_proxy=http://127.0.0.1:%1 "
-                          "all_proxy=socks5://127.0.0.1:%1 no_proxy=localhost,127.0.0.1,::1")
-        .arg(port);
-}
-
-void useMixedPort(StagedModel &model, int port)
-{
-    AppSettings settings = model.settings();
-    settings.mixedPort = port;
-    model.setSettings(settings);
-}
-
 TEST(TerminalCommandClipboard, TheDashboardAndTheTrayMenuCopyItWhileConnected)
 {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs an X server (ctest runs it under Xvfb)";
     StagedModel model;
     model.becomeMember();
-    useMixedPort(model, 17890);
+    const auto useMixedPort = [&](int port) {
+        AppSettings settings = model.settings();
+        settings.mixedPort = port;
+        model.setSettings(settings);
+        return QStringLiteral("export http_proxy=http://127.0.0.1:%1 https_proxy=http://127.0.0.1:%1 "
+                              "all_proxy=socks5://127.0.0.1:%1 no_proxy=localhost,127.0.0.1,::1")
+            .arg(port);
+    };
+    QString command = useMixedPort(17890);
     model.setIsConnected(true);
-
     DashboardView view(model);
     view.show();
     QPushButton *copy = view.speedCard()->copyButton();
-    ASSERT_TRUE(copy->isVisible());
     QTest::mouseClick(copy, Qt::LeftButton);
     EXPECT_EQ(copy->text(), "已复制");
-    EXPECT_EQ(clipboardOfX(), commandFor(17890));
+    EXPECT_EQ(clipboardOfX(), command);
 
-    useMixedPort(model, 17891);
+    command = useMixedPort(17891);
     StatusMenuView menu(model);
     QSignalSpy copied(&menu, &StatusMenuView::terminalCommandCopied);
     ASSERT_TRUE(menuAction(menu.menu(), "复制终端代理命令"));
     menuAction(menu.menu(), "复制终端代理命令")->trigger();
+    EXPECT_EQ(clipboardOfX(), command);
     EXPECT_EQ(copied.count(), 1);
-    EXPECT_EQ(clipboardOfX(), commandFor(17891));
-
     model.setIsConnected(false);
     EXPECT_EQ(menuAction(menu.menu(), "复制终端代理命令"), nullptr);
     EXPECT_FALSE(copy->isVisible());

@@ -18,25 +18,34 @@ using namespace veyra::ui;
 
 namespace {
 
-TEST(DashboardView, LiveSpeedsAreDrawnOnlyWhileTheWindowCanBeSeen)
+// Signed out, the buttons ask for the sign-in or change the page. Connected, the live speeds are
+// drawn only while the window can be seen (closed to the tray, the latest are drawn on return).
+TEST(DashboardView, TheButtonsAndTheLiveSpeedsFollowTheModel)
 {
     // The user's own byte format; English here so the figures are fixed.
     const QLocale before;
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     const auto restore = qScopeGuard([&] { QLocale::setDefault(before); });
     StagedModel model;
-    model.becomeMember();
     DashboardView view(model);
     SpeedCard *card = view.speedCard();
     view.show();
+    EXPECT_EQ(pillText(view.connectButton()->parentWidget()), "已断开");
+    EXPECT_TRUE(showsText(&view, "快捷键：Ctrl+Shift+C 连接或断开"));
+    EXPECT_FALSE(findButton(&view, "重新测速")->isEnabled());
+    ASSERT_TRUE(press(&view, "智能连接"));
+    EXPECT_TRUE(model.showAuthentication());
+    ASSERT_TRUE(press(&view, "查看节点"));
+    EXPECT_EQ(model.selectedPage(), AppPage::nodes);
+    ASSERT_TRUE(press(&view, "会员详情"));
+    EXPECT_EQ(model.selectedPage(), AppPage::membership);
+
+    model.becomeMember();
     EXPECT_FALSE(card->copyButton()->isVisibleTo(&view));
     model.setIsConnected(true);
     model.recordSpeed({ 12595, 1258291 });
     EXPECT_EQ(card->speedLine(), "↑ 12.3 kB/s ↓ 1.2 MB/s");
     EXPECT_TRUE(card->copyButton()->isVisibleTo(&view));
-
-    // Hidden (the window closed to the tray), the seconds are not drawn; shown again, the
-    // latest are.
     view.hide();
     model.recordSpeed({ 512, 0 });
     model.recordSpeed({ 2048, 3 * 1024 * 1024 });
@@ -44,28 +53,9 @@ TEST(DashboardView, LiveSpeedsAreDrawnOnlyWhileTheWindowCanBeSeen)
     view.show();
     EXPECT_EQ(card->speedLine(), "↑ 2.0 kB/s ↓ 3.0 MB/s");
     EXPECT_EQ(card->chart()->history().size(), 3);
-
     model.setIsConnected(false);
     EXPECT_EQ(card->speedLine(), "连接后显示实时速度");
     EXPECT_TRUE(card->chart()->history().isEmpty());
-}
-
-TEST(DashboardView, SignedOutTheButtonsAskForTheSignInOrChangeThePage)
-{
-    AppModel model;
-    DashboardView view(model);
-    EXPECT_EQ(pillText(view.connectButton()->parentWidget()), "已断开");
-    EXPECT_EQ(pillText(view.membershipCard()), "未生效");
-    // The shortcut is named as this platform's keyboard names it.
-    EXPECT_TRUE(showsText(&view, "快捷键：Ctrl+Shift+C 连接或断开"));
-    EXPECT_FALSE(findButton(&view, "重新测速")->isEnabled());
-    ASSERT_TRUE(press(&view, "智能连接"));
-    EXPECT_TRUE(model.showAuthentication());
-    EXPECT_EQ(model.authenticationMode(), AuthenticationMode::login);
-    ASSERT_TRUE(press(&view, "查看节点"));
-    EXPECT_EQ(model.selectedPage(), AppPage::nodes);
-    ASSERT_TRUE(press(&view, "会员详情"));
-    EXPECT_EQ(model.selectedPage(), AppPage::membership);
 }
 
 class DashboardTrafficIntegration : public ServiceWorld { };
@@ -78,18 +68,13 @@ TEST_F(DashboardTrafficIntegration, AllowanceSyncingUnlimitedAndMetered)
     MembershipTrafficCard card(*model);
     EXPECT_EQ(pillText(&card), "已生效");
     EXPECT_EQ(card.meter(), MembershipTrafficCard::Meter::syncing);
-
     await(model->refreshPlans(false));
-    EXPECT_TRUE(showsText(&card, "年度会员"));
     EXPECT_EQ(card.meter(), MembershipTrafficCard::Meter::unlimited);
-    EXPECT_TRUE(showsText(&card, "剩余 --"));
-
     simulator.admin("membership", { { "account", member }, { "planId", "monthly" } });
     await(model->refreshAccount(false));
     EXPECT_EQ(card.meter(), MembershipTrafficCard::Meter::progress);
     EXPECT_EQ(card.findChild<QProgressBar *>()->value(), 250);
-    for (const char *shown : { "月度会员", "总计 200 GB", "25%", "剩余 150 GB" })
-        EXPECT_TRUE(showsText(&card, QString::fromUtf8(shown))) << shown;
+    EXPECT_TRUE(showsText(&card, "剩余 150 GB"));
 }
 
 } // namespace

@@ -9,7 +9,6 @@
 #include "VeyraNetworkAssistantApp.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QScopeGuard>
@@ -30,20 +29,18 @@ using namespace veyra::ui;
 namespace {
 
 // What a crashed instance left does not stop the next start; a later start then asks the
-// running one to show itself and leaves.
-TEST(SingleInstance, TheFirstStartClaimsTheSessionAndALaterOneHandsOver)
+// running one to show itself and leaves. Only a folder of the user's own that no one else can
+// write may hold the socket: another user holding it first would make every start hand over to
+// them and leave.
+TEST(SingleInstance, TheFirstStartClaimsTheSessionALaterOneHandsOverInAPrivateFolder)
 {
-    QTemporaryDir folder;
-    const QString path = folder.filePath(QStringLiteral("instance.sock"));
-    // A listener that goes away without removing its socket file, as after a crash.
+    QTemporaryDir runtime, data;
+    const QString path = runtime.filePath(QStringLiteral("instance.sock"));
     const int dead = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un address { AF_UNIX, {} };
     qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
     ASSERT_EQ(::bind(dead, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(dead, 1), 0);
     ::close(dead);
-    ASSERT_TRUE(QFile::exists(path));
-
     SingleInstance first(path);
     ASSERT_TRUE(first.claim());
     int activations = 0;
@@ -55,14 +52,7 @@ TEST(SingleInstance, TheFirstStartClaimsTheSessionAndALaterOneHandsOver)
     later.join();
     EXPECT_EQ(secondClaimed, 0);
     EXPECT_TRUE(waitUntil([&] { return activations == 1; }));
-}
 
-// Only a folder of the user's own that no one else can write may hold the socket: another user
-// holding it first would make every start hand over to them and leave.
-TEST(SingleInstance, TheSocketLivesOnlyInAFolderNobodyElseCanWrite)
-{
-    QTemporaryDir runtime;
-    QTemporaryDir data;
     AppPaths::setRootOverride(data.path());
     const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
     const auto restore = qScopeGuard([&] {
@@ -70,18 +60,19 @@ TEST(SingleInstance, TheSocketLivesOnlyInAFolderNobodyElseCanWrite)
         AppPaths::setRootOverride({});
     });
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-    for (const auto &[mode, expectedFolder] :
-        { std::pair { 0700, runtime.path() }, { 0777, data.path() }, { 0770, data.path() } }) {
+    for (const auto &[mode, folder] : { std::pair { 0700, runtime.path() }, { 0770, data.path() } }) {
         ASSERT_EQ(::chmod(QFile::encodeName(runtime.path()).constData(), mode_t(mode)), 0);
-        EXPECT_TRUE(SingleInstance::defaultPath().startsWith(expectedFolder + u'/'))
-            << "runtime folder mode " << std::oct << mode << ": " << qPrintable(SingleInstance::defaultPath());
+        EXPECT_TRUE(SingleInstance::defaultPath().startsWith(folder + u'/'))
+            << "runtime folder mode " << std::oct << mode;
     }
     ASSERT_EQ(::chmod(QFile::encodeName(data.path()).constData(), 0777), 0);
     EXPECT_EQ(SingleInstance::defaultPath(), QString());
 }
 
 // The application itself, started twice by an ordinary user: the first process cannot be read
-// or attached to by that user's other programs, and the second one hands over and leaves.
+// or attached to by that user's other programs, runs no page that is not from a file (the root
+// helper refuses a peer with executable anonymous memory), and the second one hands over and
+// leaves.
 TEST(ApplicationProcessIntegration, ItIsNotDumpableAndOnlyOneRunsPerSession)
 {
     if (::geteuid() != 0)
@@ -89,8 +80,8 @@ TEST(ApplicationProcessIntegration, ItIsNotDumpableAndOnlyOneRunsPerSession)
     QTemporaryDir home;
     ASSERT_EQ(::chown(home.path().toLocal8Bit().constData(), 65534, 65534), 0);
     QProcessEnvironment environment;
-    environment.insert(QStringLiteral("HOME"), home.path());
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.path());
+    for (const char *name : { "HOME", "XDG_RUNTIME_DIR" })
+        environment.insert(QLatin1String(name), home.path());
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
     const auto startAsNobody = [&](QProcess &process) {
@@ -99,39 +90,30 @@ TEST(ApplicationProcessIntegration, ItIsNotDumpableAndOnlyOneRunsPerSession)
             { QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
                 QStringLiteral(VEYRA_APPLICATION) });
     };
-    QProcess first;
-    // Whatever the outcome, nothing of the test is left running.
+    QProcess first, second;
     const auto stop = qScopeGuard([&] {
         first.kill();
         first.waitForFinished(5000);
     });
     startAsNobody(first);
-    ASSERT_TRUE(first.waitForStarted());
-    const QString socket = home.filePath(QStringLiteral("veyra-network-assistant.sock"));
-    ASSERT_TRUE(waitUntil([&] { return QFile::exists(socket); }, 20000)) << first.readAllStandardError().toStdString();
-    // A process that made itself non-dumpable has its /proc entries owned by root.
-    EXPECT_EQ(QFileInfo(QStringLiteral("/proc/%1/environ").arg(first.processId())).ownerId(), 0u);
-    // Every page it runs comes from a file: the root helper refuses a peer with executable
-    // anonymous memory (a regular-expression JIT makes some). Checked once the first log line,
-    // masked by those expressions, is written.
+    // Checked once the first log line, masked by regular expressions (whose JIT makes such
+    // pages), is written.
     const QDir logs(home.filePath(QStringLiteral(".local/share/VeyraNetworkAssistant/Logs")));
     ASSERT_TRUE(waitUntil([&] { return !logs.entryList(QDir::Files).isEmpty(); }, 20000));
-    QFile maps(QStringLiteral("/proc/%1/maps").arg(first.processId()));
-    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
-    for (const QByteArray &line : maps.readAll().split('\n')) {
+    ASSERT_TRUE(
+        waitUntil([&] { return QFile::exists(home.filePath(QStringLiteral("veyra-network-assistant.sock"))); }));
+    EXPECT_EQ(QFileInfo(QStringLiteral("/proc/%1/environ").arg(first.processId())).ownerId(), 0u);
+    for (const QByteArray &line : readBytes(QStringLiteral("/proc/%1/maps").arg(first.processId())).split('\n')) {
         const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() < 5 || fields.at(1).size() < 3 || fields.at(1).at(2) != 'x')
-            continue;
-        const QByteArray path = fields.size() > 5 ? fields.at(5) : QByteArray();
-        EXPECT_TRUE(path.startsWith('/') || path == "[vdso]" || path == "[vsyscall]") << line.toStdString();
+        if (fields.size() >= 5 && fields.at(1).size() >= 3 && fields.at(1).at(2) == 'x') {
+            const QByteArray path = fields.value(5);
+            EXPECT_TRUE(path.startsWith('/') || path == "[vdso]" || path == "[vsyscall]") << line.toStdString();
+        }
     }
-
-    QProcess second;
     startAsNobody(second);
     ASSERT_TRUE(second.waitForFinished(10000));
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_EQ(first.state(), QProcess::Running);
-
     first.terminate();
     EXPECT_TRUE(first.waitForFinished(20000));
     EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
@@ -140,45 +122,34 @@ TEST(ApplicationProcessIntegration, ItIsNotDumpableAndOnlyOneRunsPerSession)
 
 class ShellIntegration : public ServiceWorld { };
 
+// Shown once, the window starts the model; signed out, it ends by offering the sign-in sheet.
+// Minimised or hidden, it comes back as the same window; closed, it gives its widgets and fonts
+// back and never quits, and a later request builds it again. Qt's own texts are in Chinese.
 TEST_F(ShellIntegration, TheWindowStartsUpTheModelAndComesBackWhenAskedFor)
 {
     int left = 0;
     VeyraNetworkAssistantApp app(collaboratorsFor(seams()), [&] { ++left; });
     app.start();
     QPointer<MainWindow> window = app.mainWindow();
-    ASSERT_TRUE(window);
-    EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("维拉网络助手"));
-    // Shown once, the window starts the model; signed out, it ends by offering the sign-in sheet.
+    ASSERT_TRUE(window && window->isVisible());
     ASSERT_TRUE(waitUntil([&] { return !app.model().isBusy() && app.model().showAuthentication(); }, 20000));
     EXPECT_EQ(app.model().authenticationMode(), AuthenticationMode::registration);
-
-    // Minimised, it is restored, and it is the same window.
     window->showMinimized();
     app.showMainWindow();
     EXPECT_FALSE(window->isMinimized());
-    EXPECT_EQ(app.mainWindow(), window);
     window->hide();
     app.showMainWindow();
     EXPECT_TRUE(window->isVisible());
-
-    // Closing it gives its widgets back and never quits, even with no tray: a second start
-    // (here the same request) builds the window again.
+    EXPECT_EQ(app.mainWindow(), window);
     ASSERT_FALSE(app.trayIcon());
     window->close();
     EXPECT_TRUE(waitUntil([&] { return window.isNull(); }));
-    // Nor does it keep the fonts it drew with: no font file stays mapped while nothing is drawn.
     EXPECT_TRUE(waitUntil([] { return !readBytes(QStringLiteral("/proc/self/smaps")).contains("/fonts/"); }));
     app.showMainWindow();
-    ASSERT_TRUE(app.mainWindow());
-    EXPECT_TRUE(app.mainWindow()->isVisible());
+    ASSERT_TRUE(app.mainWindow() && app.mainWindow()->isVisible());
     EXPECT_EQ(left, 0) << "closing the window quit the application";
-}
 
-TEST(PlatformTexts, QtsOwnTextsAreInChinese)
-{
     ASSERT_TRUE(installPlatformTranslations());
-    // A transport failure, as the platform words it.
     EXPECT_EQ(QCoreApplication::translate("QAbstractSocket", "Connection refused"), QStringLiteral("连接被拒绝"));
 }
 

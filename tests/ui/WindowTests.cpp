@@ -84,8 +84,8 @@ QString spokenName(QWidget *widget)
 }
 
 // The faults of the shown controls of a window, each reported once.
-class Audit {
-public:
+// Disabled controls too: they are announced (dimmed) and become reachable when enabled.
+struct Audit {
     void check(QWidget *window, const QString &where)
     {
         QCoreApplication::processEvents();
@@ -94,31 +94,21 @@ public:
                 || isPartOfAnotherControl(widget, window))
                 continue;
             checked.insert(widget);
-            // Disabled controls too: they are announced (dimmed) and become reachable when enabled.
+            const QString what
+                = QStringLiteral("%1 \"%2\" in %3 (tool tip \"%4\") on %5: ")
+                      .arg(QLatin1String(widget->metaObject()->className()), spokenName(widget),
+                          QLatin1String(widget->parentWidget()->metaObject()->className()), widget->toolTip(), where);
             if (spokenName(widget).isEmpty())
-                report(widget, where, "no accessible name or text");
+                faults.insert({ widget, 0 }, what + "no accessible name or text");
             if ((widget->focusPolicy() & Qt::TabFocus) != Qt::TabFocus)
-                report(widget, where, "not reachable with Tab");
+                faults.insert({ widget, 1 }, what + "not reachable with Tab");
         }
     }
-    std::string faults() const { return QStringList(m_faults.values()).join(u'\n').toStdString(); }
+    std::string report() const { return QStringList(faults.values()).join(u'\n').toStdString(); }
 
     QSet<QWidget *> checked;
-
-private:
-    void report(QWidget *widget, const QString &where, const char *fault)
-    {
-        const QString what = QStringLiteral("%1 \"%2\" in %3 (tool tip \"%4\") on %5: %6")
-                                 .arg(QLatin1String(widget->metaObject()->className()), spokenName(widget),
-                                     QLatin1String(widget->parentWidget()->metaObject()->className()),
-                                     widget->toolTip(), where, QLatin1String(fault));
-        m_faults.insert({ widget, QLatin1String(fault) }, what);
-    }
-
-    QMap<std::pair<QWidget *, QString>, QString> m_faults;
+    QMap<std::pair<QWidget *, int>, QString> faults;
 };
-
-const QString separator = QStringLiteral("—");
 
 // One account through the whole window and the menu-bar menu, against the service simulator:
 // registered through the sheet, then a member, an order paid, the membership ended, signed out.
@@ -136,11 +126,9 @@ TEST_F(WindowIntegration, OneAccountFromRegistrationToSignOut)
     window.show();
     audit.check(&window, "signed out");
     EXPECT_TRUE(qobject_cast<LoggedOutLandingView *>(root->currentContent()));
-    // Signed out there is nothing to connect and no nodes to refresh; a repair is always offered.
-    EXPECT_EQ(window.connectionAction()->text(), "连接网络");
+    // Signed out there is nothing to connect; a repair is always offered.
     EXPECT_FALSE(window.connectionAction()->isEnabled());
     EXPECT_TRUE(window.repairAction()->isEnabled());
-
     // The account bar's "登录" and "注册" open the sheet in their modes; the model closes it.
     for (const auto &[button, mode] :
         { std::pair { "登录", AuthenticationMode::login }, std::pair { "注册", AuthenticationMode::registration } }) {
@@ -163,19 +151,13 @@ TEST_F(WindowIntegration, OneAccountFromRegistrationToSignOut)
     EXPECT_FALSE(model->isBusy()) << "a sign-in was started";
     sheet->confirmationField()->setText(QString::fromLatin1(memberPassword));
     QTest::keyClick(sheet->confirmationField(), Qt::Key_Return);
-    ASSERT_TRUE(waitUntil([&] { return model->user().has_value() && !model->isBusy(); }))
-        << model->authenticationErrorMessage().value_or(QString()).toStdString();
+    ASSERT_TRUE(waitUntil([&] { return model->user().has_value() && !model->isBusy(); }));
     EXPECT_EQ(requestsTo("/api/v1/auth/register").size(), 1);
     EXPECT_FALSE(sheet->isVisible());
 
-    // Without a membership: the membership page, and a menu that leads there.
+    // Without a membership: the membership page, and a menu entry that leads there.
     EXPECT_TRUE(qobject_cast<MembershipView *>(root->currentContent()));
-    EXPECT_FALSE(findButton(root, "登录"));
-    EXPECT_FALSE(window.connectionAction()->isEnabled());
     EXPECT_FALSE(window.refreshNodesAction()->isEnabled());
-    EXPECT_EQ(menuTexts(menu),
-        (QStringList { model->statusMessage(), separator, "显示主窗口", separator, "会员未生效 · 查看套餐",
-            "刷新会员状态", "退出登录", separator, "退出维拉网络助手" }));
     model->setSelectedPage(AppPage::account);
     menuAction(menu, "会员未生效 · 查看套餐")->trigger();
     EXPECT_EQ(model->selectedPage(), AppPage::membership);
@@ -188,24 +170,17 @@ TEST_F(WindowIntegration, OneAccountFromRegistrationToSignOut)
     simulator.admin("membership", { { "account", member }, { "active", true } });
     menuAction(menu, "刷新会员状态")->trigger();
     ASSERT_TRUE(waitUntil([&] { return model->membershipActive() && model->officialLineReady(); }));
-    EXPECT_EQ(model->selectedPage(), AppPage::settings);
     EXPECT_TRUE(root->page(AppPage::settings)->isVisibleTo(root));
     EXPECT_TRUE(window.connectionAction()->isEnabled());
     EXPECT_TRUE(window.refreshNodesAction()->isEnabled());
-    // Testing every node needs the running kernel.
-    EXPECT_FALSE(window.testAllAction()->isEnabled());
+    EXPECT_FALSE(window.testAllAction()->isEnabled()) << "testing every node needs the running kernel";
     EXPECT_EQ(menuTexts(menu),
-        (QStringList { model->statusMessage(), separator, "显示主窗口", separator, "未连接 · 点击连接", "出站模式",
-            separator, "节点选择", "按地区选择", separator, "智能优选", "未连接", "重新测速", separator, "退出登录",
-            separator, "退出维拉网络助手" }));
-    EXPECT_TRUE(menuAction(menu, "未连接 · 点击连接")->isEnabled());
+        (QStringList { model->statusMessage(), "—", "显示主窗口", "—", "未连接 · 点击连接", "出站模式", "—", "节点选择",
+            "按地区选择", "—", "智能优选", "未连接", "重新测速", "—", "退出登录", "—", "退出维拉网络助手" }));
     EXPECT_FALSE(menuAction(menu, "重新测速")->isEnabled());
-    EXPECT_EQ(menuTexts(submenu(menu, "节点选择")), (QStringList { "智能优选", "连接后加载节点" }));
     EXPECT_FALSE(menuAction(submenu(menu, "节点选择"), "连接后加载节点")->isEnabled());
-    EXPECT_EQ(menuTexts(submenu(menu, "按地区选择")), QStringList { "连接后加载地区" });
     menuAction(menu, "未连接")->trigger();
     EXPECT_EQ(model->selectedPage(), AppPage::nodes);
-    EXPECT_EQ(showWindow.count(), 2);
 
     const auto everyPage = [&](const QString &when) {
         for (AppPage page :
@@ -215,16 +190,12 @@ TEST_F(WindowIntegration, OneAccountFromRegistrationToSignOut)
         }
     };
     everyPage({});
-
     // An order waiting for its payment: the checkout sheet, then the pages that offer it again;
     // paid while the sheet is open again, its last state.
     await(model->refreshPlans(false));
-    ASSERT_FALSE(model->plans().isEmpty());
-    for (const QString &method : { QStringLiteral("wechat"), QStringLiteral("alipay") }) {
-        await(model->createOrder(model->plans().first(), method));
-        ASSERT_TRUE(root->checkoutSheet() && root->checkoutSheet()->isVisible()) << method.toStdString();
-        audit.check(root->checkoutSheet(), "checkout " + method);
-    }
+    await(model->createOrder(plan("monthly"), "wechat"));
+    ASSERT_TRUE(root->checkoutSheet() && root->checkoutSheet()->isVisible());
+    audit.check(root->checkoutSheet(), "checkout");
     model->setShowCheckout(false);
     everyPage(" with an open order");
     model->setShowCheckout(true);
@@ -241,35 +212,26 @@ TEST_F(WindowIntegration, OneAccountFromRegistrationToSignOut)
     QMessageBox *alert = root->alert();
     ASSERT_TRUE(alert && alert->isVisible());
     audit.check(alert, "alert");
-    EXPECT_EQ(alert->text(), "无法连接服务器");
     ASSERT_EQ(alert->buttons().size(), 1);
     alert->buttons().first()->click();
     EXPECT_FALSE(model->alertMessage());
     EXPECT_FALSE(alert->isVisible());
-
     // Choosing a page in the sidebar selects it in the model.
     auto *sidebar = root->findChild<QListWidget *>(QStringLiteral("Sidebar"));
-    ASSERT_TRUE(sidebar);
-    EXPECT_EQ(sidebar->count(), 5);
     sidebar->setCurrentRow(0);
     EXPECT_EQ(model->selectedPage(), AppPage::dashboard);
     EXPECT_TRUE(root->page(AppPage::dashboard)->isVisibleTo(root));
-
     // The membership ends while the dashboard is shown: back to the membership page.
     simulator.admin("membership", { { "account", member }, { "active", false } });
     await(model->refreshAccount(false));
     EXPECT_TRUE(qobject_cast<MembershipView *>(root->currentContent()));
-
     // Signing out from the account bar shows the landing page; the sidebar is out of reach.
     ASSERT_TRUE(press(root, "退出登录"));
-    // The sign-out runs on by itself; the model must outlive it.
     ASSERT_TRUE(waitUntil([&] { return model->statusMessage() == "已退出账号"; }));
     EXPECT_TRUE(qobject_cast<LoggedOutLandingView *>(root->currentContent()));
     EXPECT_FALSE(sidebar->isVisibleTo(root));
-    EXPECT_TRUE(menuAction(menu, "登录账号"));
-
     EXPECT_GT(audit.checked.size(), 40);
-    EXPECT_EQ(audit.faults(), "");
+    EXPECT_EQ(audit.report(), "");
 }
 
 class ConnectedWindowIntegration : public ModelWorld { };
@@ -294,14 +256,14 @@ TEST_F(ConnectedWindowIntegration, ConnectTestChooseNodesAndModesThenDisconnect)
                 return false;
         return true;
     };
-    EXPECT_EQ(command->text(), "连接网络");
-    EXPECT_TRUE(command->isEnabled());
+    const auto mode = [&] { return static_cast<ConnectionMode>(picker->currentValue().toInt()); };
+    const auto pick
+        = [&](ConnectionMode chosen) { QTest::mouseClick(picker->segment(static_cast<int>(chosen)), Qt::LeftButton); };
 
     // A mode chosen while disconnected is kept for the next connect.
-    QTest::mouseClick(picker->segment(static_cast<int>(ConnectionMode::global)), Qt::LeftButton);
+    pick(ConnectionMode::global);
     ASSERT_TRUE(waitUntil([&] { return m.settings().proxyMode == ConnectionMode::global; }));
     EXPECT_TRUE(showsText(dashboard->modeCard(), "将在下次连接时生效"));
-    EXPECT_TRUE(showsText(dashboard, m.statusMessage()));
 
     // Connected from the menu. While the connect runs: the page's button and picker and the
     // menu's entries refuse, the progress shows, and the card keeps its height.
@@ -313,37 +275,26 @@ TEST_F(ConnectedWindowIntegration, ConnectTestChooseNodesAndModesThenDisconnect)
     EXPECT_FALSE(picker->isEnabled());
     EXPECT_TRUE(dashboard->busyIndicator()->isVisibleTo(dashboard));
     EXPECT_EQ(protection->sizeHint().height(), idleHeight);
-    EXPECT_FALSE(menuAction(menu, "未连接 · 点击连接")->isEnabled());
     EXPECT_FALSE(menuAction(menu, "出站模式")->isEnabled());
-
     ASSERT_TRUE(waitUntil([&] { return m.isConnected() && !m.isBusy(); }, 30000)) << m.statusMessage().toStdString();
     EXPECT_EQ(pillText(protection), "已连接");
-    EXPECT_TRUE(showsText(dashboard, m.connectionQualityText()));
     EXPECT_FALSE(dashboard->busyIndicator()->isVisibleTo(dashboard));
     EXPECT_EQ(dashboard->connectButton()->text(), "断开");
     EXPECT_TRUE(showsText(dashboard->modeCard(), "已立即生效"));
     EXPECT_EQ(command->text(), "断开连接");
-    EXPECT_TRUE(command->isEnabled());
     EXPECT_TRUE(portsEnabled(false)) << "a port can be edited while the kernel runs";
-    EXPECT_TRUE(showsText(settings, "网络核心正在运行"));
-    EXPECT_EQ(menuAction(menu, "智能优选")->property("symbol").toString(), "location.fill");
     EXPECT_EQ(marked(submenu(menu, "出站模式")), QStringList { "全局代理" });
-    EXPECT_TRUE(menuAction(menu, "已连接 · 点击断开"));
 
-    // A latency test, from the menu and from the page, refuses a second start until it is done;
-    // meanwhile the menu's quality line says so.
+    // A latency test, from the menu and from the page, refuses a second start until it is done.
     QAbstractButton *retest = findButton(dashboard, "重新测速");
-    ASSERT_TRUE(retest && retest->isEnabled());
     menuAction(menu, "重新测速")->trigger();
     ASSERT_TRUE(m.isTesting());
     EXPECT_FALSE(retest->isEnabled());
     EXPECT_TRUE(menuAction(menu, "正在测速…"));
-    EXPECT_FALSE(menuAction(menu, "重新测速")->isEnabled());
     ASSERT_TRUE(waitUntil([&] { return !m.isTesting(); }, 20000));
     QTest::mouseClick(retest, Qt::LeftButton);
     ASSERT_TRUE(m.isTesting());
     ASSERT_TRUE(waitUntil([&] { return !m.isTesting(); }, 20000));
-    EXPECT_TRUE(retest->isEnabled());
 
     // Only a running connection fills the node table with its rows' buttons: named, and reached
     // by Tab from the search field after the table itself.
@@ -351,30 +302,23 @@ TEST_F(ConnectedWindowIntegration, ConnectTestChooseNodesAndModesThenDisconnect)
     ASSERT_TRUE(nodes->showsTable());
     EXPECT_EQ(nodes->table()->rowCount(), m.nodes().size());
     Audit audit;
-    for (AppPage page : { AppPage::dashboard, AppPage::nodes }) {
-        m.setSelectedPage(page);
-        audit.check(&window, QStringLiteral("connected page %1").arg(int(page)));
-    }
-    EXPECT_EQ(audit.faults(), "");
+    m.setSelectedPage(AppPage::nodes);
+    audit.check(&window, QStringLiteral("connected nodes"));
+    EXPECT_EQ(audit.report(), "");
     nodes->searchField()->setFocus(Qt::TabFocusReason);
     QStringList reached;
     for (int i = 0; i < 5; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         reached << QApplication::focusWidget()->accessibleName();
     }
-    const std::string order = reached.join(" → ").toStdString();
     const qsizetype table = reached.indexOf("官方节点");
-    ASSERT_TRUE(table >= 0 && table < 3) << order;
-    EXPECT_TRUE(reached.at(table + 1).startsWith("选择并同步 ")) << order;
-    EXPECT_TRUE(reached.at(table + 2).startsWith("选择并同步 ")) << order;
+    ASSERT_TRUE(table >= 0 && table < 3) << reached.join(" → ").toStdString();
+    EXPECT_TRUE(reached.at(table + 2).startsWith("选择并同步 ")) << reached.join(" → ").toStdString();
 
-    // Smart selection is on: every row offers "选择". Pressing one: that row syncs and every
-    // other row waits; then the kernel and the settings name the node, its row reads "已选择",
-    // and the menu marks it.
+    // Pressing "选择" on a row: that row syncs and every other row waits; then the kernel and the
+    // settings name the node, its row reads "已选择", and the menu marks it.
     QPushButton *choose = nodes->selectionButton("Hong Kong 02");
-    ASSERT_NE(choose, nullptr);
     EXPECT_EQ(choose->text(), "选择");
-    EXPECT_EQ(choose->property("tint").toString(), "accent");
     QTest::mouseClick(choose, Qt::LeftButton);
     ASSERT_EQ(m.selectingNodeName(), std::optional<QString>("Hong Kong 02"));
     EXPECT_EQ(choose->text(), "同步中");
@@ -385,18 +329,14 @@ TEST_F(ConnectedWindowIntegration, ConnectTestChooseNodesAndModesThenDisconnect)
     choose = nodes->selectionButton("Hong Kong 02");
     EXPECT_EQ(choose->text(), "已选择");
     EXPECT_FALSE(choose->isEnabled());
-    EXPECT_EQ(choose->property("tint").toString(), "green");
     EXPECT_EQ(choose->accessibleName(), "Hong Kong 02 已选择");
-    EXPECT_FALSE(choose->parentWidget()->findChild<QProgressBar *>()->isVisibleTo(nodes));
     EXPECT_TRUE(nodes->selectionButton("东京 01")->isEnabled());
     EXPECT_FALSE(nodes->smartSelectionSwitch()->isChecked());
     QMenu *hongKong = submenu(submenu(menu, "按地区选择"), "香港");
     ASSERT_TRUE(hongKong);
     const QStringList entries = menuTexts(hongKong);
-    ASSERT_EQ(entries.size(), 1);
     EXPECT_EQ(marked(submenu(menu, "节点选择")), entries);
     EXPECT_EQ(marked(hongKong), entries);
-    EXPECT_EQ(menuTexts(submenu(menu, "节点选择")).size(), m.nodes().size() + 1);
 
     // The switch turns smart selection back on; the region menu chooses the node again.
     QTest::mouseClick(nodes->smartSelectionSwitch(), Qt::LeftButton);
@@ -404,24 +344,19 @@ TEST_F(ConnectedWindowIntegration, ConnectTestChooseNodesAndModesThenDisconnect)
     EXPECT_EQ(nodes->selectionButton("Hong Kong 02")->text(), "选择");
     menuAction(hongKong, entries.first())->trigger();
     ASSERT_TRUE(waitUntil([&] { return !m.selectingNodeName() && m.settings().selectedNode == "Hong Kong 02"; }));
-    EXPECT_EQ(menuAction(menu, "Hong Kong 02")->property("symbol").toString(), "location.fill");
 
-    // The menu changes the mode; the page's picker follows.
+    // The menu changes the mode; the page's picker follows. The kernel's controller is then asked
+    // on a port where nothing answers: every change is refused before the settings move, and the
+    // picker shows the kept mode.
     menuAction(submenu(menu, "出站模式"), "直连")->trigger();
     ASSERT_TRUE(waitUntil([&] { return m.settings().proxyMode == ConnectionMode::direct; }));
-    EXPECT_EQ(marked(submenu(menu, "出站模式")), QStringList { "直连" });
-    EXPECT_EQ(picker->currentValue().toInt(), static_cast<int>(ConnectionMode::direct));
-
-    // The kernel's controller is asked on a port where nothing answers: every change is refused
-    // before the settings move, with the same words each time, and the picker shows the kept mode.
+    EXPECT_EQ(mode(), ConnectionMode::direct);
     const AppSettings kept = m.settings();
     m.editPorts(kept.mixedPort, kept.socksPort, 1);
     for (const ConnectionMode chosen : { ConnectionMode::global, ConnectionMode::rule }) {
-        QTest::mouseClick(picker->segment(static_cast<int>(chosen)), Qt::LeftButton);
-        EXPECT_TRUE(waitUntil([&] {
-            return m.alertMessage() && picker->currentValue().toInt() == static_cast<int>(ConnectionMode::direct);
-        })) << "the picker still shows the refused mode "
-            << static_cast<int>(chosen);
+        pick(chosen);
+        EXPECT_TRUE(waitUntil([&] { return m.alertMessage() && mode() == ConnectionMode::direct; }))
+            << "the picker still shows the refused mode " << static_cast<int>(chosen);
     }
     m.editPorts(kept.mixedPort, kept.socksPort, kept.controllerPort);
     m.setAlertMessage(std::nullopt);
@@ -429,15 +364,14 @@ TEST_F(ConnectedWindowIntegration, ConnectTestChooseNodesAndModesThenDisconnect)
     command->trigger();
     ASSERT_TRUE(waitUntil([&] { return !m.isConnected() && !m.isBusy(); }, 20000));
     EXPECT_EQ(command->text(), "连接网络");
-    EXPECT_TRUE(command->isEnabled());
     EXPECT_EQ(pillText(protection), "已断开");
-    EXPECT_EQ(dashboard->connectButton()->text(), "智能连接");
     EXPECT_FALSE(retest->isEnabled());
     EXPECT_TRUE(portsEnabled(true));
-    EXPECT_TRUE(showsText(settings, "网络核心已就绪"));
     EXPECT_TRUE(menuAction(menu, "未连接 · 点击连接"));
 }
 
+// Ctrl and a number open the pages in sidebar order; Ctrl+F searches the nodes only on their
+// page. Both are listed with their keys where the window lists its other shortcuts.
 TEST(MainWindowShortcuts, NumbersOpenThePagesInSidebarOrderAndCtrlFSearchesTheNodes)
 {
     StagedModel model;
@@ -445,34 +379,22 @@ TEST(MainWindowShortcuts, NumbersOpenThePagesInSidebarOrderAndCtrlFSearchesTheNo
     MainWindow window(model);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-
-    struct Key {
-        Qt::Key key;
-        AppPage page;
-    };
-    const Key keys[] = { { Qt::Key_5, AppPage::settings }, { Qt::Key_2, AppPage::nodes },
-        { Qt::Key_4, AppPage::account }, { Qt::Key_3, AppPage::membership }, { Qt::Key_1, AppPage::dashboard } };
-    for (const Key &key : keys) {
-        QTest::keyClick(&window, key.key, Qt::ControlModifier);
-        EXPECT_EQ(model.selectedPage(), key.page) << "Ctrl+" << QKeySequence(key.key).toString().toStdString();
+    for (const auto &[key, page] : { std::pair { Qt::Key_5, AppPage::settings }, { Qt::Key_2, AppPage::nodes },
+             { Qt::Key_4, AppPage::account }, { Qt::Key_3, AppPage::membership }, { Qt::Key_1, AppPage::dashboard } }) {
+        QTest::keyClick(&window, key, Qt::ControlModifier);
+        EXPECT_EQ(model.selectedPage(), page) << "Ctrl+" << QKeySequence(key).toString().toStdString();
     }
-
-    // On another page the search has nowhere to go; on the nodes page it takes the focus.
     QLineEdit *search = static_cast<NodesView *>(window.rootView()->page(AppPage::nodes))->searchField();
     QTest::keyClick(&window, Qt::Key_F, Qt::ControlModifier);
     EXPECT_FALSE(search->hasFocus());
     QTest::keyClick(&window, Qt::Key_2, Qt::ControlModifier);
     QTest::keyClick(&window, Qt::Key_F, Qt::ControlModifier);
     EXPECT_TRUE(search->hasFocus());
-
-    // Listed with their keys where the window lists its other shortcuts.
     QStringList listed;
     for (QAction *menu : window.menuBar()->actions())
         for (QAction *action : menu->menu()->actions())
-            if (!action->shortcut().isEmpty())
-                listed << action->shortcut().toString();
-    for (const char *shortcut :
-        { "Ctrl+1", "Ctrl+2", "Ctrl+3", "Ctrl+4", "Ctrl+5", "Ctrl+F", "Ctrl+Shift+C", "Ctrl+Q" })
+            listed << action->shortcut().toString();
+    for (const char *shortcut : { "Ctrl+1", "Ctrl+5", "Ctrl+F", "Ctrl+Shift+C", "Ctrl+Q" })
         EXPECT_TRUE(listed.contains(QLatin1String(shortcut))) << shortcut;
 }
 
