@@ -1,44 +1,56 @@
 #include "AppModel.h"
 #include "AppModelTestPeer.h"
 #include "AppPaths.h"
-#include "Errors.h"
 #include "KernelTestSupport.h"
 #include "SettingsStore.h"
 #include "TestSupport.h"
 
-#include <QDir>
-
 #include <functional>
 
 using namespace veyra;
-using veyra::test::Peer;
+using namespace veyra::test;
 
 namespace {
+
+constexpr qint64 GB = 1024LL * 1024 * 1024;
+
+Membership membership(bool active, const char *planId = "", std::optional<qint64> devices = std::nullopt,
+    const char *expiresAt = "", std::optional<bool> lifetime = std::nullopt)
+{
+    Membership made;
+    made.active = active;
+    if (*planId)
+        made.planId = QString::fromUtf8(planId);
+    made.deviceLimit = devices;
+    if (*expiresAt)
+        made.expiresAt = QString::fromUtf8(expiresAt);
+    made.lifetime = lifetime;
+    return made;
+}
+
+Plan plan(const QString &id, std::optional<qint64> traffic, std::optional<qint64> devices = std::nullopt)
+{
+    Plan p;
+    p.id = id;
+    p.name = "月度会员";
+    p.trafficBytes = traffic;
+    p.deviceLimit = devices;
+    return p;
+}
 
 // Opens the workflow setters so the derived values can be driven directly.
 class Model : public AppModel {
 public:
-    using AppModel::recordSpeed;
-    using AppModel::setIsConnected;
-    using AppModel::setIsTesting;
-    using AppModel::setNodes;
-    using AppModel::setObservedTrafficUsedBytes;
-    using AppModel::setOfficialLineReady;
-    using AppModel::setServicePlans;
-    using AppModel::setSettings;
-    using AppModel::setUser;
+    using AppModel::recordSpeed, AppModel::setIsConnected, AppModel::setIsTesting, AppModel::setNodes,
+        AppModel::setObservedTrafficUsedBytes, AppModel::setOfficialLineReady, AppModel::setServicePlans,
+        AppModel::setSettings, AppModel::setUser;
 
-    void signIn(std::optional<Membership> membership)
+    void signIn(std::optional<Membership> held)
     {
         AccountUser user;
         user.account = "13800000000";
-        user.membership = std::move(membership);
+        user.membership = std::move(held);
         setUser(user);
-    }
-    void becomeMember(Membership membership = {})
-    {
-        membership.active = true;
-        signIn(membership);
     }
     void connectWithDelays(std::initializer_list<std::pair<const char *, int>> delays)
     {
@@ -57,58 +69,23 @@ public:
     }
 };
 
-Plan plan(const QString &id, std::optional<qint64> traffic, std::optional<qint64> devices = std::nullopt)
-{
-    Plan p;
-    p.id = id;
-    p.name = "月度会员";
-    p.priceFen = 1990;
-    p.trafficBytes = traffic;
-    p.deviceLimit = devices;
-    return p;
-}
-
-Membership withPlan(const char *planId, std::optional<qint64> deviceLimit = std::nullopt)
-{
-    Membership membership;
-    membership.planId = QString::fromUtf8(planId);
-    membership.deviceLimit = deviceLimit;
-    return membership;
-}
-
-Membership expiring(const char *expiresAt, std::optional<bool> lifetime = std::nullopt)
-{
-    Membership membership;
-    membership.expiresAt = QString::fromUtf8(expiresAt);
-    membership.lifetime = lifetime;
-    return membership;
-}
-
-constexpr qint64 GB = 1024LL * 1024 * 1024;
-
-// What the window, the tray and the account pages read off the model.
 using Text = QString (AppModel::*)() const;
 const Text quality = &AppModel::connectionQualityText, activeNode = &AppModel::activeNodeName,
            symbol = &AppModel::menuBarSystemImage, status = &AppModel::membershipStatusText,
            planName = &AppModel::membershipPlanText, line = &AppModel::officialLineStatusText,
            devices = &AppModel::deviceLimitText, expiry = &AppModel::membershipExpiryText;
+using Stage = std::function<void(Model &)>;
 
-struct DerivedCase {
-    const char *name;
-    std::function<void(Model &)> stage;
-    std::vector<std::pair<Text, QString>> texts;
-};
-
-std::function<void(Model &)> memberAt(int delay)
+Stage memberAt(int delay)
 {
     return [delay](Model &m) {
-        m.becomeMember();
+        m.signIn(membership(true));
         m.connectWithDelays({ { "香港 01", delay } });
     };
 }
 
 // Connected over three nodes (the Tokyo node's preference takes 50 ms off), then a manual choice.
-std::function<void(Model &)> choosing(const char *node)
+Stage choosing(const char *node)
 {
     return [node](Model &m) {
         m.connectWithDelays({ { "香港 01", 180 }, { "veyra-aws-tokyo-01", 120 }, { "新加坡 01", -1 } });
@@ -117,37 +94,42 @@ std::function<void(Model &)> choosing(const char *node)
     };
 }
 
+Stage member(Membership held, QList<Plan> plans = {})
+{
+    return [held, plans](Model &m) {
+        m.signIn(held);
+        m.setServicePlans(plans);
+    };
+}
+
 } // namespace
 
 TEST(AppModel, DerivedTextsFollowTheState)
 {
-    const auto busy = [](Model &m) {
+    const auto busy = [](Model &m, std::optional<Membership> held) {
         m.setIsConnected(true);
         m.setIsTesting(true);
+        if (held)
+            m.signIn(held);
     };
     const QString day = QDateTime(QDate(2026, 12, 31), QTime(12, 0), Qt::UTC).toLocalTime().toString("yyyy年M月d日");
-    const std::vector<DerivedCase> cases {
+    const struct {
+        const char *name;
+        Stage stage;
+        std::vector<std::pair<Text, QString>> texts;
+    } cases[] = {
         { "signed out", [](Model &) {},
             { { quality, "未连接" }, { activeNode, "智能优选" }, { status, "登录后查看会员权益" },
                 { planName, "未开通" }, { line, "登录后自动获取官方线路" }, { devices, "设备数以后台为准" },
                 { expiry, "尚未登录" } } },
-        { "signed out, busy", busy, { { symbol, "person.crop.circle" } } },
-        { "no membership, busy",
-            [&](Model &m) {
-                busy(m);
-                m.signIn(Membership {});
-            },
+        { "signed out, busy", [&](Model &m) { busy(m, std::nullopt); }, { { symbol, "person.crop.circle" } } },
+        { "no membership, busy", [&](Model &m) { busy(m, Membership {}); },
             { { symbol, "lock.fill" }, { status, "当前没有有效会员" }, { planName, "未开通" },
                 { line, "开通会员后自动获取官方线路" }, { expiry, "有效期由后台确认" } } },
-        { "member, busy",
-            [&](Model &m) {
-                busy(m);
-                m.becomeMember(withPlan("monthly"));
-            },
+        { "member, busy", [&](Model &m) { busy(m, membership(true, "monthly")); },
             { { symbol, "speedometer" }, { status, "会员权益已生效" }, { planName, "已开通" },
                 { line, "等待后台下发官方线路" } } },
-        { "member, disconnected", [](Model &m) { m.becomeMember(); },
-            { { quality, "未连接" }, { symbol, "network.slash" } } },
+        { "member, disconnected", member(membership(true)), { { quality, "未连接" }, { symbol, "network.slash" } } },
         { "99 ms", memberAt(99), { { quality, "优秀 · 99 ms" }, { symbol, "network.badge.shield.half.filled" } } },
         { "100 ms", memberAt(100), { { quality, "良好 · 100 ms" } } },
         { "249 ms", memberAt(249), { { quality, "良好 · 249 ms" }, { symbol, "network.badge.shield.half.filled" } } },
@@ -159,27 +141,17 @@ TEST(AppModel, DerivedTextsFollowTheState)
         { "manual choice gone", choosing("已下线节点"), { { quality, "优秀 · 70 ms" } } },
         { "manual without a choice", [](Model &m) { m.chooseManually(""); }, { { activeNode, "尚未选择" } } },
         { "the plan's name and devices",
-            [](Model &m) {
-                m.becomeMember(withPlan("monthly"));
-                m.setServicePlans({ plan("yearly", 1), plan("monthly", 100 * GB, 3) });
-            },
+            member(membership(true, "monthly"), { plan("yearly", 1), plan("monthly", 100 * GB, 3) }),
             { { planName, "月度会员" }, { devices, "最多 3 台设备" } } },
-        { "the membership's devices first",
-            [](Model &m) {
-                m.becomeMember(withPlan("monthly", 5));
-                m.setServicePlans({ plan("monthly", 100 * GB, 3) });
-            },
+        { "the membership's devices first", member(membership(true, "monthly", 5), { plan("monthly", 100 * GB, 3) }),
             { { devices, "最多 5 台设备" } } },
         { "line delivered", [](Model &m) { m.setOfficialLineReady(true); }, { { line, "官方线路已安全下发" } } },
-        { "expiry", [](Model &m) { m.becomeMember(expiring("2026-12-31T12:00:00Z")); },
-            { { expiry, "有效期至 " + day } } },
-        { "lifetime", [](Model &m) { m.becomeMember(expiring("2026-12-31T12:00:00Z", true)); },
-            { { expiry, "长期有效" } } },
+        { "expiry", member(membership(true, "", {}, "2026-12-31T12:00:00Z")), { { expiry, "有效期至 " + day } } },
+        { "lifetime", member(membership(true, "", {}, "2026-12-31T12:00:00Z", true)), { { expiry, "长期有效" } } },
         // A date without a time is not an internet date-time.
-        { "expiry without a time", [](Model &m) { m.becomeMember(expiring("2026-12-31")); },
-            { { expiry, "有效期由后台确认" } } },
+        { "expiry without a time", member(membership(true, "", {}, "2026-12-31")), { { expiry, "有效期由后台确认" } } },
     };
-    for (const DerivedCase &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         Model model;
         c.stage(model);
@@ -202,7 +174,6 @@ TEST(AppModel, SpeedHistoryKeepsTheLastMinuteOldestFirstAndEndsWithTheConnection
     EXPECT_EQ(model.speedHistory().first(), (TrafficRateSample { 20, 2 }));
     EXPECT_EQ(model.speedHistory()[58], (TrafficRateSample { 600, 60 }));
     EXPECT_EQ(model.currentSpeed(), (TrafficRateSample { 610, 0 }));
-
     model.setIsConnected(false);
     EXPECT_TRUE(model.speedHistory().isEmpty());
     EXPECT_EQ(model.currentSpeed(), std::nullopt);
@@ -213,62 +184,24 @@ TEST(AppModel, TrafficUsageTakesTheLargerKnownCount)
 {
     Model model;
     EXPECT_EQ(model.trafficUsage().summaryText(), "尚无流量数据");
-    Membership membership = withPlan("monthly");
-    membership.trafficUsedBytes = 2 * GB;
-    model.becomeMember(membership);
+    Membership held = membership(true, "monthly");
+    held.trafficUsedBytes = 2 * GB;
+    model.signIn(held);
     EXPECT_EQ(model.trafficUsage().summaryText(), "已用 2 GB · 套餐额度同步中");
     EXPECT_EQ(model.trafficProgress(), std::nullopt);
-
     model.setServicePlans({ plan("monthly", 10 * GB) });
+    for (const auto &[observed, progress] : { std::pair { 3 * GB, 0.3 }, { 1 * GB, 0.2 }, { 12 * GB, 1.0 } }) {
+        model.setObservedTrafficUsedBytes(observed);
+        EXPECT_DOUBLE_EQ(model.trafficProgress().value_or(-1), progress) << observed;
+    }
     model.setObservedTrafficUsedBytes(3 * GB);
     EXPECT_EQ(model.trafficUsage().summaryText(), "已用 3 GB / 10 GB");
-    EXPECT_DOUBLE_EQ(*model.trafficProgress(), 0.3);
-    model.setObservedTrafficUsedBytes(1 * GB);
-    EXPECT_DOUBLE_EQ(*model.trafficProgress(), 0.2);
-    model.setObservedTrafficUsedBytes(12 * GB);
-    EXPECT_DOUBLE_EQ(*model.trafficProgress(), 1.0);
-
     model.setServicePlans({ plan("monthly", std::nullopt) });
-    EXPECT_EQ(model.trafficUsage().summaryText(), "已用 12 GB · 不限流量");
+    EXPECT_EQ(model.trafficUsage().summaryText(), "已用 3 GB · 不限流量");
     EXPECT_EQ(model.trafficProgress(), std::nullopt);
 }
 
-TEST(AppModel, ChangesAreSignalledOnlyWhenTheyHappen)
-{
-    Model model;
-    int nodes = 0, any = 0;
-    QObject::connect(&model, &AppModel::nodesChanged, [&] { ++nodes; });
-    QObject::connect(&model, &AppModel::stateChanged, [&] { ++any; });
-    model.setNodes({});
-    EXPECT_EQ(nodes, 0);
-    model.setNodes({ NodeItem { "a", "", "", 1, "" } });
-    model.setNodes({ NodeItem { "a", "", "", 1, "" } });
-    EXPECT_EQ(nodes, 1);
-    EXPECT_EQ(any, 1);
-}
-
-class AppModelPresent : public veyra::test::DataFolderTest { };
-
-TEST_F(AppModelPresent, MasksLogsAndAlerts)
-{
-    Model model;
-    model.present(AppError("连接失败：Authorization: Bearer abc123 token=xyz"));
-    ASSERT_TRUE(model.alertMessage());
-    EXPECT_EQ(*model.alertMessage(), "连接失败：Authorization: Bearer *** token=***");
-    const QStringList logs = QDir(AppPaths::logs()).entryList({ "veyra-*.log" }, QDir::Files);
-    ASSERT_EQ(logs.size(), 1);
-    const QByteArray content = veyra::test::readBytes(AppPaths::logs() + "/" + logs.first());
-    EXPECT_TRUE(content.contains("Bearer ***"));
-    EXPECT_FALSE(content.contains("abc123"));
-
-    // Set from anywhere else, the alert is masked just the same; clearing it stays possible.
-    model.setAlertMessage(QStringLiteral("失败：password=hunter2"));
-    EXPECT_EQ(model.alertMessage(), std::optional<QString>(QStringLiteral("失败：password=***")));
-    model.setAlertMessage(std::nullopt);
-    EXPECT_FALSE(model.alertMessage());
-}
-
-class ModelBookkeeping : public veyra::test::DataFolderTest {
+class ModelBookkeeping : public DataFolderTest {
 protected:
     void SetUp() override
     {
@@ -277,19 +210,13 @@ protected:
     }
     void member(std::optional<qint64> serverBytes, const QString &expiresAt)
     {
-        AccountUser user;
-        user.account = "13800000000";
-        Membership membership;
-        membership.active = true;
-        membership.planId = QStringLiteral("monthly");
-        membership.expiresAt = expiresAt;
-        membership.trafficUsedBytes = serverBytes;
-        user.membership = membership;
-        model.setUser(user);
+        Membership held = membership(true, "monthly", {}, expiresAt.toUtf8().constData());
+        held.trafficUsedBytes = serverBytes;
+        model.signIn(held);
     }
     std::optional<qint64> stored(const QString &expiresAt)
     {
-        veyra::test::await(model.flushStorage());
+        await(model.flushStorage());
         return TrafficUsageStore::load({ "13800000000", QStringLiteral("monthly"), expiresAt });
     }
 
@@ -313,10 +240,8 @@ TEST_F(ModelBookkeeping, WithinOnePeriodTheFigureOnlyGrowsAndANewPeriodStartsAfr
         AppPaths::trafficUsage());
     Peer::mergeTrafficUsageSources(model);
     EXPECT_EQ(model.observedTrafficUsedBytes(), 5 * GB);
-
-    // A smaller total from the provider changes nothing.
     Peer::applyAbsoluteTrafficUsage(model, 1 * GB);
-    EXPECT_EQ(model.observedTrafficUsedBytes(), 5 * GB);
+    EXPECT_EQ(model.observedTrafficUsedBytes(), 5 * GB) << "a smaller total from the provider counted";
 
     // A renewed membership is a new period: the local figure does not follow it.
     const QString renewed = QStringLiteral("2027-02-07T00:00:00Z");
@@ -335,21 +260,42 @@ TEST_F(ModelBookkeeping, WithinOnePeriodTheFigureOnlyGrowsAndANewPeriodStartsAfr
     EXPECT_EQ(stored(renewed), 3 * GB);
 }
 
-TEST_F(ModelBookkeeping, OneStepChangingSeveralValuesRerendersOnce)
+TEST_F(ModelBookkeeping, ChangesAreSignalledOnceAndOnlyWhenTheyHappen)
 {
+    int states = 0, settings = 0, statuses = 0, nodes = 0;
+    QObject::connect(&model, &AppModel::stateChanged, [&] { ++states; });
+    QObject::connect(&model, &AppModel::settingsChanged, [&] { ++settings; });
+    QObject::connect(&model, &AppModel::statusMessageChanged, [&] { ++statuses; });
+    QObject::connect(&model, &AppModel::nodesChanged, [&] { ++nodes; });
+    model.setNodes({});
+    model.setNodes({ NodeItem { "a", "", "", 1, "" } });
+    model.setNodes({ NodeItem { "a", "", "", 1, "" } });
+    EXPECT_EQ(nodes, 1);
+    EXPECT_EQ(states, 1);
+
+    // One step changing several values re-renders once.
     AppSettings imported;
     imported.mixedPort = 8100;
     const QString file = root() + "/../import.json";
     AppPaths::write(imported.toJson(), file);
-    int states = 0, settings = 0, statuses = 0;
-    QObject::connect(&model, &AppModel::stateChanged, [&] { ++states; });
-    QObject::connect(&model, &AppModel::settingsChanged, [&] { ++settings; });
-    QObject::connect(&model, &AppModel::statusMessageChanged, [&] { ++statuses; });
-    veyra::test::await(model.importSettings(file));
+    await(model.importSettings(file));
     EXPECT_EQ(model.statusMessage(), "设置已导入");
     EXPECT_EQ(settings, 1);
     EXPECT_EQ(statuses, 1);
-    EXPECT_EQ(states, 1);
+    EXPECT_EQ(states, 2);
+}
+
+TEST_F(ModelBookkeeping, OverlappingSettingsChangesAllSurviveInTheModelAndTheFile)
+{
+    // The second switch is flipped before the first one's write is done.
+    const bool smart = model.settings().smartSelection;
+    QCoro::Task<> first = model.setSmartSelection(!smart);
+    QCoro::Task<> second = model.updateProxyMode(ConnectionMode::global);
+    await(std::move(first));
+    await(std::move(second));
+    EXPECT_EQ(model.settings().smartSelection, !smart);
+    EXPECT_EQ(model.settings().proxyMode, ConnectionMode::global);
+    EXPECT_EQ(await(Peer::settingsStore(model).loadSettings()), model.settings());
 }
 
 TEST(BackgroundTask, CancellingWakesAPendingSleepFromTheEventLoop)
@@ -366,24 +312,8 @@ TEST(BackgroundTask, CancellingWakesAPendingSleepFromTheEventLoop)
     BackgroundTask task(loop(token, &ended), token);
     QCoreApplication::processEvents();
     EXPECT_FALSE(task.isFinished()) << "a sleep nobody cancelled ended by itself";
-
     task.cancel();
     EXPECT_FALSE(ended) << "the loop was resumed inside cancel()";
-    EXPECT_TRUE(veyra::test::eventually([&] { return task.isFinished(); }));
+    EXPECT_TRUE(eventually([&] { return task.isFinished(); }));
     EXPECT_TRUE(ended);
-}
-
-TEST_F(ModelBookkeeping, OverlappingSettingsChangesAllSurviveInTheModelAndTheFile)
-{
-    // Two switches flipped one after the other, the second before the first one's write is done:
-    // neither may undo the other, in the model or on disk.
-    const bool smart = model.settings().smartSelection;
-    QCoro::Task<> first = model.setSmartSelection(!smart);
-    QCoro::Task<> second = model.updateProxyMode(ConnectionMode::global);
-    veyra::test::await(std::move(first));
-    veyra::test::await(std::move(second));
-    EXPECT_EQ(model.settings().smartSelection, !smart);
-    EXPECT_EQ(model.settings().proxyMode, ConnectionMode::global);
-    const AppSettings written = veyra::test::await(Peer::settingsStore(model).loadSettings());
-    EXPECT_EQ(written, model.settings());
 }

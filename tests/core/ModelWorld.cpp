@@ -4,6 +4,7 @@
 #include "AppPaths.h"
 #include "KernelTestSupport.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -94,7 +95,26 @@ AppModel &ModelWorld::makeModel(QString checkPath, AppSettings settings)
     EXPECT_TRUE(model->membershipActive()) << model->authenticationErrorMessage().value_or(QString()).toStdString();
     EXPECT_TRUE(model->officialLineReady());
     importSettings(*model, settings);
+    before = services();
     return *model;
+}
+
+AppModel &ModelWorld::connectedModel(AppSettings settings)
+{
+    AppModel &m = makeModel(QStringLiteral("/generate_204"), std::move(settings));
+    await(m.connect());
+    EXPECT_TRUE(m.isConnected()) << m.statusMessage().toStdString() << " / "
+                                 << m.alertMessage().value_or(QString()).toStdString();
+    return m;
+}
+
+void ModelWorld::expectRestored(AppModel &m)
+{
+    EXPECT_FALSE(m.isConnected());
+    EXPECT_FALSE(m.isCoreRunning());
+    EXPECT_FALSE(Peer::core(m).isRunning());
+    EXPECT_EQ(services(), before);
+    EXPECT_FALSE(QFile::exists(AppPaths::proxyBackup()));
 }
 
 nlohmann::json ModelWorld::services() const
@@ -109,11 +129,6 @@ nlohmann::json ModelWorld::services() const
         effective.push_back(service);
     }
     return effective;
-}
-
-QByteArray ModelWorld::stateBytes() const
-{
-    return readBytes(helper->statePath());
 }
 
 bool ModelWorld::everyServicePointsAt(qint64 port) const

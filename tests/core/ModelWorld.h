@@ -32,6 +32,11 @@ protected:
     // A fresh model over fresh collaborators, signed in as the member, its line synced, and
     // settings with free ports imported (the previous model is shut down first).
     AppModel &makeModel(QString checkPath = QStringLiteral("/generate_204"), AppSettings settings = freeSettings());
+    // makeModel(), then connected.
+    AppModel &connectedModel(AppSettings settings = freeSettings());
+    // Disconnected with nothing left behind: no kernel, the services as they were before the
+    // model connected, no snapshot.
+    void expectRestored(AppModel &m);
     static AppSettings freeSettings();
     AppCollaborators collaborators(const QString &checkPath);
     WorldSeams seams(const QString &checkPath) const;
@@ -43,7 +48,6 @@ protected:
     // restore cannot empty a server field the tool keeps after turning the proxy off, and
     // nothing reads such a field, so it is left out.
     nlohmann::json services() const;
-    QByteArray stateBytes() const;
     // Every enabled service points web, secure web and SOCKS at 127.0.0.1:port.
     bool everyServicePointsAt(qint64 port) const;
     // Waits (turning the event loop) until the server has shown `count` notifications.
@@ -59,6 +63,7 @@ protected:
     std::unique_ptr<NotificationServer> notificationServer;
     QString resources;
     std::unique_ptr<AppModel> model;
+    nlohmann::json before; // services() when makeModel() returned
 };
 
 // Kills the kernel and returns once it is a zombie: its end is then already waiting in the
