@@ -1,30 +1,60 @@
 #pragma once
 
-#include "FuzzTarget.h"
-
 #include <QByteArray>
 #include <QString>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <map>
 #include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
 #include <variant>
+#include <vector>
 
-// Small models and helpers shared by the targets.
+// Every fuzz target is one function taking the input bytes. The ordinary build registers each
+// under the name of its folders in corpus/ and regressions/, and fuzz_replay feeds it those
+// inputs; a clang build with VEYRA_LIBFUZZER_ENTRY makes it the entry point of fuzz_<name>,
+// where a finding escapes, ends the process with its text and is recorded as a crash.
+// Below: small models and helpers shared by the targets.
 namespace veyra::fuzz {
+
+// The code under test disagreed with its model or broke one of its own promises.
+struct Finding : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+using Target = void (*)(std::string_view input);
+
+inline std::map<std::string, Target> &targets()
+{
+    static std::map<std::string, Target> all;
+    return all;
+}
+
+// Printable form of bytes for finding texts: printable ASCII as is, the rest as \xNN.
+inline std::string printable(std::string_view bytes)
+{
+    std::string text = "\"";
+    for (unsigned char c : bytes) {
+        char escaped[5];
+        std::snprintf(escaped, sizeof escaped, c >= 0x20 && c < 0x7f && c != '"' && c != '\\' ? "%c" : "\\x%02x", c);
+        text += escaped;
+    }
+    return text + "\"";
+}
 
 using Json = nlohmann::json;
 
-inline QString qtext(std::string_view utf8)
-{
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
-
-inline QByteArray bytesOf(std::string_view input)
-{
-    return QByteArray(input.data(), static_cast<qsizetype>(input.size()));
-}
+inline const auto qtext = [](std::string_view utf8) { return QString::fromUtf8(utf8.data(), qsizetype(utf8.size())); };
+inline const auto bytesOf = [](std::string_view input) { return QByteArray(input.data(), qsizetype(input.size())); };
+inline const auto textOf
+    = [](const Json &v) { return v.is_string() ? std::optional(qtext(v.get<std::string>())) : std::nullopt; };
+inline const auto flagOf = [](const Json &v) { return v.is_boolean() ? std::optional(v.get<bool>()) : std::nullopt; };
 
 // The parsed document, or nothing for bytes that are no JSON.
 inline std::optional<Json> jsonOf(std::string_view bytes)
@@ -41,16 +71,6 @@ inline const Json *member(const Json *object, std::string_view name)
         return nullptr;
     const auto found = object->find(std::string(name));
     return found == object->end() ? nullptr : &*found;
-}
-
-inline std::optional<QString> textOf(const Json &value)
-{
-    return value.is_string() ? std::optional(qtext(value.get<std::string>())) : std::nullopt;
-}
-
-inline std::optional<bool> flagOf(const Json &value)
-{
-    return value.is_boolean() ? std::optional(value.get<bool>()) : std::nullopt;
 }
 
 // The record as written to its file and read back.
@@ -100,9 +120,8 @@ template <typename T, typename Refusal, typename Failure, typename F> Outcome<T>
 
 template <typename T> std::string shown(const Outcome<T> &outcome)
 {
-    if (const QString *text = std::get_if<QString>(&outcome))
-        return text->toStdString();
-    return outcome.index() == 0 ? "no JSON" : "a value";
+    const QString *text = std::get_if<QString>(&outcome);
+    return text ? text->toStdString() : outcome.index() == 0 ? "no JSON" : "a value";
 }
 
 // The text without the characters `blank` picks at either end (QString or std::string).
@@ -149,11 +168,10 @@ inline std::optional<std::int64_t> decimalText(const Json &value)
 // or not.
 inline std::optional<std::int64_t> exactInteger(const Json &value)
 {
-    if (value.is_number_unsigned())
-        return value.get<std::uint64_t>() > std::uint64_t(INT64_MAX) ? std::nullopt
-                                                                     : std::optional(value.get<std::int64_t>());
     if (value.is_number_integer())
-        return value.get<std::int64_t>();
+        return value.is_number_unsigned() && value.get<std::uint64_t>() > std::uint64_t(INT64_MAX)
+            ? std::nullopt
+            : std::optional(value.get<std::int64_t>());
     const double number = value.is_number_float() ? value.get<double>() : NAN;
     // 2^63 is the first double past the range; -2^63 itself is in it.
     if (!(number >= -0x1p63 && number < 0x1p63) || std::floor(number) != number)
@@ -165,11 +183,40 @@ inline std::optional<std::int64_t> exactInteger(const Json &value)
 // count, and nothing when both are missing.
 inline std::optional<std::int64_t> usageSum(std::optional<std::int64_t> upload, std::optional<std::int64_t> download)
 {
-    if (!upload && !download)
-        return std::nullopt;
     const __int128 sum
         = __int128(std::max<std::int64_t>(upload.value_or(0), 0)) + std::max<std::int64_t>(download.value_or(0), 0);
-    return static_cast<std::int64_t>(std::min<__int128>(sum, INT64_MAX));
+    return !upload && !download ? std::nullopt : std::optional(std::int64_t(std::min<__int128>(sum, INT64_MAX)));
 }
 
+using Commands = std::vector<std::vector<std::string>>;
+
+// A second statement of the helper's command grammar, written from its rules as tables and
+// character classes, sharing no code with the validator. Nothing when every line is allowed,
+// else the refusal text of the first rule broken.
+std::optional<std::string> grammarRefusal(const Commands &commands);
+
+// The request record's rules over its bytes: JSON, an object whose "commands" is an array of
+// arrays of strings; other keys do not matter. Nothing when the bytes break them.
+std::optional<Commands> requestModel(std::string_view bytes);
+
 } // namespace veyra::fuzz
+
+#define FUZZ_EXPECT(condition, detail)                                                                                 \
+    ((condition) ? void()                                                                                              \
+                 : throw ::veyra::fuzz::Finding(                                                                       \
+                     std::string(__FILE__ ":") + std::to_string(__LINE__) + ": " #condition ": " + (detail)))
+
+#ifdef VEYRA_LIBFUZZER_ENTRY
+#define VEYRA_FUZZ_HOOK(name)                                                                                          \
+    extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)                                  \
+    {                                                                                                                  \
+        return fuzz_##name(std::string_view(reinterpret_cast<const char *>(data), size)), 0;                           \
+    }
+#else
+#define VEYRA_FUZZ_HOOK(name)                                                                                          \
+    [[maybe_unused]] static const bool registered_##name = ::veyra::fuzz::targets().emplace(#name, &fuzz_##name).second;
+#endif
+#define VEYRA_FUZZ_TARGET(name)                                                                                        \
+    static void fuzz_##name(std::string_view input);                                                                   \
+    VEYRA_FUZZ_HOOK(name)                                                                                              \
+    static void fuzz_##name(std::string_view input)

@@ -1,5 +1,4 @@
 #include "FuzzModels.h"
-#include "GrammarModel.h"
 
 #include "Errors.h"
 #include "PrivilegedProxyClient.h"

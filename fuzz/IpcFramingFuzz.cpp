@@ -1,4 +1,4 @@
-#include "FuzzTarget.h"
+#include "FuzzModels.h"
 
 #include "veyra/ipc/Framing.h"
 

@@ -1,5 +1,4 @@
 #include "FuzzModels.h"
-#include "GrammarModel.h"
 
 #include "veyra/ipc/ProxyCommandValidator.h"
 #include "veyra/ipc/ProxyHelperErrors.h"

@@ -11,7 +11,7 @@ using namespace veyra::fuzz;
 
 namespace {
 
-const auto textOfs = [](const Json &v) -> std::optional<QStringList> {
+const auto textsOf = [](const Json &v) -> std::optional<QStringList> {
     QStringList texts;
     if (!v.is_array())
         return std::nullopt;
@@ -85,7 +85,7 @@ std::optional<QList<Plan>> planListModel(const Json &value)
         plans << Plan { f.need("id", textOf), f.need("name", textOf), f.get("durationDays", exactInteger),
             f.get("lifetime", flagOf), f.need("priceFen", exactInteger), f.get("trafficBytes", exactInteger),
             f.get("deviceLimit", exactInteger), f.get("enabled", flagOf), f.get("sortOrder", exactInteger),
-            f.get("features", textOfs) };
+            f.get("features", textsOf) };
         if (!f.fits)
             return std::nullopt;
     }
