@@ -12,17 +12,17 @@ ProviderSource officialSource()
         QStringLiteral("Clash.Meta/Veyra-1.0.0"), QStringLiteral("device-1"), 3600 };
 }
 
-QStringList linesOf(const QString &text)
+QStringList linesOf(
+    const ProviderSource &source, const AppSettings &settings, const QString &secret = QStringLiteral("s"))
 {
-    return text.split(QLatin1Char('\n'));
+    return ConfigCompiler::compile(source, settings, secret).split(QLatin1Char('\n'));
 }
 
 TEST(ConfigCompiler, WritesTheWholeConfigurationLineByLine)
 {
-    AppSettings settings;
-    const QString text = ConfigCompiler::compile(
-        officialSource(), settings, QStringLiteral("0123abcd"), QStringLiteral("https://check.example/generate_204"));
-    const QString expected = QStringLiteral(R"(mixed-port: 7890
+    EXPECT_EQ(ConfigCompiler::compile(officialSource(), AppSettings {}, QStringLiteral("0123abcd"),
+                  QStringLiteral("https://check.example/generate_204")),
+        QStringLiteral(R"(mixed-port: 7890
 socks-port: 7891
 allow-lan: false
 bind-address: 127.0.0.1
@@ -81,8 +81,7 @@ rules:
   - IP-CIDR6,fe80::/10,DIRECT,no-resolve
   - DOMAIN-SUFFIX,cn,DIRECT
   - MATCH,维拉网络
-)");
-    EXPECT_EQ(text, expected);
+)"));
 }
 
 TEST(ConfigCompiler, QuotesEveryUserValueOntoOneLine)
@@ -91,8 +90,7 @@ TEST(ConfigCompiler, QuotesEveryUserValueOntoOneLine)
     source.url = QStringLiteral("https://a.example/\"x\"\\y");
     source.userAgent = QStringLiteral("agent\nsecond\r\nthird");
     source.deviceID = QStringLiteral("\\\"\r");
-    const QString text = ConfigCompiler::compile(source, AppSettings {}, QStringLiteral("se\"cr\\et\n"));
-    const QStringList lines = linesOf(text);
+    const QStringList lines = linesOf(source, AppSettings {}, QStringLiteral("se\"cr\\et\n"));
     ASSERT_EQ(lines.size(), 60);
     EXPECT_EQ(lines[8], QStringLiteral(R"(secret: "se\"cr\\et\n")"));
     EXPECT_EQ(lines[18], QStringLiteral(R"(    url: "https://a.example/\"x\"\\y")"));
@@ -100,40 +98,37 @@ TEST(ConfigCompiler, QuotesEveryUserValueOntoOneLine)
     EXPECT_EQ(lines[25], QStringLiteral(R"(        - "\\\"")"));
 }
 
-TEST(ConfigCompiler, ProviderIntervalNeverGoesBelowTheFloor)
+// The provider's interval has a floor; mode and ports come from the settings, and ports that
+// clash or are not the user's to pick fail.
+TEST(ConfigCompiler, IntervalModeAndPorts)
 {
     for (const auto &[requested, written] : { std::pair { 60, 900 }, { 900, 900 }, { 3600, 3600 }, { -5, 900 } }) {
         ProviderSource source = officialSource();
         source.updateInterval = requested;
-        const QStringList lines = linesOf(ConfigCompiler::compile(source, AppSettings {}, QStringLiteral("s")));
-        EXPECT_EQ(lines[20], QStringLiteral("    interval: %1").arg(written)) << requested;
+        EXPECT_EQ(linesOf(source, {})[20], QStringLiteral("    interval: %1").arg(written)) << requested;
     }
-}
-
-TEST(ConfigCompiler, ModeAndPortsComeFromTheSettingsAndInvalidOnesFailWithTheirOwnText)
-{
     AppSettings settings;
     settings.mixedPort = 17890;
     settings.socksPort = 17891;
     settings.controllerPort = 19090;
-    for (const auto &[mode, word] : { std::pair { ConnectionMode::global, "global" }, { ConnectionMode::direct, "direct" } }) {
+    for (const auto &[mode, word] :
+        { std::pair { ConnectionMode::global, "global" }, { ConnectionMode::direct, "direct" } }) {
         settings.proxyMode = mode;
-        const QStringList lines = linesOf(ConfigCompiler::compile(officialSource(), settings, QStringLiteral("s")));
-        EXPECT_EQ(lines[0], QStringLiteral("mixed-port: 17890"));
-        EXPECT_EQ(lines[1], QStringLiteral("socks-port: 17891"));
+        const QStringList lines = linesOf(officialSource(), settings);
         EXPECT_EQ(lines[4], QStringLiteral("mode: ") + QLatin1String(word));
+        EXPECT_EQ(lines.mid(0, 2), QStringList({ "mixed-port: 17890", "socks-port: 17891" }));
         EXPECT_EQ(lines[7], QStringLiteral("external-controller: 127.0.0.1:19090"));
     }
     settings.socksPort = settings.mixedPort;
     try {
-        ConfigCompiler::compile(officialSource(), settings, QStringLiteral("s"));
+        linesOf(officialSource(), settings);
         ADD_FAILURE() << "equal ports were accepted";
     } catch (const AppError &error) {
         EXPECT_EQ(error.description(), QStringLiteral("三个网络端口不能重复。"));
     }
     settings = AppSettings {};
     settings.controllerPort = 80;
-    EXPECT_THROW(ConfigCompiler::compile(officialSource(), settings, QStringLiteral("s")), AppError);
+    EXPECT_THROW(linesOf(officialSource(), settings), AppError);
 }
 
 } // namespace

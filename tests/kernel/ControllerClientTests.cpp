@@ -1,8 +1,6 @@
-#include "Errors.h"
 #include "KernelTestSupport.h"
 #include "LocalHttpServer.h"
 #include "MihomoManager.h"
-#include "TestSupport.h"
 
 #include <QCoroTimer>
 #include <QWebSocket>
@@ -33,7 +31,8 @@ TEST_F(ControllerClientIntegration, SendsTheSecretAndAcceptsOnlyBounded2xxAnswer
 {
     server.route("/configs", { 200, {}, "{\"mode\":\"rule\"}" });
     server.route("/exact", { 200, {}, QByteArray(4 * 1024 * 1024, 'x') });
-    EXPECT_EQ(await(manager.controller(QStringLiteral("configs"), "GET", std::nullopt, settings)), "{\"mode\":\"rule\"}");
+    EXPECT_EQ(
+        await(manager.controller(QStringLiteral("configs"), "GET", std::nullopt, settings)), "{\"mode\":\"rule\"}");
     ASSERT_EQ(server.requests().size(), 1);
     EXPECT_EQ(server.requests()[0].headers.value("authorization"), "Bearer " + manager.controllerSecret().toUtf8());
     EXPECT_EQ(

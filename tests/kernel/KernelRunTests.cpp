@@ -1,10 +1,8 @@
 #include "AppPaths.h"
-#include "Errors.h"
 #include "KernelTestSupport.h"
 #include "LocalHttpServer.h"
 #include "MihomoManager.h"
 #include "ProxyServer.h"
-#include "TestSupport.h"
 
 #include <QCoroTimer>
 #include <QElapsedTimer>
@@ -25,8 +23,8 @@ using veyra::proxy::Upstream;
 
 QByteArray node(const char *name, const char *type, quint16 port)
 {
-    return "  - name: \"" + QByteArray(name) + "\"\n    type: " + type + "\n    server: 127.0.0.1\n    port: "
-        + QByteArray::number(port) + "\n";
+    return "  - name: \"" + QByteArray(name) + "\"\n    type: " + type
+        + "\n    server: 127.0.0.1\n    port: " + QByteArray::number(port) + "\n";
 }
 
 // The bundled stand-in kernel, started through the manager with a generated configuration,
@@ -124,7 +122,8 @@ TEST_F(KernelRunIntegration, ListsSelectsMeasuresReportsRestartsAndStops)
     const Endpoint check { QStringLiteral("localhost"), origin.port() };
     const QStringList curl { QStringLiteral("-s"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
         QStringLiteral("-w"), QStringLiteral("%{http_code}"), QStringLiteral("--proxy"),
-        QStringLiteral("http://127.0.0.1:%1").arg(settings.mixedPort), "http://" + check.authority() + "/generate_204" };
+        QStringLiteral("http://127.0.0.1:%1").arg(settings.mixedPort),
+        "http://" + check.authority() + "/generate_204" };
     EXPECT_EQ(await(runProgram(QStringLiteral("/usr/bin/curl"), curl)).standardOutput, "204");
     EXPECT_EQ(throughHttpNode.count(check), 0);
 

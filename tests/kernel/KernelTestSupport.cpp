@@ -3,16 +3,13 @@
 #include "AppPaths.h"
 #include "ChildProcess.h"
 #include "FileDigest.h"
-#include "TestSupport.h"
 
 #include <QCoroTimer>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTcpServer>
 
 #include <csignal>
-#include <sys/stat.h>
 
 namespace veyra::test {
 
@@ -35,11 +32,6 @@ AppSettings settingsWithFreePorts()
         settings.controllerPort = freePort();
     while (settings.controllerPort == settings.mixedPort || settings.controllerPort == settings.socksPort);
     return settings;
-}
-
-void installResource(const QString &directory, const QString &executable)
-{
-    installScriptResource(directory, readBytes(executable));
 }
 
 void installScriptResource(const QString &directory, const QByteArray &script)
@@ -75,11 +67,6 @@ bool processAlive(qint64 pid)
 QString bundledKernelDirectory()
 {
     return QStringLiteral(VEYRA_TEST_BUNDLED_KERNEL_DIR);
-}
-
-QString stubbornKernel()
-{
-    return QStringLiteral(VEYRA_TEST_STUBBORN_KERNEL);
 }
 
 QCoro::Task<ProgramResult> runProgram(QString program, QStringList arguments)

@@ -1,10 +1,9 @@
 #pragma once
 
 #include "AppSettings.h"
+#include "Errors.h"
 #include "ProviderSource.h"
-
-#include <QByteArray>
-#include <QString>
+#include "TestSupport.h"
 
 #include <functional>
 
@@ -16,8 +15,6 @@ quint16 freePort();
 // Settings with three free ports.
 AppSettings settingsWithFreePorts();
 
-// Puts `executable` into `directory` as "mihomo" with a matching "mihomo.sha256".
-void installResource(const QString &directory, const QString &executable);
 // Writes an executable shell script as the "mihomo" resource, with its checksum.
 void installScriptResource(const QString &directory, const QByteArray &script);
 
@@ -31,17 +28,6 @@ bool processAlive(qint64 pid);
 bool eventually(const std::function<bool()> &condition, int limitMs = 5000);
 
 QString bundledKernelDirectory();
-QString stubbornKernel();
-
-} // namespace veyra::test
-
-#include "Errors.h"
-#include "TestSupport.h"
-
-#include <QCoroTask>
-#include <QStringList>
-
-namespace veyra::test {
 
 struct ProgramResult {
     int exitCode = -1;

@@ -1,8 +1,6 @@
 #include "AppPaths.h"
-#include "Errors.h"
 #include "KernelTestSupport.h"
 #include "MihomoManager.h"
-#include "TestSupport.h"
 
 #include <QCoroTimer>
 #include <QElapsedTimer>
@@ -16,6 +14,32 @@ namespace {
 using namespace veyra::test;
 using namespace std::chrono_literals;
 
+// The manager with its controller probe decided by the test, which real scheduling cannot pin
+// down: never open (a closed port could be taken by another test within the ten seconds), open,
+// or open only once the kernel has gone (a controller the dying kernel left behind).
+class SeamedManager : public MihomoManager {
+public:
+    enum class Controller { never, open, afterTheKernelEnded };
+    SeamedManager(const QString &resources, Controller controller)
+        : MihomoManager({}, { resources })
+        , m_controller(controller)
+    {
+    }
+    bool answeredAfterTheEnd = false;
+
+protected:
+    QCoro::Task<bool> controllerAnswers(qint64) override
+    {
+        for (int i = 0; m_controller == Controller::afterTheKernelEnded && i < 1000 && isRunning(); ++i)
+            co_await QCoro::sleepFor(5ms);
+        answeredAfterTheEnd = !isRunning();
+        co_return m_controller != Controller::never;
+    }
+
+private:
+    Controller m_controller;
+};
+
 // Process start and stop against kernels that misbehave on purpose.
 class LifecycleIntegration : public DataFolderTest {
 protected:
@@ -26,6 +50,11 @@ protected:
         settings = settingsWithFreePorts();
     }
 
+    // A kernel whose configuration check passes and whose run is `body`.
+    void installKernel(const QByteArray &body)
+    {
+        installScriptResource(resources, "#!/bin/sh\n[ \"$1\" = \"-t\" ] && exit 0\n" + body);
+    }
     QCoro::Task<void> start(MihomoManager &manager)
     {
         return manager.start({ QStringLiteral("veyra_official"), QStringLiteral("http://127.0.0.1:9/sub"),
@@ -37,14 +66,9 @@ protected:
     {
         qint64 pid = 0;
         QTimer watch;
-        watch.setInterval(1);
-        QObject::connect(&watch, &QTimer::timeout, [&] {
-            if (pid == 0)
-                pid = manager.processId();
-        });
-        watch.start();
-        const QString failure = errorText(start(manager));
-        return { failure, pid };
+        QObject::connect(&watch, &QTimer::timeout, [&] { pid = pid ? pid : manager.processId(); });
+        watch.start(1);
+        return { errorText(start(manager)), pid };
     }
     QByteArray kernelLog() const { return readBytes(AppPaths::logs() + QStringLiteral("/mihomo-current.log")); }
 
@@ -55,10 +79,7 @@ protected:
 TEST_F(LifecycleIntegration, ATakenPortIsNamedBeforeAnyConfigurationIsWritten)
 {
     MihomoManager manager({}, { bundledKernelDirectory() });
-    const struct {
-        qint64 port;
-        QString name;
-    } ports[] = { { settings.mixedPort, QStringLiteral("混合代理端口") },
+    const std::pair<qint64, QString> ports[] = { { settings.mixedPort, QStringLiteral("混合代理端口") },
         { settings.socksPort, QStringLiteral("SOCKS5端口") }, { settings.controllerPort, QStringLiteral("控制端口") } };
     for (const auto &[port, name] : ports) {
         QTcpServer squatter;
@@ -83,12 +104,9 @@ TEST_F(LifecycleIntegration, AFailedCheckShowsTheKernelOutputRedacted)
     // Far more output than a pipe holds, so a reader that only drains after exit would hang.
     installScriptResource(resources,
         "#!/bin/sh\n"
-        "if [ \"$1\" = \"-t\" ]; then\n"
-        "  i=0; while [ $i -lt 3000 ]; do echo \"line $i of a long and chatty configuration check\"; i=$((i+1)); done\n"
-        "  echo 'password=hunter2 token=abc123 Authorization: Bearer sekrit subscription=https://sub.example/x' >&2\n"
-        "  exit 1\n"
-        "fi\n"
-        "exit 0\n");
+        "i=0; while [ $i -lt 3000 ]; do echo \"line $i of a long and chatty configuration check\"; i=$((i+1)); done\n"
+        "echo 'password=hunter2 token=abc123 Authorization: Bearer sekrit subscription=https://sub.example/x' >&2\n"
+        "exit 1\n");
     MihomoManager manager({}, { resources });
     const QString failure = errorText(start(manager));
     EXPECT_TRUE(failure.startsWith(QStringLiteral("线路配置未通过 Mihomo 检查：line 0 of a long")))
@@ -98,13 +116,12 @@ TEST_F(LifecycleIntegration, AFailedCheckShowsTheKernelOutputRedacted)
     for (const char *secret : { "hunter2", "abc123", "sekrit", "sub.example" })
         EXPECT_FALSE(failure.contains(QLatin1String(secret))) << secret;
     EXPECT_FALSE(manager.isRunning());
-    // The configuration was written owner-only before the check ran.
-    EXPECT_EQ(modeOf(AppPaths::config()), 0600);
+    EXPECT_EQ(modeOf(AppPaths::config()), 0600) << "written owner-only before the check ran";
 }
 
 TEST_F(LifecycleIntegration, AKernelThatExitsAtOnceTimesOutWithoutAStrayProcess)
 {
-    installScriptResource(resources, "#!/bin/sh\n[ \"$1\" = \"-t\" ] && exit 0\necho dying; exit 3\n");
+    installKernel("echo dying; exit 3\n");
     MihomoManager manager({}, { resources });
     QElapsedTimer clock;
     clock.start();
@@ -116,62 +133,28 @@ TEST_F(LifecycleIntegration, AKernelThatExitsAtOnceTimesOutWithoutAStrayProcess)
     EXPECT_EQ(modeOf(AppPaths::logs() + QStringLiteral("/mihomo-current.log")), 0600);
 }
 
-// A controller that never opens. Asked through the manager's own seam rather than left to a
-// closed port: over ten seconds another test may take that port and answer on it.
-class ControllerNeverOpening : public MihomoManager {
-public:
-    using MihomoManager::MihomoManager;
-
-protected:
-    QCoro::Task<bool> controllerAnswers(qint64) override { co_return false; }
-};
-
 TEST_F(LifecycleIntegration, AKernelWhoseControllerNeverOpensIsGivenTenSecondsAndThenAskedToEnd)
 {
-    // Refused probes for about ten seconds, then the kernel is asked to end.
-    installScriptResource(resources,
-        "#!/bin/sh\n[ \"$1\" = \"-t\" ] && exit 0\ntrap 'echo asked to end; exit 0' TERM\nwhile :; do sleep 0.05; "
-        "done\n");
-    ControllerNeverOpening manager({}, { resources });
+    installKernel("trap 'echo asked to end; exit 0' TERM\nwhile :; do sleep 0.05; done\n");
+    SeamedManager manager(resources, SeamedManager::Controller::never);
     QElapsedTimer clock;
     clock.start();
     const auto [failure, pid] = startWatchingThePid(manager);
-    const qint64 elapsed = clock.elapsed();
     EXPECT_EQ(failure, QStringLiteral("Mihomo 控制端口启动超时。"));
-    EXPECT_GE(elapsed, 9800);
-    EXPECT_LT(elapsed, 14000);
+    EXPECT_GE(clock.elapsed(), 9800);
+    EXPECT_LT(clock.elapsed(), 14000);
     EXPECT_FALSE(manager.isRunning());
     ASSERT_NE(pid, 0);
     EXPECT_FALSE(processAlive(pid));
-    // Ended with SIGTERM first, the way a stop ends it, rather than killed outright.
-    EXPECT_TRUE(kernelLog().contains("asked to end"));
+    EXPECT_TRUE(kernelLog().contains("asked to end")) << "ended with SIGTERM first, the way a stop ends it";
 }
-
-// A controller that answers only once the kernel has gone: it stands in for a controller
-// the dying kernel left behind (a child still holding the port, say). Waiting for the end
-// here, instead of racing a listener against the kernel's exit, makes the order certain.
-class ControllerAnsweringAfterTheKernelEnded : public MihomoManager {
-public:
-    using MihomoManager::MihomoManager;
-    bool answered = false;
-
-protected:
-    QCoro::Task<bool> controllerAnswers(qint64) override
-    {
-        for (int i = 0; i < 1000 && isRunning(); ++i)
-            co_await QCoro::sleepFor(std::chrono::milliseconds(5));
-        answered = !isRunning();
-        co_return true;
-    }
-};
 
 TEST_F(LifecycleIntegration, AKernelGoneRightAfterItsControllerAnsweredIsReported)
 {
-    installScriptResource(
-        resources, "#!/bin/sh\n[ \"$1\" = \"-t\" ] && exit 0\necho 'starting, then gone'\nexec sleep 0.1\n");
-    ControllerAnsweringAfterTheKernelEnded manager({}, { resources });
+    installKernel("echo 'starting, then gone'\nexec sleep 0.1\n");
+    SeamedManager manager(resources, SeamedManager::Controller::afterTheKernelEnded);
     const auto [failure, pid] = startWatchingThePid(manager);
-    ASSERT_TRUE(manager.answered) << "the kernel never ended";
+    ASSERT_TRUE(manager.answeredAfterTheEnd) << "the kernel never ended";
     EXPECT_EQ(failure, QStringLiteral("Mihomo 启动后立即退出，请查看诊断日志。"));
     ASSERT_NE(pid, 0) << "the kernel was never seen running";
     EXPECT_EQ(manager.processId(), 0);
@@ -182,8 +165,8 @@ TEST_F(LifecycleIntegration, AKernelGoneRightAfterItsControllerAnsweredIsReporte
 
 TEST_F(LifecycleIntegration, AKernelIgnoringSigtermIsKilledAfterAboutTwoAndAHalfSeconds)
 {
-    installResource(resources, stubbornKernel());
-    MihomoManager manager({}, { resources });
+    installKernel("trap '' TERM\nwhile :; do sleep 0.05; done\n");
+    SeamedManager manager(resources, SeamedManager::Controller::open);
     await(start(manager));
     const qint64 pid = manager.processId();
     ASSERT_TRUE(processAlive(pid));
@@ -194,8 +177,7 @@ TEST_F(LifecycleIntegration, AKernelIgnoringSigtermIsKilledAfterAboutTwoAndAHalf
     EXPECT_LT(clock.elapsed(), 4500);
     EXPECT_FALSE(manager.isRunning());
     EXPECT_FALSE(processAlive(pid));
-    // stop(false) keeps the configuration for the next start.
-    EXPECT_TRUE(QFileInfo::exists(AppPaths::config()));
+    EXPECT_TRUE(QFileInfo::exists(AppPaths::config())) << "stop(false) keeps the configuration for the next start";
     EXPECT_TRUE(eventually([] { return diagnosticLog().contains(QStringLiteral("Mihomo 已退出，状态码 9。")); }));
 }
 
@@ -203,26 +185,24 @@ TEST_F(LifecycleIntegration, AKernelIgnoringSigtermIsKilledAfterAboutTwoAndAHalf
 // ends with an error, nothing is launched after the stop, and no kernel is left running.
 TEST_F(LifecycleIntegration, AStopDuringAStartWinsAtEverySuspensionPoint)
 {
-    const QString marks = m_dir.path() + QStringLiteral("/marks");
-    const auto marked
-        = [&](const char *what) { return QFileInfo::exists(marks + QLatin1Char('.') + QLatin1String(what)); };
+    const QString marks = m_dir.path() + QStringLiteral("/marks.");
+    const auto marked = [&](const char *what) { return QFileInfo::exists(marks + QLatin1String(what)); };
     // The kernel notes each of its runs: "checked" by the test run, "launched" by the real one.
     installScriptResource(resources,
-        "#!/bin/sh\nif [ \"$1\" = \"-t\" ]; then echo > '" + marks.toUtf8() + ".checked'; sleep 1; exit 0; fi\n"
-            + "echo $$ > '" + marks.toUtf8() + ".launched'\nwhile :; do sleep 0.05; done\n");
+        "#!/bin/sh\nif [ \"$1\" = \"-t\" ]; then echo > '" + marks.toUtf8() + "checked'; sleep 1; exit 0; fi\n"
+            + "echo $$ > '" + marks.toUtf8() + "launched'\nwhile :; do sleep 0.05; done\n");
     const struct {
         const char *name;
         const char *reached; // nullptr: at once, while the kernel is verified and installed
-        bool checked;
-        bool launched;
+        bool checked, launched;
     } points[] = {
         { "during the installation", nullptr, false, false },
         { "during the test run", "checked", true, false },
         { "while waiting for the controller", "launched", true, true },
     };
     for (const auto &point : points) {
-        QFile::remove(marks + QStringLiteral(".checked"));
-        QFile::remove(marks + QStringLiteral(".launched"));
+        QFile::remove(marks + QStringLiteral("checked"));
+        QFile::remove(marks + QStringLiteral("launched"));
         MihomoManager manager({}, { resources });
         std::optional<QString> failure;
         auto starting = [&]() -> QCoro::Task<> {
@@ -245,7 +225,7 @@ TEST_F(LifecycleIntegration, AStopDuringAStartWinsAtEverySuspensionPoint)
         EXPECT_EQ(marked("checked"), point.checked) << point.name;
         EXPECT_EQ(marked("launched"), point.launched) << point.name;
         if (marked("launched")) {
-            EXPECT_FALSE(processAlive(readBytes(marks + QStringLiteral(".launched")).trimmed().toLongLong()))
+            EXPECT_FALSE(processAlive(readBytes(marks + QStringLiteral("launched")).trimmed().toLongLong()))
                 << point.name << ": a kernel outlived the stop";
         }
         await(std::move(task));

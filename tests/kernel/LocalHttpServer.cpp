@@ -5,8 +5,6 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-#include <memory>
-
 namespace veyra::test {
 
 LocalHttpServer::LocalHttpServer()

@@ -1,13 +1,8 @@
 #pragma once
 
-#include <QByteArray>
-#include <QList>
 #include <QMap>
-#include <QObject>
-#include <QPair>
 #include <QTcpServer>
 
-#include <functional>
 #include <memory>
 
 class QSslConfiguration;

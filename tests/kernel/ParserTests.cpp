@@ -1,3 +1,5 @@
+// Node lists and delays are the controller fuzz target's replayed inputs; the rules its few
+// inputs do not reach are here.
 #include "MihomoManager.h"
 #include "NodeItem.h"
 
@@ -86,8 +88,12 @@ TEST(NodeRegions, FirstMatchingRegionWins)
 {
     // Japan comes before the United States in the table, so a name mentioning both is Japanese.
     const std::pair<const char *, std::pair<const char *, const char *>> cases[] = {
-        { "香港 01", { "香港", "🇭🇰" } }, { "Veyra TOKYO 3", { "日本", "🇯🇵" } }, { "node-jp", { "其他地区", "🌐" } },
-        { "Relay JP", { "日本", "🇯🇵" } }, { "Los Angeles via Osaka", { "日本", "🇯🇵" } }, { "伦敦 2", { "英国", "🇬🇧" } },
+        { "香港 01", { "香港", "🇭🇰" } },
+        { "Veyra TOKYO 3", { "日本", "🇯🇵" } },
+        { "node-jp", { "其他地区", "🌐" } },
+        { "Relay JP", { "日本", "🇯🇵" } },
+        { "Los Angeles via Osaka", { "日本", "🇯🇵" } },
+        { "伦敦 2", { "英国", "🇬🇧" } },
     };
     for (const auto &[name, region] : cases)
         EXPECT_EQ(MihomoManager::region(QString::fromUtf8(name)),
@@ -95,8 +101,7 @@ TEST(NodeRegions, FirstMatchingRegionWins)
             << name;
 }
 
-// Slashes and non-ASCII are encoded, path characters kept; ";" would open path parameters, so it
-// is encoded like any other non-path character.
+// Slashes and non-ASCII are encoded, path characters kept; ";" would open path parameters.
 TEST(ControllerPaths, EncodeSlashesAndNonAsciiButKeepPathCharacters)
 {
     const std::pair<const char *, const char *> cases[] = { { "维拉网络", "%E7%BB%B4%E6%8B%89%E7%BD%91%E7%BB%9C" },
@@ -120,8 +125,7 @@ TEST(NodeDelays, DisplayDelayAppliesThePreferenceAndNeverDropsBelowOne)
 
 TEST(ControllerSecret, IsThirtyTwoLowercaseHexDigitsAndFreshPerManager)
 {
-    MihomoManager first;
-    MihomoManager second;
+    const MihomoManager first, second;
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9a-f]{32}$")).match(first.controllerSecret()).hasMatch())
         << first.controllerSecret().toStdString();
     EXPECT_NE(first.controllerSecret(), second.controllerSecret());

@@ -241,7 +241,8 @@ TEST_F(APIClientIntegration, TransportFailuresPassThroughPlainHttpIsRefusedAndAS
     });
     APIClientOptions options = simulator.clientOptions();
     options.baseURL = QUrl(QStringLiteral("http://127.0.0.1:%1/api/v1/").arg(plain.serverPort()));
-    EXPECT_EQ(failureOf<AppError>(APIClient(std::nullopt, options).currentUser()), "后台请求被重定向到未受信任的地址。");
+    EXPECT_EQ(
+        failureOf<AppError>(APIClient(std::nullopt, options).currentUser()), "后台请求被重定向到未受信任的地址。");
 
     // A stalled reply times out; the limit is shortened through the seam (the product waits 25 s).
     APIClientOptions impatient = simulator.clientOptions();

@@ -9,15 +9,13 @@ namespace {
 const auto login = AuthenticationMode::login;
 const auto reg = AuthenticationMode::registration;
 
-struct MessageCase {
+// The keyword rules in their order, then the fallbacks for each mode.
+const struct {
     const char *name;
     const char *failure;
     AuthenticationMode mode;
     const char *shown;
-};
-
-// The keyword rules in their order, then the fallbacks for each mode.
-const MessageCase messageCases[] = {
+} messageCases[] = {
     { "credentials, snake case", "invalid_credentials", login, "账号或密码错误" },
     { "credentials, any case and dash", "Invalid-Credentials", reg, "账号或密码错误" },
     { "credentials inside a sentence", "  INVALID CREDENTIALS: try again ", login, "账号或密码错误" },
@@ -38,24 +36,21 @@ const MessageCase messageCases[] = {
 
 TEST(AuthenticationErrorMapper, Messages)
 {
-    for (const MessageCase &c : messageCases)
+    for (const auto &c : messageCases)
         EXPECT_EQ(AuthenticationErrorMapper::message(QString::fromUtf8(c.failure), c.mode), QString::fromUtf8(c.shown))
             << c.name;
 }
-
-struct InputCase {
-    const char *name;
-    QString account;
-    QString password;
-    AuthenticationMode mode;
-    std::optional<QString> refusal;
-};
 
 TEST(AuthenticationErrorMapper, InputChecks)
 {
     const QString phone = QStringLiteral("账号错误：请输入正确的 11 位手机号");
     // Counts are of perceived characters: a flag emoji is one character, not four code units.
-    const InputCase cases[] = {
+    const struct {
+        const char *name;
+        QString account, password;
+        AuthenticationMode mode;
+        std::optional<QString> refusal;
+    } cases[] = {
         { "not a mobile prefix", "12800000000", "password1", reg, phone },
         { "ten digits", "1380000000", "password1", reg, phone },
         { "seven-character password", " 13800000000\n", "1234567", reg, QStringLiteral("密码错误：密码至少 8 位") },
@@ -68,7 +63,7 @@ TEST(AuthenticationErrorMapper, InputChecks)
         { "accented letter", "abc", "12345é", login, std::nullopt },
         { "combining accent is one character", "abc", QString("1234e\u0301"), login, QStringLiteral("密码错误") },
     };
-    for (const InputCase &c : cases)
+    for (const auto &c : cases)
         EXPECT_EQ(AuthenticationErrorMapper::validateInput(c.account, c.password, c.mode), c.refusal) << c.name;
 }
 

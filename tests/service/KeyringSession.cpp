@@ -20,16 +20,9 @@ constexpr const char *password = "test-keyring-password";
 
 const SecretSchema *rawSchema()
 {
-    static const SecretSchema value = [] {
-        SecretSchema schema {};
-        schema.name = "veyra.test.raw";
-        schema.flags = SECRET_SCHEMA_DONT_MATCH_NAME;
-        schema.attributes[0] = { "service", SECRET_SCHEMA_ATTRIBUTE_STRING };
-        schema.attributes[1] = { "account", SECRET_SCHEMA_ATTRIBUTE_STRING };
-        schema.attributes[2] = { nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING };
-        return schema;
-    }();
-    return &value;
+    static const SecretSchema *schema = secret_schema_new("veyra.test.raw", SECRET_SCHEMA_DONT_MATCH_NAME, "service",
+        SECRET_SCHEMA_ATTRIBUTE_STRING, "account", SECRET_SCHEMA_ATTRIBUTE_STRING, nullptr);
+    return schema;
 }
 
 SecretCollection *defaultCollection(SecretService **service)
@@ -52,32 +45,26 @@ struct PrivateBus {
 
     PrivateBus()
     {
-        const QString config = dir.filePath("session.conf");
-        QFile file(config);
+        QFile file(dir.filePath("session.conf"));
         if (!dir.isValid() || !file.open(QIODevice::WriteOnly)) {
             problem = QStringLiteral("cannot write the bus configuration");
             return;
         }
-        file.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
-                   "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-                   "<busconfig><type>session</type><listen>unix:dir="
-            + QFile::encodeName(dir.path())
+        file.write("<busconfig><type>session</type><listen>unix:dir=" + QFile::encodeName(dir.path())
             + "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\" "
               "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
         file.close();
         process = new QProcess;
         process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-        process->start("dbus-daemon", { "--config-file=" + config, "--print-address=1", "--nofork" });
-        QByteArray output;
-        for (int i = 0; i < 40 && !output.contains('\n'); ++i) {
+        process->start("dbus-daemon", { "--config-file=" + file.fileName(), "--print-address=1", "--nofork" });
+        for (int i = 0; i < 40 && !address.contains('\n'); ++i) {
             process->waitForReadyRead(250);
-            output += process->readAllStandardOutput();
+            address += process->readAllStandardOutput();
         }
-        address = output.trimmed();
+        address = address.trimmed();
         if (address.isEmpty())
-            problem = process->errorString() + QStringLiteral(" ")
-                + QString::fromLocal8Bit(process->readAllStandardError()).trimmed();
-        if (!address.isEmpty())
+            problem = process->errorString() + u' ' + QString::fromLocal8Bit(process->readAllStandardError()).trimmed();
+        else
             qputenv("DBUS_SESSION_BUS_ADDRESS", address);
     }
 };
@@ -96,8 +83,8 @@ QByteArray privateSessionBus()
 }
 
 KeyringSession::KeyringSession()
+    : m_busAddress(privateBus().address)
 {
-    m_busAddress = privateBus().address;
     if (!m_home.isValid())
         m_failure = QStringLiteral("no temporary home: ") + m_home.errorString();
     else if (m_busAddress.isEmpty())
@@ -108,20 +95,15 @@ KeyringSession::KeyringSession()
         ADD_FAILURE() << "could not start a private keyring: " << m_failure.toStdString();
 }
 
-KeyringSession::~KeyringSession()
-{
-    stopDaemon();
-}
-
 bool KeyringSession::startDaemon()
 {
     QDir(m_home.path()).mkpath("run");
     QFile::setPermissions(m_home.filePath("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromUtf8(m_busAddress));
-    environment.insert("HOME", m_home.path());
-    environment.insert("XDG_DATA_HOME", m_home.filePath("data"));
-    environment.insert("XDG_RUNTIME_DIR", m_home.filePath("run"));
+    for (const auto &[name, value] :
+        { std::pair<QString, QString> { "DBUS_SESSION_BUS_ADDRESS", m_busAddress }, { "HOME", m_home.path() },
+            { "XDG_DATA_HOME", m_home.filePath("data") }, { "XDG_RUNTIME_DIR", m_home.filePath("run") } })
+        environment.insert(name, value);
     environment.remove("DISPLAY");
     m_daemon.setProcessEnvironment(environment);
     m_daemon.setProcessChannelMode(QProcess::MergedChannels);
@@ -199,7 +181,7 @@ std::optional<QByteArray> KeyringSession::lookup(const QString &service, const Q
         return std::nullopt;
     gsize length = 0;
     const gchar *bytes = secret_value_get(value, &length);
-    QByteArray copy(bytes, qsizetype(length));
+    const QByteArray copy(bytes, qsizetype(length));
     secret_value_unref(value);
     return copy;
 }

@@ -22,7 +22,7 @@ QByteArray privateSessionBus();
 class KeyringSession {
 public:
     KeyringSession();
-    ~KeyringSession();
+    ~KeyringSession() { stopDaemon(); }
 
     bool running() const { return m_daemon.state() == QProcess::Running && m_ready; }
     void stopDaemon();

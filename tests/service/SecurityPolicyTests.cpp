@@ -33,14 +33,6 @@ const auto failure = [](const std::function<void()> &call) { return test::failur
 
 enum class Check { host, line, checkout };
 
-// One address checked one way with one resolver; "" when it passes.
-struct AddressCase {
-    Check check;
-    const char *text;
-    SecurityPolicy::Resolver resolver;
-    const char *refusal;
-};
-
 const char *const resolvesLocal = "服务器解析到本机或局域网地址，已拒绝访问。";
 const char *const resolvesLocalV6 = "服务器解析到本机或局域网 IPv6 地址，已拒绝访问。";
 
@@ -91,7 +83,13 @@ TEST(SecurityPolicy, HostsLinesAndCheckoutAddresses)
     const char *const invalidLine = "官方线路地址无效，必须使用不含账号密码的 HTTPS 地址。";
     const char *const localLine = "官方线路地址不能指向本机或局域网主机。";
     const char *const badCheckout = "支付服务器返回了无效的 HTTPS 收银台地址。";
-    const AddressCase cases[] = {
+    // One address checked one way with one resolver; "" when it passes.
+    const struct {
+        Check check;
+        const char *text;
+        SecurityPolicy::Resolver resolver;
+        const char *refusal;
+    } cases[] = {
         { Check::host, "line.example", resolvingTo({ ip("10.1.2.3"), ip("10.9.9.9") }), resolvesLocal },
         { Check::host, "line.example", resolvingTo({ ip("203.0.113.1"), ip("fd00::5") }), resolvesLocalV6 },
         { Check::host, "line.example", unresolved, "无法解析服务器地址。" },
@@ -116,7 +114,7 @@ TEST(SecurityPolicy, HostsLinesAndCheckoutAddresses)
         { Check::checkout, "https://u:p@mclient.alipay.com/x", publicHost, badCheckout },
         { Check::checkout, "https://mclient.alipay.com/x", resolvingTo({ ip("::1") }), resolvesLocalV6 },
     };
-    for (const AddressCase &c : cases)
+    for (const auto &c : cases)
         EXPECT_EQ(failure([&] {
             if (c.check == Check::host)
                 SecurityPolicy::ensurePublicHost(c.text, c.resolver);

@@ -5,10 +5,7 @@
 #include <QCoroNetworkReply>
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QSslConfiguration>
-
-#include <gtest/gtest.h>
 
 #include <csignal>
 #include <sys/prctl.h>
@@ -16,13 +13,6 @@
 namespace veyra::test {
 
 namespace {
-
-bool run(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    return process.waitForFinished(30'000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
 
 QCoro::Task<Fetched> fetchTask(
     QUrl url, QList<QSslCertificate> certificates, QByteArray method, QNetworkProxy proxy, QByteArray body = {})
@@ -50,10 +40,12 @@ ServiceSimulator::ServiceSimulator(const QStringList &extraArguments)
 {
     const QString key = m_dir.filePath(QStringLiteral("server.key"));
     const QString certificate = m_dir.filePath(QStringLiteral("server.pem"));
-    if (!run(QStringLiteral("openssl"),
-            { "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", key,
-                "-out", certificate, "-days", "2", "-subj", "/CN=Veyra test service", "-addext",
-                "subjectAltName=IP:127.0.0.1,IP:127.0.0.2,DNS:localhost,DNS:" + QString::fromLatin1(lineHost) })) {
+    QProcess openssl;
+    openssl.start("openssl",
+        { "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", key, "-out",
+            certificate, "-days", "2", "-subj", "/CN=Veyra test service", "-addext",
+            "subjectAltName=IP:127.0.0.1,IP:127.0.0.2,DNS:localhost,DNS:" + QString::fromLatin1(lineHost) });
+    if (!openssl.waitForFinished(30'000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0) {
         ADD_FAILURE() << "openssl could not make a test certificate";
         return;
     }
@@ -102,10 +94,10 @@ APIClientOptions ServiceSimulator::clientOptions() const
 json::Json ServiceSimulator::admin(const QString &route, const json::Json &body)
 {
     const bool get = body.is_null();
-    const QByteArray reply = await(fetchTask(QUrl(origin() + QStringLiteral("/admin/") + route), m_certificates,
-                                       get ? "GET" : "POST", QNetworkProxy(QNetworkProxy::NoProxy),
-                                       get ? QByteArray() : QByteArray::fromStdString(body.dump())))
-                                 .body;
+    const QByteArray reply
+        = await(fetchTask(QUrl(origin() + QStringLiteral("/admin/") + route), m_certificates, get ? "GET" : "POST",
+                    QNetworkProxy(QNetworkProxy::NoProxy), get ? QByteArray() : QByteArray::fromStdString(body.dump())))
+              .body;
     json::Json parsed = json::Json::parse(reply.toStdString(), nullptr, false);
     EXPECT_FALSE(parsed.is_discarded()) << "admin " << route.toStdString() << ": " << reply.toStdString();
     return parsed;

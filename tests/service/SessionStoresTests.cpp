@@ -33,14 +33,15 @@ TEST_F(SessionIdentity, SavesTheTrimmedNameOwnerOnlyAndReadsBadFilesAsNone)
 TEST(InstallationMarker, FirstRunOnlyOnceAndAnUpgradeIsNone)
 {
     // The legacy fingerprint an older version left: present means an upgrade, empty means nothing.
-    for (const std::optional<QString> &fingerprint : { std::optional<QString>(), std::optional<QString>("abc123"),
-             std::optional<QString>("") }) {
+    for (const std::optional<QString> &fingerprint :
+        { std::optional<QString>(), std::optional<QString>("abc123"), std::optional<QString>("") }) {
         QTemporaryDir dir;
         const UserDefaults defaults(dir.filePath("defaults.ini"));
         if (fingerprint)
             defaults.open()->setValue(InstallationIdentity::legacyFingerprintKey, *fingerprint);
         const bool firstRun = fingerprint != QString("abc123");
-        EXPECT_EQ(InstallationIdentity::consumeCurrentInstallation(defaults), firstRun) << fingerprint.value_or("none").toStdString();
+        EXPECT_EQ(InstallationIdentity::consumeCurrentInstallation(defaults), firstRun)
+            << fingerprint.value_or("none").toStdString();
         EXPECT_FALSE(InstallationIdentity::consumeCurrentInstallation(defaults));
         EXPECT_TRUE(defaults.open()->value(InstallationIdentity::initializedKey).toBool());
     }

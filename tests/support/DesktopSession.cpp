@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 
 // GLib has struct members named "signals", which Qt defines as a keyword.
 #pragma push_macro("signals")
@@ -11,19 +10,7 @@
 #include <gio/gio.h>
 #pragma pop_macro("signals")
 
-#include <cstdlib>
-#include <stdexcept>
-
 namespace veyra::test {
-
-namespace {
-
-void setVariable(const char *name, const QString &value)
-{
-    ::setenv(name, QFile::encodeName(value).constData(), 1);
-}
-
-} // namespace
 
 DesktopSession *DesktopSession::s_shared = nullptr;
 
@@ -46,15 +33,12 @@ DesktopSession::DesktopSession()
     if (!m_dir.isValid())
         throw std::runtime_error("no temporary folder for the desktop session");
     const QString root = m_dir.path();
-    for (const char *folder : { "home", "config", "cache", "data", "runtime" })
-        QDir(root).mkpath(QString::fromLatin1(folder));
+    for (const auto &[name, folder] : { std::pair { "HOME", "/home" }, { "XDG_CONFIG_HOME", "/config" },
+             { "XDG_CACHE_HOME", "/cache" }, { "XDG_DATA_HOME", "/data" }, { "XDG_RUNTIME_DIR", "/runtime" } }) {
+        QDir().mkpath(root + QLatin1String(folder));
+        ::setenv(name, QFile::encodeName(root + QLatin1String(folder)).constData(), 1);
+    }
     QFile::setPermissions(root + QStringLiteral("/runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-
-    setVariable("HOME", root + QStringLiteral("/home"));
-    setVariable("XDG_CONFIG_HOME", root + QStringLiteral("/config"));
-    setVariable("XDG_CACHE_HOME", root + QStringLiteral("/cache"));
-    setVariable("XDG_DATA_HOME", root + QStringLiteral("/data"));
-    setVariable("XDG_RUNTIME_DIR", root + QStringLiteral("/runtime"));
     ::setenv("GSETTINGS_BACKEND", "dconf", 1);
     // Which desktop this is, and which settings it keeps, is for each test to say.
     ::unsetenv("XDG_CURRENT_DESKTOP");
@@ -63,9 +47,8 @@ DesktopSession::DesktopSession()
 
     // The bus inherits the environment above and hands it on to the dconf-service it
     // activates. It prints its address once it listens.
-    m_bus.start(QStringLiteral("dbus-daemon"),
-        { QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1"),
-            QStringLiteral("--address=unix:path=") + root + QStringLiteral("/bus") });
+    m_bus.start(
+        "dbus-daemon", { "--session", "--nofork", "--print-address=1", "--address=unix:path=" + root + "/bus" });
     while (!m_bus.canReadLine())
         if (!m_bus.waitForReadyRead(10'000))
             throw std::runtime_error("dbus-daemon did not say where it listens: " + m_bus.errorString().toStdString());
@@ -85,11 +68,6 @@ DesktopSession::~DesktopSession()
     m_bus.waitForFinished(10'000);
 }
 
-QString DesktopSession::configFolder() const
-{
-    return m_dir.path() + QStringLiteral("/config");
-}
-
 QByteArray DesktopSession::run(const QString &program, const QStringList &arguments, const QByteArray &input) const
 {
     QProcess process;
@@ -102,51 +80,6 @@ QByteArray DesktopSession::run(const QString &program, const QStringList &argume
         throw std::runtime_error(program.toStdString() + " " + arguments.join(u' ').toStdString()
             + " failed: " + process.readAllStandardError().toStdString());
     return process.readAllStandardOutput();
-}
-
-QByteArray DesktopSession::dconfDump() const
-{
-    return run(QStringLiteral("dconf"), { QStringLiteral("dump"), QStringLiteral("/") });
-}
-
-void DesktopSession::dconfLoad(const QByteArray &keyFile) const
-{
-    run(QStringLiteral("dconf"), { QStringLiteral("load"), QStringLiteral("/") }, keyFile);
-}
-
-void DesktopSession::dconfReset() const
-{
-    run(QStringLiteral("dconf"), { QStringLiteral("reset"), QStringLiteral("-f"), QStringLiteral("/") });
-}
-
-QString DesktopSession::gnomeSetting(const QString &schema, const QString &key) const
-{
-    return QString::fromUtf8(run(QStringLiteral("gsettings"), { QStringLiteral("get"), schema, key }).trimmed());
-}
-
-void DesktopSession::setGnomeSetting(const QString &schema, const QString &key, const QString &value) const
-{
-    run(QStringLiteral("gsettings"), { QStringLiteral("set"), schema, key, value });
-}
-
-namespace {
-
-QStringList kioslavercEntry(const QString &key)
-{
-    return { QStringLiteral("--file"), QStringLiteral("kioslaverc"), QStringLiteral("--group"),
-        QStringLiteral("Proxy Settings"), QStringLiteral("--key"), key };
-}
-
-} // namespace
-
-QString DesktopSession::kdeProxySetting(const QString &key) const
-{
-    return QString::fromUtf8(run(QStringLiteral("kreadconfig5"), kioslavercEntry(key)).trimmed());
-}
-
-void DesktopSession::setKdeProxySetting(const QString &key, const QString &value) const
-{
-    run(QStringLiteral("kwriteconfig5"), kioslavercEntry(key) << value);
 }
 
 } // namespace veyra::test

@@ -1,9 +1,6 @@
 #pragma once
 
-#include <QByteArray>
 #include <QProcess>
-#include <QString>
-#include <QStringList>
 #include <QTemporaryDir>
 
 namespace veyra::test {
@@ -21,23 +18,35 @@ public:
     // Starts the session on first use; call it before anything uses GSettings or D-Bus.
     static DesktopSession &shared();
 
-    QString configFolder() const;
+    QString configFolder() const { return m_dir.path() + QStringLiteral("/config"); }
 
     // Runs a tool of the session and returns its standard output; throws when the tool cannot
     // run or exits with an error.
     QByteArray run(const QString &program, const QStringList &arguments, const QByteArray &input = {}) const;
 
     // The whole user settings database as dconf prints it, and back.
-    QByteArray dconfDump() const;
-    void dconfLoad(const QByteArray &keyFile) const;
-    void dconfReset() const;
+    QByteArray dconfDump() const { return run("dconf", { "dump", "/" }); }
+    void dconfLoad(const QByteArray &keyFile) const { run("dconf", { "load", "/" }, keyFile); }
+    void dconfReset() const { run("dconf", { "reset", "-f", "/" }); }
 
     // What GNOME and KDE themselves read (gsettings, kreadconfig5 on the [Proxy Settings] group
     // of kioslaverc), and a change made the way the user's desktop makes it.
-    QString gnomeSetting(const QString &schema, const QString &key) const;
-    void setGnomeSetting(const QString &schema, const QString &key, const QString &value) const;
-    QString kdeProxySetting(const QString &key) const;
-    void setKdeProxySetting(const QString &key, const QString &value) const;
+    QString gnomeSetting(const QString &schema, const QString &key) const
+    {
+        return QString::fromUtf8(run("gsettings", { "get", schema, key }).trimmed());
+    }
+    void setGnomeSetting(const QString &schema, const QString &key, const QString &value) const
+    {
+        run("gsettings", { "set", schema, key, value });
+    }
+    QString kdeProxySetting(const QString &key) const
+    {
+        return QString::fromUtf8(run("kreadconfig5", kioslavercEntry(key)).trimmed());
+    }
+    void setKdeProxySetting(const QString &key, const QString &value) const
+    {
+        run("kwriteconfig5", kioslavercEntry(key) << value);
+    }
 
     DesktopSession(const DesktopSession &) = delete;
     DesktopSession &operator=(const DesktopSession &) = delete;
@@ -45,6 +54,10 @@ public:
 private:
     DesktopSession();
     ~DesktopSession();
+    static QStringList kioslavercEntry(const QString &key)
+    {
+        return { "--file", "kioslaverc", "--group", "Proxy Settings", "--key", key };
+    }
 
     static DesktopSession *s_shared;
     QTemporaryDir m_dir;

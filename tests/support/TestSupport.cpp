@@ -1,29 +1,15 @@
 #include "TestSupport.h"
 
-#include "AppPaths.h"
 #include "Errors.h"
 
 #include <QFile>
 
 namespace veyra::test {
 
-void DataFolderTest::SetUp()
-{
-    ASSERT_TRUE(m_dir.isValid());
-    AppPaths::setRootOverride(root());
-}
-
-void DataFolderTest::TearDown()
-{
-    AppPaths::setRootOverride(QString());
-}
-
 int modeOf(const QString &path)
 {
     struct stat info { };
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return -1;
-    return static_cast<int>(info.st_mode & 07777);
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? static_cast<int>(info.st_mode & 07777) : -1;
 }
 
 void writeBytes(const QString &path, const QByteArray &bytes)
@@ -36,9 +22,7 @@ void writeBytes(const QString &path, const QByteArray &bytes)
 QByteArray readBytes(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 std::optional<QString> failureOf(QCoro::Task<void> &&task)

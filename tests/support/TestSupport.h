@@ -1,28 +1,27 @@
 #pragma once
 
+#include "AppPaths.h"
+
 #include <QCoroTask>
 #include <QEventLoop>
-#include <QString>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <exception>
-#include <memory>
-#include <optional>
-#include <stdexcept>
-#include <string>
 #include <sys/stat.h>
-#include <type_traits>
 
 namespace veyra::test {
 
 // Gives each test its own data folder so nothing touches the real home.
 class DataFolderTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        AppPaths::setRootOverride(root());
+    }
+    void TearDown() override { AppPaths::setRootOverride(QString()); }
     QString root() const { return m_dir.path() + QStringLiteral("/VeyraNetworkAssistant"); }
 
     QTemporaryDir m_dir;
@@ -43,33 +42,25 @@ template <typename T> struct Outcome {
     std::exception_ptr failure;
     bool done = false;
     QEventLoop *loop = nullptr;
-
-    void finish()
-    {
-        done = true;
-        if (loop)
-            loop->quit();
-    }
 };
 
-struct Nothing { };
-template <typename T> using Stored = std::conditional_t<std::is_void_v<T>, Nothing, T>;
+template <typename T> using Stored = std::conditional_t<std::is_void_v<T>, bool, T>;
 
 // QCoro's waitFor never returns when the task throws, and never returns at all when the task
 // never resumes, so the outcome is caught inside a coroutine of our own and the wait is ours.
 template <typename T> QCoro::Task<> capture(QCoro::Task<T> task, std::shared_ptr<Outcome<Stored<T>>> outcome)
 {
     try {
-        if constexpr (std::is_void_v<T>) {
-            co_await std::move(task);
-            outcome->value.emplace();
-        } else {
+        if constexpr (std::is_void_v<T>)
+            co_await std::move(task), outcome->value.emplace();
+        else
             outcome->value.emplace(co_await std::move(task));
-        }
     } catch (...) {
         outcome->failure = std::current_exception();
     }
-    outcome->finish();
+    outcome->done = true;
+    if (outcome->loop)
+        outcome->loop->quit();
 }
 
 } // namespace detail
@@ -82,26 +73,21 @@ inline constexpr std::chrono::seconds awaitLimit { 45 };
 // task still running after `limit` fails the wait with a message instead of hanging the test.
 template <typename T> T await(QCoro::Task<T> &&task, std::chrono::milliseconds limit = awaitLimit)
 {
-    using Stored = detail::Stored<T>;
-    auto outcome = std::make_shared<detail::Outcome<Stored>>();
+    auto outcome = std::make_shared<detail::Outcome<detail::Stored<T>>>();
     // Kept until the wait ends; a task given up on goes on alone and finishes into `outcome`.
     QCoro::Task<> runner = detail::capture<T>(std::move(task), outcome);
+    bool late = false;
     if (!outcome->done) {
         QEventLoop loop;
         outcome->loop = &loop;
-        bool late = false;
-        QTimer::singleShot(limit, &loop, [&] {
-            late = true;
-            loop.quit();
-        });
+        QTimer::singleShot(limit, &loop, [&] { late = true, loop.quit(); });
         loop.exec();
         outcome->loop = nullptr;
-        if (!outcome->done && !late)
-            throw std::runtime_error("the event loop was told to quit before the awaited task finished");
     }
     if (!outcome->done)
-        throw std::runtime_error("the awaited task did not finish within "
-            + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(limit).count()) + " s");
+        throw std::runtime_error(late ? "the awaited task did not finish within "
+                    + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(limit).count()) + " s"
+                                      : "the event loop was told to quit before the awaited task finished");
     if (outcome->failure)
         std::rethrow_exception(outcome->failure);
     if constexpr (!std::is_void_v<T>)
