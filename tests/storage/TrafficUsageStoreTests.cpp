@@ -65,6 +65,8 @@ TEST(TrafficUsageSummary, Texts)
     EXPECT_EQ((TrafficUsageSummary { GB / 2, GB, false }).remainingText(), "512 MB");
     EXPECT_EQ((TrafficUsageSummary { std::nullopt, GB, true }).remainingText(), std::nullopt);
 
+    EXPECT_EQ((TrafficUsageSummary { std::nullopt, GB, false }).quotaText(), "套餐额度同步中");
+    EXPECT_EQ((TrafficUsageSummary { std::nullopt, std::nullopt, true }).quotaText(), "不限流量");
     EXPECT_EQ((TrafficUsageSummary { std::nullopt, 100 * GB, true }).quotaText(), "总计 100 GB");
     EXPECT_EQ((TrafficUsageSummary { 2 * GB, 0, true }).summaryText(), "已用 2 GB · 不限流量");
     EXPECT_EQ((TrafficUsageSummary { -5, 10 * GB, true }).summaryText(), "已用 0 B / 10 GB");
