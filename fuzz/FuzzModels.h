@@ -56,6 +56,11 @@ inline const auto textOf
     = [](const Json &v) { return v.is_string() ? std::optional(qtext(v.get<std::string>())) : std::nullopt; };
 inline const auto flagOf = [](const Json &v) { return v.is_boolean() ? std::optional(v.get<bool>()) : std::nullopt; };
 
+template <typename T, typename U> bool oneOf(const T &value, std::initializer_list<U> options)
+{
+    return std::ranges::find(options, value) != options.end();
+}
+
 // The parsed document, or nothing for bytes that are no JSON.
 inline std::optional<Json> jsonOf(std::string_view bytes)
 {
@@ -71,6 +76,20 @@ inline const Json *member(const Json *object, std::string_view name)
         return nullptr;
     const auto found = object->find(std::string(name));
     return found == object->end() ? nullptr : &*found;
+}
+
+// A list of what `read` makes of each item, or nothing when it fails on one.
+template <typename Read> auto listOf(Read read)
+{
+    return [read](const Json &value) -> std::optional<QList<typename decltype(read(value))::value_type>> {
+        QList<typename decltype(read(value))::value_type> items;
+        for (const Json &item : value.is_array() ? value : Json::array({ nullptr }))
+            if (const auto one = read(item))
+                items << *one;
+            else
+                return std::nullopt;
+        return items;
+    };
 }
 
 // The record as written to its file and read back.

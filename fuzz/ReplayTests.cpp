@@ -8,7 +8,6 @@
 #include <sstream>
 
 namespace fs = std::filesystem;
-using veyra::fuzz::targets;
 
 // Every committed seed and every input that once found a fault goes through its target on every
 // test run, so a fixed fault that comes back fails here without a fuzzing campaign.
@@ -17,24 +16,21 @@ TEST(FuzzReplay, CommittedInputsPass)
     std::set<std::string> seeded;
     for (const char *kind : { "corpus", "regressions" })
         for (const fs::directory_entry &folder : fs::directory_iterator(fs::path(VEYRA_FUZZ_DIR) / kind)) {
-            const auto target = targets().find(folder.path().filename().string());
-            if (target == targets().end()) {
-                ADD_FAILURE() << folder.path() << " has no target";
-                continue;
-            }
+            const std::string name = folder.path().filename().string();
+            ASSERT_TRUE(veyra::fuzz::targets().contains(name)) << folder.path() << " has no target";
             for (const fs::directory_entry &file : fs::directory_iterator(folder)) {
                 if (file.path().filename().string().front() == '.')
                     continue;
-                seeded.insert(target->first);
+                seeded.insert(name);
                 std::ostringstream bytes;
                 bytes << std::ifstream(file.path(), std::ios::binary).rdbuf();
                 try {
-                    target->second(bytes.str());
+                    veyra::fuzz::targets()[name](bytes.str());
                 } catch (const std::exception &error) {
                     ADD_FAILURE() << file.path() << ": " << error.what();
                 }
             }
         }
-    for (const auto &[name, run] : targets())
-        EXPECT_TRUE(seeded.count(name)) << "no seeds for " << name;
+    for (const auto &[name, run] : veyra::fuzz::targets())
+        EXPECT_TRUE(seeded.contains(name)) << "no seeds for " << name;
 }

@@ -11,69 +11,61 @@
 #include <yaml-cpp/yaml.h>
 
 using namespace standin;
-using veyra::fuzz::printable;
+using namespace veyra::fuzz;
 
 namespace {
-
-std::string str(const QString &text)
-{
-    return text.toStdString();
-}
 
 void checkNodes(const QList<NodeConfig> &nodes, QSet<QString> &names)
 {
     for (const NodeConfig &node : nodes) {
-        FUZZ_EXPECT(!names.contains(node.name), "proxy name " + str(node.name) + " twice");
+        FUZZ_EXPECT(!names.contains(node.name) && oneOf(node.type, { "socks5", "http" }) && node.port >= 1,
+            "proxy " + node.name.toStdString());
         names.insert(node.name);
-        FUZZ_EXPECT((node.type == u"socks5" || node.type == u"http") && node.port >= 1, "proxy " + str(node.name));
     }
 }
 
 // What a configuration the kernel accepted promises to the code that runs it.
 void checkAccepted(const KernelConfig &config)
 {
-    FUZZ_EXPECT(isKnownMode(config.mode), "mode " + str(config.mode));
-    FUZZ_EXPECT(QStringList({ "debug", "info", "warning", "error", "silent" }).contains(config.logLevel), "log level");
-    FUZZ_EXPECT(QStringList({ "always", "strict", "off" }).contains(config.findProcessMode), "find-process-mode");
-    FUZZ_EXPECT(config.bindAddress == u"*" || !QHostAddress(config.bindAddress).isNull(), "bind address");
-    FUZZ_EXPECT(
-        config.controllerHost.isEmpty() || (!QHostAddress(config.controllerHost).isNull() && config.controllerPort > 0),
-        "controller address");
+    FUZZ_EXPECT(isKnownMode(config.mode) && oneOf(config.logLevel, { "debug", "info", "warning", "error", "silent" })
+            && oneOf(config.findProcessMode, { "always", "strict", "off" }),
+        "mode, log level or find-process-mode");
+    FUZZ_EXPECT((config.bindAddress == u"*" || !QHostAddress(config.bindAddress).isNull())
+            && (config.controllerHost.isEmpty()
+                || (!QHostAddress(config.controllerHost).isNull() && config.controllerPort > 0)),
+        "listening address");
     for (const auto &[a, b] : { std::pair(config.mixedPort, config.socksPort),
              std::pair(config.mixedPort, config.controllerPort), std::pair(config.socksPort, config.controllerPort) })
         FUZZ_EXPECT(a == 0 || a != b, "two listeners on port " + std::to_string(a));
 
-    QSet<QString> names { QStringLiteral("DIRECT"), QStringLiteral("REJECT") }, providers;
+    QSet<QString> names { "DIRECT", "REJECT" }, providers;
     checkNodes(config.proxies, names);
     for (const ProviderConfig &provider : config.providers) {
         providers.insert(provider.name);
         const QUrl url(provider.url);
         FUZZ_EXPECT(QDir::isAbsolutePath(provider.path) && QDir::cleanPath(provider.path) == provider.path
-                && (url.scheme() == u"http" || url.scheme() == u"https") && !url.host().isEmpty(),
-            "provider " + str(provider.path) + " from " + str(provider.url));
+                && oneOf(url.scheme(), { "http", "https" }) && !url.host().isEmpty(),
+            "provider " + provider.path.toStdString() + " from " + provider.url.toStdString());
     }
     for (const GroupConfig &group : config.groups) {
-        FUZZ_EXPECT(!names.contains(group.name), "group name " + str(group.name) + " taken");
+        FUZZ_EXPECT(!names.contains(group.name) && oneOf(group.type, { "select", "url-test" })
+                && !(group.proxies.isEmpty() && group.use.isEmpty()),
+            "group " + group.name.toStdString());
         names.insert(group.name);
-        FUZZ_EXPECT(
-            (group.type == u"select" || group.type == u"url-test") && !(group.proxies.isEmpty() && group.use.isEmpty()),
-            "group " + str(group.name));
     }
     for (const GroupConfig &group : config.groups)
         FUZZ_EXPECT(names.contains(QSet(group.proxies.begin(), group.proxies.end()))
                 && providers.contains(QSet(group.use.begin(), group.use.end())),
-            "a member of " + str(group.name) + " is missing");
+            "a member of " + group.name.toStdString() + " is missing");
     for (const RuleConfig &rule : config.rules) {
-        FUZZ_EXPECT(names.contains(rule.target), "rule target " + str(rule.target) + " missing");
-        const auto family = QStringList { "IP-CIDR", "IP-CIDR6" }.indexOf(rule.type);
-        FUZZ_EXPECT(rule.type == u"MATCH"
-                || (QStringList({ "DOMAIN", "DOMAIN-SUFFIX", "IP-CIDR", "IP-CIDR6" }).contains(rule.type)
-                    && !rule.value.isEmpty()),
-            "rule " + str(rule.type) + "," + str(rule.value));
-        FUZZ_EXPECT(family < 0
-                || QHostAddress::parseSubnet(rule.value).first.protocol()
-                    == (family == 0 ? QAbstractSocket::IPv4Protocol : QAbstractSocket::IPv6Protocol),
-            "rule network " + str(rule.value));
+        const auto family = rule.type == u"IP-CIDR" ? QAbstractSocket::IPv4Protocol : QAbstractSocket::IPv6Protocol;
+        FUZZ_EXPECT(names.contains(rule.target)
+                && (rule.type == u"MATCH"
+                    || (oneOf(rule.type, { "DOMAIN", "DOMAIN-SUFFIX", "IP-CIDR", "IP-CIDR6" })
+                        && !rule.value.isEmpty()))
+                && (!rule.type.startsWith(u"IP-CIDR")
+                    || QHostAddress::parseSubnet(rule.value).first.protocol() == family),
+            "rule " + rule.type.toStdString() + "," + rule.value.toStdString() + "," + rule.target.toStdString());
     }
 }
 
@@ -85,15 +77,13 @@ std::optional<SubscriptionInfo> userinfoModel(const QByteArray &header)
     bool any = false;
     for (const QByteArray &part : header.split(';')) {
         const qsizetype equals = part.indexOf('=');
-        const auto value = veyra::fuzz::decimal(QString::fromLatin1(part.mid(equals + 1).trimmed()));
+        const auto value = decimal(QString::fromLatin1(part.mid(equals + 1).trimmed()));
         const QByteArray name = equals > 0 ? part.left(equals).trimmed().toLower() : QByteArray();
         for (const auto &[known, field] :
             { std::pair("upload", &SubscriptionInfo::upload), std::pair("download", &SubscriptionInfo::download),
                 std::pair("total", &SubscriptionInfo::total), std::pair("expire", &SubscriptionInfo::expire) })
-            if (name == known && value) {
-                info.*field = *value;
-                any = true;
-            }
+            if (name == known && value)
+                any = (info.*field = *value, true);
     }
     return any ? std::optional(info) : std::nullopt;
 }
@@ -104,7 +94,7 @@ std::optional<SubscriptionInfo> userinfoModel(const QByteArray &header)
 // provider's node list and as a subscription usage header.
 VEYRA_FUZZ_TARGET(standin_config)
 {
-    const QByteArray bytes = veyra::fuzz::bytesOf(input);
+    const QByteArray bytes = bytesOf(input);
     bool accepted = false, mapping = true;
     try {
         checkAccepted(KernelConfig::parse(bytes, QStringLiteral("/home/fuzz/.config/kernel")));
@@ -127,8 +117,8 @@ VEYRA_FUZZ_TARGET(standin_config)
     // those letters in the bytes unless an escape or a UTF-16/32 encoding (NUL bytes) wrote them.
     if (accepted || !mapping || (!bytes.contains("proxies") && !bytes.contains('\\') && !bytes.contains('\0')))
         return;
-    auto root = veyra::fuzz::unlessThrows<YAML::Exception>([&] { return YAML::Load(bytes.toStdString()); });
+    auto root = unlessThrows<YAML::Exception>([&] { return YAML::Load(bytes.toStdString()); });
     QSet<QString> names;
     if (root && root->IsMap() && (*root)["proxies"])
-        veyra::fuzz::thrownBy<ConfigError>([&] { checkNodes(parseNodes((*root)["proxies"], "provider fuzz"), names); });
+        thrownBy<ConfigError>([&] { checkNodes(parseNodes((*root)["proxies"], "provider fuzz"), names); });
 }
