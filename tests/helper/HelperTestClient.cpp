@@ -15,14 +15,10 @@
 int main(int argc, char **argv)
 {
     using veyra::ipc::Framing::FrameReader;
-    if (argc != 3) {
-        std::cerr << "usage: helper_test_client <socket> <request-file>\n";
+    if (argc != 3)
         return 64;
-    }
-    std::ifstream file(argv[2], std::ios::binary);
     std::stringstream request;
-    request << file.rdbuf();
-
+    request << std::ifstream(argv[2], std::ios::binary).rdbuf();
     // Close-on-exec, as the application opens every socket. A full listen backlog blocks
     // connect(), a full socket buffer send() and a silent helper recv(): each gives up after 5 s.
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -32,26 +28,20 @@ int main(int argc, char **argv)
     struct sockaddr_un address { };
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, argv[1], sizeof address.sun_path - 1);
-    if (::connect(fd, reinterpret_cast<struct sockaddr *>(&address), sizeof address) != 0) {
-        std::cerr << "connect: " << std::strerror(errno) << "\n";
+    if (::connect(fd, reinterpret_cast<struct sockaddr *>(&address), sizeof address) != 0)
         return errno == EAGAIN ? 4 : 3;
-    }
-    const std::string bytes = veyra::ipc::Framing::frame(request.str());
     // A refused client may see its writes fail; that is reported as "no reply" below.
+    const std::string bytes = veyra::ipc::Framing::frame(request.str());
     ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-
     FrameReader reader;
     char buffer[4096];
-    while (reader.status() == FrameReader::Status::needMore) {
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n < 0 && errno == EINTR)
+    for (ssize_t n; reader.status() == FrameReader::Status::needMore;) {
+        if ((n = ::recv(fd, buffer, sizeof buffer, 0)) < 0 && errno == EINTR)
             continue;
-        if (n < 0 && errno == EAGAIN) {
-            std::cerr << "no reply within the time limit\n";
+        if (n < 0 && errno == EAGAIN)
             return 4;
-        }
         if (n <= 0)
-            break;
+            return 2;
         reader.feed(std::string_view(buffer, static_cast<std::size_t>(n)));
     }
     if (reader.status() != FrameReader::Status::complete)

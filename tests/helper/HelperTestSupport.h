@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ProxyHelperServer.h"
 #include "StandInState.h"
 #include "ToolRunner.h"
 
@@ -10,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <sys/types.h>
+#include <thread>
 #include <vector>
 
 namespace veyra::helper::test {
@@ -66,5 +68,31 @@ ToolOutcome runClient(const fs::path &client, const fs::path &socket, const fs::
     const std::vector<std::string> &environment = minimalToolEnvironment());
 
 std::string requestJson(const std::vector<std::vector<std::string>> &commands);
+
+// The helper's server on a thread of the test, on a socket in a temporary folder, with the
+// stand-in networksetup on that folder's state as its tool.
+class InProcessHelper : public ::testing::Test {
+protected:
+    void serve(std::unique_ptr<PeerAuthorizer> authorizer, ProxyHelperServer::Limits limits = {},
+        const std::string &toolPath = VEYRA_NETWORKSETUP_EXECUTABLE)
+    {
+        server = std::make_unique<ProxyHelperServer>(bindListeningSocket(socketPath),
+            ProxyHelperService(toolPath, state.recordFile(), state.toolEnvironment()), std::move(authorizer), limits);
+        thread = std::thread([this] { server->serve(); });
+    }
+    void TearDown() override
+    {
+        if (server) {
+            server->stop();
+            thread.join();
+        }
+    }
+
+    TempDir dir;
+    StandInState state { dir.path() };
+    fs::path socketPath = dir.path() / "helper.sock";
+    std::unique_ptr<ProxyHelperServer> server;
+    std::thread thread;
+};
 
 } // namespace veyra::helper::test

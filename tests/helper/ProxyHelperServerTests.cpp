@@ -48,26 +48,13 @@ struct Client {
     int fd;
 };
 
-class ProxyHelperServerIntegration : public ::testing::Test {
+class ProxyHelperServerIntegration : public InProcessHelper {
 protected:
     void start(ProxyHelperServer::Limits limits = {}, const std::string &toolPath = VEYRA_NETWORKSETUP_EXECUTABLE)
     {
-        server = std::make_unique<ProxyHelperServer>(bindListeningSocket(socketPath),
-            ProxyHelperService(toolPath, state.recordFile(), state.toolEnvironment()), std::make_unique<AllowAll>(),
-            limits);
-        thread = std::thread([this] { server->serve(); });
-    }
-    void TearDown() override
-    {
-        server->stop();
-        thread.join();
+        serve(std::make_unique<AllowAll>(), limits, toolPath);
     }
 
-    TempDir dir;
-    StandInState state { dir.path() };
-    fs::path socketPath = dir.path() / "helper.sock";
-    std::unique_ptr<ProxyHelperServer> server;
-    std::thread thread;
     const std::string requestText = requestJson({ { tool, "-setwebproxystate", "Wi-Fi", "off" } });
     const std::string request = Framing::frame(requestText);
 };

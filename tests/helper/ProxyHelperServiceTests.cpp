@@ -91,14 +91,10 @@ TEST(ToolRunnerIntegration, AToolPastItsTimeLimitIsKilled)
         EXPECT_EQ(outcome.exitStatus, 128 + SIGKILL) << script;
     }
     // A killed process can still be seen for a moment while it exits.
-    const auto leftRunning = [] { return runTool("/usr/bin/pgrep", { "-x", "-f", "sleep 31.5" }).exitStatus == 0; };
-    for (int i = 0; i < 200 && leftRunning(); ++i)
-        std::this_thread::sleep_for(milliseconds(10));
-    EXPECT_FALSE(leftRunning()) << "a child of the tool outlived it";
-    const ToolOutcome quick = runTool("/bin/sh", { "-c", "echo fine; exit 3" });
-    EXPECT_FALSE(quick.timedOut);
-    EXPECT_EQ(quick.exitStatus, 3);
-    EXPECT_EQ(quick.standardOutput, "fine\n");
+    bool leftRunning = true;
+    for (int i = 0; i < 200 && leftRunning; ++i, std::this_thread::sleep_for(milliseconds(10)))
+        leftRunning = runTool("/usr/bin/pgrep", { "-x", "-f", "sleep 31.5" }).exitStatus == 0;
+    EXPECT_FALSE(leftRunning) << "a child of the tool outlived it";
 }
 
 // Once the helper has pointed Wi-Fi here, a request may only point it here again, switch things
