@@ -54,6 +54,8 @@ inline const auto qtext = [](std::string_view utf8) { return QString::fromUtf8(u
 inline const auto bytesOf = [](std::string_view input) { return QByteArray(input.data(), qsizetype(input.size())); };
 inline const auto textOf
     = [](const Json &v) { return v.is_string() ? std::optional(qtext(v.get<std::string>())) : std::nullopt; };
+inline const auto stringOf
+    = [](const Json &v) { return v.is_string() ? std::optional(v.get<std::string>()) : std::nullopt; };
 inline const auto flagOf = [](const Json &v) { return v.is_boolean() ? std::optional(v.get<bool>()) : std::nullopt; };
 
 template <typename T, typename U> bool oneOf(const T &value, std::initializer_list<U> options)
@@ -79,18 +81,40 @@ inline const Json *member(const Json *object, std::string_view name)
 }
 
 // A list of what `read` makes of each item, or nothing when it fails on one.
-template <typename Read> auto listOf(Read read)
+template <typename List, typename Read> auto listOf(Read read)
 {
-    return [read](const Json &value) -> std::optional<QList<typename decltype(read(value))::value_type>> {
-        QList<typename decltype(read(value))::value_type> items;
+    return [read](const Json &value) -> std::optional<List> {
+        List items;
         for (const Json &item : value.is_array() ? value : Json::array({ nullptr }))
             if (const auto one = read(item))
-                items << *one;
+                items.push_back(*one);
             else
                 return std::nullopt;
         return items;
     };
 }
+
+// The records' decoding rules: a required field must be present, not null and of its type; an
+// optional one may also be absent or null. `fits` turns false at the first rule broken.
+// Records are built in their fields' order, so `fits` is read after the last field.
+struct Fields {
+    const Json &object;
+    bool fits = object.is_object();
+
+    template <typename Read> auto get(const char *key, Read read, bool required = false) -> decltype(read(object))
+    {
+        const Json *value = fits ? member(&object, key) : nullptr;
+        value = value && !value->is_null() ? value : nullptr;
+        auto result = value ? read(*value) : std::nullopt;
+        fits = fits && (result || (!value && !required));
+        return result;
+    }
+    template <typename Read> auto need(const char *key, Read read)
+    {
+        return get(key, read, true).value_or(typename decltype(read(object))::value_type());
+    }
+    template <typename T> std::optional<T> record(T value) const { return fits ? std::optional(value) : std::nullopt; }
+};
 
 // The record as written to its file and read back.
 template <typename T> T reread(const T &record)

@@ -66,17 +66,7 @@ std::optional<Commands> requestModel(std::string_view bytes)
 {
     const std::optional<Json> value = jsonOf(bytes);
     const Json *lines = value ? member(&*value, "commands") : nullptr;
-    Commands commands;
-    // Whatever is no array stands for [null], which fails.
-    for (const Json &line : lines && lines->is_array() ? *lines : Json::array({ nullptr })) {
-        commands.emplace_back();
-        for (const Json &element : line.is_array() ? line : Json::array({ nullptr }))
-            if (element.is_string())
-                commands.back().push_back(element.get<std::string>());
-            else
-                return std::nullopt;
-    }
-    return commands;
+    return lines ? listOf<Commands>(listOf<std::vector<std::string>>(stringOf))(*lines) : std::nullopt;
 }
 
 } // namespace veyra::fuzz

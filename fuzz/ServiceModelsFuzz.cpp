@@ -11,27 +11,6 @@ using namespace veyra::fuzz;
 
 namespace {
 
-// The records' decoding rules: a required field must be present, not null and of its type; an
-// optional one may also be absent or null. `fits` turns false at the first rule broken.
-struct Fields {
-    const Json &object;
-    bool fits = object.is_object();
-
-    template <typename Read> auto get(const char *key, Read read, bool required = false) -> decltype(read(object))
-    {
-        const Json *value = fits ? member(&object, key) : nullptr;
-        value = value && !value->is_null() ? value : nullptr;
-        auto result = value ? read(*value) : std::nullopt;
-        fits = fits && (result || (!value && !required));
-        return result;
-    }
-    template <typename Read> auto need(const char *key, Read read)
-    {
-        return get(key, read, true).value_or(typename decltype(read(object))::value_type());
-    }
-    template <typename T> std::optional<T> record(T value) const { return fits ? std::optional(value) : std::nullopt; }
-};
-
 // The traffic counter under the first key that holds one: an exact integer, or a text holding
 // a base-10 integer once white space is trimmed; else the sum of its two halves.
 std::optional<qint64> trafficModel(const Json &object)
@@ -69,7 +48,7 @@ std::optional<Plan> planModel(const Json &value)
     return f.record(Plan { f.need("id", textOf), f.need("name", textOf), f.get("durationDays", exactInteger),
         f.get("lifetime", flagOf), f.need("priceFen", exactInteger), f.get("trafficBytes", exactInteger),
         f.get("deviceLimit", exactInteger), f.get("enabled", flagOf), f.get("sortOrder", exactInteger),
-        f.get("features", listOf(textOf)) });
+        f.get("features", listOf<QStringList>(textOf)) });
 }
 
 std::optional<PaymentOrder> orderModel(const Json &value)
@@ -163,7 +142,8 @@ VEYRA_FUZZ_TARGET(service_models)
     // every model; the one above shows that, and most mutated inputs are such bodies.
     if (parsed) {
         checkEnvelope<AccountUser>(input, parsed, { "user", "data" }, &AccountUser::fromJson, accountModel);
-        checkEnvelope<QList<Plan>>(input, parsed, { "plans", "data" }, &Plan::listFromJson, listOf(planModel));
+        checkEnvelope<QList<Plan>>(
+            input, parsed, { "plans", "data" }, &Plan::listFromJson, listOf<QList<Plan>>(planModel));
         checkEnvelope<PaymentOrder>(input, parsed, { "order", "data" }, &PaymentOrder::fromJson, orderModel);
         const QString message = parsed->is_object() ? serverMessageModel(*parsed) : QString();
         FUZZ_EXPECT(APIClient::serverMessage(*parsed) == message, "server message");

@@ -5,26 +5,12 @@
 #include "PendingOrderRecord.h"
 
 #include <chrono>
-#include <functional>
 #include <regex>
 
 using namespace veyra;
 using namespace veyra::fuzz;
 
 namespace {
-
-using Setter = std::function<bool(const Json &, AppSettings &)>;
-
-// Stores what `read` makes of a value in `field`; false when it makes nothing.
-template <typename T, typename Read> Setter into(T AppSettings::*field, Read read)
-{
-    return [=](const Json &value, AppSettings &settings) {
-        const auto item = read(value);
-        if (item)
-            settings.*field = *item;
-        return item.has_value();
-    };
-}
 
 std::optional<ConnectionMode> modeOf(const Json &value)
 {
@@ -39,21 +25,16 @@ std::optional<ConnectionMode> modeOf(const Json &value)
 // a key present with another type, or a mode that is none of the three, fails the record.
 std::optional<AppSettings> settingsModel(const Json &value)
 {
-    const std::pair<const char *, Setter> keys[] = { { "mixedPort", into(&AppSettings::mixedPort, exactInteger) },
-        { "socksPort", into(&AppSettings::socksPort, exactInteger) },
-        { "controllerPort", into(&AppSettings::controllerPort, exactInteger) },
-        { "uiScalePercent", into(&AppSettings::uiScalePercent, exactInteger) },
-        { "autoConnect", into(&AppSettings::autoConnect, flagOf) },
-        { "startAtLogin", into(&AppSettings::startAtLogin, flagOf) },
-        { "showNotifications", into(&AppSettings::showNotifications, flagOf) },
-        { "smartSelection", into(&AppSettings::smartSelection, flagOf) },
-        { "proxyMode", into(&AppSettings::proxyMode, modeOf) },
-        { "selectedNode", into(&AppSettings::selectedNode, textOf) } };
-    AppSettings settings;
-    for (const auto &[key, set] : keys)
-        if (const Json *item = member(&value, key); item && !item->is_null() && !set(*item, settings))
-            return std::nullopt;
-    return value.is_object() ? std::optional(settings) : std::nullopt;
+    const AppSettings d;
+    Fields f { value };
+    return f.record(AppSettings { f.get("mixedPort", exactInteger).value_or(d.mixedPort),
+        f.get("socksPort", exactInteger).value_or(d.socksPort),
+        f.get("controllerPort", exactInteger).value_or(d.controllerPort),
+        f.get("proxyMode", modeOf).value_or(d.proxyMode), f.get("selectedNode", textOf).value_or(d.selectedNode),
+        f.get("autoConnect", flagOf).value_or(d.autoConnect), f.get("startAtLogin", flagOf).value_or(d.startAtLogin),
+        f.get("showNotifications", flagOf).value_or(d.showNotifications),
+        f.get("smartSelection", flagOf).value_or(d.smartSelection),
+        f.get("uiScalePercent", exactInteger).value_or(d.uiScalePercent) });
 }
 
 std::optional<std::string> validityModel(const AppSettings &s)
