@@ -24,13 +24,6 @@ public:
     }
 };
 
-template <typename Scenario> e2e::MakeScenario make()
-{
-    return [](ui::VeyraNetworkAssistantApp &app, MihomoManager &core, const e2e::DriverOptions &options) {
-        return std::make_unique<Scenario>(app, core, options);
-    };
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -39,6 +32,7 @@ int main(int argc, char *argv[])
         if (QByteArray(argv[i]) == "--scenario" && QByteArray(argv[i + 1]) == "memory-floor")
             return e2e::memoryFloor(argc, argv);
     return e2e::runDriver(argc, argv,
-        { { QStringLiteral("bench"), make<e2e::Bench>() }, { QStringLiteral("launch"), make<e2e::LaunchAndQuit>() } },
+        { { QStringLiteral("bench"), e2e::make<e2e::Bench>() },
+            { QStringLiteral("launch"), e2e::make<e2e::LaunchAndQuit>() } },
         [] { qApp->installEventFilter(new FirstPaint(qApp)); });
 }

@@ -252,6 +252,18 @@ void Driver::say(const QString &line)
 
 QByteArray Driver::readSettings() const { return m_settings.take(); }
 
+bool Driver::askWorld(const QString &action) const
+{
+    const QStringList pipes = m_options.world.split(QLatin1Char(','));
+    QFile requests(pipes.first());
+    if (pipes.size() != 2 || !requests.open(QIODevice::WriteOnly))
+        return false;
+    requests.write(action.toUtf8() + '\n');
+    requests.close();
+    QFile replies(pipes.last());
+    return replies.open(QIODevice::ReadOnly) && replies.readLine().trimmed() == "0";
+}
+
 QString Driver::kernelState(const QString &path)
 {
     auto query = m_core.controller(path, QByteArrayLiteral("GET"), std::nullopt, m_app.model().settings());

@@ -21,7 +21,7 @@ class QWidget;
 namespace veyra {
 class AppModel;
 class MihomoManager;
-}
+} // namespace veyra
 
 namespace veyra::ui {
 class VeyraNetworkAssistantApp;
@@ -38,6 +38,8 @@ struct DriverOptions {
     QString world; // "REQUESTS,REPLIES": named pipes to the world's root side (see World.h)
     int count = 0; // how many rounds a repeated scenario runs
     QString kioslaverc; // on a desktop instead of networkState: the user's KDE settings file
+    QString action; // what a crash trial does: connect, disconnect or repair
+    bool signInFirst = false; // the first start of a series signs in
 };
 
 // A scripted person at the application's real window: finds what is shown, clicks and types
@@ -72,6 +74,12 @@ protected:
     {
         return m_settings.restored(before, after);
     }
+    // Asks the world's root side (scripts/e2e) to change the world: "nodes-down", "nodes-up",
+    // "service-down", "service-up", "helper-stop", "revoke-tokens", and on a desktop
+    // "browser-through-line", "browser-direct" (a real browser's road). The two named pipes
+    // (`world`) are made by that side; each request is one line, answered by one line holding the
+    // action's exit status. Blocks for as long as the action takes (a second or less).
+    bool askWorld(const QString &action) const;
     // A GET of the kernel's controller; empty when it does not answer.
     QString kernelState(const QString &path);
 
@@ -116,6 +124,5 @@ template <typename T> std::optional<T> finish(QCoro::Task<T> &&task, int limitMs
 QAbstractButton *shownButton(const QString &text);
 QLineEdit *shownField(const QString &placeholder);
 QDialog *shownSheet(QWidget *window);
-
 
 } // namespace veyra::e2e

@@ -1,10 +1,7 @@
 #include "DriverProgram.h"
 
 #include "ApplicationMain.h"
-#include "Faults.h"
-#include "Soak.h"
-#include "Tour.h"
-#include "Trials.h"
+#include "Scenarios.h"
 #include "VeyraNetworkAssistantApp.h"
 
 #include <QApplication>
@@ -19,12 +16,10 @@ namespace {
 
 struct Choice {
     QString scenario;
-    QString action;
-    bool signInFirst = false;
     e2e::DriverOptions options;
 };
 
-std::optional<Choice> parse(int argc, char *argv[], const QStringList &extra)
+std::optional<Choice> parse(int argc, char *argv[], const QStringList &scenarios)
 {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
@@ -43,34 +38,15 @@ std::optional<Choice> parse(int argc, char *argv[], const QStringList &extra)
     parser.addOption(signIn);
     if (!parser.parse(arguments))
         return std::nullopt;
-    Choice choice { parser.value(scenario), parser.value(action), parser.isSet(signIn),
+    Choice choice { parser.value(scenario),
         { parser.value(screenshots), parser.value(state), parser.value(site), parser.value(account),
-            parser.value(password), parser.value(world), parser.value(count).toInt(), parser.value(kioslaverc) } };
-    const QStringList known { QStringLiteral("tour"), QStringLiteral("faults"), QStringLiteral("crash-trial"),
-        QStringLiteral("start"), QStringLiteral("kernel-kills"), QStringLiteral("soak") };
+            parser.value(password), parser.value(world), parser.value(count).toInt(), parser.value(kioslaverc),
+            parser.value(action), parser.isSet(signIn) } };
     // Which world it is: the stand-in networksetup's, or a desktop's.
-    if (!(known + extra).contains(choice.scenario)
+    if (!scenarios.contains(choice.scenario)
         || choice.options.networkState.isEmpty() == choice.options.kioslaverc.isEmpty())
         return std::nullopt;
     return choice;
-}
-
-std::unique_ptr<e2e::Driver> makeDriver(const Choice &choice, ui::VeyraNetworkAssistantApp &app, MihomoManager &core,
-    const QMap<QString, e2e::MakeScenario> &extra)
-{
-    if (extra.contains(choice.scenario))
-        return extra[choice.scenario](app, core, choice.options);
-    if (choice.scenario == QStringLiteral("tour"))
-        return std::make_unique<e2e::Tour>(app, core, choice.options);
-    if (choice.scenario == QStringLiteral("faults"))
-        return std::make_unique<e2e::Faults>(app, core, choice.options);
-    if (choice.scenario == QStringLiteral("crash-trial"))
-        return std::make_unique<e2e::CrashTrial>(app, core, choice.options, choice.action);
-    if (choice.scenario == QStringLiteral("start"))
-        return std::make_unique<e2e::StartAfterCrash>(app, core, choice.options, choice.signInFirst);
-    if (choice.scenario == QStringLiteral("soak"))
-        return std::make_unique<e2e::Soak>(app, core, choice.options);
-    return std::make_unique<e2e::KernelKills>(app, core, choice.options);
 }
 
 } // namespace
@@ -78,7 +54,12 @@ std::unique_ptr<e2e::Driver> makeDriver(const Choice &choice, ui::VeyraNetworkAs
 int e2e::runDriver(
     int argc, char *argv[], const QMap<QString, MakeScenario> &extra, const std::function<void()> &atStart)
 {
-    const std::optional<Choice> choice = parse(argc, argv, extra.keys());
+    QMap<QString, MakeScenario> scenarios { { QStringLiteral("tour"), make<Tour>() },
+        { QStringLiteral("faults"), make<Faults>() }, { QStringLiteral("crash-trial"), make<CrashTrial>() },
+        { QStringLiteral("start"), make<StartAfterCrash>() }, { QStringLiteral("kernel-kills"), make<KernelKills>() },
+        { QStringLiteral("soak"), make<Soak>() } };
+    scenarios.insert(extra);
+    const std::optional<Choice> choice = parse(argc, argv, scenarios.keys());
     if (!choice) {
         fprintf(stderr,
             "usage: %s --scenario tour|faults|crash-trial|start|kernel-kills --network-state FILE|--kioslaverc FILE "
@@ -98,7 +79,7 @@ int e2e::runDriver(
         return made;
     };
     const int status = ui::runApplication(argc, argv, collaborators, [&](ui::VeyraNetworkAssistantApp &app) {
-        *driver = makeDriver(*choice, app, *core, extra);
+        *driver = scenarios[choice->scenario](app, *core, choice->options);
         (*driver)->run();
     });
     const bool passed = *driver && (*driver)->passed();

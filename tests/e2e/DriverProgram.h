@@ -20,6 +20,13 @@ using MakeScenario
 // Scenarios: tour, faults, crash-trial (--action connect|disconnect|repair), start (after a
 // crash; --sign-in signs in first), kernel-kills (--count N), soak (--count minutes), and those
 // of `extra`. `atStart` runs once the application object exists, before its window does.
+template <typename Scenario> MakeScenario make()
+{
+    return [](ui::VeyraNetworkAssistantApp &app, MihomoManager &core, const DriverOptions &options) {
+        return std::make_unique<Scenario>(app, core, options);
+    };
+}
+
 int runDriver(
     int argc, char *argv[], const QMap<QString, MakeScenario> &extra = {}, const std::function<void()> &atStart = {});
 

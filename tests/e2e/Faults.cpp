@@ -1,8 +1,7 @@
-#include "Faults.h"
+#include "Scenarios.h"
 
 #include "AppModel.h"
 #include "KeychainStore.h"
-#include "World.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -83,15 +82,14 @@ bool Faults::connectFailsLeavingSettingsAlone(const QString &screenshot)
 bool Faults::lineFailsItsCheck()
 {
     say(QStringLiteral("-- the line fails its check: every node is down"));
-    World world(m_options.world);
-    if (!check(world.ask(QStringLiteral("nodes-down")), QStringLiteral("the world took the nodes down")))
+    if (!check(askWorld(QStringLiteral("nodes-down")), QStringLiteral("the world took the nodes down")))
         return false;
     bool ok = connectFailsLeavingSettingsAlone(QStringLiteral("line-check-failed"));
     ok = check(alertShows(window(), QStringLiteral("官方线路尚未连通，未修改系统代理")),
              QStringLiteral("the alert says the line is not through and nothing was changed"))
         && ok;
     click(QStringLiteral("知道了"));
-    return check(world.ask(QStringLiteral("nodes-up")), QStringLiteral("the world brought the nodes back")) && ok;
+    return check(askWorld(QStringLiteral("nodes-up")), QStringLiteral("the world brought the nodes back")) && ok;
 }
 
 bool Faults::kernelKilledWhileConnected()
@@ -124,9 +122,8 @@ bool Faults::kernelKilledWhileConnected()
 bool Faults::serviceGoneDuringRefresh()
 {
     say(QStringLiteral("-- the service goes away during a refresh"));
-    World world(m_options.world);
     if (!openPage(QStringLiteral("会员"))
-        || !check(world.ask(QStringLiteral("service-down")), QStringLiteral("the world took the service away")))
+        || !check(askWorld(QStringLiteral("service-down")), QStringLiteral("the world took the service away")))
         return false;
     click(QStringLiteral("刷新权益"));
     waitFor(QStringLiteral("the refresh to end"), [&] {
@@ -138,14 +135,13 @@ bool Faults::serviceGoneDuringRefresh()
     ok = check(sessionTokenStored(), QStringLiteral("the session token is still stored")) && ok;
     if (shownButton(QStringLiteral("知道了")))
         click(QStringLiteral("知道了"));
-    return check(world.ask(QStringLiteral("service-up")), QStringLiteral("the world brought the service back")) && ok;
+    return check(askWorld(QStringLiteral("service-up")), QStringLiteral("the world brought the service back")) && ok;
 }
 
 bool Faults::helperStopped()
 {
     say(QStringLiteral("-- the helper is stopped"));
-    World world(m_options.world);
-    if (!check(world.ask(QStringLiteral("helper-stop")), QStringLiteral("the world stopped the helper")))
+    if (!check(askWorld(QStringLiteral("helper-stop")), QStringLiteral("the world stopped the helper")))
         return false;
     bool ok = connectFailsLeavingSettingsAlone(QStringLiteral("helper-stopped"));
     ok = check(shownButton(QStringLiteral("知道了")) != nullptr, QStringLiteral("an alert explains the failure")) && ok;
@@ -156,8 +152,7 @@ bool Faults::helperStopped()
 bool Faults::sessionEndedByService()
 {
     say(QStringLiteral("-- the service ends the session (401)"));
-    World world(m_options.world);
-    if (!check(world.ask(QStringLiteral("revoke-tokens")), QStringLiteral("the service revoked the account's tokens"))
+    if (!check(askWorld(QStringLiteral("revoke-tokens")), QStringLiteral("the service revoked the account's tokens"))
         || !openPage(QStringLiteral("会员")) || !click(QStringLiteral("刷新权益")))
         return false;
     // Signing out ends with the sign-in sheet; the user goes first.

@@ -1,4 +1,4 @@
-#include "Soak.h"
+#include "Scenarios.h"
 
 #include "AppModel.h"
 #include "VeyraNetworkAssistantApp.h"

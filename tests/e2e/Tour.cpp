@@ -1,10 +1,9 @@
-#include "Tour.h"
+#include "Scenarios.h"
 
 #include "AppModel.h"
 #include "ConfigCompiler.h"
 #include "MihomoManager.h"
 #include "UiTestSupport.h"
-#include "World.h"
 
 #include <QDialog>
 #include <QElapsedTimer>
@@ -172,13 +171,13 @@ bool Tour::browserFollows(bool connected)
 {
     // The world keeps the proxy settings as they are while connected, for its report.
     if (connected
-        && !check(World(m_options.world).ask(QStringLiteral("connected-settings")),
+        && !check(askWorld(QStringLiteral("connected-settings")),
             QStringLiteral("the world read the proxy settings while connected")))
         return false;
     if (!m_settings.desktop())
         return true;
     const QString action = connected ? QStringLiteral("browser-through-line") : QStringLiteral("browser-direct");
-    return check(World(m_options.world).ask(action),
+    return check(askWorld(action),
         connected ? QStringLiteral("chromium as a GNOME and as a KDE user went through the line")
                   : QStringLiteral("chromium as a GNOME and as a KDE user went straight to the site"));
 }

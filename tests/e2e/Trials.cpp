@@ -1,11 +1,9 @@
-#include "Trials.h"
+#include "Scenarios.h"
 
 #include "AppModel.h"
-#include "Faults.h"
 #include "MainWindow.h"
 #include "UiTestSupport.h"
 #include "VeyraNetworkAssistantApp.h"
-#include "World.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -25,23 +23,17 @@ constexpr int stayAfterActionMs = 5'000;
 
 } // namespace
 
-CrashTrial::CrashTrial(ui::VeyraNetworkAssistantApp &app, MihomoManager &core, DriverOptions options, QString action)
-    : Driver(app, core, std::move(options))
-    , m_action(std::move(action))
-{
-}
-
 void CrashTrial::run()
 {
     bool ok = waitForStartUp()
         && check(model().membershipActive(), QStringLiteral("signed in as a member"));
-    if (ok && m_action != QStringLiteral("connect"))
+    if (ok && m_options.action != QStringLiteral("connect"))
         ok = connectLine();
-    const auto started = [&] { say(QStringLiteral("action-start %1").arg(m_action)); };
+    const auto started = [&] { say(QStringLiteral("action-start %1").arg(m_options.action)); };
     if (ok) {
-        if (m_action == QStringLiteral("connect")) {
+        if (m_options.action == QStringLiteral("connect")) {
             connectLine(30'000, started);
-        } else if (m_action == QStringLiteral("disconnect")) {
+        } else if (m_options.action == QStringLiteral("disconnect")) {
             started();
             disconnectLine();
         } else {
@@ -55,7 +47,7 @@ void CrashTrial::run()
             waitFor(QStringLiteral("\"网络设置修复完成\""),
                 [&] { return !model().isBusy() && model().statusMessage() == QStringLiteral("网络设置修复完成"); }, 15'000);
         }
-        say(QStringLiteral("action-end %1").arg(m_action));
+        say(QStringLiteral("action-end %1").arg(m_options.action));
         // The application stays as the operation left it (connected, say) until the kill, which
         // comes within the world's limit, so that a kill after the operation finds that state
         // rather than a quit already putting the settings back.
@@ -66,21 +58,14 @@ void CrashTrial::run()
     quit();
 }
 
-StartAfterCrash::StartAfterCrash(
-    ui::VeyraNetworkAssistantApp &app, MihomoManager &core, DriverOptions options, bool signInFirst)
-    : Driver(app, core, std::move(options))
-    , m_signInFirst(signInFirst)
-{
-}
-
 void StartAfterCrash::run()
 {
     bool ok = waitForStartUp();
-    if (ok && m_signInFirst)
+    if (ok && m_options.signInFirst)
         ok = signIn();
     if (ok) {
         say(QStringLiteral("started: %1").arg(model().statusMessage()));
-        check(World(m_options.world).ask(QStringLiteral("started")), QStringLiteral("the world recorded the settings"));
+        check(askWorld(QStringLiteral("started")), QStringLiteral("the world recorded the settings"));
     }
     quit();
 }
