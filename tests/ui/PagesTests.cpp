@@ -45,10 +45,10 @@ namespace {
 class AuthenticationViewIntegration : public ServiceWorld { };
 
 // Registration keeps the first eleven digits of whatever is pasted or typed; signing in keeps
-// older account names as they are; any edit clears the last error. The mode buttons switch the
-// whole form; the sheet opens in the mode the model asks for. The service's refusal is shown
-// until the account is edited; a sign-in that runs cannot be sent again. The close button, Esc and the window's close
-// each end the sheet in the model, and no password stays in a closed sheet.
+// older account names as they are. The mode buttons switch the whole form; the sheet opens in the
+// mode the model asks for. The service's refusal is shown until the account is edited; a sign-in
+// that runs cannot be sent again. The close button, Esc and the window's close each end the sheet
+// in the model, and no password stays in a closed sheet.
 TEST_F(AuthenticationViewIntegration, FieldModesARefusalOneSignInAndEveryWayToClose)
 {
     simulator.admin("accounts", { { "account", member }, { "password", memberPassword } });
