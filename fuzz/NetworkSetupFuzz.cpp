@@ -50,16 +50,13 @@ VEYRA_FUZZ_TARGET(networksetup)
     const QString text = qtext(input);
     const QStringList lines = linesModel(text);
     const QMap<QString, QString> dictionary = dictionaryModel(lines);
-    FUZZ_EXPECT(NetworkSetupOutput::dictionary(text) == dictionary, "dictionary of " + printable(input));
-    FUZZ_EXPECT(NetworkSetupOutput::isEnabled(dictionary) == enabledModel(dictionary), "enabled");
-
     const ProxyEndpointState endpoint = NetworkSetupOutput::endpoint(text);
     const ProxyEndpointState expected { enabledModel(dictionary), trimmedWhiteSpace(dictionary.value("server")),
         decimal(dictionary.value("port")).value_or(0) };
-    const auto described
-        = [](const ProxyEndpointState &s) { return QString("%1 %2 %3").arg(s.enabled).arg(s.server).arg(s.port); };
-    FUZZ_EXPECT(
-        endpoint == expected, printable((described(endpoint) + " instead of " + described(expected)).toStdString()));
+    FUZZ_EXPECT(NetworkSetupOutput::dictionary(text) == dictionary
+            && NetworkSetupOutput::isEnabled(dictionary) == expected.enabled && endpoint == expected,
+        "dictionary or endpoint of " + printable(input) + ": " + endpoint.server.toStdString() + ":"
+            + std::to_string(endpoint.port));
 
     QStringList domains, services;
     bool address = false;
@@ -72,20 +69,19 @@ VEYRA_FUZZ_TARGET(networksetup)
         address
             = address || (lower.startsWith(u"ip address:") && !lower.contains(u"none") && !lower.endsWith(u"0.0.0.0"));
     }
-    FUZZ_EXPECT(NetworkSetupOutput::bypassDomains(text) == domains, "bypass domains");
-    FUZZ_EXPECT(NetworkSetupOutput::listedServices(text) == services, "listed services");
-    FUZZ_EXPECT(NetworkSetupOutput::hasAddress(text) == address, "has address");
     const QString lower = text.toLower();
     const bool discovery = lower.contains(u"on") || lower.contains(u"yes") || lower.contains(u"enabled: 1");
-    FUZZ_EXPECT(NetworkSetupOutput::autoDiscoveryEnabled(text) == discovery, "auto discovery");
+    FUZZ_EXPECT(NetworkSetupOutput::bypassDomains(text) == domains
+            && NetworkSetupOutput::listedServices(text) == services && NetworkSetupOutput::hasAddress(text) == address
+            && NetworkSetupOutput::autoDiscoveryEnabled(text) == discovery,
+        "domains, services, address or discovery of " + printable(input));
 
     // What was read goes into the crash journal and must come back from it unchanged.
-    NetworkServiceProxySnapshot service { services.value(0, "Wi-Fi"), endpoint,
+    const NetworkServiceProxySnapshot service { services.value(0, "Wi-Fi"), endpoint,
         { !endpoint.enabled, endpoint.server, -endpoint.port }, endpoint, domains, dictionary.value("url"),
         enabledModel(dictionary), discovery };
     const ProxySnapshot snapshot { endpoint.port, { service } };
-    const ProxySnapshot restored = reread(snapshot);
-    FUZZ_EXPECT(restored.appliedPort == snapshot.appliedPort && restored.services == snapshot.services,
+    FUZZ_EXPECT(reread(snapshot).appliedPort == snapshot.appliedPort && reread(snapshot).services == snapshot.services,
         "the snapshot changed in its file");
 
     // The journal file itself may be damaged in any way: that is a decoding error, nothing else.

@@ -89,17 +89,16 @@ VEYRA_FUZZ_TARGET(settings)
     }
 
     const auto record = unlessThrows<SystemError>([&] { return PendingOrderRecord::fromJson(*document); });
-    const Json *orderNo = member(&*document, "orderNo"), *createdAt = member(&*document, "createdAt");
-    const bool shapeFits = orderNo && orderNo->is_string() && createdAt && createdAt->is_string();
-    FUZZ_EXPECT(!record || shapeFits, "a pending order without its two texts decoded");
+    Fields f { *document };
+    const QString orderNo = f.need("orderNo", textOf);
+    const std::string date = f.need("createdAt", stringOf);
+    FUZZ_EXPECT(!record || (f.fits && record->orderNo == orderNo && record->createdAt.isValid()),
+        "pending order " + printable(input));
     // Every internet date-time is read, as the instant it names.
-    const std::string date = shapeFits ? createdAt->get<std::string>() : std::string();
-    if (const auto instant = internetDateModel(date))
+    if (const auto instant = f.fits ? internetDateModel(date) : std::nullopt)
         FUZZ_EXPECT(record && std::abs(record->createdAt.toMSecsSinceEpoch() - *instant) <= 1, "date " + date);
     if (!record)
         return;
-    FUZZ_EXPECT(record->orderNo == qtext(orderNo->get<std::string>()), "order number changed");
-    FUZZ_EXPECT(record->createdAt.isValid(), "an invalid date was accepted");
     const int year = record->createdAt.toUTC().date().year();
     const auto seconds
         = std::chrono::floor<std::chrono::seconds>(std::chrono::milliseconds(record->createdAt.toMSecsSinceEpoch()));
