@@ -1,5 +1,4 @@
 #include "DesktopProxyBackend.h"
-#include "FaultyProxyStore.h"
 #include "KioslavercProxyStore.h"
 
 #include "AppPaths.h"
@@ -21,21 +20,19 @@ using test::failureOf;
 
 namespace {
 
-// Counts KIO's request to running KDE applications to read their proxy settings again.
+// Counts KIO's request to running KDE applications to read their proxy settings
+// again, on a connection of its own, as a KDE application has.
 class ReparseListener : public QObject {
     Q_OBJECT
 public:
     ReparseListener()
     {
-        // A connection of its own, as a KDE application has.
         QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("kde-application"))
             .connect(QString(), QStringLiteral("/KIO/Scheduler"), QStringLiteral("org.kde.KIO.Scheduler"),
                 QStringLiteral("reparseSlaveConfiguration"), this, SLOT(heard(QString)));
     }
-    int count = 0;
-
-    // Waits until `wanted` signals have arrived; one travels through the bus, so it may arrive
-    // after the call that sent it has returned.
+    // A signal travels through the bus, so it may arrive after the call that sent
+    // it returned.
     bool waitFor(int wanted)
     {
         QElapsedTimer clock;
@@ -44,12 +41,61 @@ public:
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         return count >= wanted;
     }
+    int count = 0;
 
 public slots:
     void heard(const QString &) { ++count; }
 };
 
-// Both stores as the desktop has them: the whole settings database and kioslaverc's bytes.
+// Faults between the backend and the real stores, shared by every store of one
+// backend: after `writesBeforeCrash` entries the process "dies" (that write and
+// every later one, the roll-back's included, throw), and entries for
+// `ignoredKey` are dropped while the write still succeeds.
+struct StoreFaults {
+    int writesBeforeCrash = -1;
+    QString ignoredKey;
+};
+
+class FaultyProxyStore : public ProxySettingsStore {
+public:
+    FaultyProxyStore(std::unique_ptr<ProxySettingsStore> inner, std::shared_ptr<StoreFaults> faults)
+        : m_inner(std::move(inner))
+        , m_faults(std::move(faults))
+    {
+    }
+    QString name() const override { return m_inner->name(); }
+    bool present() override { return m_inner->present(); }
+    std::vector<Entry> proxyEntries(qint64 port) const override { return m_inner->proxyEntries(port); }
+    Value read(const QString &key) override { return m_inner->read(key); }
+    void write(const std::vector<Entry> &entries) override
+    {
+        std::vector<Entry> passed;
+        auto entry = entries.begin();
+        for (; entry != entries.end() && m_faults->writesBeforeCrash != 0; ++entry, --m_faults->writesBeforeCrash)
+            if (entry->key != m_faults->ignoredKey)
+                passed.push_back(*entry);
+        if (!passed.empty())
+            m_inner->write(passed);
+        if (entry != entries.end())
+            throw std::runtime_error("the application ended here");
+    }
+    static DesktopProxyBackend::StoreFactory around(std::shared_ptr<StoreFaults> faults)
+    {
+        return [faults] {
+            DesktopProxyBackend::Stores wrapped;
+            for (auto &store : DesktopProxyBackend::desktopStores())
+                wrapped.push_back(std::make_unique<FaultyProxyStore>(std::move(store), faults));
+            return wrapped;
+        };
+    }
+
+private:
+    std::unique_ptr<ProxySettingsStore> m_inner;
+    std::shared_ptr<StoreFaults> m_faults;
+};
+
+// Both stores as the desktop has them: the whole settings database and
+// kioslaverc's bytes.
 struct DesktopState {
     QByteArray dconf;
     std::optional<QByteArray> kioslaverc;
@@ -64,29 +110,44 @@ struct Start {
 };
 
 const Start corporate { "ManualCorporateProxy",
-    "[system/proxy]\nmode='manual'\nignore-hosts=['localhost', '*.corp.example']\n\n"
+    "[system/proxy]\nmode='manual'\nignore-hosts=['localhost', "
+    "'*.corp.example']\n\n"
     "[system/proxy/http]\nhost='proxy.corp.example'\nport=3128\n\n"
     "[system/proxy/https]\nhost='proxy.corp.example'\nport=3128\n",
-    "[Proxy Settings]\nNoProxyFor=.corp.example\nProxyType=1\nhttpProxy=http://proxy.corp.example 3128\n"
+    "[Proxy "
+    "Settings]\nNoProxyFor=.corp.example\nProxyType=1\nhttpProxy=http://"
+    "proxy.corp.example 3128\n"
     "httpsProxy=http://proxy.corp.example 3128\n",
     false };
 
 const Start starts[] = {
     { "NothingSet", "", nullptr, true },
     corporate,
-    { "AutomaticWithAPacAddress", "[system/proxy]\nmode='auto'\nautoconfig-url='http://wpad.corp.example/proxy.pac'\n",
-        "[Proxy Settings]\nProxy Config Script=http://wpad.corp.example/proxy.pac\nProxyType=2\n", false },
-    { "OnlySomeKeysSet", "[system/proxy/http]\nhost='proxy.corp.example'\n\n[system/proxy/socks]\nport=1080\n",
+    { "AutomaticWithAPacAddress",
+        "[system/proxy]\nmode='auto'\nautoconfig-url='http://wpad.corp.example/"
+        "proxy.pac'\n",
+        "[Proxy Settings]\nProxy Config "
+        "Script=http://wpad.corp.example/proxy.pac\nProxyType=2\n",
+        false },
+    { "OnlySomeKeysSet",
+        "[system/proxy/http]\nhost='proxy.corp.example'\n\n[system/proxy/"
+        "socks]\nport=1080\n",
         "[Proxy Settings]\nhttpProxy=http://proxy.corp.example 3128\n", false },
     { "OtherGroupsAndComments", "[org/gnome/desktop/interface]\nclock-format='24h'\n",
-        "# kept by hand\n[$Version]\nupdate_info=kioslave.upd:change-proxy-type\n\n[Cache Settings]\n"
-        "MaxCacheSize = 51200\n\n# the proxy\n[Proxy Settings]\nProxyType = 0\n# none yet\nNoProxyFor=\n"
+        "# kept by "
+        "hand\n[$Version]\nupdate_info=kioslave.upd:change-proxy-type\n\n[Cache "
+        "Settings]\n"
+        "MaxCacheSize = 51200\n\n# the proxy\n[Proxy Settings]\nProxyType = 0\n# "
+        "none yet\nNoProxyFor=\n"
         "[UserAgent]\nSendUserAgent=false",
         false },
     { "NoProxyGroupYet", "", "[General]\nfoo=bar\n", false },
     { "AnEmptyFile", "", "", false },
     { "NoFinalNewlineNorProxyGroup", "", "[General]\nfoo=bar", false },
-    { "AnEmptyProxyGroup", "", "[General]\nfoo=bar\n\n[Proxy Settings]\n\n[UserAgent]\nSendUserAgent=false\n", false },
+    { "AnEmptyProxyGroup", "",
+        "[General]\nfoo=bar\n\n[Proxy "
+        "Settings]\n\n[UserAgent]\nSendUserAgent=false\n",
+        false },
 };
 
 class DesktopProxyBackendIntegration : public test::DataFolderTest {
@@ -109,10 +170,7 @@ protected:
         QFile::remove(kioslaverc());
         if (start.kioslaverc)
             test::writeBytes(kioslaverc(), start.kioslaverc);
-        if (start.kdeSession)
-            ::setenv("XDG_CURRENT_DESKTOP", "KDE", 1);
-        else
-            ::unsetenv("XDG_CURRENT_DESKTOP");
+        start.kdeSession ? ::setenv("XDG_CURRENT_DESKTOP", "KDE", 1) : ::unsetenv("XDG_CURRENT_DESKTOP");
     }
 
     DesktopState state() const
@@ -123,29 +181,25 @@ protected:
         return now;
     }
 
-    // What GNOME and KDE themselves read: every proxy at 127.0.0.1 on 7890, local names bypassed.
+    // What GNOME and KDE themselves read: every proxy at 127.0.0.1 on 7890, local
+    // names bypassed.
     void expectPointedAtUs(bool kde, const char *name)
     {
-        const QString gnome = QStringLiteral("org.gnome.system.proxy");
-        EXPECT_EQ(session.gnomeSetting(gnome, QStringLiteral("mode")), QStringLiteral("'manual'")) << name;
-        EXPECT_EQ(session.gnomeSetting(gnome, QStringLiteral("ignore-hosts")),
-            QStringLiteral("['localhost', '127.0.0.1', '::1', '*.local', '169.254.0.0/16']"))
-            << name;
-        for (const char *kind : { ".http", ".https", ".socks" }) {
-            EXPECT_EQ(session.gnomeSetting(gnome + QLatin1String(kind), QStringLiteral("host")),
-                QStringLiteral("'127.0.0.1'"))
-                << name << kind;
-            EXPECT_EQ(session.gnomeSetting(gnome + QLatin1String(kind), QStringLiteral("port")), QStringLiteral("7890"))
-                << name << kind;
-        }
-        if (!kde)
-            return;
-        const std::pair<const char *, const char *> expected[]
-            = { { "ProxyType", "1" }, { "httpProxy", "http://127.0.0.1 7890" },
-                  { "httpsProxy", "http://127.0.0.1 7890" }, { "socksProxy", "socks://127.0.0.1 7890" },
-                  { "NoProxyFor", "localhost,127.0.0.1,::1,*.local,169.254.0.0/16" } };
-        for (const auto &[key, value] : expected)
-            EXPECT_EQ(session.kdeProxySetting(QLatin1String(key)), QLatin1String(value)) << name << " " << key;
+        const char *gnome[][3] = { { "", "mode", "'manual'" },
+            { "", "ignore-hosts", "['localhost', '127.0.0.1', '::1', '*.local', '169.254.0.0/16']" },
+            { ".http", "host", "'127.0.0.1'" }, { ".http", "port", "7890" }, { ".https", "host", "'127.0.0.1'" },
+            { ".https", "port", "7890" }, { ".socks", "host", "'127.0.0.1'" }, { ".socks", "port", "7890" } };
+        for (const auto &[schema, key, value] : gnome)
+            EXPECT_EQ(session.gnomeSetting(
+                          QStringLiteral("org.gnome.system.proxy") + QLatin1String(schema), QLatin1String(key)),
+                QLatin1String(value))
+                << name << schema << key;
+        const char *kdeKeys[][2] = { { "ProxyType", "1" }, { "httpProxy", "http://127.0.0.1 7890" },
+            { "httpsProxy", "http://127.0.0.1 7890" }, { "socksProxy", "socks://127.0.0.1 7890" },
+            { "NoProxyFor", "localhost,127.0.0.1,::1,*.local,169.254.0.0/16" } };
+        for (const auto &[key, value] : kdeKeys)
+            EXPECT_TRUE(!kde || session.kdeProxySetting(QLatin1String(key)) == QLatin1String(value))
+                << name << " " << key;
     }
 
     DesktopSession &session = DesktopSession::shared();
@@ -181,7 +235,8 @@ TEST_F(DesktopProxyBackendIntegration, EveryStartingStateIsPointedAtUsAndPutBack
 
 TEST_F(DesktopProxyBackendIntegration, AKeyTheUserChangedWhileConnectedIsKeptUnlessForced)
 {
-    // From nothing set, the user changes GNOME's HTTP host and KDE's HTTPS proxy while connected.
+    // From nothing set, the user changes GNOME's HTTP host and KDE's HTTPS proxy
+    // while connected.
     struct Case {
         const char *name;
         bool force;
@@ -208,8 +263,9 @@ TEST_F(DesktopProxyBackendIntegration, AKeyTheUserChangedWhileConnectedIsKeptUnl
     }
 }
 
-// A store that says yes but keeps the old value rolls everything back at once; a crash partway
-// leaves the journal, which blocks the next start's enable until its repair puts everything back.
+// A store that says yes but keeps the old value rolls everything back at once;
+// a crash partway leaves the journal, which blocks the next start's enable
+// until its repair puts everything back.
 TEST_F(DesktopProxyBackendIntegration, AFailedEnableEndsWithEverythingAsItWas)
 {
     // Entries are written GNOME first (eight keys), then KDE (five).
@@ -229,17 +285,18 @@ TEST_F(DesktopProxyBackendIntegration, AFailedEnableEndsWithEverythingAsItWas)
     for (const auto &c : cases) {
         begin(c.writesBeforeCrash < 0 ? starts[4] : corporate);
         const DesktopState before = state();
-        auto faults = std::make_shared<test::StoreFaults>();
+        auto faults = std::make_shared<StoreFaults>();
         faults->writesBeforeCrash = c.writesBeforeCrash;
         faults->ignoredKey = QLatin1String(c.ignoredKey);
-        const auto failure = failureOf(DesktopProxyBackend(test::FaultyProxyStore::around(faults)).enable(7890));
+        const auto failure = failureOf(DesktopProxyBackend(FaultyProxyStore::around(faults)).enable(7890));
         if (c.writesBeforeCrash < 0) {
             EXPECT_EQ(failure, QStringLiteral("系统没有确认全部代理设置。")) << c.name;
         } else {
             EXPECT_TRUE(failure) << c.name;
             ASSERT_TRUE(journalExists()) << c.name;
             DesktopProxyBackend next;
-            EXPECT_EQ(failureOf(next.enable(7890)), QStringLiteral("检测到尚未恢复的代理快照，请先执行“修复网络设置”。"))
+            EXPECT_EQ(
+                failureOf(next.enable(7890)), QStringLiteral("检测到尚未恢复的代理快照，请先执行“修复网络设置”。"))
                 << c.name;
             EXPECT_EQ(test::await(next.recoverStaleProxy()), c.repaired) << c.name;
         }
@@ -248,8 +305,8 @@ TEST_F(DesktopProxyBackendIntegration, AFailedEnableEndsWithEverythingAsItWas)
     }
 }
 
-// Without any desktop settings nothing is changed; a journal naming a key we never write is an
-// error and stays.
+// Without any desktop settings nothing is changed; a journal naming a key we
+// never write is an error and stays.
 TEST_F(DesktopProxyBackendIntegration, RefusesWithoutDesktopSettingsOrWithAForeignJournal)
 {
     QTemporaryDir emptyFolder;
@@ -263,7 +320,8 @@ TEST_F(DesktopProxyBackendIntegration, RefusesWithoutDesktopSettingsOrWithAForei
     EXPECT_FALSE(QFile::exists(emptyFolder.path() + QStringLiteral("/kioslaverc")));
 
     AppPaths::prepare();
-    AppPaths::write(json::Json::parse(R"({"keys": [{"store": "gsettings", "key": "org.gnome.system.proxy/no-such-key",
+    AppPaths::write(json::Json::parse(
+                        R"({"keys": [{"store": "gsettings", "key": "org.gnome.system.proxy/no-such-key",
         "previous": null, "applied": "'x'"}]})"),
         AppPaths::desktopProxyBackup());
     EXPECT_THROW(test::await(backend.recoverStaleProxy()), SystemError);

@@ -1,5 +1,7 @@
 #include "SysproxyTestSupport.h"
 
+#include "PeerAuthorizer.h"
+
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -10,27 +12,18 @@ namespace veyra::test {
 
 namespace {
 
-class CountingAuthorizer : public helper::PeerAuthorizer {
-public:
-    CountingAuthorizer(std::atomic<int> &count, HelperHarness::Gate &gate)
-        : m_count(count)
-        , m_gate(gate)
+struct AdmittingAuthorizer : helper::PeerAuthorizer {
+    explicit AdmittingAuthorizer(HelperHarness &harness)
+        : harness(harness)
     {
     }
     bool authorize(int) override
     {
-        ++m_count;
-        std::unique_lock lock(m_gate.mutex);
-        ++m_gate.waiting;
-        m_gate.opened.wait(lock, [this] { return !m_gate.held; });
-        --m_gate.waiting;
+        harness.admit();
         return true;
     }
     bool stillAuthorized(int) override { return true; }
-
-private:
-    std::atomic<int> &m_count;
-    HelperHarness::Gate &m_gate;
+    HelperHarness &harness;
 };
 
 } // namespace
@@ -40,29 +33,8 @@ HelperHarness::HelperHarness()
     ::setenv("VEYRA_NETWORKSETUP_STATE", statePath().toLocal8Bit().constData(), 1);
     m_server = std::make_unique<helper::ProxyHelperServer>(helper::bindListeningSocket(socketPath().toStdString()),
         helper::ProxyHelperService(VEYRA_NETWORKSETUP_EXECUTABLE, m_standIn.recordFile(), m_standIn.toolEnvironment()),
-        std::make_unique<CountingAuthorizer>(m_requests, m_gate));
+        std::make_unique<AdmittingAuthorizer>(*this));
     m_thread = std::thread([this] { m_server->serve(); });
-}
-
-void HelperHarness::hold()
-{
-    std::lock_guard lock(m_gate.mutex);
-    m_gate.held = true;
-}
-
-void HelperHarness::release()
-{
-    {
-        std::lock_guard lock(m_gate.mutex);
-        m_gate.held = false;
-    }
-    m_gate.opened.notify_all();
-}
-
-int HelperHarness::waitingRequests()
-{
-    std::lock_guard lock(m_gate.mutex);
-    return m_gate.waiting;
 }
 
 HelperHarness::~HelperHarness()
@@ -70,6 +42,36 @@ HelperHarness::~HelperHarness()
     release();
     m_server->stop();
     m_thread.join();
+}
+
+void HelperHarness::admit()
+{
+    ++m_requests;
+    std::unique_lock lock(m_mutex);
+    ++m_waiting;
+    m_opened.wait(lock, [this] { return !m_held; });
+    --m_waiting;
+}
+
+void HelperHarness::hold()
+{
+    std::lock_guard lock(m_mutex);
+    m_held = true;
+}
+
+void HelperHarness::release()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_held = false;
+    }
+    m_opened.notify_all();
+}
+
+int HelperHarness::waitingRequests()
+{
+    std::lock_guard lock(m_mutex);
+    return m_waiting;
 }
 
 void HelperHarness::setServices(const std::vector<nlohmann::json> &services) const

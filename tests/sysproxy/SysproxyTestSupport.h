@@ -1,6 +1,5 @@
 #pragma once
 
-#include "PeerAuthorizer.h"
 #include "ProxyHelperServer.h"
 #include "StandInState.h"
 
@@ -32,15 +31,11 @@ public:
 
     // A delayed helper: while held, every request waits before it is served, so a test can
     // start another workflow at a known point of the one whose request is waiting.
-    struct Gate {
-        std::mutex mutex;
-        std::condition_variable opened;
-        bool held = false;
-        int waiting = 0;
-    };
     void hold();
     void release();
     int waitingRequests();
+    // Each connection passes here: counted, and held while the helper is.
+    void admit();
 
     // The stand-in's state: services, failure rules and the history of changes.
     nlohmann::json state() const { return m_standIn.read(); }
@@ -66,7 +61,10 @@ private:
     QTemporaryDir m_dir;
     helper::test::StandInState m_standIn { m_dir.path().toStdString() };
     std::atomic<int> m_requests { 0 };
-    Gate m_gate;
+    std::mutex m_mutex;
+    std::condition_variable m_opened;
+    bool m_held = false;
+    int m_waiting = 0;
     std::unique_ptr<helper::ProxyHelperServer> m_server;
     std::thread m_thread;
 };

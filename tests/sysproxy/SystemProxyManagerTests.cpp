@@ -13,27 +13,28 @@
 #include <functional>
 
 using namespace veyra;
-using test::HelperHarness;
 using test::failureOf;
 using Json = nlohmann::json;
 
 namespace {
 
 const QString prefix = QString::fromUtf8(NetworkSetupProxyBackend::helperUnavailablePrefix) + u'\n';
+const QString leftover = QStringLiteral("检测到尚未恢复的代理快照，请先执行“修复网络设置”。");
 
 Json service(const QString &name, const QString &address, bool enabled = true)
 {
-    return HelperHarness::serviceRecord(name, address, enabled);
+    return test::HelperHarness::serviceRecord(name, address, enabled);
 }
 
 // The stand-in networksetup behind the helper's own server: every line the manager sends passes
 // the tool's grammar (it refuses any other), and its state is what the tests check.
 class SystemProxyManagerIntegration : public test::DataFolderTest {
 protected:
-    std::unique_ptr<SystemProxyManager> makeManager(const QString &socket)
+    std::unique_ptr<SystemProxyManager> makeManager(const QString &socket, const QString &tool = {})
     {
         return std::make_unique<SystemProxyManager>(
-            QStringLiteral(VEYRA_NETWORKSETUP_EXECUTABLE), std::make_unique<PrivilegedProxyClient>(socket));
+            tool.isEmpty() ? QStringLiteral(VEYRA_NETWORKSETUP_EXECUTABLE) : tool,
+            std::make_unique<PrivilegedProxyClient>(socket));
     }
     bool snapshotExists() const { return QFile::exists(AppPaths::proxyBackup()); }
     QString log() const
@@ -44,12 +45,11 @@ protected:
         return text;
     }
     // The user switches the service's proxies by hand: HTTP to `server`:`port`, the others off.
-    void userTakesOver(const char *name, const char *server, const char *port)
+    void userTakesOver(const QString &name, const QString &server, const QString &port)
     {
-        const QString s = QLatin1String(name);
-        helper.userRuns({ QStringLiteral("-setwebproxy"), s, QLatin1String(server), QLatin1String(port) });
-        helper.userRuns({ QStringLiteral("-setsecurewebproxystate"), s, QStringLiteral("off") });
-        helper.userRuns({ QStringLiteral("-setsocksfirewallproxystate"), s, QStringLiteral("off") });
+        helper.userRuns({ QStringLiteral("-setwebproxy"), name, server, port });
+        helper.userRuns({ QStringLiteral("-setsecurewebproxystate"), name, QStringLiteral("off") });
+        helper.userRuns({ QStringLiteral("-setsocksfirewallproxystate"), name, QStringLiteral("off") });
     }
     // Wi-Fi with the user's own HTTP proxy, bypass list, configuration address and discovery;
     // Ethernet with nothing set; a disabled service and two without an address, never touched.
@@ -75,54 +75,53 @@ protected:
                     one[kind] = false;
         return all;
     }
-    // The services the tool changed, in the order it first changed them.
-    std::vector<std::string> changedServices() const
-    {
-        std::vector<std::string> services;
-        for (const std::vector<std::string> &line : helper.history())
-            if (std::find(services.begin(), services.end(), line.at(1)) == services.end())
-                services.push_back(line.at(1));
-        return services;
-    }
-    // All three proxies at this machine's port 7890, no configuration address or discovery.
-    void expectPointedHere(const QString &name) const
-    {
+
+    test::HelperHarness helper;
+    std::unique_ptr<SystemProxyManager> manager = makeManager(helper.socketPath());
+};
+
+} // namespace
+
+// One request changes the services with an address, in the tool's order, to all three proxies
+// at this machine; a snapshot left behind blocks the next enable; a restore puts back what is
+// still ours and leaves what the user changed meanwhile.
+TEST_F(SystemProxyManagerIntegration, EnableSendsOneRequestAndRestorePutsBackWhatIsStillOurs)
+{
+    useCustomisedServices();
+    const Json before = settings();
+    test::await(manager->enable(7890));
+    EXPECT_EQ(helper.requests(), 1);
+    std::vector<std::string> changed;
+    for (const std::vector<std::string> &line : helper.history())
+        if (std::find(changed.begin(), changed.end(), line.at(1)) == changed.end())
+            changed.push_back(line.at(1));
+    EXPECT_EQ(changed, (std::vector<std::string> { "Wi-Fi", "Ethernet" }));
+    for (const QString &name : { QStringLiteral("Wi-Fi"), QStringLiteral("Ethernet") }) {
         const Json now = helper.service(name);
         for (const char *kind : { "web", "secureWeb", "socks" })
             EXPECT_EQ(now[kind], (Json { { "enabled", true }, { "server", "127.0.0.1" }, { "port", 7890 } }))
                 << name.toStdString() << " " << kind;
         EXPECT_EQ(now["autoProxyEnabled"], false) << name.toStdString();
         EXPECT_EQ(now["autoDiscoveryEnabled"], false) << name.toStdString();
+        EXPECT_EQ(now["bypassDomains"], (Json { "localhost", "127.0.0.1", "::1", "*.local", "169.254/16" }));
     }
-
-    HelperHarness helper;
-    std::unique_ptr<SystemProxyManager> manager = makeManager(helper.socketPath());
-};
-
-} // namespace
-
-TEST_F(SystemProxyManagerIntegration, EnableSendsOneRequestInTableOrderAndRestorePutsEverythingBack)
-{
-    useCustomisedServices();
-    const Json before = settings();
-    test::await(manager->enable(7890));
-    EXPECT_EQ(helper.requests(), 1);
-    EXPECT_EQ(changedServices(), (std::vector<std::string> { "Wi-Fi", "Ethernet" }));
-    expectPointedHere(QStringLiteral("Wi-Fi"));
-    expectPointedHere(QStringLiteral("Ethernet"));
-    EXPECT_EQ(helper.service(QStringLiteral("Wi-Fi"))["bypassDomains"],
-        (Json { "localhost", "127.0.0.1", "::1", "*.local", "169.254/16" }));
     EXPECT_EQ(test::modeOf(AppPaths::proxyBackup()), 0600);
     auto snapshot = NetworkSetupProxyBackend::readSnapshot();
-    ASSERT_TRUE(snapshot);
-    EXPECT_EQ(snapshot->appliedPort, 7890);
-    EXPECT_EQ(snapshot->services.at(0).autoProxyURL, QStringLiteral("http://pac.lan/p.pac"));
-    ASSERT_EQ(snapshot->services.size(), 2u);
+    ASSERT_TRUE(snapshot && snapshot->services.size() == 2u);
     EXPECT_TRUE(snapshot->services.at(1).bypassDomains.isEmpty()) << "\"there aren't any\" is not a domain";
 
+    const auto history = helper.history();
+    EXPECT_EQ(failureOf(manager->enable(7891)), leftover);
+    EXPECT_EQ(helper.history(), history);
+
+    userTakesOver(QStringLiteral("Ethernet"), QStringLiteral("corp.proxy"), QStringLiteral("8080"));
+    Json expected = before;
+    expected[2] = settings()[2];
     test::await(manager->restoreIfNeeded(false));
-    EXPECT_EQ(settings(), before);
+    EXPECT_EQ(settings(), expected);
+    EXPECT_EQ(expected[2]["web"]["server"], "corp.proxy");
     EXPECT_FALSE(snapshotExists());
+    EXPECT_EQ(failureOf(manager->enable(7891)), std::nullopt);
 }
 
 // Each of these is found out before a single setting changes: no request, no journal, and the
@@ -132,13 +131,11 @@ TEST_F(SystemProxyManagerIntegration, RequestsThatCannotBeSentOrUndoneChangeNoth
     const auto many = [](int count, bool withEverythingToRestore) {
         std::vector<Json> services;
         for (int i = 0; i < count; ++i) {
-            Json one = service(QStringLiteral("S%1").arg(i), QStringLiteral("10.1.0.%1").arg(i + 1));
-            if (withEverythingToRestore) {
-                for (const char *kind : { "web", "secureWeb", "socks" })
-                    one[kind] = { { "enabled", false }, { "server", "old.proxy" }, { "port", 3128 } };
-                one["autoProxyURL"] = "http://pac.lan/p.pac";
-            }
-            services.push_back(one);
+            services.push_back(service(QStringLiteral("S%1").arg(i), QStringLiteral("10.1.0.%1").arg(i + 1)));
+            for (const char *kind : { "web", "secureWeb", "socks" })
+                if (withEverythingToRestore)
+                    services.back()[kind] = { { "enabled", false }, { "server", "old.proxy" }, { "port", 3128 } };
+            services.back()["autoProxyURL"] = withEverythingToRestore ? "http://pac.lan/p.pac" : "";
         }
         return services;
     };
@@ -175,59 +172,44 @@ TEST_F(SystemProxyManagerIntegration, RequestsThatCannotBeSentOrUndoneChangeNoth
 TEST_F(SystemProxyManagerIntegration, AFailedOrUnconfirmedLineRollsEverythingBack)
 {
     const struct {
-        const char *name;
         int status;
-        QString standardError;
-        QString message;
+        QString standardError, message;
     } cases[] = {
-        { "fails", 1, QStringLiteral("SOCKS 被拒绝"), prefix + QStringLiteral("SOCKS 被拒绝") },
-        { "claims success", 0, QString(), QStringLiteral("系统没有确认全部代理设置。") },
+        { 1, QStringLiteral("SOCKS 被拒绝"), prefix + QStringLiteral("SOCKS 被拒绝") },
+        { 0, QString(), QStringLiteral("系统没有确认全部代理设置。") },
     };
     for (const auto &c : cases) {
         useCustomisedServices();
         const Json before = settings();
         helper.failOn(QStringLiteral("-setsocksfirewallproxy"), c.status, c.standardError, QStringLiteral("Ethernet"));
-        EXPECT_EQ(failureOf(manager->enable(7890)), c.message) << c.name;
-        EXPECT_EQ(settings(), before) << c.name;
-        EXPECT_FALSE(snapshotExists()) << c.name;
+        EXPECT_EQ(failureOf(manager->enable(7890)), c.message) << c.status;
+        EXPECT_EQ(settings(), before) << c.status;
+        EXPECT_FALSE(snapshotExists()) << c.status;
     }
 }
 
-TEST_F(SystemProxyManagerIntegration, LeftoverSnapshotBlocksEnableUntilRestored)
+// A tool that cannot run fails at once; with a journal left by a crash, a start-up whose reads
+// cannot run must neither restore blindly nor throw the journal away. An unreachable helper
+// keeps the journal for a later repair too.
+TEST_F(SystemProxyManagerIntegration, WhatCannotRunOrBeReachedFailsAndKeepsTheSnapshot)
 {
-    test::await(manager->enable(7890));
-    const auto history = helper.history();
-    EXPECT_EQ(failureOf(manager->enable(7891)), QStringLiteral("检测到尚未恢复的代理快照，请先执行“修复网络设置”。"));
-    EXPECT_EQ(helper.history(), history);
-    test::await(manager->restoreIfNeeded(true));
-    EXPECT_EQ(failureOf(manager->enable(7891)), std::nullopt);
-}
-
-TEST_F(SystemProxyManagerIntegration, AToolThatCannotRunFailsAtOnceAndRecoveryKeepsTheSnapshot)
-{
-    SystemProxyManager broken(helper.socketPath() + QStringLiteral(".tool-absent"),
-        std::make_unique<PrivilegedProxyClient>(helper.socketPath()));
+    auto broken = makeManager(helper.socketPath(), helper.socketPath() + QStringLiteral(".tool-absent"));
     QElapsedTimer clock;
     clock.start();
-    EXPECT_THROW(test::await(broken.enable(7890)), SystemError);
+    EXPECT_THROW(test::await(broken->enable(7890)), SystemError);
     EXPECT_LT(clock.elapsed(), 1000) << "a launch failure must not wait out any time-out";
     EXPECT_FALSE(snapshotExists());
 
-    // With a journal left by a crash, a start-up whose reads cannot run must neither restore
-    // blindly nor throw the journal away.
     test::await(manager->enable(7890));
-    EXPECT_THROW(test::await(broken.recoverStaleProxy()), SystemError);
-    EXPECT_THROW(test::await(broken.restoreIfNeeded(false)), SystemError);
+    EXPECT_THROW(test::await(broken->recoverStaleProxy()), SystemError);
+    EXPECT_THROW(test::await(broken->restoreIfNeeded(false)), SystemError);
     EXPECT_TRUE(snapshotExists());
     EXPECT_TRUE(test::await(manager->recoverStaleProxy()));
     EXPECT_FALSE(snapshotExists());
-}
 
-TEST_F(SystemProxyManagerIntegration, UnreachableHelperKeepsTheSnapshotForALaterRepair)
-{
     auto message = failureOf(makeManager(helper.socketPath() + QStringLiteral(".absent"))->enable(7890));
-    ASSERT_TRUE(message);
-    EXPECT_TRUE(message->startsWith(prefix) && message->size() > prefix.size()) << message->toStdString();
+    EXPECT_TRUE(message && message->startsWith(prefix) && message->size() > prefix.size())
+        << message.value_or("").toStdString();
     EXPECT_TRUE(snapshotExists()) << "the roll-back failed too, so the journal must survive";
     test::await(manager->restoreIfNeeded(true));
     EXPECT_FALSE(snapshotExists());
@@ -239,6 +221,8 @@ TEST_F(SystemProxyManagerIntegration, BrokenOrOversizedSnapshotIsAnErrorAndStays
     test::writeBytes(AppPaths::proxyBackup(), R"({"appliedPort":7890})");
     EXPECT_THROW(test::await(manager->enable(7890)), SystemError);
     EXPECT_THROW(test::await(manager->recoverStaleProxy()), SystemError);
+    test::writeBytes(AppPaths::proxyBackup(), R"({"appliedPort":7890,"services":[{"service":"Wi-Fi"}]})");
+    EXPECT_THROW(test::await(manager->recoverStaleProxy()), SystemError) << "a service without its settings";
     test::writeBytes(AppPaths::proxyBackup(), QByteArray(1'048'577, ' '));
     EXPECT_EQ(failureOf(manager->restoreIfNeeded(true)), QString::fromUtf8(AppPaths::oversizeMessage));
     EXPECT_TRUE(snapshotExists());
@@ -259,24 +243,13 @@ TEST_F(SystemProxyManagerIntegration, RecoveryRestoresWhatIsStillOursAndLeavesTh
     EXPECT_TRUE(log().contains(QStringLiteral("检测到上次异常退出，已恢复仍由本应用管理的系统代理。")));
 
     test::await(manager->enable(7890));
-    for (const char *name : { "Wi-Fi", "Ethernet" })
-        userTakesOver(name, "127.0.0.1", "9999"); // ours was 7890
+    for (const QString &name : { QStringLiteral("Wi-Fi"), QStringLiteral("Ethernet") })
+        userTakesOver(name, QStringLiteral("127.0.0.1"), QStringLiteral("9999")); // ours was 7890
     const int requests = helper.requests();
     EXPECT_FALSE(test::await(manager->recoverStaleProxy()));
     EXPECT_EQ(helper.requests(), requests);
     EXPECT_FALSE(snapshotExists());
     EXPECT_TRUE(log().contains(QStringLiteral("发现旧代理快照，但当前设置已被用户修改，因此没有覆盖。")));
-}
-
-TEST_F(SystemProxyManagerIntegration, UserChangedServiceIsLeftAloneAndTheSnapshotRemoved)
-{
-    test::await(manager->enable(7890));
-    userTakesOver("Wi-Fi", "corp.proxy", "8080");
-    const auto userWifi = helper.service(QStringLiteral("Wi-Fi"));
-    test::await(manager->restoreIfNeeded(false));
-    EXPECT_EQ(helper.service(QStringLiteral("Wi-Fi")), userWifi);
-    EXPECT_EQ(helper.service(QStringLiteral("Ethernet"))["web"]["enabled"], false) << "still ours, so restored";
-    EXPECT_FALSE(snapshotExists());
 }
 
 // The journal is the user's file, which any process of the user may rewrite: from it the helper
