@@ -91,43 +91,6 @@ TEST_F(AccountIntegration, RegistrationThenMembershipBringsTheLine)
     EXPECT_EQ(model->selectedPage(), AppPage::membership);
 }
 
-TEST_F(AccountIntegration, RejectedSignInsShowTheMappedTexts)
-{
-    simulator.admin(QStringLiteral("accounts"), { { "account", member }, { "password", "secret-pass" } });
-    const struct {
-        const char *account, *password;
-        bool registering;
-        const char *shown;
-    } rows[] = { { member, "secret-pass", true, "此账号已注册" }, { member, "wrong-pass", false, "账号或密码错误" },
-        { "13900000000", "secret-pass", false, "账号错误" } };
-    for (const auto &row : rows) {
-        login(row.password, row.registering, row.account);
-        EXPECT_EQ(model->authenticationErrorMessage(), QString::fromUtf8(row.shown)) << row.account << row.password;
-        EXPECT_FALSE(model->user());
-        EXPECT_FALSE(model->isBusy());
-    }
-    simulator.fault(QStringLiteral("/api/v1/auth/login"),
-        { { "status", 429 }, { "body", R"({"message":"rate_limit 请稍后"})" }, { "contentType", "application/json" } });
-    login("secret-pass");
-    EXPECT_EQ(model->authenticationErrorMessage(), QStringLiteral("尝试次数过多，请稍后再试"));
-    EXPECT_FALSE(storedToken());
-}
-
-TEST_F(AccountIntegration, ATokenThatCannotBeStoredIsRevokedAtTheService)
-{
-    simulator.admin(QStringLiteral("accounts"), { { "account", member }, { "password", memberPassword } });
-    ASSERT_TRUE(keyring.lockDefaultCollection());
-    login();
-    EXPECT_EQ(model->authenticationErrorMessage(), QStringLiteral("无法安全保存登录状态，请稍后重试"));
-    EXPECT_FALSE(model->user());
-    EXPECT_FALSE(Peer::api(*model).token());
-    EXPECT_FALSE(model->isBusy());
-    EXPECT_EQ(requestsTo("/api/v1/auth/logout").size(), 1);
-    EXPECT_EQ(simulator.admin(QStringLiteral("state")).value("tokens", -1), 0);
-    EXPECT_TRUE(diagnosticLog().contains(QStringLiteral("登录令牌无法保存：")));
-    ASSERT_TRUE(keyring.unlockDefaultCollection());
-}
-
 TEST_F(AccountIntegration, ASavedSessionOutlivesAnOutageAndEndsOnlyWhenTheServiceRejectsIt)
 {
     notTheFirstRun();
@@ -159,10 +122,51 @@ TEST_F(AccountIntegration, ASavedSessionOutlivesAnOutageAndEndsOnlyWhenTheServic
     EXPECT_FALSE(storedToken());
     EXPECT_FALSE(QFile::exists(AppPaths::sessionIdentity()));
     EXPECT_FALSE(Peer::api(*model).token());
+
+    // With the account's name saved, the outage shows that name.
+    model = makeModel();
+    keychain().save(simulator.signedInToken(QString::fromLatin1(member), true), sessionAccount);
+    SessionIdentityStore::saveAccount(QString::fromLatin1(member));
+    simulator.fault(QStringLiteral("/api/v1/me"), { { "status", 503 } });
+    await(model->bootstrap());
+    EXPECT_EQ(model->user().value_or(AccountUser {}).account, QString::fromLatin1(member));
 }
 
-TEST_F(AccountIntegration, ASignInReplyWithoutTheAccountIsCompletedFromMeOrLeavesNoTokenBehind)
+TEST_F(AccountIntegration, ARefusedSignInShowsTheMappedTextAndLeavesNoTokenBehind)
 {
+    simulator.admin(QStringLiteral("accounts"), { { "account", member }, { "password", memberPassword } });
+    const struct {
+        const char *account, *password;
+        bool registering;
+        const char *shown;
+    } rows[] = { { member, memberPassword, true, "此账号已注册" }, { member, "wrong-pass", false, "账号或密码错误" },
+        { "13900000000", memberPassword, false, "账号错误" } };
+    for (const auto &row : rows) {
+        login(row.password, row.registering, row.account);
+        EXPECT_EQ(model->authenticationErrorMessage(), QString::fromUtf8(row.shown)) << row.account << row.password;
+        EXPECT_FALSE(model->user());
+        EXPECT_FALSE(model->isBusy());
+    }
+    simulator.fault(QStringLiteral("/api/v1/auth/login"),
+        { { "status", 429 }, { "body", R"({"message":"rate_limit 请稍后"})" }, { "contentType", "application/json" } });
+    login();
+    EXPECT_EQ(model->authenticationErrorMessage(), QStringLiteral("尝试次数过多，请稍后再试"));
+    EXPECT_FALSE(storedToken());
+    simulator.admin(QStringLiteral("faults/clear"));
+
+    // A token that cannot be stored is revoked at the service.
+    ASSERT_TRUE(keyring.lockDefaultCollection());
+    login();
+    EXPECT_EQ(model->authenticationErrorMessage(), QStringLiteral("无法安全保存登录状态，请稍后重试"));
+    EXPECT_FALSE(model->user());
+    EXPECT_FALSE(Peer::api(*model).token());
+    EXPECT_FALSE(model->isBusy());
+    EXPECT_EQ(requestsTo("/api/v1/auth/logout").size(), 1);
+    EXPECT_EQ(simulator.admin(QStringLiteral("state")).value("tokens", -1), 0);
+    EXPECT_TRUE(diagnosticLog().contains(QStringLiteral("登录令牌无法保存：")));
+    ASSERT_TRUE(keyring.unlockDefaultCollection());
+
+    // A reply without the account is completed from "me"; with "me" failing no token stays.
     signInAnswer(simulator.signedInToken(QString::fromLatin1(member), true));
     simulator.fault(QStringLiteral("/api/v1/me"), { { "status", 503 } });
     login();
@@ -170,7 +174,7 @@ TEST_F(AccountIntegration, ASignInReplyWithoutTheAccountIsCompletedFromMeOrLeave
     EXPECT_FALSE(model->user());
     EXPECT_FALSE(Peer::api(*model).token());
     EXPECT_FALSE(storedToken()) << "the next start would sign in silently";
-    EXPECT_EQ(requestsTo("/api/v1/auth/logout").size(), 1);
+    EXPECT_EQ(requestsTo("/api/v1/auth/logout").size(), 2);
 
     // With "me" answering, the same reply (with a new token: that one was revoked) is completed from it.
     simulator.admin(QStringLiteral("faults/clear"));

@@ -19,8 +19,6 @@ public:
     static bool accessExpiryArmed(const AppModel &model) { return model.accessExpiryArmed(); }
 
     static QCoro::Task<> checkAfterWake(AppModel &model) { return model.checkAfterWake(); }
-    static QCoro::Task<bool> restoreSession(AppModel &model, bool firstRun) { return model.restoreSession(firstRun); }
-    static void showRestoredSession(AppModel &model) { model.showRestoredSession(); }
     static QCoro::Task<> resumePendingOrder(AppModel &model) { return model.resumePendingOrder(); }
     static void mergeTrafficUsageSources(AppModel &model) { model.mergeTrafficUsageSources(); }
     static void applyAbsoluteTrafficUsage(AppModel &model, qint64 bytes) { model.applyAbsoluteTrafficUsage(bytes); }

@@ -141,7 +141,6 @@ TEST_F(ConnectionIntegration, GatesOnTheAccountAndTheMembershipBeforeAnythingRun
     EXPECT_TRUE(signedOut.showAuthentication());
     EXPECT_EQ(signedOut.authenticationMode(), AuthenticationMode::login);
     EXPECT_EQ(signedOut.authenticationErrorMessage(), std::nullopt);
-    EXPECT_EQ(signedOut.statusMessage(), QStringLiteral("正在初始化…"));
     EXPECT_EQ(signedOut.selectedPage(), AppPage::dashboard);
     EXPECT_EQ(busy, 0);
     EXPECT_FALSE(Peer::core(m).isRunning());
@@ -152,26 +151,6 @@ TEST_F(ConnectionIntegration, GatesOnTheAccountAndTheMembershipBeforeAnythingRun
     await(m.refreshAccount(true));
     EXPECT_TRUE(notified(QStringLiteral("登录状态已过期，请重新登录。")));
     EXPECT_EQ(m.connectionState(), ConnectionState::failed);
-}
-
-TEST_F(ConnectionIntegration, AKernelKilledWhileConnectedIsNoticedReportedAndTheSystemProxyPutBack)
-{
-    AppModel &m = connectedModel();
-    ::kill(static_cast<pid_t>(Peer::core(m).processId()), SIGKILL);
-    // The monitor looks every two seconds, and at once when the kernel's process ends.
-    EXPECT_TRUE(eventually([&] { return !m.isConnected(); }, 1500)) << "noticed only by the periodic check";
-    EXPECT_TRUE(eventually([&] { return m.alertMessage().has_value(); }, 6000));
-    EXPECT_EQ(m.alertMessage(), kernelLost);
-    EXPECT_TRUE(eventually([&] { return m.statusMessage() == kernelLostStatus; }));
-    expectRestored(m);
-    EXPECT_TRUE(m.nodes().isEmpty());
-    EXPECT_FALSE(Peer::trafficMonitorRunning(m));
-    EXPECT_TRUE(notified(kernelLost));
-    EXPECT_EQ(notificationServer->shown().last().title, AppModel::notificationTitle());
-    // The tray shows the failure until its alert is seen.
-    EXPECT_EQ(m.connectionState(), ConnectionState::failed);
-    m.setAlertMessage(std::nullopt);
-    EXPECT_EQ(m.connectionState(), ConnectionState::disconnected);
 }
 
 TEST_F(ConnectionIntegration, ARestoreThatFailsKeepsTheConnectionWatchedAndTheAccountSignedIn)
@@ -439,49 +418,55 @@ TEST_F(ConnectionIntegration, TheProxyModeChangesInTheKernelOrWaitsForTheNextCon
     breakSettingsFile(false);
 }
 
-// After the machine wakes (logind's signal, or the check called on its own), a connection that no
-// longer works is ended like a dead kernel.
-TEST_F(ConnectionIntegration, AfterWakeABrokenConnectionIsEndedLikeADeadKernel)
+// A kernel killed while connected, or a connection found broken after the machine wakes (told by
+// logind's signal, or the check called on its own), is noticed, reported and the system proxy put back.
+TEST_F(ConnectionIntegration, ALostConnectionIsEndedLikeADeadKernel)
 {
     FakeLogind logind;
     ASSERT_TRUE(logind.registered);
+    enum Wake { none, check, announced };
     const struct {
         const char *name;
-        std::function<void(AppModel &)> breakIt; // what happened during the sleep
-        bool healthy;
-        bool announced; // woken by logind's signal
+        std::function<void(AppModel &)> breakIt; // what happened (during the sleep)
+        Wake wake;
     } cases[] = {
-        { "Healthy", [](AppModel &) {}, true, false },
-        { "KernelDead", [](AppModel &m) { killKernelNow(Peer::core(m).processId()); }, false, false },
+        { "KilledWhileAwake", [](AppModel &m) { ::kill(static_cast<pid_t>(Peer::core(m).processId()), SIGKILL); },
+            none },
+        { "Healthy", [](AppModel &) {}, check },
+        { "KernelDead", [](AppModel &m) { killKernelNow(Peer::core(m).processId()); }, check },
         // The kernel runs but nothing gets through it any more.
         { "LineFailing",
             [this](AppModel &) {
-                check.route("/generate_204", { 503, {}, {} });
+                ModelWorld::check.route("/generate_204", { 503, {}, {} });
             },
-            false, true },
+            announced },
         // Someone else turned one of our proxies off while the machine slept.
         { "SettingsChanged",
             [this](AppModel &) {
                 helper->userRuns(
                     { QStringLiteral("-setsocksfirewallproxystate"), QStringLiteral("Wi-Fi"), QStringLiteral("off") });
             },
-            false, false },
+            check },
     };
-    for (const auto &wake : cases) {
-        SCOPED_TRACE(wake.name);
-        check.route("/generate_204", { 204, {}, {} });
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ModelWorld::check.route("/generate_204", { 204, {}, {} });
         AppModel &m = connectedModel();
         const qint64 kernel = Peer::core(m).processId();
         const QString status = m.statusMessage();
         const int logged = diagnosticLog().count(kernelLost);
-        wake.breakIt(m);
-        if (wake.announced) {
+        const qsizetype shown = notificationServer->bodies().count(kernelLost);
+        c.breakIt(m);
+        if (c.wake == announced) {
             logind.prepareForSleep(true);
             logind.prepareForSleep(false);
-        } else {
+        } else if (c.wake == check) {
             await(Peer::checkAfterWake(m));
+        } else {
+            // The monitor looks every two seconds, and at once when the kernel's process ends.
+            EXPECT_TRUE(eventually([&] { return !m.isConnected(); }, 1500)) << "noticed only by the periodic check";
         }
-        if (wake.healthy) {
+        if (std::string_view(c.name) == "Healthy") {
             EXPECT_TRUE(m.isConnected());
             EXPECT_EQ(Peer::core(m).processId(), kernel);
             EXPECT_EQ(m.statusMessage(), status);
@@ -490,13 +475,20 @@ TEST_F(ConnectionIntegration, AfterWakeABrokenConnectionIsEndedLikeADeadKernel)
             EXPECT_TRUE(everyServicePointsAt(m.settings().mixedPort));
             continue;
         }
-        ASSERT_TRUE(eventually([&] { return !Peer::coreMonitorRunning(m); }, 20000));
+        ASSERT_TRUE(eventually([&] { return !Peer::coreMonitorRunning(m) && m.alertMessage(); }, 20000));
         expectRestored(m);
-        EXPECT_EQ(m.statusMessage(), kernelLostStatus);
         EXPECT_EQ(m.alertMessage(), kernelLost);
-        EXPECT_EQ(m.connectionState(), ConnectionState::failed);
+        EXPECT_TRUE(eventually([&] { return m.statusMessage() == kernelLostStatus; }));
+        EXPECT_TRUE(m.nodes().isEmpty());
+        EXPECT_FALSE(Peer::trafficMonitorRunning(m));
         // Handled once, whichever of the core monitor and the wake check saw it first.
         EXPECT_EQ(diagnosticLog().count(kernelLost), logged + 1);
+        EXPECT_TRUE(eventually([&] { return notificationServer->bodies().count(kernelLost) == shown + 1; }));
+        EXPECT_EQ(notificationServer->shown().last().title, AppModel::notificationTitle());
+        // The tray shows the failure until its alert is seen.
+        EXPECT_EQ(m.connectionState(), ConnectionState::failed);
+        m.setAlertMessage(std::nullopt);
+        EXPECT_EQ(m.connectionState(), ConnectionState::disconnected);
     }
 }
 

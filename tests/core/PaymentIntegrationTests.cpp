@@ -218,7 +218,7 @@ TEST_F(PaymentIntegration, ARecordedOrderIsResumedOnlyWhileItCanStillBePaid)
     EXPECT_EQ(pendingOrderNo(), unanswered);
 }
 
-TEST_F(PaymentIntegration, AnOldOrderPaidLateLeavesTheNewOrdersCheckoutAlone)
+TEST_F(PaymentIntegration, AnOldOrderPaidLateLeavesTheNewOrderAloneWhichOutlivesARefusedSession)
 {
     order("monthly", "wechat");
     ASSERT_TRUE(model->currentOrder());
@@ -238,24 +238,17 @@ TEST_F(PaymentIntegration, AnOldOrderPaidLateLeavesTheNewOrdersCheckoutAlone)
     EXPECT_FALSE(model->checkoutImage().isNull()) << "the new order's QR code was cleared";
     EXPECT_TRUE(model->showCheckout());
     EXPECT_EQ(pendingOrderNo(), fresh);
-}
 
-TEST_F(PaymentIntegration, ASessionRefusedWhilePollingSignsOutAndKeepsTheOrderForLater)
-{
-    order("monthly", "wechat");
-    ASSERT_TRUE(model->currentOrder());
-    const QString orderNo = model->currentOrder()->orderNo;
+    // The session refused while polling: signed out, the order kept and followed after signing in.
     simulator.admin(QStringLiteral("revoke"), { { "account", member } });
     ASSERT_TRUE(eventually([&] { return model->showAuthentication() && !Peer::paymentPollingRunning(*model); }, 5000))
         << "polling went on with a refused session";
     EXPECT_FALSE(model->user());
     EXPECT_EQ(model->authenticationErrorMessage(), QStringLiteral("登录状态已过期，请重新登录"));
-    EXPECT_EQ(pendingOrderNo(), orderNo);
-
-    // Signed in again, the order is followed once more.
+    EXPECT_EQ(pendingOrderNo(), fresh);
     await(model->login(QString::fromLatin1(member), QString::fromLatin1(memberPassword), false));
     ASSERT_TRUE(model->currentOrder());
-    EXPECT_EQ(model->currentOrder()->orderNo, orderNo);
+    EXPECT_EQ(model->currentOrder()->orderNo, fresh);
     EXPECT_TRUE(Peer::paymentPollingRunning(*model));
 }
 
