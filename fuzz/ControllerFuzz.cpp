@@ -31,20 +31,13 @@ const Json *caseless(const Json &object, const char *name)
     return nullptr;
 }
 
-// The object under each name in turn, or nothing.
-const Json *objectAt(const Json *parent, std::initializer_list<std::string_view> names)
+std::optional<qint64> usageModel(const Json *document, const std::string &provider)
 {
-    for (std::string_view name : names)
-        parent = member(parent, name);
-    return parent && parent->is_object() ? parent : nullptr;
-}
-
-std::optional<qint64> usageModel(const Json &document, const std::string &provider)
-{
-    const Json *info = objectAt(&document, { "providers", provider, "subscriptionInfo" });
-    if (!(info = info ? info : objectAt(&document, { "providers", provider, "subscription-info" })))
-        return std::nullopt;
-    return usageSum(integerModel(caseless(*info, "upload")), integerModel(caseless(*info, "download")));
+    const Json *entry = member(member(document, "providers"), provider), *info = member(entry, "subscriptionInfo");
+    info = info && info->is_object() ? info : member(entry, "subscription-info");
+    return info && info->is_object()
+        ? usageSum(integerModel(caseless(*info, "upload")), integerModel(caseless(*info, "download")))
+        : std::nullopt;
 }
 
 bool isRegion(const std::pair<QString, QString> &region)
@@ -81,20 +74,6 @@ std::optional<QMap<QString, qint64>> latenciesModel(const std::optional<Json> &d
     return delays;
 }
 
-// A group name becomes one path segment of the controller's address and means the same once
-// decoded. (A name of dots stays a dot segment: URLs decode %2E. The names are constants.)
-void checkPathComponent(const QString &component)
-{
-    const QString encoded = MihomoManager::path(component);
-    for (const QChar c : encoded)
-        FUZZ_EXPECT(c.unicode() > 0x20 && c.unicode() < 0x7F && !QStringLiteral("/?#;\\").contains(c),
-            "unescaped character in " + encoded.toStdString());
-    // Compared as bytes, as the kernel reads them: a text decoder drops a leading U+FEFF.
-    const QByteArray decoded = QByteArray::fromPercentEncoding(encoded.toLatin1());
-    FUZZ_EXPECT(component.isEmpty() || decoded == component.toUtf8(),
-        "path component came back as " + printable(decoded.toStdString()));
-}
-
 } // namespace
 
 // Input: one body (or traffic message) from the kernel's controller; every reader looks at it.
@@ -115,10 +94,10 @@ VEYRA_FUZZ_TARGET(controller)
     }
 
     // The provider asked about is the first one listed, so that the reader gets past it.
-    const Json *providers = objectAt(object, { "providers" });
-    const std::string provider = providers && !providers->empty() ? providers->begin().key() : "veyra_official";
-    FUZZ_EXPECT(MihomoManager::parseProviderTrafficUsage(data, qtext(provider))
-            == (document ? usageModel(*document, provider) : std::nullopt),
+    const Json *providers = member(object, "providers");
+    const std::string provider
+        = providers && providers->is_object() && !providers->empty() ? providers->begin().key() : "veyra_official";
+    FUZZ_EXPECT(MihomoManager::parseProviderTrafficUsage(data, qtext(provider)) == usageModel(object, provider),
         "traffic usage of " + printable(input));
 
     const auto nodes
@@ -128,6 +107,14 @@ VEYRA_FUZZ_TARGET(controller)
     const auto refusal = thrownBy<AppError>([&] { delays = MihomoManager::parseLatencies(data); });
     FUZZ_EXPECT(delays == latenciesModel(document) && (delays || refusal == "测速接口没有返回有效结果。"),
         "delays of " + printable(input) + ": " + refusal.value_or("read"));
-    checkPathComponent(qtext(input));
-    FUZZ_EXPECT(isRegion(MihomoManager::region(qtext(input))), "region of " + printable(input));
+    // A group name becomes one path segment of the controller's address and means the same once
+    // decoded, compared as bytes as the kernel reads them (a text decoder drops a leading U+FEFF).
+    // A name of dots stays a dot segment: URLs decode %2E. The names are constants.
+    const QString text = qtext(input), encoded = MihomoManager::path(text);
+    const auto plain
+        = [](QChar c) { return c.unicode() > 0x20 && c.unicode() < 0x7F && !QString("/?#;\\").contains(c); };
+    FUZZ_EXPECT(std::ranges::all_of(encoded, plain)
+            && (text.isEmpty() || QByteArray::fromPercentEncoding(encoded.toLatin1()) == text.toUtf8()),
+        "path component " + encoded.toStdString());
+    FUZZ_EXPECT(isRegion(MihomoManager::region(text)), "region of " + printable(input));
 }
