@@ -145,9 +145,7 @@ template <typename E, typename F> std::optional<std::string> thrownBy(F &&call)
 
 // A decoder's outcome: bytes that were no JSON, the text of the refusal shown to the user, or
 // the value.
-struct ParseFailure {
-    bool operator==(const ParseFailure &) const = default;
-};
+using ParseFailure = std::monostate;
 template <typename T> using Outcome = std::variant<ParseFailure, QString, T>;
 
 template <typename T, typename Refusal, typename Failure, typename F> Outcome<T> outcomeOf(F &&decode)

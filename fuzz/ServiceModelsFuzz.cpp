@@ -68,13 +68,11 @@ std::optional<AuthResult> authModel(const Json &value)
 QString serverMessageModel(const Json &object)
 {
     QStringList parts;
-    for (const char *key : { "code", "error", "message", "detail" }) {
-        const Json *found = member(&object, key);
-        const QString part
-            = found && found->is_string() ? trimmedWhiteSpace(qtext(found->get<std::string>())) : QString();
-        if (!part.isEmpty() && !parts.contains(part))
-            parts << part;
-    }
+    for (const char *key : { "code", "error", "message", "detail" })
+        if (const Json *found = member(&object, key); found && found->is_string())
+            parts << trimmedWhiteSpace(qtext(found->get<std::string>()));
+    parts.removeAll(QString());
+    parts.removeDuplicates();
     return parts.join(u' ');
 }
 
