@@ -2,7 +2,6 @@
 #include "LocalHttpServer.h"
 #include "MihomoManager.h"
 
-#include <QCoroTimer>
 #include <QWebSocket>
 #include <QWebSocketServer>
 
@@ -14,14 +13,10 @@ using namespace veyra::test;
 // The manager against a scripted local controller, for answers a real kernel never gives.
 class ControllerClientIntegration : public ::testing::Test {
 protected:
-    ControllerClientIntegration()
-        : manager(QStringLiteral("https://check.example/generate_204"))
-    {
-        settings.controllerPort = server.port();
-    }
+    void SetUp() override { settings.controllerPort = server.port(); }
 
     LocalHttpServer server;
-    MihomoManager manager;
+    MihomoManager manager { QStringLiteral("https://check.example/generate_204") };
     AppSettings settings;
 };
 

@@ -23,14 +23,14 @@ quint16 freePort()
 
 AppSettings settingsWithFreePorts()
 {
+    // Held open together, so the three are distinct.
+    QTcpServer servers[3];
+    for (QTcpServer &server : servers)
+        server.listen(QHostAddress::LocalHost, 0);
     AppSettings settings;
-    settings.mixedPort = freePort();
-    do
-        settings.socksPort = freePort();
-    while (settings.socksPort == settings.mixedPort);
-    do
-        settings.controllerPort = freePort();
-    while (settings.controllerPort == settings.mixedPort || settings.controllerPort == settings.socksPort);
+    settings.mixedPort = servers[0].serverPort();
+    settings.socksPort = servers[1].serverPort();
+    settings.controllerPort = servers[2].serverPort();
     return settings;
 }
 
