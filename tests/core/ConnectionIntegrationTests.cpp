@@ -384,6 +384,7 @@ TEST_F(ConnectionIntegration, NodeChoiceReachesTheKernelAndTheSettingsFile)
 TEST_F(ConnectionIntegration, TheProxyModeChangesInTheKernelOrWaitsForTheNextConnect)
 {
     AppModel &m = makeModel();
+    const auto mode = [&] { return kernelValue(QStringLiteral("configs"), QStringLiteral("mode")); };
     // A failure stays on the tray until the next connect.
     check.route("/generate_204", { 503, {}, {} });
     await(m.connect());
@@ -402,17 +403,17 @@ TEST_F(ConnectionIntegration, TheProxyModeChangesInTheKernelOrWaitsForTheNextCon
     ASSERT_TRUE(m.isConnected()) << m.alertMessage().value_or(QString()).toStdString();
     EXPECT_TRUE(seen.contains(ConnectionState::connecting));
     EXPECT_EQ(m.connectionState(), ConnectionState::connected);
-    EXPECT_EQ(kernelMode(), QStringLiteral("global"));
+    EXPECT_EQ(mode(), QStringLiteral("global"));
     seen.clear();
     await(m.updateProxyMode(ConnectionMode::direct));
     EXPECT_FALSE(seen.contains(ConnectionState::connecting));
-    EXPECT_EQ(kernelMode(), QStringLiteral("direct"));
+    EXPECT_EQ(mode(), QStringLiteral("direct"));
     EXPECT_EQ(m.statusMessage(), QStringLiteral("已切换到直连"));
 
     // A mode that cannot be saved is taken back in the kernel too.
     breakSettingsFile(true);
     await(m.updateProxyMode(ConnectionMode::rule));
-    EXPECT_EQ(kernelMode(), QStringLiteral("direct"));
+    EXPECT_EQ(mode(), QStringLiteral("direct"));
     EXPECT_EQ(m.settings().proxyMode, ConnectionMode::direct);
     EXPECT_TRUE(m.alertMessage().has_value());
     breakSettingsFile(false);

@@ -151,19 +151,17 @@ bool ModelWorld::notificationsShown(int count, int limitMs)
     return eventually([&] { return notificationServer->shown().size() >= count; }, limitMs);
 }
 
-QString ModelWorld::selectedInKernel()
+QString ModelWorld::kernelValue(const QString &path, const QString &key)
 {
-    const QByteArray body = await(
-        Peer::core(*model).controller(QStringLiteral("proxies/") + MihomoManager::path(QStringLiteral("维拉网络")),
-            QByteArrayLiteral("GET"), std::nullopt, model->settings()));
-    return QJsonDocument::fromJson(body).object().value(QStringLiteral("now")).toString();
+    const QByteArray body
+        = await(Peer::core(*model).controller(path, QByteArrayLiteral("GET"), std::nullopt, model->settings()));
+    return QJsonDocument::fromJson(body).object().value(key).toString();
 }
 
-QString ModelWorld::kernelMode()
+QString ModelWorld::selectedInKernel()
 {
-    const QByteArray body = await(Peer::core(*model).controller(
-        QStringLiteral("configs"), QByteArrayLiteral("GET"), std::nullopt, model->settings()));
-    return QJsonDocument::fromJson(body).object().value(QStringLiteral("mode")).toString();
+    return kernelValue(
+        QStringLiteral("proxies/") + MihomoManager::path(QStringLiteral("维拉网络")), QStringLiteral("now"));
 }
 
 void killKernelNow(qint64 pid)

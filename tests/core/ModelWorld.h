@@ -52,8 +52,9 @@ protected:
     bool everyServicePointsAt(qint64 port) const;
     // Waits (turning the event loop) until the server has shown `count` notifications.
     bool notificationsShown(int count, int limitMs = 5000);
+    // A field of what the running kernel's controller answers for a path.
+    QString kernelValue(const QString &path, const QString &key);
     QString selectedInKernel();
-    QString kernelMode();
 
     QTemporaryDir fixtures;
     std::unique_ptr<KeyringSession> keyring;

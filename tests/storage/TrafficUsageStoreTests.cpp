@@ -48,7 +48,7 @@ TEST_F(TrafficUsageStoreTest, CountsBelongToOneAccountPlanAndPeriodAndDamageGive
     }
 }
 
-// The summary as the model shows it is the model's tests'; these are the parts and their edges.
+// The summary as the model shows it is the model's tests'; these are its pieces and their edges.
 TEST(TrafficUsageSummary, Texts)
 {
     for (const auto &[bytes, text] : { std::pair { 0LL, "0 B" }, { 1023LL, "1023 B" }, { 1536LL, "1.5 KB" },
