@@ -15,21 +15,14 @@ namespace {
 const QString lineAccount = QString::fromLatin1(KeychainStore::officialLineAccount);
 
 // Every host resolves to the address the test sets.
-struct ScriptedResolver {
-    std::shared_ptr<QByteArray> address = std::make_shared<QByteArray>(QByteArray("\xC6\x33\x64\x0A", 4));
-    SecurityPolicy::Resolver resolver() const
-    {
-        return [address = address](const QString &) {
-            return std::optional<QList<SecurityPolicy::ResolvedAddress>>(
-                QList<SecurityPolicy::ResolvedAddress> { { AF_INET, *address } });
-        };
-    }
-};
-
 class OfficialLineIntegration : public KeyringTest {
 protected:
-    ScriptedResolver dns;
-    OfficialLineStore store { keychain, dns.resolver(), "device-7" };
+    std::shared_ptr<QByteArray> address = std::make_shared<QByteArray>("\xC6\x33\x64\x0A", 4);
+    OfficialLineStore store { keychain,
+        [address = address](const QString &) {
+            return std::optional<QList<SecurityPolicy::ResolvedAddress>>({ { AF_INET, *address } });
+        },
+        "device-7" };
 };
 
 TEST_F(OfficialLineIntegration, StoresHandsBackAndDeletesTheLine)
@@ -64,7 +57,7 @@ TEST_F(OfficialLineIntegration, StoresHandsBackAndDeletesTheLine)
 TEST_F(OfficialLineIntegration, ARefusedLineKeepsTheEarlierOneWhichIsCheckedAgainBeforeUse)
 {
     ASSERT_TRUE(await(store.synchronize(QString("https://sub.example.net/first"))));
-    *dns.address = QByteArray("\xC0\xA8\x01\x14", 4); // 192.168.1.20
+    *address = QByteArray("\xC0\xA8\x01\x14", 4); // 192.168.1.20
     EXPECT_EQ(failureOf<AppError>(store.synchronize(QString("https://lan-box.example.net/second"))),
         "服务器解析到本机或局域网地址，已拒绝访问。");
     EXPECT_EQ(failureOf<AppError>(store.synchronize(QString("http://sub.example.net/plain"))),
