@@ -1,24 +1,11 @@
 #include "FuzzModels.h"
 
+#include <QList>
+
 #include "veyra/ipc/ProxyCommandValidator.h"
 #include "veyra/ipc/ProxyHelperErrors.h"
 
 using namespace veyra::ipc;
-
-namespace {
-
-std::vector<std::string> split(std::string_view text, char separator)
-{
-    std::vector<std::string> parts { std::string() };
-    for (char c : text)
-        if (c == separator)
-            parts.emplace_back();
-        else
-            parts.back().push_back(c);
-    return parts;
-}
-
-} // namespace
 
 // Input: command lines separated by 0x1E, their elements by 0x1F; an empty line has no
 // elements and an empty input no lines. Every other byte, NUL and line breaks included, is
@@ -26,8 +13,11 @@ std::vector<std::string> split(std::string_view text, char separator)
 VEYRA_FUZZ_TARGET(ipc_grammar)
 {
     CommandList commands;
-    for (const std::string &line : input.empty() ? std::vector<std::string>() : split(input, '\x1e'))
-        commands.push_back(line.empty() ? CommandLine() : split(line, '\x1f'));
+    for (const QByteArray &line : input.empty() ? QList<QByteArray>() : veyra::fuzz::bytesOf(input).split('\x1e')) {
+        commands.emplace_back();
+        for (const QByteArray &element : line.isEmpty() ? QList<QByteArray>() : line.split('\x1f'))
+            commands.back().push_back(element.toStdString());
+    }
     const auto refusal
         = veyra::fuzz::thrownBy<ProxyHelperValidationError>([&] { ProxyCommandValidator::validate(commands); });
     const std::optional<std::string> expected = veyra::fuzz::grammarRefusal(commands);

@@ -73,17 +73,17 @@ void checkAccepted(const KernelConfig &config)
 // both trimmed; the four known names with a decimal value count, the rest is skipped.
 std::optional<SubscriptionInfo> userinfoModel(const QByteArray &header)
 {
+    const std::map<QByteArray, qint64 SubscriptionInfo::*> fields { { "upload", &SubscriptionInfo::upload },
+        { "download", &SubscriptionInfo::download }, { "total", &SubscriptionInfo::total },
+        { "expire", &SubscriptionInfo::expire } };
     SubscriptionInfo info;
     bool any = false;
     for (const QByteArray &part : header.split(';')) {
         const qsizetype equals = part.indexOf('=');
-        const auto value = decimal(QString::fromLatin1(part.mid(equals + 1).trimmed()));
-        const QByteArray name = equals > 0 ? part.left(equals).trimmed().toLower() : QByteArray();
-        for (const auto &[known, field] :
-            { std::pair("upload", &SubscriptionInfo::upload), std::pair("download", &SubscriptionInfo::download),
-                std::pair("total", &SubscriptionInfo::total), std::pair("expire", &SubscriptionInfo::expire) })
-            if (name == known && value)
-                any = (info.*field = *value, true);
+        const auto field = fields.find(equals > 0 ? part.left(equals).trimmed().toLower() : QByteArray());
+        if (const auto value = decimal(QString::fromLatin1(part.mid(equals + 1).trimmed()));
+            value && field != fields.end())
+            any = (info.*field->second = *value, true);
     }
     return any ? std::optional(info) : std::nullopt;
 }
