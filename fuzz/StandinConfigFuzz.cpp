@@ -95,13 +95,8 @@ std::optional<SubscriptionInfo> userinfoModel(const QByteArray &header)
 VEYRA_FUZZ_TARGET(standin_config)
 {
     const QByteArray bytes = bytesOf(input);
-    bool accepted = false, mapping = true;
-    try {
-        checkAccepted(KernelConfig::parse(bytes, QStringLiteral("/home/fuzz/.config/kernel")));
-        accepted = true;
-    } catch (const ConfigError &error) {
-        mapping = std::string_view(error.what()) != "the configuration must be a mapping";
-    }
+    const auto refusal = thrownBy<ConfigError>(
+        [&] { checkAccepted(KernelConfig::parse(bytes, QStringLiteral("/home/fuzz/.config/kernel"))); });
 
     // A header value never holds NUL (Qt's number reading would stop there).
     const auto info = bytes.contains('\0') ? std::nullopt : parseSubscriptionUserinfo(bytes);
@@ -115,7 +110,8 @@ VEYRA_FUZZ_TARGET(standin_config)
     // tell anything new: an accepted configuration already had its "proxies" through the same
     // reader and checks, a document that is no mapping has no key, and a "proxies" key needs
     // those letters in the bytes unless an escape or a UTF-16/32 encoding (NUL bytes) wrote them.
-    if (accepted || !mapping || (!bytes.contains("proxies") && !bytes.contains('\\') && !bytes.contains('\0')))
+    if (!refusal || refusal == "the configuration must be a mapping"
+        || (!bytes.contains("proxies") && !bytes.contains('\\') && !bytes.contains('\0')))
         return;
     auto root = unlessThrows<YAML::Exception>([&] { return YAML::Load(bytes.toStdString()); });
     QSet<QString> names;
