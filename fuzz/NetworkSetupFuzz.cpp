@@ -80,8 +80,8 @@ VEYRA_FUZZ_TARGET(networksetup)
     const NetworkServiceProxySnapshot service { services.value(0, "Wi-Fi"), endpoint,
         { !endpoint.enabled, endpoint.server, -endpoint.port }, endpoint, domains, dictionary.value("url"),
         enabledModel(dictionary), discovery };
-    const ProxySnapshot snapshot { endpoint.port, { service } };
-    FUZZ_EXPECT(reread(snapshot).appliedPort == snapshot.appliedPort && reread(snapshot).services == snapshot.services,
+    const ProxySnapshot snapshot { endpoint.port, { service } }, restored = reread(snapshot);
+    FUZZ_EXPECT(restored.appliedPort == snapshot.appliedPort && restored.services == snapshot.services,
         "the snapshot changed in its file");
 
     // The journal file itself may be damaged in any way: that is a decoding error, nothing else.
