@@ -59,16 +59,11 @@ void ModelWorld::TearDown()
     DataFolderTest::TearDown();
 }
 
-WorldSeams ModelWorld::seams(const QString &checkPath) const
-{
-    return { resources, check.url(checkPath.toUtf8()), helper->socketPath(),
-        QStringLiteral(VEYRA_NETWORKSETUP_EXECUTABLE), fixtures.filePath(QStringLiteral("defaults.ini")),
-        QStringLiteral("veyra-test-notification-client"), simulator->clientOptions() };
-}
-
 AppCollaborators ModelWorld::collaborators(const QString &checkPath)
 {
-    return collaboratorsFor(seams(checkPath));
+    return collaboratorsFor({ resources, check.url(checkPath.toUtf8()), helper->socketPath(),
+        QStringLiteral(VEYRA_NETWORKSETUP_EXECUTABLE), fixtures.filePath(QStringLiteral("defaults.ini")),
+        QStringLiteral("veyra-test-notification-client"), simulator->clientOptions() });
 }
 
 AppSettings ModelWorld::freeSettings()

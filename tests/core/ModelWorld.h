@@ -39,7 +39,6 @@ protected:
     void expectRestored(AppModel &m);
     static AppSettings freeSettings();
     AppCollaborators collaborators(const QString &checkPath);
-    WorldSeams seams(const QString &checkPath) const;
     // Writes settings to a file and imports them into the model, as the settings page would.
     void importSettings(AppModel &into, const AppSettings &settings);
 

@@ -7,9 +7,7 @@
 #include "KernelTestSupport.h"
 
 #include <QCoroTimer>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 
 #include <csignal>
 #include <optional>
@@ -19,45 +17,7 @@ using namespace veyra::test;
 
 namespace {
 
-class ShutdownIntegration : public ModelWorld {
-protected:
-    // Waits with this process's event loop turning: it serves the line and the check.
-    static bool waitFor(const std::function<bool()> &done, int limitMs)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (!done() && clock.elapsed() < limitMs)
-            await(QCoro::sleepFor(std::chrono::milliseconds(20)));
-        return done();
-    }
-    // Starts the stand-in application, signed in and connected in a process of its own, and
-    // answers its report line: "connected KERNEL-PID PORT".
-    QList<QByteArray> startConnectedProgram(QProcess &program)
-    {
-        const WorldSeams world = seams(QStringLiteral("/generate_204"));
-        const QString settings = fixtures.filePath(QStringLiteral("program-settings.json"));
-        AppPaths::write(freeSettings().toJson(), settings);
-        program.start(QStringLiteral(VEYRA_TEST_CONNECTED_MODEL),
-            { root(), world.kernelResources, world.checkURL, world.helperSocket, world.networkSetup, world.defaultsFile,
-                world.service->baseURL.toString(), simulator->certificatePath(), QString::fromLatin1(member),
-                QString::fromLatin1(password), settings });
-        QByteArray report;
-        waitFor(
-            [&] {
-                return (report += program.readAllStandardOutput()).contains('\n')
-                    || program.state() == QProcess::NotRunning;
-            },
-            30'000);
-        EXPECT_TRUE(report.startsWith("connected "))
-            << report.constData() << program.readAllStandardError().constData();
-        return report.trimmed().split(' ');
-    }
-    SystemProxyManager repairer() const
-    {
-        return SystemProxyManager(QStringLiteral(VEYRA_NETWORKSETUP_EXECUTABLE),
-            std::make_unique<PrivilegedProxyClient>(helper->socketPath()));
-    }
-};
+class ShutdownIntegration : public ModelWorld { };
 
 TEST_F(ShutdownIntegration, WithTheHelperGoneTheKernelStillStopsAndTheLogSaysWhy)
 {
@@ -83,8 +43,10 @@ TEST_F(ShutdownIntegration, QuittingWhileConnectedRestoresAndStopsOnceHoweverOft
     AppDelegate delegate(&m, [&] { ++leftEventLoop; });
     QObject::connect(&delegate, &AppDelegate::terminated, [&] { ++terminations; });
 
-    EXPECT_EQ(delegate.requestQuit(), AppDelegate::Reply::terminateLater);
-    EXPECT_TRUE(delegate.terminationPending());
+    // SIGTERM asks as a session's end would; the shutdown then runs once.
+    delegate.watchQuitRequests();
+    ::raise(SIGTERM);
+    ASSERT_TRUE(eventually([&] { return delegate.terminationPending(); }));
     EXPECT_EQ(delegate.requestQuit(), AppDelegate::Reply::terminateCancel);
     EXPECT_TRUE(eventually([&] { return terminations > 0; }, 15000));
     EXPECT_EQ(terminations, 1);
@@ -111,37 +73,9 @@ TEST_F(ShutdownIntegration, ReleasingTheModelWhileItsLoopsRunIsSafe)
     // The loops wake up to find the model gone, and end without touching it.
     await(QCoro::sleepFor(std::chrono::milliseconds(2500)));
     EXPECT_FALSE(processAlive(pid));
-    await(repairer().restoreIfNeeded(true));
-}
-
-TEST_F(ShutdownIntegration, AConnectedProcessEndsByItsSignal)
-{
-    for (const int signal : { SIGTERM, SIGKILL }) {
-        SCOPED_TRACE(signal == SIGTERM ? "SIGTERM" : "SIGKILL");
-        const nlohmann::json before = services();
-        QProcess program;
-        const QList<QByteArray> connected = startConnectedProgram(program);
-        const qint64 kernel = connected.value(1).toLongLong();
-        ASSERT_GT(kernel, 0);
-        EXPECT_TRUE(everyServicePointsAt(connected.value(2).toLongLong()));
-        EXPECT_TRUE(processAlive(kernel));
-
-        ::kill(static_cast<pid_t>(program.processId()), signal);
-        ASSERT_TRUE(waitFor([&] { return program.state() == QProcess::NotRunning; }, 20'000));
-        // Left running, the kernel would hold the ports and every later connect would fail.
-        EXPECT_TRUE(eventually([&] { return !processAlive(kernel); }, 5000));
-        if (signal == SIGKILL) {
-            // A crash cannot restore anything: the snapshot stays for the next start's repair.
-            EXPECT_TRUE(QFile::exists(AppPaths::proxyBackup()));
-            await(repairer().restoreIfNeeded(true));
-            continue;
-        }
-        // SIGTERM ends it only after the system proxy is back.
-        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().constData();
-        EXPECT_EQ(services(), before);
-        EXPECT_FALSE(QFile::exists(AppPaths::proxyBackup()));
-    }
+    await(SystemProxyManager(
+        QStringLiteral(VEYRA_NETWORKSETUP_EXECUTABLE), std::make_unique<PrivilegedProxyClient>(helper->socketPath()))
+              .restoreIfNeeded(true));
 }
 
 TEST_F(ShutdownIntegration, QuittingDuringAConnectWaitsForItThenPutsEverythingBack)

@@ -7,8 +7,7 @@
 
 namespace veyra::test {
 
-// Where the test world's pieces are; the same for a model inside a test and one in a program
-// the test starts.
+// Where the test world's pieces are.
 struct WorldSeams {
     QString kernelResources; // holds "mihomo" and "mihomo.sha256"
     QString checkURL; // the connectivity check, plain http on loopback
