@@ -199,6 +199,14 @@ void releaseLoadedFonts()
     const int empty = QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/empty.ttf"));
     if (empty >= 0)
         QFontDatabase::removeApplicationFont(empty);
+    // A font object that outlives the drop loads its next faces outside Qt's cache, where no
+    // later drop reaches them: the application's font is made anew, so the next window loads
+    // through the cache again and its close gives the faces back too.
+    QFont font = QApplication::font();
+    const qreal points = font.pointSizeF();
+    font.setPointSizeF(points + 1);
+    font.setPointSizeF(points);
+    QApplication::setFont(font);
 }
 
 void setTextRole(QWidget *widget, TextRole role, bool bold)
