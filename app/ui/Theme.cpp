@@ -206,7 +206,8 @@ void releaseLoadedFonts()
     const qreal points = font.pointSizeF();
     font.setPointSizeF(points + 1);
     font.setPointSizeF(points);
-    QApplication::setFont(font);
+    // Equal to the one it replaces, so nothing needs telling: no widget is sent a font change.
+    QGuiApplication::setFont(font);
 }
 
 void setTextRole(QWidget *widget, TextRole role, bool bold)
