@@ -68,14 +68,12 @@ TEST(SecurityPolicy, InternationalisedNamesAreResolvedInTheirAsciiForm)
         "目标地址不能指向本机或局域网。");
 }
 
-TEST(SecurityPolicy, SystemResolverRefusesLoopbackNames)
+TEST(SecurityPolicy, SystemResolverHandsBackTheAddresses)
 {
-    // "localhost" is caught by the literal check; a numeric loopback goes through getaddrinfo.
-    EXPECT_EQ(failure([] { SecurityPolicy::ensurePublicHost("localhost"); }), "目标地址不能指向本机或局域网。");
-    auto addresses = SecurityPolicy::systemResolver()("127.0.0.2");
-    ASSERT_TRUE(addresses);
-    ASSERT_FALSE(addresses->isEmpty());
+    const auto addresses = SecurityPolicy::systemResolver()("127.0.0.2");
+    ASSERT_TRUE(addresses && !addresses->isEmpty());
     EXPECT_EQ(addresses->first().family, AF_INET);
+    EXPECT_EQ(addresses->first().bytes, ip("127.0.0.2").bytes);
 }
 
 TEST(SecurityPolicy, HostsLinesAndCheckoutAddresses)
@@ -98,14 +96,14 @@ TEST(SecurityPolicy, HostsLinesAndCheckoutAddresses)
         { Check::host, "127.0.0.1", publicHost, "目标地址不能指向本机或局域网。" },
         { Check::host, "line.example", resolvingTo({ { AF_UNIX, {} }, ip("2001:db8::1") }), "" },
         { Check::line, "https://user@line.example/s", publicHost, invalidLine },
-        { Check::line, "https://:secret@line.example/s", publicHost, invalidLine },
+        { Check::line, "https://:@line.example/s", publicHost, invalidLine },
         { Check::line, "http://line.example/s", publicHost, invalidLine },
         { Check::line, "https:///nohost", publicHost, invalidLine },
-        { Check::line, "https://[::1]/s", publicHost, localLine },
         { Check::line, "https://127.0.0.1/s", publicHost, localLine },
         { Check::line, "https://line.example/s", resolvingTo({ ip("192.168.0.9") }), resolvesLocal },
         { Check::checkout, "https://checkout.wx.tenpay.com/x", publicHost, "" },
         { Check::checkout, "https://pay.veyra.example/checkout/1", publicHost, "" },
+        { Check::checkout, " HTTPS://mclient.alipay.com/pay?o=1 ", publicHost, "" },
         { Check::checkout, "https://eviltenpay.com/x", publicHost,
             "为防止跳转到仿冒页面，已阻止未授权的收银台域名：eviltenpay.com" },
         { Check::checkout, "https://mclient.alipay.com.evil.example/x", publicHost,
@@ -125,11 +123,6 @@ TEST(SecurityPolicy, HostsLinesAndCheckoutAddresses)
         }),
             *c.refusal ? QString::fromUtf8(c.refusal) : QStringLiteral("<no error>"))
             << c.text;
-    const QUrl url = SecurityPolicy::officialLineURL("  HTTPS://line.example/sub?t=1 \n", publicHost);
-    EXPECT_EQ(url.host(), "line.example");
-    EXPECT_EQ(url.query(), "t=1");
-    EXPECT_EQ(
-        SecurityPolicy::paymentURL(" HTTPS://mclient.alipay.com/pay?o=1 ", publicHost).host(), "mclient.alipay.com");
 
     // The settings' own checks, in their order, are the settings fuzz target's replayed inputs.
     AppSettings settings;
