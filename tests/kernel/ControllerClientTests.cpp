@@ -56,8 +56,9 @@ TEST_F(ControllerClientIntegration, SendsTheSecretAndAcceptsOnlyBounded2xxAnswer
     EXPECT_THROW(await(manager.controller(QStringLiteral("configs"), "GET", std::nullopt, settings)), SystemError);
 }
 
-// The group's members without the reserved names; refused bodies are the controller fuzz target's seeds.
-TEST_F(ControllerClientIntegration, ListsGroupMembersWithoutTheReservedNames)
+// The group's members without the reserved names, and their delays measured against the check
+// address; refused bodies are the controller fuzz target's seeds.
+TEST_F(ControllerClientIntegration, ListsGroupMembersWithoutTheReservedNamesAndMeasuresThem)
 {
     const QByteArray group = "/proxies/%E7%BB%B4%E6%8B%89%E7%BD%91%E7%BB%9C";
     server.route(group, { 200, {}, R"({"all":["智能优选","DIRECT","香港 A","REJECT","PASS","B"],"now":"B"})" });
@@ -68,10 +69,7 @@ TEST_F(ControllerClientIntegration, ListsGroupMembersWithoutTheReservedNames)
             QStringLiteral("香港 A"), QStringLiteral("香港"), QStringLiteral("🇭🇰"), -1, QStringLiteral("维拉官方") }));
     EXPECT_EQ(nodes[1].name, QStringLiteral("B"));
     EXPECT_EQ(nodes[1].region, QStringLiteral("其他地区"));
-}
 
-TEST_F(ControllerClientIntegration, LatencyTestsAskForTheGroupAndNeedIntegerDelays)
-{
     const QByteArray path = "/group/%E7%BB%B4%E6%8B%89%E7%BD%91%E7%BB%9C/delay";
     server.route(path, { 200, {}, R"({"A":12,"B":300})" });
     const QMap<QString, qint64> delays = await(manager.testLatencies(settings));

@@ -18,13 +18,6 @@ class SettingsStoreTest : public veyra::test::DataFolderTest {
 protected:
     SettingsStore store { [] { return QDateTime::fromSecsSinceEpoch(1765000000, Qt::UTC); } };
     QString candidate() const { return m_dir.path() + "/import.json"; }
-    static QString log()
-    {
-        QString text;
-        for (const QString &name : QDir(AppPaths::logs()).entryList({ "veyra-*.log" }, QDir::Files))
-            text += QString::fromUtf8(readBytes(AppPaths::logs() + "/" + name));
-        return text;
-    }
 };
 
 } // namespace
@@ -45,7 +38,9 @@ TEST_F(SettingsStoreTest, AMissingFileGivesDefaultsAndDamagedFilesAreMovedAsideA
         EXPECT_EQ(readBytes(quarantined), bytes);
         QFile::remove(quarantined);
     }
-    const QString log = SettingsStoreTest::log();
+    const QStringList logs = QDir(AppPaths::logs()).entryList({ "veyra-*.log" }, QDir::Files);
+    ASSERT_EQ(logs.size(), 1);
+    const QString log = QString::fromUtf8(readBytes(AppPaths::logs() + "/" + logs[0]));
     EXPECT_EQ(log.count(QString::fromUtf8("设置文件损坏，已恢复默认值：")), 3);
     EXPECT_TRUE(log.trimmed().endsWith(QString::fromUtf8("本地数据文件超过安全大小限制。")));
 

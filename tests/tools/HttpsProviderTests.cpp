@@ -4,10 +4,7 @@
 #include "MihomoManager.h"
 #include "TestSupport.h"
 
-#include <QCoroNetworkReply>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSslConfiguration>
@@ -18,24 +15,8 @@ namespace veyra {
 namespace {
 
 using namespace veyra::test;
-using namespace std::chrono_literals;
 
 const QString secret = QStringLiteral("https-provider-secret");
-
-// The body of a controller GET, or nothing while the controller is not up yet.
-QCoro::Task<std::optional<QByteArray>> controllerGet(quint16 port, QString path)
-{
-    QNetworkAccessManager network;
-    network.setProxy(QNetworkProxy::NoProxy);
-    QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port) + path));
-    request.setRawHeader("Authorization", "Bearer " + secret.toUtf8());
-    request.setTransferTimeout(2000);
-    std::unique_ptr<QNetworkReply> reply(network.get(request));
-    co_await qCoro(reply.get()).waitForFinished();
-    if (reply->error() != QNetworkReply::NoError)
-        co_return std::nullopt;
-    co_return reply->readAll();
-}
 
 // The stand-in kernel fetching its provider over https from a server whose certificate this
 // test makes with openssl. The kernel trusts that certificate only when it is named with the
@@ -80,14 +61,15 @@ TEST(HttpsProviderIntegration, RefusesTheServerUntilToldToTrustItThenDownloads)
         kernel.setProcessChannelMode(QProcess::MergedChannels);
         kernel.start(bundledKernelDirectory() + QStringLiteral("/mihomo"),
             options + QStringList { QStringLiteral("-d"), home.path(), QStringLiteral("-f"), configuration });
+        const QStringList get { QStringLiteral("-sf"), QStringLiteral("--max-time"), QStringLiteral("2"),
+            QStringLiteral("-H"), "Authorization: Bearer " + secret,
+            QStringLiteral("http://127.0.0.1:%1/providers/proxies").arg(settings.controllerPort) };
         QByteArray providers;
         EXPECT_TRUE(eventually(
             [&] {
-                const std::optional<QByteArray> answer = await(
-                    controllerGet(static_cast<quint16>(settings.controllerPort), QStringLiteral("providers/proxies")),
-                    5s);
+                const ProgramResult answer = await(runProgram(QStringLiteral("/usr/bin/curl"), get));
                 output += kernel.readAll();
-                return answer && settled(providers = *answer);
+                return answer.exitCode == 0 && settled(providers = answer.standardOutput);
             },
             15'000))
             << "the provider did not settle: " << output.constData();
