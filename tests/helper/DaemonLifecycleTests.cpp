@@ -4,9 +4,13 @@
 
 #include "veyra/ipc/ProxyHelperRecords.h"
 
+#include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <iostream>
+#include <poll.h>
 #include <sstream>
+#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace veyra::helper;
@@ -18,29 +22,36 @@ namespace {
 // The daemon's own code in a child process, started from a root-owned bundle whose main
 // executable is the test client, with a tool script instead of networksetup and an idle time
 // of one second.
-class DaemonLifecycleIntegration : public ::testing::Test {
+class DaemonLifecycleIntegration : public BundleTest {
 protected:
-    void SetUp() override
-    {
-        if (!runningAsRoot())
-            GTEST_SKIP() << "needs root: the bundle must be root-owned and the client must switch users";
-        bundle = std::make_unique<TestBundle>(dir.path());
-        writeFile(dir.path() / "request.json", requestJson({ { tool, "-setwebproxystate", "Wi-Fi", "off" } }));
-    }
     std::unique_ptr<Child> startDaemon(bool socketActivated, const std::string &toolBody)
     {
         writeScript(dir.path() / "tool", toolBody);
         const ProxyHelperLocations locations { bundle->helper.string(), socketPath.string(),
             (dir.path() / "tool").string(), (dir.path() / "record" / "settings.json").string() };
         const int listener = socketActivated ? bindListeningSocket(socketPath) : -1;
-        const int notify = notifySocket(dir.path() / "notify.sock");
+        // The service manager's side: `listener` (if any) as descriptor 3 with LISTEN_FDS, and a
+        // datagram socket on which the daemon says READY=1.
+        const sockaddr_un notifyAddress = addressOf(dir.path() / "notify.sock");
+        const int notify = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        EXPECT_EQ(::bind(notify, reinterpret_cast<const sockaddr *>(&notifyAddress), sizeof notifyAddress), 0);
         auto daemon = std::make_unique<Child>([&](int ready) {
             ::close(ready);
-            handOver(listener, dir.path() / "notify.sock");
+            if (listener >= 0) {
+                // Not close-on-exec, as the service manager passes it.
+                ::dup2(listener, 3);
+                ::fcntl(3, F_SETFD, 0);
+                ::setenv("LISTEN_FDS", "1", 1);
+                ::setenv("LISTEN_PID", std::to_string(::getpid()).c_str(), 1);
+            }
+            ::setenv("NOTIFY_SOCKET", notifyAddress.sun_path, 1);
             ::setenv("VEYRA_DAEMON_ONLY", "leaked", 1); // no tool may see the daemon's environment
             ::_exit(runProxyHelper(locations, std::cerr, 1s));
         });
-        EXPECT_TRUE(saidReady(notify));
+        char message[256] = {};
+        struct pollfd wait = { notify, POLLIN, 0 };
+        EXPECT_TRUE(::poll(&wait, 1, 5000) > 0 && ::recv(notify, message, sizeof message - 1, 0) > 0
+            && std::strstr(message, "READY=1"));
         ::close(notify);
         if (listener >= 0)
             ::close(listener);
@@ -48,14 +59,10 @@ protected:
     }
     void expectServed()
     {
-        const ToolOutcome reply = runClient(bundle->mainExecutable, socketPath, dir.path() / "request.json");
+        const ToolOutcome reply = client(bundle->mainExecutable);
         ASSERT_EQ(reply.exitStatus, 0) << reply.standardError;
         EXPECT_TRUE(veyra::ipc::ProxyHelperResponse::decode(reply.standardOutput).success);
     }
-
-    TempDir dir;
-    std::unique_ptr<TestBundle> bundle;
-    fs::path socketPath = dir.path() / "helper.sock";
 };
 
 } // namespace

@@ -16,8 +16,6 @@
 
 namespace veyra::helper::test {
 
-namespace {
-
 sockaddr_un addressOf(const fs::path &path)
 {
     sockaddr_un address {};
@@ -25,8 +23,6 @@ sockaddr_un addressOf(const fs::path &path)
     std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
     return address;
 }
-
-} // namespace
 
 bool runningAsRoot()
 {
@@ -83,33 +79,6 @@ std::optional<int> Child::wait(std::chrono::milliseconds limit)
     return m_status;
 }
 
-int notifySocket(const fs::path &path)
-{
-    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const sockaddr_un address = addressOf(path);
-    EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
-    return fd;
-}
-
-bool saidReady(int notifySocket)
-{
-    char message[256] = {};
-    struct pollfd wait = { notifySocket, POLLIN, 0 };
-    return ::poll(&wait, 1, 5000) > 0 && ::recv(notifySocket, message, sizeof message - 1, 0) > 0
-        && std::strstr(message, "READY=1");
-}
-
-void handOver(int passedSocket, const fs::path &notifyPath)
-{
-    if (passedSocket >= 0) {
-        // Not close-on-exec, as the service manager passes it (dup2 onto itself keeps the flag).
-        passedSocket == 3 ? ::fcntl(3, F_SETFD, 0) : ::dup2(passedSocket, 3);
-        ::setenv("LISTEN_FDS", "1", 1);
-        ::setenv("LISTEN_PID", std::to_string(::getpid()).c_str(), 1);
-    }
-    ::setenv("NOTIFY_SOCKET", notifyPath.c_str(), 1);
-}
-
 int connectTo(const fs::path &socket, bool inheritable)
 {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | (inheritable ? 0 : SOCK_CLOEXEC), 0);
@@ -128,16 +97,6 @@ void becomeUser(uid_t uid)
     if (::syscall(SYS_setgroups, 0, nullptr) != 0 || ::syscall(SYS_setresgid, uid, uid, uid) != 0
         || ::syscall(SYS_setresuid, uid, uid, uid) != 0)
         ::_exit(126);
-}
-
-int execute(std::vector<std::string> argv)
-{
-    std::vector<char *> pointers;
-    for (std::string &argument : argv)
-        pointers.push_back(argument.data());
-    pointers.push_back(nullptr);
-    ::execv(pointers[0], pointers.data());
-    return 127;
 }
 
 TestBundle::TestBundle(const fs::path &root)

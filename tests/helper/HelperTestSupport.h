@@ -11,7 +11,9 @@
 #include <optional>
 #include <string>
 #include <sys/types.h>
+#include <sys/un.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace veyra::helper::test {
@@ -40,20 +42,12 @@ private:
     std::optional<int> m_status;
 };
 
-// A datagram socket bound at `path`, on which a daemon says READY=1; and whether it did so within
-// five seconds.
-int notifySocket(const fs::path &path);
-bool saidReady(int notifySocket);
-// In a forked child: what the service manager passes to a daemon: `passedSocket` (if any) as
-// descriptor 3 with LISTEN_FDS, and the NOTIFY_SOCKET `notifyPath`.
-void handOver(int passedSocket, const fs::path &notifyPath);
-
+// The address of the Unix socket at `path`.
+sockaddr_un addressOf(const fs::path &path);
 // A stream socket connected to `socket` (close-on-exec unless `inheritable`), or -1.
 int connectTo(const fs::path &socket, bool inheritable = false);
 // In a forked child: becomes `uid` (as group too, without supplementary groups) for good, or ends.
 void becomeUser(uid_t uid);
-// In a forked child: executes argv[0] with the arguments; returns 127 when it cannot.
-int execute(std::vector<std::string> argv);
 
 // A bundle in a temporary directory, owned by root: the test client as its main executable
 // and a copy of the helper beside it.
@@ -93,6 +87,26 @@ protected:
     fs::path socketPath = dir.path() / "helper.sock";
     std::unique_ptr<ProxyHelperServer> server;
     std::thread thread;
+};
+
+// A root-owned bundle whose main executable is the test client, and a request for it to send.
+class BundleTest : public InProcessHelper {
+protected:
+    void SetUp() override
+    {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root: the bundle must be root-owned and the client must switch users";
+        bundle = std::make_unique<TestBundle>(dir.path());
+        writeFile(requestFile, requestJson({ { tool, "-setwebproxystate", "Wi-Fi", "off" } }));
+    }
+    ToolOutcome client(const fs::path &program, uid_t uid = nobody,
+        const std::vector<std::string> &environment = minimalToolEnvironment())
+    {
+        return runClient(program, socketPath, requestFile, uid, environment);
+    }
+
+    std::unique_ptr<TestBundle> bundle;
+    fs::path requestFile = dir.path() / "request.json";
 };
 
 } // namespace veyra::helper::test

@@ -61,18 +61,33 @@ protected:
 
 } // namespace
 
-// The socket is bound for everybody to connect, never over a file that is not a socket; each
-// connection gets one reply, an oversized one without its body being read.
-TEST_F(ProxyHelperServerIntegration, OneRequestOneReplyOnAWorldConnectableSocket)
+// The socket is bound for everybody to connect, never over a file that is not a socket. Each
+// connection gets one reply, an oversized one without its body being read. With a tool that logs
+// each run's service and takes a while, overlapping requests would interleave: they run one
+// request at a time.
+TEST_F(ProxyHelperServerIntegration, OneRequestAtATimeAndOneReplyEachOnAWorldConnectableSocket)
 {
     writeFile(dir.path() / "regular", "keep me");
     EXPECT_THROW(bindListeningSocket(dir.path() / "regular"), std::system_error);
     EXPECT_TRUE(fs::exists(dir.path() / "regular"));
-    start();
+    const fs::path log = dir.path() / "runs.log";
+    writeScript(dir.path() / "slow", "echo \"$2\" >> '" + log.string() + "'\n/bin/sleep 0.1\n");
+    start({}, (dir.path() / "slow").string());
     EXPECT_EQ(fs::status(socketPath).permissions() & fs::perms::all, fs::perms(0666));
-    Client client(socketPath, request);
-    EXPECT_TRUE(client.reply().value_or(veyra::ipc::ProxyHelperResponse {}).success);
-    EXPECT_FALSE(client.reply()) << "the helper closes after its one reply";
+    const auto linesFor = [](const std::string &service) {
+        return Framing::frame(requestJson(
+            { { tool, "-setwebproxystate", service, "off" }, { tool, "-setsecurewebproxystate", service, "off" },
+                { tool, "-setsocksfirewallproxystate", service, "off" } }));
+    };
+    Client first(socketPath, linesFor("A")), second(socketPath, linesFor("B"));
+    EXPECT_TRUE(first.reply().value_or(veyra::ipc::ProxyHelperResponse {}).success);
+    EXPECT_TRUE(second.reply());
+    EXPECT_FALSE(first.reply()) << "the helper closes after its one reply";
+    std::string runs;
+    std::ifstream in(log);
+    for (std::string line; std::getline(in, line);)
+        runs += line;
+    EXPECT_TRUE(runs == "AAABBB" || runs == "BBBAAA") << runs;
     EXPECT_EQ(
         Client(socketPath, Framing::encodeHeader(131073)).reply().value_or(veyra::ipc::ProxyHelperResponse {}).message,
         "后台服务请求超过大小限制。");
@@ -92,26 +107,6 @@ TEST_F(ProxyHelperServerIntegration, ASilentClientDoesNotStallOthersAndIsDropped
     EXPECT_EQ(::recv(silent.fd, &byte, 1, MSG_DONTWAIT), -1) << "served while the silent client holds the other slot";
     EXPECT_FALSE(silent.reply(30s));
     EXPECT_EQ(::recv(silent.fd, &byte, 1, MSG_DONTWAIT), 0) << "closed by the helper, not kept for ever";
-}
-
-// A tool that logs each run's service and takes a while: overlapping requests would interleave.
-TEST_F(ProxyHelperServerIntegration, ConcurrentRequestsRunTheirLinesOneRequestAtATime)
-{
-    const fs::path log = dir.path() / "runs.log";
-    writeScript(dir.path() / "slow", "echo \"$2\" >> '" + log.string() + "'\n/bin/sleep 0.1\n");
-    start({}, (dir.path() / "slow").string());
-    const auto linesFor = [](const std::string &service) {
-        return Framing::frame(requestJson(
-            { { tool, "-setwebproxystate", service, "off" }, { tool, "-setsecurewebproxystate", service, "off" },
-                { tool, "-setsocksfirewallproxystate", service, "off" } }));
-    };
-    Client first(socketPath, linesFor("A")), second(socketPath, linesFor("B"));
-    ASSERT_TRUE(first.reply() && second.reply());
-    std::string runs;
-    std::ifstream in(log);
-    for (std::string line; std::getline(in, line);)
-        runs += line;
-    EXPECT_TRUE(runs == "AAABBB" || runs == "BBBAAA") << runs;
 }
 
 // Stalled connections of one user are held far longer than the application waits for its reply.

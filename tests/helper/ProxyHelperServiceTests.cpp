@@ -79,9 +79,9 @@ TEST(ProxyHelperService, FailureTextIsTrimmedErrorOutputElseOutputElseGeneric)
     }
 }
 
-// One that keeps its streams open, and one that closes them first and then hangs in a child of
-// its own, which must not outlive it.
-TEST(ToolRunnerIntegration, AToolPastItsTimeLimitIsKilled)
+// A tool past its time limit is killed: one that keeps its streams open, and one that closes them
+// first and then hangs in a child of its own, which must not outlive it.
+TEST(ToolRunnerIntegration, AToolHoldsNoCapabilityAndIsKilledPastItsTimeLimit)
 {
     using namespace std::chrono;
     for (const char *script : { "echo started; exec sleep 30", "exec >&- 2>&-; sleep 31.5; true" }) {
@@ -95,6 +95,15 @@ TEST(ToolRunnerIntegration, AToolPastItsTimeLimitIsKilled)
     for (int i = 0; i < 200 && leftRunning; ++i, std::this_thread::sleep_for(milliseconds(10)))
         leftRunning = runTool("/usr/bin/pgrep", { "-x", "-f", "sleep 31.5" }).exitStatus == 0;
     EXPECT_FALSE(leftRunning) << "a child of the tool outlived it";
+
+    // The tool runs as root, but with no capability left in any set, so it cannot read into
+    // other processes as the helper can.
+    const ToolOutcome status = runTool("/bin/grep", { "^Cap", "/proc/self/status" });
+    std::istringstream lines(status.standardOutput);
+    int sets = 0;
+    for (std::string name, value; lines >> name >> value; ++sets)
+        EXPECT_EQ(value, "0000000000000000") << name;
+    EXPECT_EQ(sets, 5) << status.standardError;
 }
 
 // Once the helper has pointed Wi-Fi here, a request may only point it here again, switch things
@@ -153,16 +162,4 @@ TEST_F(ProxyHelperServiceIntegration, OnlyLoopbackOrTheRecordedSettingsMayBeSet)
     ASSERT_TRUE(execute(apply).success);
     EXPECT_TRUE(execute(Lines { { tool, "-setwebproxy", "Wi-Fi", "new.corp", "3128" } }).success);
     EXPECT_FALSE(execute(Lines { genuineRestore[0] }).success);
-}
-
-// The tool runs as root, but with no capability left in any set, so it cannot read into other
-// processes as the helper can.
-TEST(ToolRunnerIntegration, TheToolHoldsNoCapability)
-{
-    const ToolOutcome outcome = runTool("/bin/grep", { "^Cap", "/proc/self/status" });
-    std::istringstream lines(outcome.standardOutput);
-    int sets = 0;
-    for (std::string name, value; lines >> name >> value; ++sets)
-        EXPECT_EQ(value, "0000000000000000") << name;
-    EXPECT_EQ(sets, 5) << outcome.standardError;
 }

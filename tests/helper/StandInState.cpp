@@ -91,12 +91,6 @@ std::vector<std::string> StandInState::toolEnvironment() const
     return environment;
 }
 
-void StandInState::writeLauncher(const fs::path &launcher) const
-{
-    writeScript(launcher,
-        "VEYRA_NETWORKSETUP_STATE='" + m_path.string() + "' exec '" VEYRA_NETWORKSETUP_EXECUTABLE "' \"$@\"\n");
-}
-
 void writeScript(const fs::path &path, const std::string &body)
 {
     writeFile(path, "#!/bin/sh\n" + body);

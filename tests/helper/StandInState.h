@@ -27,8 +27,7 @@ private:
 void writeFile(const fs::path &path, const std::string &bytes);
 
 // The stand-in tool's state file for one test. The helper runs its tool with a fixed minimal
-// environment, so the file's location reaches the stand-in through toolEnvironment() (for the
-// helper's code in process) or a launcher script (for the installed executable).
+// environment, so the file's location reaches the stand-in through toolEnvironment().
 class StandInState {
 public:
     // Starts with two active services, "Wi-Fi" and "Ethernet", all proxies off.
@@ -47,8 +46,6 @@ public:
     fs::path recordFile() const { return m_path.parent_path() / "helper-record" / "settings.json"; }
     // The helper's minimal environment plus this state file's location.
     std::vector<std::string> toolEnvironment() const;
-    // Writes an executable script at `launcher` that runs the stand-in on this state file.
-    void writeLauncher(const fs::path &launcher) const;
 
 private:
     fs::path m_path;

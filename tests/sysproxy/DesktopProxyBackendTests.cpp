@@ -110,55 +110,34 @@ struct Start {
 };
 
 const Start corporate { "ManualCorporateProxy",
-    "[system/proxy]\nmode='manual'\nignore-hosts=['localhost', "
-    "'*.corp.example']\n\n"
+    "[system/proxy]\nmode='manual'\nignore-hosts=['localhost', '*.corp.example']\n\n"
     "[system/proxy/http]\nhost='proxy.corp.example'\nport=3128\n\n"
     "[system/proxy/https]\nhost='proxy.corp.example'\nport=3128\n",
-    "[Proxy "
-    "Settings]\nNoProxyFor=.corp.example\nProxyType=1\nhttpProxy=http://"
-    "proxy.corp.example 3128\n"
+    "[Proxy Settings]\nNoProxyFor=.corp.example\nProxyType=1\nhttpProxy=http://proxy.corp.example 3128\n"
     "httpsProxy=http://proxy.corp.example 3128\n",
     false };
 
 const Start starts[] = {
     { "NothingSet", "", nullptr, true },
     corporate,
-    { "AutomaticWithAPacAddress",
-        "[system/proxy]\nmode='auto'\nautoconfig-url='http://wpad.corp.example/"
-        "proxy.pac'\n",
-        "[Proxy Settings]\nProxy Config "
-        "Script=http://wpad.corp.example/proxy.pac\nProxyType=2\n",
-        false },
-    { "OnlySomeKeysSet",
-        "[system/proxy/http]\nhost='proxy.corp.example'\n\n[system/proxy/"
-        "socks]\nport=1080\n",
+    { "AutomaticWithAPacAddress", "[system/proxy]\nmode='auto'\nautoconfig-url='http://wpad.corp.example/proxy.pac'\n",
+        "[Proxy Settings]\nProxy Config Script=http://wpad.corp.example/proxy.pac\nProxyType=2\n", false },
+    { "OnlySomeKeysSet", "[system/proxy/http]\nhost='proxy.corp.example'\n\n[system/proxy/socks]\nport=1080\n",
         "[Proxy Settings]\nhttpProxy=http://proxy.corp.example 3128\n", false },
     { "OtherGroupsAndComments", "[org/gnome/desktop/interface]\nclock-format='24h'\n",
-        "# kept by "
-        "hand\n[$Version]\nupdate_info=kioslave.upd:change-proxy-type\n\n[Cache "
-        "Settings]\n"
-        "MaxCacheSize = 51200\n\n# the proxy\n[Proxy Settings]\nProxyType = 0\n# "
-        "none yet\nNoProxyFor=\n"
+        "# kept by hand\n[$Version]\nupdate_info=kioslave.upd:change-proxy-type\n\n[Cache Settings]\n"
+        "MaxCacheSize = 51200\n\n# the proxy\n[Proxy Settings]\nProxyType = 0\n# none yet\nNoProxyFor=\n"
         "[UserAgent]\nSendUserAgent=false",
         false },
     { "NoProxyGroupYet", "", "[General]\nfoo=bar\n", false },
     { "AnEmptyFile", "", "", false },
     { "NoFinalNewlineNorProxyGroup", "", "[General]\nfoo=bar", false },
-    { "AnEmptyProxyGroup", "",
-        "[General]\nfoo=bar\n\n[Proxy "
-        "Settings]\n\n[UserAgent]\nSendUserAgent=false\n",
-        false },
+    { "AnEmptyProxyGroup", "", "[General]\nfoo=bar\n\n[Proxy Settings]\n\n[UserAgent]\nSendUserAgent=false\n", false },
 };
 
 class DesktopProxyBackendIntegration : public test::DataFolderTest {
 protected:
     static void SetUpTestSuite() { DesktopSession::shared(); }
-
-    void SetUp() override
-    {
-        DataFolderTest::SetUp();
-        begin({ "NothingAndNoDesktopNamed", "", nullptr, false });
-    }
 
     QString kioslaverc() const { return session.configFolder() + QStringLiteral("/kioslaverc"); }
     bool journalExists() const { return QFile::exists(AppPaths::desktopProxyBackup()); }
@@ -220,9 +199,7 @@ TEST_F(DesktopProxyBackendIntegration, EveryStartingStateIsPointedAtUsAndPutBack
         expectPointedAtUs(kdePresent, start.name);
         EXPECT_TRUE(test::await(backend.stillApplied())) << start.name;
         EXPECT_EQ(test::modeOf(AppPaths::desktopProxyBackup()), 0600) << start.name;
-        if (kdePresent) {
-            EXPECT_TRUE(kde.waitFor(told + 1)) << start.name << ": running KDE applications were not told";
-        }
+        EXPECT_TRUE(!kdePresent || kde.waitFor(told + 1)) << start.name << ": running KDE applications were not told";
 
         test::await(backend.restoreIfNeeded(false));
         const DesktopState after = state();
@@ -285,9 +262,7 @@ TEST_F(DesktopProxyBackendIntegration, AFailedEnableEndsWithEverythingAsItWas)
     for (const auto &c : cases) {
         begin(c.writesBeforeCrash < 0 ? starts[4] : corporate);
         const DesktopState before = state();
-        auto faults = std::make_shared<StoreFaults>();
-        faults->writesBeforeCrash = c.writesBeforeCrash;
-        faults->ignoredKey = QLatin1String(c.ignoredKey);
+        auto faults = std::make_shared<StoreFaults>(StoreFaults { c.writesBeforeCrash, QLatin1String(c.ignoredKey) });
         const auto failure = failureOf(DesktopProxyBackend(FaultyProxyStore::around(faults)).enable(7890));
         if (c.writesBeforeCrash < 0) {
             EXPECT_EQ(failure, QStringLiteral("系统没有确认全部代理设置。")) << c.name;

@@ -30,7 +30,7 @@ struct AdmittingAuthorizer : helper::PeerAuthorizer {
 
 HelperHarness::HelperHarness()
 {
-    ::setenv("VEYRA_NETWORKSETUP_STATE", statePath().toLocal8Bit().constData(), 1);
+    ::setenv("VEYRA_NETWORKSETUP_STATE", m_standIn.path().c_str(), 1);
     m_server = std::make_unique<helper::ProxyHelperServer>(helper::bindListeningSocket(socketPath().toStdString()),
         helper::ProxyHelperService(VEYRA_NETWORKSETUP_EXECUTABLE, m_standIn.recordFile(), m_standIn.toolEnvironment()),
         std::make_unique<AdmittingAuthorizer>(*this));

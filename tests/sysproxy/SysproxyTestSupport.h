@@ -26,7 +26,6 @@ public:
     ~HelperHarness();
 
     QString socketPath() const { return m_dir.path() + QStringLiteral("/helper.sock"); }
-    QString statePath() const { return QString::fromStdString(m_standIn.path().string()); }
     int requests() const { return m_requests.load(); }
 
     // A delayed helper: while held, every request waits before it is served, so a test can
@@ -51,11 +50,6 @@ public:
 
     // Runs the stand-in directly, as the user would change a setting by hand.
     void userRuns(const QStringList &arguments) const;
-
-    static nlohmann::json serviceRecord(const QString &name, const QString &address, bool enabled = true)
-    {
-        return helper::test::StandInState::serviceRecord(name.toStdString(), address.toStdString(), enabled);
-    }
 
 private:
     QTemporaryDir m_dir;

@@ -21,10 +21,7 @@ namespace {
 const QString prefix = QString::fromUtf8(NetworkSetupProxyBackend::helperUnavailablePrefix) + u'\n';
 const QString leftover = QStringLiteral("检测到尚未恢复的代理快照，请先执行“修复网络设置”。");
 
-Json service(const QString &name, const QString &address, bool enabled = true)
-{
-    return test::HelperHarness::serviceRecord(name, address, enabled);
-}
+const auto service = &helper::test::StandInState::serviceRecord;
 
 // The stand-in networksetup behind the helper's own server: every line the manager sends passes
 // the tool's grammar (it refuses any other), and its state is what the tests check.
@@ -55,14 +52,13 @@ protected:
     // Ethernet with nothing set; a disabled service and two without an address, never touched.
     void useCustomisedServices()
     {
-        Json wifi = service(QStringLiteral("Wi-Fi"), QStringLiteral("192.168.1.20"));
+        Json wifi = service("Wi-Fi", "192.168.1.20", true);
         wifi["web"] = { { "enabled", true }, { "server", "proxy.lan" }, { "port", 3128 } };
         wifi["bypassDomains"] = { "*.corp", "10.0.0.0/8" };
         wifi["autoProxyURL"] = "http://pac.lan/p.pac";
         wifi["autoDiscoveryEnabled"] = true;
-        helper.setServices({ wifi, service(QStringLiteral("Bluetooth PAN"), QStringLiteral("10.9.0.2"), false),
-            service(QStringLiteral("Ethernet"), QStringLiteral("10.0.0.5")), service(QStringLiteral("USB"), QString()),
-            service(QStringLiteral("Bridge"), QStringLiteral("0.0.0.0")) });
+        helper.setServices({ wifi, service("Bluetooth PAN", "10.9.0.2", false), service("Ethernet", "10.0.0.5", true),
+            service("USB", "", true), service("Bridge", "0.0.0.0", true) });
     }
     // The settings as they take effect. networksetup cannot clear a switched-off proxy's address
     // and a restore only switches it off, so that address is left out.
@@ -121,7 +117,33 @@ TEST_F(SystemProxyManagerIntegration, EnableSendsOneRequestAndRestorePutsBackWha
     EXPECT_EQ(settings(), expected);
     EXPECT_EQ(expected[2]["web"]["server"], "corp.proxy");
     EXPECT_FALSE(snapshotExists());
+
+    // After a crash the next start does the same, and says so.
     EXPECT_EQ(failureOf(manager->enable(7891)), std::nullopt);
+    manager = makeManager(helper.socketPath()); // the application ended without restoring
+    EXPECT_TRUE(test::await(manager->recoverStaleProxy()));
+    EXPECT_EQ(settings(), expected);
+    EXPECT_FALSE(test::await(manager->recoverStaleProxy()));
+    EXPECT_TRUE(log().contains(QStringLiteral("检测到上次异常退出，已恢复仍由本应用管理的系统代理。")));
+
+    // The journal is the user's file, which any process of the user may rewrite: from it the
+    // helper puts back nothing but what the services had before the first apply.
+    test::await(manager->enable(7890));
+    QByteArray crafted = test::readBytes(AppPaths::proxyBackup());
+    ASSERT_TRUE(crafted.contains("proxy.lan"));
+    test::writeBytes(AppPaths::proxyBackup(), crafted.replace("proxy.lan", "203.0.113.66"));
+    EXPECT_TRUE(failureOf(manager->restoreIfNeeded(true)));
+    EXPECT_EQ(helper.state().dump().find("203.0.113.66"), std::string::npos);
+    EXPECT_TRUE(snapshotExists()) << "kept for a later repair";
+
+    // Nothing is ours any more: nothing is sent, and the journal goes.
+    for (const QString &name : { QStringLiteral("Wi-Fi"), QStringLiteral("Ethernet") })
+        userTakesOver(name, QStringLiteral("127.0.0.1"), QStringLiteral("9999")); // ours was 7890
+    const int requests = helper.requests();
+    EXPECT_FALSE(test::await(manager->recoverStaleProxy()));
+    EXPECT_EQ(helper.requests(), requests);
+    EXPECT_FALSE(snapshotExists());
+    EXPECT_TRUE(log().contains(QStringLiteral("发现旧代理快照，但当前设置已被用户修改，因此没有覆盖。")));
 }
 
 // Each of these is found out before a single setting changes: no request, no journal, and the
@@ -131,7 +153,7 @@ TEST_F(SystemProxyManagerIntegration, RequestsThatCannotBeSentOrUndoneChangeNoth
     const auto many = [](int count, bool withEverythingToRestore) {
         std::vector<Json> services;
         for (int i = 0; i < count; ++i) {
-            services.push_back(service(QStringLiteral("S%1").arg(i), QStringLiteral("10.1.0.%1").arg(i + 1)));
+            services.push_back(service("S" + std::to_string(i), "10.1.0." + std::to_string(i + 1), true));
             for (const char *kind : { "web", "secureWeb", "socks" })
                 if (withEverythingToRestore)
                     services.back()[kind] = { { "enabled", false }, { "server", "old.proxy" }, { "port", 3128 } };
@@ -139,7 +161,7 @@ TEST_F(SystemProxyManagerIntegration, RequestsThatCannotBeSentOrUndoneChangeNoth
         }
         return services;
     };
-    Json longBypass = service(QStringLiteral("Wi-Fi"), QStringLiteral("192.168.1.20"));
+    Json longBypass = service("Wi-Fi", "192.168.1.20", true);
     for (int i = 0; i < 130; ++i)
         longBypass["bypassDomains"].push_back("host" + std::to_string(i) + ".corp");
     const struct {
@@ -227,53 +249,4 @@ TEST_F(SystemProxyManagerIntegration, BrokenOrOversizedSnapshotIsAnErrorAndStays
     EXPECT_EQ(failureOf(manager->restoreIfNeeded(true)), QString::fromUtf8(AppPaths::oversizeMessage));
     EXPECT_TRUE(snapshotExists());
     EXPECT_TRUE(helper.history().empty());
-}
-
-// After a crash the next start puts back what is still ours, leaves what the user changed, and
-// says which it did.
-TEST_F(SystemProxyManagerIntegration, RecoveryRestoresWhatIsStillOursAndLeavesTheUsersOwn)
-{
-    useCustomisedServices();
-    const Json before = settings();
-    test::await(manager->enable(7890));
-    manager = makeManager(helper.socketPath()); // the application ended without restoring
-    EXPECT_TRUE(test::await(manager->recoverStaleProxy()));
-    EXPECT_EQ(settings(), before);
-    EXPECT_FALSE(test::await(manager->recoverStaleProxy()));
-    EXPECT_TRUE(log().contains(QStringLiteral("检测到上次异常退出，已恢复仍由本应用管理的系统代理。")));
-
-    test::await(manager->enable(7890));
-    for (const QString &name : { QStringLiteral("Wi-Fi"), QStringLiteral("Ethernet") })
-        userTakesOver(name, QStringLiteral("127.0.0.1"), QStringLiteral("9999")); // ours was 7890
-    const int requests = helper.requests();
-    EXPECT_FALSE(test::await(manager->recoverStaleProxy()));
-    EXPECT_EQ(helper.requests(), requests);
-    EXPECT_FALSE(snapshotExists());
-    EXPECT_TRUE(log().contains(QStringLiteral("发现旧代理快照，但当前设置已被用户修改，因此没有覆盖。")));
-}
-
-// The journal is the user's file, which any process of the user may rewrite: from it the helper
-// puts back nothing but what the services had before the first apply.
-TEST_F(SystemProxyManagerIntegration, ACraftedJournalCannotPointTheMachineElsewhere)
-{
-    useCustomisedServices();
-    const Json before = settings();
-    test::await(manager->enable(7890));
-    const QByteArray genuine = test::readBytes(AppPaths::proxyBackup());
-    QByteArray crafted = genuine;
-    crafted.replace("proxy.lan", "203.0.113.66").replace("http://pac.lan/p.pac", "http://203.0.113.66/p.pac");
-    ASSERT_NE(crafted, genuine);
-    test::writeBytes(AppPaths::proxyBackup(), crafted);
-    EXPECT_TRUE(failureOf(manager->restoreIfNeeded(true)));
-    EXPECT_EQ(helper.state().dump().find("203.0.113.66"), std::string::npos);
-    // What could not be put back is switched off, not left pointing at a port about to close;
-    // the journal stays for a later repair.
-    for (const Json &one : helper.state()["services"])
-        for (const char *kind : { "web", "secureWeb", "socks" })
-            EXPECT_FALSE(one[kind]["enabled"].get<bool>()) << one["name"] << " " << kind;
-    EXPECT_TRUE(snapshotExists());
-
-    test::writeBytes(AppPaths::proxyBackup(), genuine);
-    test::await(manager->restoreIfNeeded(true));
-    EXPECT_EQ(settings(), before);
 }
