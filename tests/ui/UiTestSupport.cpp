@@ -55,11 +55,9 @@ bool press(const QWidget *root, const QString &text)
 QStringList menuTexts(const QMenu *menu)
 {
     QStringList texts;
-    for (QAction *action : menu->actions()) {
-        if (!action->isVisible())
-            continue;
-        texts << (action->isSeparator() ? QStringLiteral("—") : action->text());
-    }
+    for (QAction *action : menu->actions())
+        if (action->isVisible())
+            texts << (action->isSeparator() ? QStringLiteral("—") : action->text());
     return texts;
 }
 
@@ -90,9 +88,7 @@ void StagedModel::becomeMember()
 {
     AccountUser member;
     member.account = QStringLiteral("13800000000");
-    Membership membership;
-    membership.active = true;
-    member.membership = membership;
+    member.membership.emplace().active = true;
     setUser(member);
 }
 

@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QStringList>
-#include <QWidget>
 
 #include <functional>
 
@@ -44,6 +43,12 @@ public:
     // Signed in with an active membership.
     void becomeMember();
 };
+
+// A node of the official line, as the kernel reports it.
+inline NodeItem node(const char *name, const char *region, int delay, const char *flag = "🏳")
+{
+    return NodeItem { name, region, flag, delay, "veyra_official" };
+}
 
 // Turns the event loop until the condition holds or the limit passes; answers the condition.
 bool waitUntil(const std::function<bool()> &condition, int limitMs = 5000);
