@@ -19,7 +19,7 @@ std::optional<qint64> integerModel(const Json *value)
         const double truncated = value->is_boolean() ? value->get<bool>() : std::trunc(value->get<double>());
         return truncated >= -0x1p63 && truncated < 0x1p63 ? std::optional(qint64(truncated)) : std::nullopt;
     }
-    return !value ? std::nullopt : value->is_number() ? exactInteger(*value) : decimalText(*value);
+    return tolerantInteger(value);
 }
 
 // Keys compared by their case-folded forms; the first match in the object's order counts.

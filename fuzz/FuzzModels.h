@@ -199,12 +199,6 @@ inline std::optional<std::int64_t> decimal(const QString &text)
     return first == text.size() || value > INT64_MAX ? std::nullopt : std::optional(std::int64_t(value));
 }
 
-// A JSON text that holds a decimal integer once white space is trimmed.
-inline std::optional<std::int64_t> decimalText(const Json &value)
-{
-    return value.is_string() ? decimal(trimmedWhiteSpace(qtext(value.get<std::string>()))) : std::nullopt;
-}
-
 // A JSON number that is exactly a signed 64-bit integer, whether written with a fraction part
 // or not.
 inline std::optional<std::int64_t> exactInteger(const Json &value)
@@ -218,6 +212,14 @@ inline std::optional<std::int64_t> exactInteger(const Json &value)
     if (!(number >= -0x1p63 && number < 0x1p63) || std::floor(number) != number)
         return std::nullopt;
     return static_cast<std::int64_t>(number);
+}
+
+// An exact integer, or a JSON text that holds a decimal integer once white space is trimmed.
+inline std::optional<std::int64_t> tolerantInteger(const Json *value)
+{
+    if (!value || value->is_number())
+        return value ? exactInteger(*value) : std::nullopt;
+    return value->is_string() ? decimal(trimmedWhiteSpace(qtext(value->get<std::string>()))) : std::nullopt;
 }
 
 // A usage count from its two halves: negatives count as 0, the sum stops at the largest

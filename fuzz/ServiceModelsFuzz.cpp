@@ -15,10 +15,7 @@ namespace {
 // a base-10 integer once white space is trimmed; else the sum of its two halves.
 std::optional<qint64> trafficModel(const Json &object)
 {
-    const auto tolerant = [&](const char *key) {
-        const Json *value = member(&object, key);
-        return !value ? std::nullopt : value->is_number() ? exactInteger(*value) : decimalText(*value);
-    };
+    const auto tolerant = [&](const char *key) { return tolerantInteger(member(&object, key)); };
     for (const char *key :
         { "trafficUsedBytes", "traffic_used_bytes", "usedTrafficBytes", "trafficBytesUsed", "usedBytes" })
         if (auto value = tolerant(key))

@@ -1,17 +1,12 @@
 #include "Driver.h"
 
-#include "AppModel.h"
-#include "MainWindow.h"
 #include "MihomoManager.h"
-#include "UiTestSupport.h"
-#include "VeyraNetworkAssistantApp.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
@@ -23,12 +18,7 @@
 #include <QTest>
 #include <QTextStream>
 
-#include <memory>
-
 namespace veyra::e2e {
-
-using test::findButton;
-using test::visibleTexts;
 
 // The windows a person sees now: the main window and any sheet over it.
 QList<QWidget *> shownWindows()
@@ -43,11 +33,11 @@ QList<QWidget *> shownWindows()
 QAbstractButton *shownButton(const QString &text)
 {
     for (QWidget *window : shownWindows()) {
-        if (auto *button = findButton(window, text); button && button->isVisible())
+        if (auto *button = test::findButton(window, text); button && button->isVisible())
             return button;
         for (auto *dialog : window->findChildren<QDialog *>())
             if (dialog->isVisible())
-                if (auto *button = findButton(dialog, text))
+                if (auto *button = test::findButton(dialog, text))
                     return button;
     }
     return nullptr;
@@ -64,9 +54,7 @@ QLineEdit *shownField(const QString &placeholder)
 
 QDialog *shownSheet(QWidget *window)
 {
-    if (!window)
-        return nullptr;
-    for (auto *dialog : window->findChildren<QDialog *>())
+    for (auto *dialog : window ? window->findChildren<QDialog *>() : QList<QDialog *> {})
         if (dialog->isVisible() && dialog->isModal())
             return dialog;
     return nullptr;
@@ -76,7 +64,7 @@ Driver::Driver(ui::VeyraNetworkAssistantApp &app, MihomoManager &core, DriverOpt
     : m_app(app)
     , m_core(core)
     , m_options(std::move(options))
-    , m_settings(m_options.networkState, m_options.kioslaverc)
+    , m_settings { m_options.networkState, m_options.kioslaverc }
 {
     if (!m_options.screenshots.isEmpty())
         QDir().mkpath(m_options.screenshots);
@@ -84,16 +72,14 @@ Driver::Driver(ui::VeyraNetworkAssistantApp &app, MihomoManager &core, DriverOpt
 
 Driver::~Driver() = default;
 
-AppModel &Driver::model() const { return m_app.model(); }
-
 void Driver::quit()
 {
-    say(QStringLiteral("status: %1").arg(m_app.model().statusMessage()));
-    say(m_failures == 0 ? QStringLiteral("passed; quitting") : QStringLiteral("FAILED (%1); quitting").arg(m_failures));
+    say(u"status: %1"_s.arg(m_app.model().statusMessage()));
+    say(m_failures == 0 ? u"passed; quitting"_s : u"FAILED (%1); quitting"_s.arg(m_failures));
     QAction *quit = nullptr;
     if (auto *window = m_app.mainWindow())
         for (QMenu *menu : window->menuBar()->findChildren<QMenu *>())
-            if (QAction *action = test::menuAction(menu, QStringLiteral("退出")))
+            if (QAction *action = test::menuAction(menu, u"退出"_s))
                 quit = action;
     if (quit)
         quit->trigger();
@@ -108,120 +94,117 @@ bool Driver::openInBrowser(const QString &url)
     ++m_pagesOpened;
     auto *page = new QProcess(qApp);
     QObject::connect(page, &QProcess::finished, page, [this, page](int status) {
-        say(QStringLiteral("browser: checkout page %1").arg(status == 0 ? QStringLiteral("loaded") : QStringLiteral("failed")));
+        say(u"browser: checkout page %1"_s.arg(status == 0 ? u"loaded"_s : u"failed"_s));
         page->deleteLater();
     });
-    page->start(QStringLiteral("curl"), { QStringLiteral("-fsS"), QStringLiteral("--max-time"), QStringLiteral("10"),
-                                          QStringLiteral("-o"), QStringLiteral("/dev/null"), url });
+    page->start(u"curl"_s, { u"-fsS"_s, u"--max-time"_s, u"10"_s, u"-o"_s, u"/dev/null"_s, url });
     return true;
 }
 
 bool Driver::waitForStartUp()
 {
     // Start-up runs once the window is first shown; until then the status is the initial one.
-    return waitFor(QStringLiteral("the end of start-up"), [&] {
-        return window() && window()->isVisible() && !model().isBusy()
-            && model().statusMessage() != QStringLiteral("正在初始化…");
-    }, 30'000);
+    return waitFor(u"the end of start-up"_s, 30'000, [&] {
+        return window() && window()->isVisible() && !model().isBusy() && model().statusMessage() != u"正在初始化…"_s;
+    });
 }
 
 bool Driver::signIn()
 {
     // The sheet may already be open (a first start opens it for registration).
-    if (!shownSheet(window()) && !click(QStringLiteral("登录账号")))
+    if (!shownSheet(window()) && !click(u"登录账号"_s))
         return false;
     const auto sheetButton = [&](bool segment) -> QPushButton * {
         QDialog *sheet = shownSheet(window());
         for (auto *button : sheet ? sheet->findChildren<QPushButton *>() : QList<QPushButton *> {})
-            if (button->isVisible() && button->text() == QStringLiteral("登录") && button->isCheckable() == segment)
+            if (button->isVisible() && button->text() == u"登录"_s && button->isCheckable() == segment)
                 return button;
         return nullptr;
     };
     if (QPushButton *mode = sheetButton(true); mode && !mode->isChecked())
         QTest::mouseClick(mode, Qt::LeftButton);
-    QLineEdit *account = nullptr;
-    QLineEdit *password = nullptr;
-    waitFor(QStringLiteral("the sign-in sheet"), [&] {
-        account = shownField(QStringLiteral("手机号 / 原账号"));
-        password = shownField(QStringLiteral("密码（至少 8 位）"));
+    QLineEdit *account = nullptr, *password = nullptr;
+    waitFor(u"the sign-in sheet"_s, 10'000, [&] {
+        account = shownField(u"手机号 / 原账号"_s);
+        password = shownField(u"密码（至少 8 位）"_s);
         return account && password && sheetButton(false);
-    }, 10'000);
+    });
     if (!account || !password || !sheetButton(false))
         return false;
     QTest::keyClicks(account, m_options.account);
     QTest::keyClicks(password, m_options.password);
     QTest::mouseClick(sheetButton(false), Qt::LeftButton);
-    return waitFor(QStringLiteral("signed in"),
-        [&] { return model().user() && !model().showAuthentication() && !model().isBusy(); }, 15'000);
+    return waitFor(u"signed in"_s, 15'000, [&] { return signedIn(); });
 }
 
 bool Driver::connectLine(int limitMs, const std::function<void()> &beforeClick)
 {
-    if (!openPage(QStringLiteral("首页")))
+    if (!openPage(u"首页"_s))
         return false;
-    waitFor(QStringLiteral("the official line"), [&] { return model().officialLineReady() && !model().isBusy(); }, 20'000);
+    waitFor(u"the official line"_s, 20'000, [&] { return model().officialLineReady() && !model().isBusy(); });
     if (beforeClick)
         beforeClick();
     QElapsedTimer clock;
     clock.start();
-    if (!click(QStringLiteral("智能连接")))
+    if (!click(u"智能连接"_s))
         return false;
-    const bool connected = waitFor(QStringLiteral("\"已安全连接 · …\""), [&] {
-        return model().isConnected() && model().statusMessage().startsWith(QStringLiteral("已安全连接 · "));
-    }, limitMs);
+    const bool connected = waitFor(u"\"已安全连接 · …\""_s, limitMs,
+        [&] { return model().isConnected() && model().statusMessage().startsWith(u"已安全连接 · "_s); });
     if (connected)
-        say(QStringLiteral("connected in %1 ms: %2").arg(clock.elapsed()).arg(model().statusMessage()));
+        say(u"connected in %1 ms: %2"_s.arg(clock.elapsed()).arg(model().statusMessage()));
     return connected;
 }
 
 bool Driver::disconnectLine()
 {
-    return click(QStringLiteral("断开")) && waitFor(QStringLiteral("\"已断开，系统代理已恢复\""), [&] {
-        return !model().isConnected() && model().statusMessage() == QStringLiteral("已断开，系统代理已恢复");
-    }, 15'000);
+    return click(u"断开"_s) && waitFor(u"\"已断开，系统代理已恢复\""_s, 15'000, [&] {
+        return !model().isConnected() && model().statusMessage() == u"已断开，系统代理已恢复"_s;
+    });
 }
-
-QWidget *Driver::window() const { return m_app.mainWindow(); }
 
 bool Driver::openPage(const QString &title)
 {
-    auto *sidebar = window() ? window()->findChild<QListWidget *>(QStringLiteral("Sidebar")) : nullptr;
-    const QList<QListWidgetItem *> items = sidebar ? sidebar->findItems(title, Qt::MatchExactly) : QList<QListWidgetItem *> {};
-    if (!check(!items.isEmpty() && sidebar->isVisible(), QStringLiteral("the sidebar lists \"%1\"").arg(title)))
+    auto *sidebar = window() ? window()->findChild<QListWidget *>(u"Sidebar"_s) : nullptr;
+    const QList<QListWidgetItem *> items
+        = sidebar ? sidebar->findItems(title, Qt::MatchExactly) : QList<QListWidgetItem *> {};
+    if (!check(!items.isEmpty() && sidebar->isVisible(), u"the sidebar lists \"%1\""_s.arg(title)))
         return false;
     QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {}, sidebar->visualItemRect(items.first()).center());
-    return waitFor(QStringLiteral("the page \"%1\"").arg(title), [&] { return sidebar->currentItem() == items.first(); }, 2'000);
+    return waitFor(u"the page \"%1\""_s.arg(title), 2'000, [&] { return sidebar->currentItem() == items.first(); });
 }
 
 bool Driver::click(const QString &buttonText)
 {
     QAbstractButton *button = nullptr;
-    waitFor(QStringLiteral("the button \"%1\"").arg(buttonText), [&] {
+    waitFor(u"the button \"%1\""_s.arg(buttonText), 10'000, [&] {
         button = shownButton(buttonText);
         return button && button->isEnabled();
-    }, 10'000);
+    });
     if (!button || !button->isEnabled())
         return false;
     QTest::mouseClick(button, Qt::LeftButton);
     return true;
 }
 
-bool Driver::waitFor(const QString &what, const std::function<bool()> &condition, int limitMs)
+bool Driver::waitFor(const QString &what, int limitMs, const std::function<bool()> &condition)
 {
-    if (test::waitUntil(condition, limitMs))
-        return true;
-    return check(false,
-        QStringLiteral("%1 within %2 s; the window shows: %3")
-            .arg(what)
-            .arg(limitMs / 1000)
-            .arg((window() ? visibleTexts(window()) : QStringList {}).join(QStringLiteral(" | "))));
+    return test::waitUntil(condition, limitMs)
+        || check(false,
+            u"%1 within %2 s; the window shows: %3"_s.arg(what)
+                .arg(limitMs / 1000)
+                .arg((window() ? test::visibleTexts(window()) : QStringList {}).join(u" | "_s)));
+}
+
+bool Driver::waitForStatus(const QString &status, int limitMs)
+{
+    return waitFor(
+        u"\"%1\""_s.arg(status), limitMs, [&] { return !model().isBusy() && model().statusMessage() == status; });
 }
 
 bool Driver::check(bool condition, const QString &what)
 {
-    say(QStringLiteral("%1 %2").arg(condition ? QStringLiteral("ok  ") : QStringLiteral("FAIL"), what));
-    if (!condition)
-        ++m_failures;
+    say(u"%1 %2"_s.arg(condition ? u"ok  "_s : u"FAIL"_s, what));
+    m_failures += condition ? 0 : 1;
     return condition;
 }
 
@@ -240,8 +223,8 @@ void Driver::shot(const QString &name)
         const QSize size = drawn.deviceIndependentSize().toSize();
         painter.drawPixmap(QPoint((picture.deviceIndependentSize().toSize().width() - size.width()) / 2, 36), drawn);
     }
-    const QString path = QStringLiteral("%1/%2-%3.png").arg(m_options.screenshots).arg(++m_step, 2, 10, QLatin1Char('0')).arg(name);
-    say(picture.save(path) ? QStringLiteral("screenshot %1").arg(path) : QStringLiteral("could not save %1").arg(path));
+    const QString path = u"%1/%2-%3.png"_s.arg(m_options.screenshots).arg(++m_step, 2, 10, QLatin1Char('0')).arg(name);
+    say(picture.save(path) ? u"screenshot %1"_s.arg(path) : u"could not save %1"_s.arg(path));
 }
 
 void Driver::say(const QString &line)
@@ -249,8 +232,6 @@ void Driver::say(const QString &line)
     QTextStream out(stdout);
     out << "tour: " << line << Qt::endl;
 }
-
-QByteArray Driver::readSettings() const { return m_settings.take(); }
 
 bool Driver::askWorld(const QString &action) const
 {
@@ -264,11 +245,11 @@ bool Driver::askWorld(const QString &action) const
     return replies.open(QIODevice::ReadOnly) && replies.readLine().trimmed() == "0";
 }
 
-QString Driver::kernelState(const QString &path)
+QString Driver::kernelState(const QString &path, const QString &key)
 {
-    auto query = m_core.controller(path, QByteArrayLiteral("GET"), std::nullopt, m_app.model().settings());
+    auto query = m_core.controller(path, "GET"_ba, std::nullopt, m_app.model().settings());
     const std::optional<QByteArray> body = finish(std::move(query), 10'000);
-    return body ? QString::fromUtf8(*body) : QString();
+    return QJsonDocument::fromJson(body.value_or(QByteArray())).object().value(key).toString();
 }
 
 } // namespace veyra::e2e

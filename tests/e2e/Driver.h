@@ -1,11 +1,9 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
-#include <QStringList>
-
+#include "MainWindow.h"
 #include "SettingsSnapshot.h"
 #include "UiTestSupport.h"
+#include "VeyraNetworkAssistantApp.h"
 
 #include <QCoroTask>
 
@@ -13,18 +11,11 @@
 #include <memory>
 #include <optional>
 
-class QAbstractButton;
 class QDialog;
 class QLineEdit;
-class QWidget;
 
 namespace veyra {
-class AppModel;
 class MihomoManager;
-} // namespace veyra
-
-namespace veyra::ui {
-class VeyraNetworkAssistantApp;
 }
 
 namespace veyra::e2e {
@@ -59,36 +50,43 @@ public:
     bool openInBrowser(const QString &url);
 
 protected:
-    AppModel &model() const;
-    QWidget *window() const;
+    AppModel &model() const { return m_app.model(); }
+    QWidget *window() const { return m_app.mainWindow(); }
     bool openPage(const QString &title);
     bool click(const QString &buttonText);
-    bool waitFor(const QString &what, const std::function<bool()> &condition, int limitMs);
+    // Waits up to `limitMs` for the condition; a check that fails with what the window shows.
+    bool waitFor(const QString &what, int limitMs, const std::function<bool()> &condition);
+    bool waitFor(const QString &what, const std::function<bool()> &condition, int limitMs)
+    {
+        return waitFor(what, limitMs, condition);
+    }
+    // Waits for the model to settle with that status.
+    bool waitForStatus(const QString &status, int limitMs);
     bool check(bool condition, const QString &what);
     void shot(const QString &name);
     void say(const QString &line);
     void quit();
     // The system proxy settings as the world's own tools read them (see SettingsSnapshot).
-    QByteArray readSettings() const;
-    bool settingsRestored(const QByteArray &before, const QByteArray &after) const
-    {
-        return m_settings.restored(before, after);
-    }
+    QByteArray readSettings() const { return m_settings.take(); }
     // Asks the world's root side (scripts/e2e) to change the world: "nodes-down", "nodes-up",
     // "service-down", "service-up", "helper-stop", "revoke-tokens", and on a desktop
     // "browser-through-line", "browser-direct" (a real browser's road). The two named pipes
     // (`world`) are made by that side; each request is one line, answered by one line holding the
     // action's exit status. Blocks for as long as the action takes (a second or less).
     bool askWorld(const QString &action) const;
-    // A GET of the kernel's controller; empty when it does not answer.
-    QString kernelState(const QString &path);
+    // The text under `key` of a GET of the kernel's controller; empty when it does not answer.
+    QString kernelState(const QString &path, const QString &key);
 
     // Common roads: signing in through the sheet, connecting and disconnecting with the
     // dashboard's button.
     bool waitForStartUp();
     bool signIn();
+    bool signedIn() const { return model().user() && !model().showAuthentication() && !model().isBusy(); }
     bool connectLine(int limitMs = 30'000, const std::function<void()> &beforeClick = {});
     bool disconnectLine();
+    // Connects, kills the kernel and answers the milliseconds until the system proxy settings
+    // were as before; nothing when a step failed.
+    std::optional<qint64> killKernelWhileConnected();
 
     ui::VeyraNetworkAssistantApp &m_app;
     MihomoManager &m_core;

@@ -2,7 +2,6 @@
 
 #include "ApplicationMain.h"
 #include "Scenarios.h"
-#include "VeyraNetworkAssistantApp.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -12,59 +11,30 @@
 
 using namespace veyra;
 
-namespace {
-
-struct Choice {
-    QString scenario;
-    e2e::DriverOptions options;
-};
-
-std::optional<Choice> parse(int argc, char *argv[], const QStringList &scenarios)
+int e2e::runDriver(
+    int argc, char *argv[], const QMap<QString, MakeScenario> &extra, const std::function<void()> &atStart)
 {
+    QMap<QString, MakeScenario> scenarios { { u"tour"_s, make<Tour>() }, { u"faults"_s, make<Faults>() },
+        { u"crash-trial"_s, make<CrashTrial>() }, { u"start"_s, make<StartAfterCrash>() },
+        { u"kernel-kills"_s, make<KernelKills>() }, { u"soak"_s, make<Soak>() } };
+    scenarios.insert(extra);
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     QCommandLineParser parser;
-    const auto option = [&](const char *name) {
-        QCommandLineOption made(QString::fromLatin1(name), QString(), QStringLiteral("value"));
-        parser.addOption(made);
-        return made;
-    };
-    const QCommandLineOption scenario = option("scenario"), screenshots = option("screenshots"),
-                             state = option("network-state"), site = option("site"), account = option("account"),
-                             password = option("password"), world = option("world"), action = option("action"),
-                             count = option("count"), kioslaverc = option("kioslaverc");
-    const QCommandLineOption signIn(QStringLiteral("sign-in"));
-    parser.addOption(signIn);
-    if (!parser.parse(arguments))
-        return std::nullopt;
-    Choice choice { parser.value(scenario),
-        { parser.value(screenshots), parser.value(state), parser.value(site), parser.value(account),
-            parser.value(password), parser.value(world), parser.value(count).toInt(), parser.value(kioslaverc),
-            parser.value(action), parser.isSet(signIn) } };
+    for (const char *name : { "scenario", "screenshots", "network-state", "site", "account", "password", "world",
+             "action", "count", "kioslaverc" })
+        parser.addOption(QCommandLineOption(QString::fromLatin1(name), QString(), u"value"_s));
+    parser.addOption(QCommandLineOption(u"sign-in"_s));
+    const bool parsed = parser.parse(arguments);
+    const auto value = [&](const char *name) { return parser.value(QString::fromLatin1(name)); };
+    const QString scenario = value("scenario");
+    const DriverOptions options { value("screenshots"), value("network-state"), value("site"), value("account"),
+        value("password"), value("world"), value("count").toInt(), value("kioslaverc"), value("action"),
+        parser.isSet(u"sign-in"_s) };
     // Which world it is: the stand-in networksetup's, or a desktop's.
-    if (!scenarios.contains(choice.scenario)
-        || choice.options.networkState.isEmpty() == choice.options.kioslaverc.isEmpty())
-        return std::nullopt;
-    return choice;
-}
-
-} // namespace
-
-int e2e::runDriver(
-    int argc, char *argv[], const QMap<QString, MakeScenario> &extra, const std::function<void()> &atStart)
-{
-    QMap<QString, MakeScenario> scenarios { { QStringLiteral("tour"), make<Tour>() },
-        { QStringLiteral("faults"), make<Faults>() }, { QStringLiteral("crash-trial"), make<CrashTrial>() },
-        { QStringLiteral("start"), make<StartAfterCrash>() }, { QStringLiteral("kernel-kills"), make<KernelKills>() },
-        { QStringLiteral("soak"), make<Soak>() } };
-    scenarios.insert(extra);
-    const std::optional<Choice> choice = parse(argc, argv, scenarios.keys());
-    if (!choice) {
-        fprintf(stderr,
-            "usage: %s --scenario tour|faults|crash-trial|start|kernel-kills --network-state FILE|--kioslaverc FILE "
-            "...\n",
-            argv[0]);
+    if (!parsed || !scenarios.contains(scenario) || options.networkState.isEmpty() == options.kioslaverc.isEmpty()) {
+        fprintf(stderr, "usage: %s --scenario NAME --network-state FILE|--kioslaverc FILE ...\n", argv[0]);
         return 2;
     }
     MihomoManager *core = nullptr;
@@ -79,7 +49,7 @@ int e2e::runDriver(
         return made;
     };
     const int status = ui::runApplication(argc, argv, collaborators, [&](ui::VeyraNetworkAssistantApp &app) {
-        *driver = scenarios[choice->scenario](app, *core, choice->options);
+        *driver = scenarios[scenario](app, *core, options);
         (*driver)->run();
     });
     const bool passed = *driver && (*driver)->passed();

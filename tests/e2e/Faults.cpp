@@ -1,6 +1,5 @@
 #include "Scenarios.h"
 
-#include "AppModel.h"
 #include "KeychainStore.h"
 
 #include <QDir>
@@ -23,20 +22,17 @@ bool alertShows(QWidget *window, const QString &text)
     return false;
 }
 
-bool sessionTokenStored() { return KeychainStore().load(QString::fromLatin1(KeychainStore::sessionAccount)).has_value(); }
-
-bool officialLineStored()
+bool stored(const char *account)
 {
-    return KeychainStore().load(QString::fromLatin1(KeychainStore::officialLineAccount)).has_value();
+    return KeychainStore().load(QString::fromLatin1(account)).has_value();
 }
 
-} // namespace
-
+// The pid of the kernel the application runs (its child named after the kernel), or 0.
 qint64 kernelPid()
 {
     const QString self = QString::number(::getpid());
-    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+    for (const QString &entry : QDir(u"/proc"_s).entryList(QDir::Dirs)) {
+        QFile stat(u"/proc/%1/stat"_s.arg(entry));
         if (!entry.front().isDigit() || !stat.open(QIODevice::ReadOnly))
             continue;
         // "pid (comm) state ppid ...": the name may hold spaces, so read from the last ')'.
@@ -50,12 +46,28 @@ qint64 kernelPid()
     return 0;
 }
 
+} // namespace
+
+std::optional<qint64> Driver::killKernelWhileConnected()
+{
+    const QByteArray before = readSettings();
+    if (!connectLine())
+        return std::nullopt;
+    const qint64 pid = kernelPid();
+    if (!check(pid > 0, u"the kernel runs as pid %1"_s.arg(pid)))
+        return std::nullopt;
+    QElapsedTimer clock;
+    clock.start();
+    ::kill(static_cast<pid_t>(pid), SIGKILL);
+    if (!waitFor(u"the settings restored after the kernel's death"_s, 10'000,
+            [&] { return m_settings.restored(before, readSettings()); }))
+        return std::nullopt;
+    return clock.elapsed();
+}
+
 void Faults::run()
 {
-    const bool ready = waitForStartUp();
-    const bool completed = ready && signIn()
-        && check(model().membershipActive(), QStringLiteral("the account is a member"));
-    if (completed) {
+    if (waitForStartUp() && signIn() && check(model().membershipActive(), u"the account is a member"_s)) {
         // Each case ends where the next can start; one that fails leaves the rest to run.
         lineFailsItsCheck();
         kernelKilledWhileConnected();
@@ -66,108 +78,88 @@ void Faults::run()
     quit();
 }
 
-bool Faults::connectFailsLeavingSettingsAlone(const QString &screenshot)
+void Faults::connectFailsLeavingSettingsAlone(const QString &screenshot)
 {
     const QByteArray before = readSettings();
-    if (!openPage(QStringLiteral("首页")) || !click(QStringLiteral("智能连接")))
-        return false;
-    waitFor(QStringLiteral("\"连接失败\""),
-        [&] { return !model().isBusy() && model().statusMessage() == QStringLiteral("连接失败"); }, 40'000);
+    if (!openPage(u"首页"_s) || !click(u"智能连接"_s))
+        return;
+    waitForStatus(u"连接失败"_s, 40'000);
     shot(screenshot);
-    const bool ok = check(!model().isConnected() && !model().isCoreRunning() && kernelPid() == 0,
-        QStringLiteral("not connected, the kernel stopped"));
-    return check(readSettings() == before, QStringLiteral("the system proxy settings were never touched")) && ok;
+    check(
+        !model().isConnected() && !model().isCoreRunning() && kernelPid() == 0, u"not connected, the kernel stopped"_s);
+    check(readSettings() == before, u"the system proxy settings were never touched"_s);
 }
 
-bool Faults::lineFailsItsCheck()
+void Faults::lineFailsItsCheck()
 {
-    say(QStringLiteral("-- the line fails its check: every node is down"));
-    if (!check(askWorld(QStringLiteral("nodes-down")), QStringLiteral("the world took the nodes down")))
-        return false;
-    bool ok = connectFailsLeavingSettingsAlone(QStringLiteral("line-check-failed"));
-    ok = check(alertShows(window(), QStringLiteral("官方线路尚未连通，未修改系统代理")),
-             QStringLiteral("the alert says the line is not through and nothing was changed"))
-        && ok;
-    click(QStringLiteral("知道了"));
-    return check(askWorld(QStringLiteral("nodes-up")), QStringLiteral("the world brought the nodes back")) && ok;
+    say(u"-- the line fails its check: every node is down"_s);
+    if (!check(askWorld(u"nodes-down"_s), u"the world took the nodes down"_s))
+        return;
+    connectFailsLeavingSettingsAlone(u"line-check-failed"_s);
+    check(alertShows(window(), u"官方线路尚未连通，未修改系统代理"_s),
+        u"the alert says the line is not through and nothing was changed"_s);
+    click(u"知道了"_s);
+    check(askWorld(u"nodes-up"_s), u"the world brought the nodes back"_s);
 }
 
-bool Faults::kernelKilledWhileConnected()
+void Faults::kernelKilledWhileConnected()
 {
-    say(QStringLiteral("-- the kernel is killed while connected"));
-    const QByteArray before = readSettings();
-    if (!connectLine())
-        return false;
-    const qint64 pid = kernelPid();
-    if (!check(pid > 0, QStringLiteral("the kernel runs as pid %1").arg(pid)))
-        return false;
-    QElapsedTimer clock;
-    clock.start();
-    ::kill(static_cast<pid_t>(pid), SIGKILL);
-    const bool restored = waitFor(QStringLiteral("the settings restored after the kernel's death"),
-        [&] { return settingsRestored(before, readSettings()); }, 10'000);
-    const qint64 elapsed = clock.elapsed();
-    bool ok = restored && check(elapsed <= 2'500, QStringLiteral("restored %1 ms after the kill (at most 2500)").arg(elapsed));
-    ok = waitFor(QStringLiteral("the alert"),
-             [&] { return alertShows(window(), QStringLiteral("网络核心已异常退出，应用已自动恢复系统网络设置。")); }, 5'000)
-        && ok;
-    shot(QStringLiteral("kernel-died"));
-    ok = check(!model().isConnected() && model().statusMessage() == QStringLiteral("网络核心异常退出，系统代理已自动恢复"),
-             QStringLiteral("status: %1").arg(model().statusMessage()))
-        && ok;
-    click(QStringLiteral("知道了"));
-    return ok;
+    say(u"-- the kernel is killed while connected"_s);
+    const std::optional<qint64> elapsed = killKernelWhileConnected();
+    if (!elapsed)
+        return;
+    check(*elapsed <= 2'500, u"restored %1 ms after the kill (at most 2500)"_s.arg(*elapsed));
+    waitFor(u"the alert"_s, 5'000,
+        [&] { return alertShows(window(), u"网络核心已异常退出，应用已自动恢复系统网络设置。"_s); });
+    shot(u"kernel-died"_s);
+    check(!model().isConnected() && model().statusMessage() == u"网络核心异常退出，系统代理已自动恢复"_s,
+        u"status: %1"_s.arg(model().statusMessage()));
+    click(u"知道了"_s);
 }
 
-bool Faults::serviceGoneDuringRefresh()
+void Faults::serviceGoneDuringRefresh()
 {
-    say(QStringLiteral("-- the service goes away during a refresh"));
-    if (!openPage(QStringLiteral("会员"))
-        || !check(askWorld(QStringLiteral("service-down")), QStringLiteral("the world took the service away")))
-        return false;
-    click(QStringLiteral("刷新权益"));
-    waitFor(QStringLiteral("the refresh to end"), [&] {
-        return !model().isBusy() && model().statusMessage() == QStringLiteral("登录状态已保留，会员权益等待网络恢复后同步");
-    }, 40'000);
-    shot(QStringLiteral("service-gone"));
-    bool ok = check(model().user() && model().membershipActive() && model().officialLineReady(),
-        QStringLiteral("still signed in as a member, the line kept"));
-    ok = check(sessionTokenStored(), QStringLiteral("the session token is still stored")) && ok;
-    if (shownButton(QStringLiteral("知道了")))
-        click(QStringLiteral("知道了"));
-    return check(askWorld(QStringLiteral("service-up")), QStringLiteral("the world brought the service back")) && ok;
+    say(u"-- the service goes away during a refresh"_s);
+    if (!openPage(u"会员"_s) || !check(askWorld(u"service-down"_s), u"the world took the service away"_s))
+        return;
+    click(u"刷新权益"_s);
+    waitForStatus(u"登录状态已保留，会员权益等待网络恢复后同步"_s, 40'000);
+    shot(u"service-gone"_s);
+    check(model().user() && model().membershipActive() && model().officialLineReady(),
+        u"still signed in as a member, the line kept"_s);
+    check(stored(KeychainStore::sessionAccount), u"the session token is still stored"_s);
+    if (shownButton(u"知道了"_s))
+        click(u"知道了"_s);
+    check(askWorld(u"service-up"_s), u"the world brought the service back"_s);
 }
 
-bool Faults::helperStopped()
+void Faults::helperStopped()
 {
-    say(QStringLiteral("-- the helper is stopped"));
-    if (!check(askWorld(QStringLiteral("helper-stop")), QStringLiteral("the world stopped the helper")))
-        return false;
-    bool ok = connectFailsLeavingSettingsAlone(QStringLiteral("helper-stopped"));
-    ok = check(shownButton(QStringLiteral("知道了")) != nullptr, QStringLiteral("an alert explains the failure")) && ok;
-    click(QStringLiteral("知道了"));
-    return ok;
+    say(u"-- the helper is stopped"_s);
+    if (!check(askWorld(u"helper-stop"_s), u"the world stopped the helper"_s))
+        return;
+    connectFailsLeavingSettingsAlone(u"helper-stopped"_s);
+    check(shownButton(u"知道了"_s) != nullptr, u"an alert explains the failure"_s);
+    click(u"知道了"_s);
 }
 
-bool Faults::sessionEndedByService()
+void Faults::sessionEndedByService()
 {
-    say(QStringLiteral("-- the service ends the session (401)"));
-    if (!check(askWorld(QStringLiteral("revoke-tokens")), QStringLiteral("the service revoked the account's tokens"))
-        || !openPage(QStringLiteral("会员")) || !click(QStringLiteral("刷新权益")))
-        return false;
+    say(u"-- the service ends the session (401)"_s);
+    if (!check(askWorld(u"revoke-tokens"_s), u"the service revoked the account's tokens"_s) || !openPage(u"会员"_s)
+        || !click(u"刷新权益"_s))
+        return;
     // Signing out ends with the sign-in sheet; the user goes first.
-    const bool out = waitFor(QStringLiteral("signed out"),
-        [&] { return !model().user() && model().showAuthentication() && !model().isBusy(); }, 20'000);
-    shot(QStringLiteral("session-ended"));
-    bool ok = out && check(!model().officialLineReady(), QStringLiteral("the official line is gone"));
-    ok = check(!sessionTokenStored() && !officialLineStored(), QStringLiteral("the session token and the line are deleted from the keyring"))
-        && ok;
-    ok = check(model().authenticationMode() == AuthenticationMode::login
-                 && model().statusMessage() == QStringLiteral("需要重新登录")
-                 && alertShows(window(), QStringLiteral("登录状态已过期，请重新登录。")),
-             QStringLiteral("the sign-in sheet asks to sign in again: \"需要重新登录\", with the alert"))
-        && ok;
-    return ok;
+    const bool out = waitFor(
+        u"signed out"_s, 20'000, [&] { return !model().user() && model().showAuthentication() && !model().isBusy(); });
+    shot(u"session-ended"_s);
+    if (out)
+        check(!model().officialLineReady(), u"the official line is gone"_s);
+    check(!stored(KeychainStore::sessionAccount) && !stored(KeychainStore::officialLineAccount),
+        u"the session token and the line are deleted from the keyring"_s);
+    check(model().authenticationMode() == AuthenticationMode::login && model().statusMessage() == u"需要重新登录"_s
+            && alertShows(window(), u"登录状态已过期，请重新登录。"_s),
+        u"the sign-in sheet asks to sign in again: \"需要重新登录\", with the alert"_s);
 }
 
 } // namespace veyra::e2e

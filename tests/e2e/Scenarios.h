@@ -38,35 +38,32 @@ public:
 private:
     // Connect from the dashboard, which must fail with "连接失败", the kernel stopped and the
     // network services' settings exactly as before it.
-    bool connectFailsLeavingSettingsAlone(const QString &screenshot);
-    bool lineFailsItsCheck();
-    bool kernelKilledWhileConnected();
-    bool serviceGoneDuringRefresh();
-    bool helperStopped();
-    bool sessionEndedByService();
+    void connectFailsLeavingSettingsAlone(const QString &screenshot);
+    void lineFailsItsCheck();
+    void kernelKilledWhileConnected();
+    void serviceGoneDuringRefresh();
+    void helperStopped();
+    void sessionEndedByService();
 };
 
 // The application's side of a crash trial: it starts the operation `action` that changes the
 // system proxy ("connect", "disconnect" or "repair"), after printing "action-start" for the
 // world's side, which kills it at a random moment of it. When the operation ends unkilled, it quits.
-class CrashTrial : public Driver {
-public:
+struct CrashTrial : Driver {
     using Driver::Driver;
     void run() override;
 };
 
 // The start after a crash: once start-up has ended, it asks the world to record the proxy
 // settings ("started"), then quits. The first start of a series signs in first (`signInFirst`).
-class StartAfterCrash : public Driver {
-public:
+struct StartAfterCrash : Driver {
     using Driver::Driver;
     void run() override;
 };
 
 // The kernel killed while connected, `count` times: the time from the kill until every
 // network service is restored, printed per round and as median and maximum.
-class KernelKills : public Driver {
-public:
+struct KernelKills : Driver {
     using Driver::Driver;
     void run() override;
 };
@@ -76,13 +73,9 @@ public:
 // whole time, a latency test every 5 minutes, another node every 10, the window opened and
 // closed every 15 (closed in between). Prints "soak: ..." lines: each action, each download
 // that failed or came up short, and the totals at the end.
-class Soak : public Driver {
-public:
+struct Soak : Driver {
     using Driver::Driver;
     void run() override;
 };
-
-// The pid of the kernel the application runs (its child named after the kernel), or 0.
-qint64 kernelPid();
 
 } // namespace veyra::e2e

@@ -1,14 +1,8 @@
 #include "Scenarios.h"
 
-#include "AppModel.h"
 #include "ConfigCompiler.h"
-#include "MihomoManager.h"
-#include "UiTestSupport.h"
 
 #include <QDialog>
-#include <QElapsedTimer>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -19,138 +13,121 @@
 
 namespace veyra::e2e {
 
-namespace {
-
 constexpr qint64 downloadBytes = 3'000'000;
-
-} // namespace
 
 void Tour::run()
 {
-    say(QStringLiteral("screenshots: %1").arg(m_options.screenshots));
+    say(u"screenshots: %1"_s.arg(m_options.screenshots));
     const bool ready = waitForStartUp()
-        && check(test::showsText(window(), QStringLiteral("注册或登录后开始使用")),
-            QStringLiteral("a first start shows \"注册或登录后开始使用\""));
-    shot(QStringLiteral("signed-out"));
+        && check(
+            test::showsText(window(), u"注册或登录后开始使用"_s), u"a first start shows \"注册或登录后开始使用\""_s);
+    shot(u"signed-out"_s);
     m_settingsBefore = readSettings();
 
-    const bool completed = ready && registerAccount()
-        && buy(QStringLiteral("微信支付"), QStringLiteral("月度会员"), QStringLiteral("wechat"))
-        && buy(QStringLiteral("支付宝"), QStringLiteral("季度会员"), QStringLiteral("alipay")) && connectAndCheck() && browse() && browserFollows(true) && changeNode()
-        && changeMode() && disconnectAndCheck();
+    const bool completed = ready && registerAccount() && buy(u"微信支付"_s, u"月度会员"_s, u"wechat"_s)
+        && buy(u"支付宝"_s, u"季度会员"_s, u"alipay"_s) && connectAndCheck() && browse() && browserFollows(true)
+        && changeNode() && changeMode() && disconnectAndCheck();
     if (!completed)
-        say(QStringLiteral("the tour stopped at the first failed step"));
+        say(u"the tour stopped at the first failed step"_s);
     quit();
 }
 
 bool Tour::registerAccount()
 {
-        if (!click(QStringLiteral("注册账号")))
+    if (!click(u"注册账号"_s))
         return false;
-    QLineEdit *account = shownField(QStringLiteral("11位手机号"));
-    QLineEdit *password = shownField(QStringLiteral("密码（至少 8 位）"));
-    QLineEdit *confirmation = shownField(QStringLiteral("再次输入密码"));
-    if (!check(account && password && confirmation, QStringLiteral("the registration sheet asks for a number and the password twice")))
+    QLineEdit *account = shownField(u"11位手机号"_s);
+    QLineEdit *password = shownField(u"密码（至少 8 位）"_s);
+    QLineEdit *confirmation = shownField(u"再次输入密码"_s);
+    if (!check(
+            account && password && confirmation, u"the registration sheet asks for a number and the password twice"_s))
         return false;
     QTest::keyClicks(account, m_options.account);
     QTest::keyClicks(password, m_options.password);
     QTest::keyClicks(confirmation, m_options.password);
-    shot(QStringLiteral("register"));
-    if (!click(QStringLiteral("注册并登录")))
+    shot(u"register"_s);
+    if (!click(u"注册并登录"_s))
         return false;
-    const bool signedIn = waitFor(QStringLiteral("signed in as the new account"),
-        [&] { return model().user() && !model().showAuthentication() && !model().isBusy(); }, 15'000);
-    shot(QStringLiteral("membership-required"));
-    return signedIn
+    const bool registered = waitFor(u"signed in as the new account"_s, 15'000, [&] { return signedIn(); });
+    shot(u"membership-required"_s);
+    return registered
         && check(model().user()->account == m_options.account && !model().membershipActive()
-                && test::showsText(window(), QStringLiteral("需要有效会员")),
-            QStringLiteral("a new account is signed in without membership: \"需要有效会员\""));
+                && test::showsText(window(), u"需要有效会员"_s),
+            u"a new account is signed in without membership: \"需要有效会员\""_s);
 }
 
 bool Tour::buy(const QString &method, const QString &plan, const QString &shotName)
 {
     const bool wasMember = model().membershipActive();
     const QString expiryBefore = model().membershipExpiryText();
-    if (wasMember && !openPage(QStringLiteral("会员")))
-        return false;
-    if (!click(method))
+    if ((wasMember && !openPage(u"会员"_s)) || !click(method))
         return false;
     QAbstractButton *buyButton = nullptr;
-    waitFor(QStringLiteral("\"立即购买\" for %1").arg(plan), [&] {
+    waitFor(u"\"立即购买\" for %1"_s.arg(plan), 10'000, [&] {
         for (auto *button : window()->findChildren<QPushButton *>())
-            if (button->isVisible() && button->isEnabled() && button->text() == QStringLiteral("立即购买")
+            if (button->isVisible() && button->isEnabled() && button->text() == u"立即购买"_s
                 && button->accessibleDescription().startsWith(plan + QLatin1Char(' ')))
                 buyButton = button;
         return buyButton != nullptr;
-    }, 10'000);
+    });
     if (!buyButton)
         return false;
     QTest::mouseClick(buyButton, Qt::LeftButton);
-    const bool open = waitFor(QStringLiteral("an open %1 order in the checkout sheet").arg(method), [&] {
-        return model().showCheckout() && model().currentOrder() && !model().currentOrder()->isFinal();
-    }, 15'000);
-    if (!open)
+    if (!waitFor(u"an open %1 order in the checkout sheet"_s.arg(method), 15'000,
+            [&] { return model().showCheckout() && model().currentOrder() && !model().currentOrder()->isFinal(); }))
         return false;
-    const bool wechat = method == QStringLiteral("微信支付");
-    if (wechat)
-        check(!model().checkoutImage().isNull() && shownSheet(window()), QStringLiteral("the sheet shows the payment QR code"));
+    if (method == u"微信支付"_s)
+        check(!model().checkoutImage().isNull() && shownSheet(window()), u"the sheet shows the payment QR code"_s);
     else
-        waitFor(QStringLiteral("the Alipay checkout page opened in the browser"), [&] {
-            return test::showsText(shownSheet(window()), QStringLiteral("已打开支付宝官方收银台")) && m_pagesOpened > 0;
-        }, 5'000);
-    shot(QStringLiteral("checkout-") + shotName);
+        waitFor(u"the Alipay checkout page opened in the browser"_s, 5'000,
+            [&] { return test::showsText(shownSheet(window()), u"已打开支付宝官方收银台"_s) && m_pagesOpened > 0; });
+    shot(u"checkout-"_s + shotName);
     // Until the service says "paid", nothing about the membership changes.
     check(model().membershipActive() == wasMember && model().membershipExpiryText() == expiryBefore,
-        QStringLiteral("the membership is unchanged while the order is %1").arg(model().currentOrder()->status));
-    const bool paid = waitFor(QStringLiteral("the service's confirmation of payment"),
-        [&] {
+        u"the membership is unchanged while the order is %1"_s.arg(model().currentOrder()->status));
+    if (!waitFor(u"the service's confirmation of payment"_s, 40'000, [&] {
             return model().currentOrder() && model().currentOrder()->isPaid() && model().membershipActive()
                 && model().membershipExpiryText() != expiryBefore;
-        },
-        40'000);
-    if (!paid)
+        }))
         return false;
-    waitFor(QStringLiteral("\"开通成功\""), [&] { return shownButton(QStringLiteral("完成")) != nullptr; }, 5'000);
-    shot(QStringLiteral("paid-") + shotName);
-    check(test::showsText(shownSheet(window()), QStringLiteral("开通成功")), QStringLiteral("the sheet says \"开通成功\""));
+    waitFor(u"\"开通成功\""_s, 5'000, [&] { return shownButton(u"完成"_s) != nullptr; });
+    shot(u"paid-"_s + shotName);
+    check(test::showsText(shownSheet(window()), u"开通成功"_s), u"the sheet says \"开通成功\""_s);
     check(model().membershipExpiryText() != expiryBefore,
-        QStringLiteral("membership now ends %1 (was %2)").arg(model().membershipExpiryText(), expiryBefore));
-    return click(QStringLiteral("完成"))
-        && waitFor(QStringLiteral("the sheet to close"), [&] { return !model().showCheckout(); }, 5'000);
+        u"membership now ends %1 (was %2)"_s.arg(model().membershipExpiryText(), expiryBefore));
+    return click(u"完成"_s) && waitFor(u"the sheet to close"_s, 5'000, [&] { return !model().showCheckout(); });
 }
 
 bool Tour::connectAndCheck()
 {
     if (!connectLine())
         return false;
-    shot(QStringLiteral("connected"));
-
+    shot(u"connected"_s);
     const int port = static_cast<int>(model().settings().mixedPort);
     return check(m_settings.pointsAt(port, [this](const QString &line) { say(line); }),
-        QStringLiteral("every system proxy setting points at 127.0.0.1:%1").arg(port));
+        u"every system proxy setting points at 127.0.0.1:%1"_s.arg(port));
 }
 
 bool Tour::browse()
 {
-        const qint64 before = model().trafficUsage().usedBytes.value_or(0);
-    const QString proxy = QStringLiteral("http://127.0.0.1:%1").arg(model().settings().mixedPort);
-    const QString url = m_options.siteUrl + QStringLiteral("bytes/%1").arg(downloadBytes);
+    const qint64 before = model().trafficUsage().usedBytes.value_or(0);
+    const QString proxy = u"http://127.0.0.1:%1"_s.arg(model().settings().mixedPort);
+    const QString url = m_options.siteUrl + u"bytes/%1"_s.arg(downloadBytes);
     // As a browser would: it finds the proxy in the system settings the application just set.
     QProcess curl;
-    curl.start(QStringLiteral("curl"), { QStringLiteral("-sS"), QStringLiteral("--max-time"), QStringLiteral("20"),
-                                          QStringLiteral("-x"), proxy, QStringLiteral("-o"), QStringLiteral("/dev/null"),
-                                          QStringLiteral("-w"), QStringLiteral("%{http_code} %{size_download}"), url });
-    const bool ended = waitFor(QStringLiteral("a download through the proxy"),
-        [&] { return curl.state() == QProcess::NotRunning; }, 25'000);
+    curl.start(u"curl"_s,
+        { u"-sS"_s, u"--max-time"_s, u"20"_s, u"-x"_s, proxy, u"-o"_s, u"/dev/null"_s, u"-w"_s,
+            u"%{http_code} %{size_download}"_s, url });
+    const bool ended
+        = waitFor(u"a download through the proxy"_s, 25'000, [&] { return curl.state() == QProcess::NotRunning; });
     const QString result = QString::fromUtf8(curl.readAllStandardOutput()).trimmed();
-    say(QStringLiteral("curl -x %1 %2 → %3 %4").arg(proxy, url, result, QString::fromUtf8(curl.readAllStandardError()).trimmed()));
-    if (!check(ended && result == QStringLiteral("200 %1").arg(downloadBytes),
-            QStringLiteral("the web site answered through the proxy with every byte")))
+    say(u"curl -x %1 %2 → %3 %4"_s.arg(proxy, url, result, QString::fromUtf8(curl.readAllStandardError()).trimmed()));
+    if (!check(ended && result == u"200 %1"_s.arg(downloadBytes),
+            u"the web site answered through the proxy with every byte"_s))
         return false;
-    const bool counted = waitFor(QStringLiteral("the download in the traffic figure"),
-        [&] { return model().trafficUsage().usedBytes.value_or(0) - before >= downloadBytes; }, 15'000);
-    say(QStringLiteral("traffic used: %1 → %2 bytes (%3)")
-            .arg(before)
+    const bool counted = waitFor(u"the download in the traffic figure"_s, 15'000,
+        [&] { return model().trafficUsage().usedBytes.value_or(0) - before >= downloadBytes; });
+    say(u"traffic used: %1 → %2 bytes (%3)"_s.arg(before)
             .arg(model().trafficUsage().usedBytes.value_or(0))
             .arg(model().trafficUsage().summaryText()));
     // The traffic card is below the fold of the dashboard: scrolled into view as a person would.
@@ -161,7 +138,7 @@ bool Tour::browse()
                     area->ensureWidgetVisible(label, 0, 48);
                     break;
                 }
-    shot(QStringLiteral("traffic"));
+    shot(u"traffic"_s);
     return counted;
 }
 
@@ -170,68 +147,60 @@ bool Tour::browse()
 bool Tour::browserFollows(bool connected)
 {
     // The world keeps the proxy settings as they are while connected, for its report.
-    if (connected
-        && !check(askWorld(QStringLiteral("connected-settings")),
-            QStringLiteral("the world read the proxy settings while connected")))
+    if (connected && !check(askWorld(u"connected-settings"_s), u"the world read the proxy settings while connected"_s))
         return false;
     if (!m_settings.desktop())
         return true;
-    const QString action = connected ? QStringLiteral("browser-through-line") : QStringLiteral("browser-direct");
+    const QString action = connected ? u"browser-through-line"_s : u"browser-direct"_s;
     return check(askWorld(action),
-        connected ? QStringLiteral("chromium as a GNOME and as a KDE user went through the line")
-                  : QStringLiteral("chromium as a GNOME and as a KDE user went straight to the site"));
+        connected ? u"chromium as a GNOME and as a KDE user went through the line"_s
+                  : u"chromium as a GNOME and as a KDE user went straight to the site"_s);
 }
 
 bool Tour::changeNode()
 {
-        if (!openPage(QStringLiteral("节点")))
+    if (!openPage(u"节点"_s))
         return false;
     const QString before = model().activeNodeName();
     QString target;
     for (const NodeItem &node : model().nodes())
         if (node.name != before && target.isEmpty())
             target = node.name;
-    if (!check(!target.isEmpty(), QStringLiteral("the line has a second node to choose (%1 nodes)").arg(model().nodes().size())))
+    if (!check(!target.isEmpty(), u"the line has a second node to choose (%1 nodes)"_s.arg(model().nodes().size())))
         return false;
     QAbstractButton *select = nullptr;
     for (auto *button : window()->findChildren<QPushButton *>())
-        if (button->isVisible() && button->accessibleName() == QStringLiteral("选择并同步 ") + target)
+        if (button->isVisible() && button->accessibleName() == u"选择并同步 "_s + target)
             select = button;
-    if (!check(select && select->isEnabled(), QStringLiteral("the nodes page offers \"选择\" for %1").arg(target)))
+    if (!check(select && select->isEnabled(), u"the nodes page offers \"选择\" for %1"_s.arg(target)))
         return false;
     QTest::mouseClick(select, Qt::LeftButton);
-    const bool chosen = waitFor(QStringLiteral("the node %1").arg(target),
-        [&] { return model().activeNodeName() == target && !model().selectingNodeName() && !model().isBusy(); }, 15'000);
-    shot(QStringLiteral("nodes"));
-    const QString group = QString::fromUtf8(QUrl::toPercentEncoding(QString::fromUtf8(ConfigCompiler::selectableGroup)));
-    const QString now = QJsonDocument::fromJson(kernelState(QStringLiteral("proxies/") + group).toUtf8())
-                            .object()
-                            .value(QStringLiteral("now"))
-                            .toString();
-    return chosen && check(now == target, QStringLiteral("the kernel routes through %1 (it says %2)").arg(target, now));
+    const bool chosen = waitFor(u"the node %1"_s.arg(target), 15'000,
+        [&] { return model().activeNodeName() == target && !model().selectingNodeName() && !model().isBusy(); });
+    shot(u"nodes"_s);
+    const QByteArray group = QUrl::toPercentEncoding(QString::fromUtf8(ConfigCompiler::selectableGroup));
+    const QString now = kernelState(u"proxies/"_s + QString::fromUtf8(group), u"now"_s);
+    return chosen && check(now == target, u"the kernel routes through %1 (it says %2)"_s.arg(target, now));
 }
 
 bool Tour::changeMode()
 {
-        if (!openPage(QStringLiteral("首页")) || !click(QStringLiteral("全局代理")))
+    if (!openPage(u"首页"_s) || !click(u"全局代理"_s))
         return false;
-    const bool changed = waitFor(QStringLiteral("global mode"),
-        [&] { return model().settings().proxyMode == ConnectionMode::global && !model().isBusy(); }, 15'000);
-    waitFor(QStringLiteral("\"已立即生效\""), [&] { return test::showsText(window(), QStringLiteral("已立即生效")); }, 5'000);
-    shot(QStringLiteral("global-mode"));
-    const QString mode = QJsonDocument::fromJson(kernelState(QStringLiteral("configs")).toUtf8())
-                             .object()
-                             .value(QStringLiteral("mode"))
-                             .toString();
-    return changed && check(mode == QStringLiteral("global"), QStringLiteral("the kernel runs in global mode (it says %1)").arg(mode));
+    const bool changed = waitFor(u"global mode"_s, 15'000,
+        [&] { return model().settings().proxyMode == ConnectionMode::global && !model().isBusy(); });
+    waitFor(u"\"已立即生效\""_s, 5'000, [&] { return test::showsText(window(), u"已立即生效"_s); });
+    shot(u"global-mode"_s);
+    const QString mode = kernelState(u"configs"_s, u"mode"_s);
+    return changed && check(mode == u"global"_s, u"the kernel runs in global mode (it says %1)"_s.arg(mode));
 }
 
 bool Tour::disconnectAndCheck()
 {
     const bool disconnected = disconnectLine();
-    shot(QStringLiteral("disconnected"));
-    const QByteArray after = readSettings();
-    return disconnected && check(settingsRestored(m_settingsBefore, after), QStringLiteral("every system proxy setting is as before"))
+    shot(u"disconnected"_s);
+    return disconnected
+        && check(m_settings.restored(m_settingsBefore, readSettings()), u"every system proxy setting is as before"_s)
         && browserFollows(false);
 }
 
