@@ -73,9 +73,6 @@ TEST_F(ShutdownIntegration, ReleasingTheModelWhileItsLoopsRunIsSafe)
     // The loops wake up to find the model gone, and end without touching it.
     await(QCoro::sleepFor(std::chrono::milliseconds(2500)));
     EXPECT_FALSE(processAlive(pid));
-    await(SystemProxyManager(
-        QStringLiteral(VEYRA_NETWORKSETUP_EXECUTABLE), std::make_unique<PrivilegedProxyClient>(helper->socketPath()))
-              .restoreIfNeeded(true));
 }
 
 TEST_F(ShutdownIntegration, QuittingDuringAConnectWaitsForItThenPutsEverythingBack)
