@@ -336,6 +336,8 @@ private:
     void cancelMonitors();
     void writeTrafficRecord(qint64 usedBytes);
     void applyLatencies(const QMap<QString, qint64> &delays);
+    // The connect's proof that the line carries traffic; fails when it does not.
+    QCoro::Task<> checkLine(qint64 mixedPort);
     QCoro::Task<> rollBackConnect(const std::exception_ptr &failure);
     void sendNotification(const QString &body);
     // A failure that must reach the user even with the window closed: presented like any

@@ -50,13 +50,13 @@ QCoro::Task<> AppModel::connect()
             setIsCoreRunning(true);
             setStatusMessage(QStringLiteral("正在检查线路可用性…"));
         }
-        if (!co_await core().verifyProxy(settings.mixedPort))
-            throw AppError(QStringLiteral("官方线路尚未连通，未修改系统代理。请刷新会员权益或查看诊断日志。"));
-        setStatusMessage(QStringLiteral("正在应用系统代理…"));
-        // A restore still under way (the core monitor's, after the kernel before this one
-        // died) finishes first; its journal would otherwise refuse this change.
+        // The check starts at once; the settings are read while it runs and changed only after
+        // it has passed. A restore still under way (the core monitor's, after the kernel before
+        // this one died) finishes first: its journal would refuse this change, and its changes
+        // are not what the snapshot should hold.
+        QCoro::Task<> lineChecked = checkLine(settings.mixedPort);
         co_await ended(workflow.previous);
-        co_await proxy().enable(settings.mixedPort);
+        co_await proxy().enable(settings.mixedPort, std::move(lineChecked));
     } catch (...) {
         failure = std::current_exception();
     }
@@ -102,6 +102,14 @@ QCoro::Task<> AppModel::connect()
         sendNotification(QStringLiteral("网络连接已启用"));
     }
     setIsBusy(false);
+}
+
+QCoro::Task<> AppModel::checkLine(qint64 mixedPort)
+{
+    const bool carries = co_await core().verifyProxy(mixedPort);
+    if (!carries)
+        throw AppError(QStringLiteral("官方线路尚未连通，未修改系统代理。请刷新会员权益或查看诊断日志。"));
+    setStatusMessage(QStringLiteral("正在应用系统代理…"));
 }
 
 QCoro::Task<> AppModel::rollBackConnect(const std::exception_ptr &failure)

@@ -35,8 +35,10 @@ DesktopProxyBackend::Stores DesktopProxyBackend::desktopStores()
     return stores;
 }
 
-QCoro::Task<void> DesktopProxyBackend::enable(qint64 port)
+QCoro::Task<void> DesktopProxyBackend::enable(qint64 port, QCoro::Task<void> lineChecked)
 {
+    // Reading the desktop's keys takes a few milliseconds: nothing worth starting early.
+    co_await std::move(lineChecked);
     auto job = [factory = m_stores, port] { withRules(factory, [port](ProxyKeyRules &rules) { rules.enable(port); }); };
     co_await m_executor.run(job);
 }

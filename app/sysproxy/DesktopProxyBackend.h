@@ -24,7 +24,8 @@ public:
 
     explicit DesktopProxyBackend(StoreFactory stores = desktopStores);
 
-    QCoro::Task<void> enable(qint64 port) override;
+    using SystemProxyBackend::enable;
+    QCoro::Task<void> enable(qint64 port, QCoro::Task<void> lineChecked) override;
     QCoro::Task<void> restoreIfNeeded(bool force) override;
     QCoro::Task<bool> recoverStaleProxy() override;
     QCoro::Task<bool> stillApplied() override;

@@ -166,6 +166,16 @@ QCoro::Task<QStringList> NetworkSetupProxyBackend::activeNetworkServices()
     co_return active;
 }
 
+QCoro::Task<NetworkSetupProxyBackend::Survey> NetworkSetupProxyBackend::surveyServices()
+{
+    Survey survey;
+    survey.services = co_await activeNetworkServices();
+    if (survey.services.isEmpty())
+        throw AppError(QStringLiteral("没有检测到正在联网的 Wi‑Fi 或以太网服务。"));
+    survey.settings = co_await captureAll(survey.services);
+    co_return survey;
+}
+
 ipc::CommandList NetworkSetupProxyBackend::applyCommands(const QString &service, qint64 port)
 {
     const QString p = QString::number(port);
@@ -280,18 +290,20 @@ QCoro::Task<void> NetworkSetupProxyBackend::rollBack(const ProxySnapshot &snapsh
     }
 }
 
-QCoro::Task<void> NetworkSetupProxyBackend::enable(qint64 port)
+QCoro::Task<void> NetworkSetupProxyBackend::enable(qint64 port, QCoro::Task<void> lineChecked)
 {
     AppPaths::prepare();
+    // The services and their settings are read while the line is still being checked; the
+    // check's failure is the one that counts, and nothing is written before it has passed.
+    Settled<Survey> survey = co_await settle(surveyServices());
+    co_await std::move(lineChecked);
     if (readSnapshot())
         throw AppError(QStringLiteral("检测到尚未恢复的代理快照，请先执行“修复网络设置”。"));
-    const QStringList services = co_await activeNetworkServices();
-    if (services.isEmpty())
-        throw AppError(QStringLiteral("没有检测到正在联网的 Wi‑Fi 或以太网服务。"));
-
+    const Survey found = survey.take();
+    const QStringList &services = found.services;
     ProxySnapshot snapshot;
     snapshot.appliedPort = port;
-    snapshot.services = co_await captureAll(services);
+    snapshot.services = found.settings;
 
     ipc::CommandList commands;
     for (const QString &service : services) {

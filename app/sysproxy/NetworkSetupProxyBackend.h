@@ -28,7 +28,8 @@ public:
         QString networkSetupPath = defaultNetworkSetupPath(), std::unique_ptr<PrivilegedProxyClient> client = nullptr);
     ~NetworkSetupProxyBackend() override;
 
-    QCoro::Task<void> enable(qint64 port) override;
+    using SystemProxyBackend::enable;
+    QCoro::Task<void> enable(qint64 port, QCoro::Task<void> lineChecked) override;
     QCoro::Task<void> restoreIfNeeded(bool force) override;
     QCoro::Task<bool> recoverStaleProxy() override;
     QCoro::Task<bool> stillApplied() override;
@@ -67,6 +68,12 @@ public:
         = "后台网络服务不可用。请重新运行 v0.8.12 安装包完成一次管理员授权；安装后连接、断开和关机都不会再要求密码。";
 
 private:
+    // The active services and everything a restore of each would put back.
+    struct Survey {
+        QStringList services;
+        std::vector<NetworkServiceProxySnapshot> settings;
+    };
+    QCoro::Task<Survey> surveyServices();
     // The failure of a helper call as the user sees it: the prefix, a line feed, the cause.
     static AppError helperUnavailable(const std::exception &cause);
     QCoro::Task<void> rollBack(const ProxySnapshot &snapshot);

@@ -14,12 +14,19 @@ class SystemProxyBackend {
 public:
     virtual ~SystemProxyBackend() = default;
 
-    virtual QCoro::Task<void> enable(qint64 port) = 0;
+    // Points the settings at the port once `lineChecked` has ended well. The reads that come
+    // before the first change may run while it is still under way (reading changes nothing);
+    // its failure is passed on before any of theirs, and nothing is changed after it.
+    virtual QCoro::Task<void> enable(qint64 port, QCoro::Task<void> lineChecked) = 0;
+    QCoro::Task<void> enable(qint64 port) { return enable(port, nothingToWaitFor()); }
     virtual QCoro::Task<void> restoreIfNeeded(bool force) = 0;
     virtual QCoro::Task<bool> recoverStaleProxy() = 0;
     // Whether the settings still hold everything the last enable applied and confirmed (false
     // when nothing is applied): someone else may have changed them since.
     virtual QCoro::Task<bool> stillApplied() = 0;
+
+private:
+    static QCoro::Task<void> nothingToWaitFor() { co_return; }
 };
 
 } // namespace veyra

@@ -23,6 +23,10 @@ public:
     explicit SystemProxyManager(std::unique_ptr<SystemProxyBackend> backend);
 
     QCoro::Task<void> enable(qint64 port) { return m_backend->enable(port); }
+    QCoro::Task<void> enable(qint64 port, QCoro::Task<void> lineChecked)
+    {
+        return m_backend->enable(port, std::move(lineChecked));
+    }
     QCoro::Task<void> restoreIfNeeded(bool force) { return m_backend->restoreIfNeeded(force); }
     QCoro::Task<bool> recoverStaleProxy() { return m_backend->recoverStaleProxy(); }
     QCoro::Task<bool> stillApplied() { return m_backend->stillApplied(); }
