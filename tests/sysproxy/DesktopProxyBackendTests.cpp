@@ -20,6 +20,12 @@ using test::failureOf;
 
 namespace {
 
+QCoro::Task<> lineDown()
+{
+    throw AppError(QStringLiteral("line down"));
+    co_return;
+}
+
 // Counts KIO's request to running KDE applications to read their proxy settings
 // again, on a connection of its own, as a KDE application has.
 class ReparseListener : public QObject {
@@ -278,6 +284,11 @@ TEST_F(DesktopProxyBackendIntegration, AFailedEnableEndsWithEverythingAsItWas)
         EXPECT_EQ(state(), before) << c.name;
         EXPECT_FALSE(journalExists()) << c.name;
     }
+    // A line that failed its check is never pointed at: its failure is the one passed on.
+    const DesktopState before = state();
+    EXPECT_EQ(failureOf(DesktopProxyBackend().enable(7890, lineDown())), QStringLiteral("line down"));
+    EXPECT_EQ(state(), before);
+    EXPECT_FALSE(journalExists());
 }
 
 // Without any desktop settings nothing is changed; a journal naming a key we
