@@ -272,7 +272,7 @@ void Bench::idleFigures()
         return;
     // The window closed: the application lives in the tray.
     window()->close();
-    const bool closed = waitFor(QStringLiteral("the window to close"), [&] { return !m_app.mainWindow(); }, 5'000);
+    const bool closed = waitFor(QStringLiteral("the window to close"), 5'000, [&] { return !m_app.mainWindow(); });
     check(closed && model().isConnected(), QStringLiteral("connected with the window closed (tray only)"));
     // Idles for the window's length, then prints memory and the CPU time spent meanwhile.
     const auto idleFigure = [&](const QString &what, const QString &target) {
@@ -296,7 +296,7 @@ void Bench::idleFigures()
             .arg(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size()));
 
     m_app.showMainWindow();
-    waitFor(QStringLiteral("the window"), [&] { return window() && window()->isVisible(); }, 5'000);
+    waitFor(QStringLiteral("the window"), 5'000, [&] { return window() && window()->isVisible(); });
     openPage(QStringLiteral("首页"));
     idleFigure(QStringLiteral("window open on the dashboard, connected"), QStringLiteral("RSS <= 62 MB"));
 

@@ -56,10 +56,6 @@ protected:
     bool click(const QString &buttonText);
     // Waits up to `limitMs` for the condition; a check that fails with what the window shows.
     bool waitFor(const QString &what, int limitMs, const std::function<bool()> &condition);
-    bool waitFor(const QString &what, const std::function<bool()> &condition, int limitMs)
-    {
-        return waitFor(what, limitMs, condition);
-    }
     // Waits for the model to settle with that status.
     bool waitForStatus(const QString &status, int limitMs);
     bool check(bool condition, const QString &what);
