@@ -299,11 +299,11 @@ QCoro::Task<void> NetworkSetupProxyBackend::enable(qint64 port, QCoro::Task<void
     co_await std::move(lineChecked);
     if (readSnapshot())
         throw AppError(QStringLiteral("检测到尚未恢复的代理快照，请先执行“修复网络设置”。"));
-    const Survey found = survey.take();
+    Survey found = survey.take();
     const QStringList &services = found.services;
     ProxySnapshot snapshot;
     snapshot.appliedPort = port;
-    snapshot.services = found.settings;
+    snapshot.services = std::move(found.settings);
 
     ipc::CommandList commands;
     for (const QString &service : services) {
