@@ -67,7 +67,7 @@ QPushButton:hover { background: #f4f6f9; }
 QPushButton:pressed { background: #e6e9ee; }
 QPushButton:disabled { color: #a4a8ae; background: #f6f7f8; border-color: #dcdfe3; }
 QPushButton:focus { border: 2px solid %4; padding: 4px 13px; }
-QPushButton[prominent="true"] { background: %4; border-color: %4; color: white; font-weight: 600; }
+QPushButton[prominent="true"] { background: %4; border-color: %4; color: white; font-weight: bold; }
 QPushButton[prominent="true"]:hover { background: #2a63d6; }
 QPushButton[prominent="true"]:pressed { background: #2357c0; }
 QPushButton[prominent="true"]:disabled { background: #a9c1f3; border-color: #a9c1f3; color: #f4f7fd; }
@@ -187,6 +187,10 @@ void apply(QApplication &application)
 
     QFont font(QStringLiteral("Noto Sans CJK SC"));
     font.setStyleHint(QFont::SansSerif);
+    // Bold texts (titles, prominent buttons) are the regular face emboldened: the bold face
+    // would stay resident beside it (about 4.5 MB) for a few words, and the two look alike.
+    // Only a weight of bold or more is emboldened, so the style sheet asks for bold, not 600.
+    font.setStyleName(QStringLiteral("Regular"));
     font.setPointSizeF(baseFontPoints * currentScale / 100.0);
     application.setFont(font);
     application.setStyleSheet(styleSheet());
