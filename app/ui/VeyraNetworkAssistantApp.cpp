@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QMenu>
+#include <QPixmapCache>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -79,9 +80,11 @@ void VeyraNetworkAssistantApp::showMainWindow()
             // quitting is the menu's "退出" or the session's end. The window's widgets, pixmaps
             // and backing store are freed once this returns; the fonts it drew with and the
             // allocator's freed pages would stay unless given back, and an application that
-            // lives in the background all day should not hold them.
+            // lives in the background all day should not hold them. So would the style's and
+            // the icons' cached pixmaps, drawn again when the window next opens.
             QTimer::singleShot(0, this, [] {
                 theme::releaseLoadedFonts();
+                QPixmapCache::clear();
                 ::malloc_trim(0);
             });
         });
