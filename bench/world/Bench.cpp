@@ -5,6 +5,10 @@
 #include "AppPaths.h"
 #include "MihomoManager.h"
 #include "PrivilegedProxyClient.h"
+#include "ContainmentPolicy.h"
+#include "ServiceSettings.h"
+#include "ToolRunner.h"
+#include "veyra/ipc/ProxyHelperConstants.h"
 #include "NetworkSetupProxyBackend.h"
 #include "VeyraNetworkAssistantApp.h"
 
@@ -116,6 +120,33 @@ QCoro::Task<bool> runHelperRequest(ipc::CommandList commands)
     }
 }
 
+// The tool runs one helper request of these lines makes, made here with the helper's own code
+// against a copy of the settings, so that nothing real changes: for each service pointed here its
+// settings read for the record, then the lines. The milliseconds, or -1 if a run failed.
+qint64 toolRuns(const ipc::CommandList &lines, const QString &state)
+{
+    QTemporaryDir dir;
+    const QString copy = dir.filePath(QStringLiteral("state.json"));
+    if (state.isEmpty() || !QFile::copy(state, copy))
+        return -1;
+    std::vector<std::string> environment = helper::minimalToolEnvironment();
+    environment.push_back("VEYRA_NETWORKSETUP_STATE=" + copy.toStdString());
+    const std::string tool(ipc::ProxyHelperConstants::networkSetupPath);
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        for (const std::string &service : helper::servicesPointedAtLoopback(lines))
+            helper::readServiceSettings(tool, environment, service);
+        for (const ipc::CommandLine &line : lines)
+            if (line.empty() || helper::runTool(line[0], { line.begin() + 1, line.end() }, environment).exitStatus != 0)
+                return -1;
+    } catch (const std::exception &error) {
+        qWarning("bench: the tool runs failed: %s", error.what());
+        return -1;
+    }
+    return clock.elapsed();
+}
+
 // Starts the kernel by hand with the application's own configuration and answers the time
 // until its controller answers an HTTP request, or -1.
 qint64 kernelByHand(const QString &configuration, int controllerPort)
@@ -190,7 +221,7 @@ void Bench::launchFigures()
 
 void Bench::connectRounds(int rounds)
 {
-    QList<qint64> total, kernel, verify, enable, own, disconnect, kernelFloor, curlFloor, helperFloor;
+    QList<qint64> total, kernel, verify, enable, own, disconnect, kernelFloor, curlFloor, helperFloor, toolFloor;
     QTemporaryDir keep;
     const QString configuration = keep.filePath(QStringLiteral("config.yaml"));
     QElapsedTimer clock;
@@ -240,6 +271,8 @@ void Bench::connectRounds(int rounds)
         auto request = runHelperRequest(lines);
         if (finish(std::move(request), 15'000).value_or(false))
             helperFloor << helper.elapsed();
+        if (const qint64 tools = toolRuns(lines, m_options.networkState); tools >= 0)
+            toolFloor << tools;
         QFile::remove(configuration);
         QFile::copy(AppPaths::config(), configuration);
 
@@ -262,6 +295,8 @@ void Bench::connectRounds(int rounds)
         QStringLiteral("<= 250 ms"));
     report(QStringLiteral("  floor: one helper request of the same lines"), helperFloor, QStringLiteral("ms"),
         QStringLiteral("<= its tool runs + 30 ms"));
+    report(QStringLiteral("  floor: its tool runs (the record's reads, then the lines), run from here"), toolFloor,
+        QStringLiteral("ms"));
     report(QStringLiteral("connect: the application's own remainder"), own, QStringLiteral("ms"));
     report(QStringLiteral("disconnect"), disconnect, QStringLiteral("ms"), QStringLiteral("<= 300 ms"));
 }
@@ -290,19 +325,21 @@ void Bench::idleFigures()
                 .arg(100.0 * spent / idleWindowMs, 0, 'f', 2)
                 .arg(target));
     };
-    const auto parts = [&] {
+    const auto parts = [&](const QString &name) {
+        // The whole map too, beside the screenshots, for a closer look.
+        QFile::copy(QStringLiteral("/proc/self/smaps"), QDir(m_options.screenshots).filePath(name + QStringLiteral(".smaps")));
         say(QStringLiteral("bench:   largest resident parts: %1; %2 threads")
                 .arg(largestResidentParts(12))
                 .arg(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size()));
     };
     idleFigure(QStringLiteral("window closed, connected"), QStringLiteral("RSS <= 50 MB, PSS <= 35 MB, CPU <= 0.1 %"));
-    parts();
+    parts(QStringLiteral("window-closed"));
 
     m_app.showMainWindow();
     waitFor(QStringLiteral("the window"), 5'000, [&] { return window() && window()->isVisible(); });
     openPage(QStringLiteral("首页"));
     idleFigure(QStringLiteral("window open on the dashboard, connected"), QStringLiteral("RSS <= 62 MB"));
-    parts();
+    parts(QStringLiteral("window-open"));
 
     // A steady 1 MB/s download through the proxy: the traffic monitor and the dashboard at work.
     QProcess curl;
