@@ -2,6 +2,8 @@
 
 #include "Driver.h"
 
+#include "veyra/ipc/ProxyHelperRecords.h"
+
 #include <QElapsedTimer>
 #include <QList>
 
@@ -26,11 +28,13 @@ public:
 private:
     void connectRounds(int rounds);
     void idleFigures();
+    void toolFloor(int rounds);
     void launchFigures();
     void report(const QString &name, QList<qint64> values, const QString &unit, const QString &target = {});
     // Waits `ms` on an event loop that does nothing else, so the driver adds no wake-ups.
     void idle(int ms);
 
+    ipc::CommandList m_helperLines; // the last connect's lines, for the tool runs' floor
     static inline qint64 s_firstPaintAgeMs = -1;
 };
 
