@@ -41,9 +41,8 @@ int runApplication(int argc, char *argv[], const std::function<AppCollaborators(
     // make writable, executable anonymous memory.
     qputenv("QT_ENABLE_REGEXP_JIT", "0");
     // A dozen threads (D-Bus, the keyring's, the network's, the serial executor) would each get
-    // an allocator arena of their own. They allocate little and seldom, so they share the main
-    // thread's: every further arena keeps freed memory of its own resident (about 0.7 MB for a
-    // second one, with the window closed).
+    // an allocator arena of their own, each keeping freed memory of its own resident. They
+    // allocate little and seldom, so they share the main thread's.
     ::mallopt(M_ARENA_MAX, 1);
     QApplication application(argc, argv);
     QApplication::setOrganizationName(QString::fromLatin1(AppInfo::identifier));
