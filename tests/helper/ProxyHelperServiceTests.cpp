@@ -47,7 +47,7 @@ TEST_F(ProxyHelperServiceIntegration, RunsTheLinesInOrderOnlyAfterTheRequestPass
     std::string exact = requestJson(Lines { webOff });
     exact.insert(exact.size() - 1, std::string(131072 - exact.size(), ' '));
     EXPECT_TRUE(::execute(state, exact).success);
-    exact.insert(exact.size() - 1, " ");
+    exact.insert(exact.end() - 1, ' ');
     EXPECT_EQ(::execute(state, exact).message, "后台服务请求超过大小限制。");
     EXPECT_EQ(execute(Lines { webOff, { tool, "-getwebproxy", "Wi-Fi" } }).message, "后台服务拒绝了不允许的代理操作。");
     EXPECT_EQ(state.history().size(), 3u) << "only the exact-size request ran";

@@ -153,7 +153,8 @@ TEST_F(SystemProxyManagerIntegration, RequestsThatCannotBeSentOrUndoneChangeNoth
     const auto many = [](int count, bool withEverythingToRestore) {
         std::vector<Json> services;
         for (int i = 0; i < count; ++i) {
-            services.push_back(service("S" + std::to_string(i), "10.1.0." + std::to_string(i + 1), true));
+            services.push_back(service(std::string("S").append(std::to_string(i)),
+                std::string("10.1.0.").append(std::to_string(i + 1)), true));
             for (const char *kind : { "web", "secureWeb", "socks" })
                 if (withEverythingToRestore)
                     services.back()[kind] = { { "enabled", false }, { "server", "old.proxy" }, { "port", 3128 } };
